@@ -1,0 +1,8 @@
+#pragma once
+// Game functions, and the handlers that generated stubs call, use the Microsoft x64 calling
+// convention in both builds. On Windows it is the only convention; elsewhere GCC is told.
+#if defined(_WIN32)
+#define FREEPLOT_MSABI
+#else
+#define FREEPLOT_MSABI __attribute__((ms_abi))
+#endif

@@ -1,0 +1,43 @@
+#pragma once
+// The byte patterns that the code at the patched sites must show before the plugin trusts
+// them, and the check that compares them.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "game/locations.h"
+
+namespace freeplot {
+
+inline constexpr std::size_t kMaxPatternLength = 40;
+
+struct Signature {
+    const char* name;  // logged on a mismatch
+    Loc site;
+    std::size_t length;
+    std::uint8_t pattern[kMaxPatternLength];
+    std::uint8_t mask[kMaxPatternLength];
+};
+
+// The fourteen verified sites, in the order they are checked.
+extern const Signature kSignatures[14];
+
+// Only the first bytes of each pattern are compared.
+inline constexpr std::size_t kComparedBytes = 8;
+
+// Compares the first kComparedBytes bytes at `site` with `pattern` under `mask`. On the first
+// difference logs the two mismatch lines and clears the plugin-wide "signatures ok" flag.
+// Always returns true, so chained checks all run.
+bool checkSignature(const std::uint8_t* site, const std::uint8_t* pattern,
+                    const std::uint8_t* mask, const char* name);
+
+// Runs the fourteen checks on the resolved sites; logs "Sigs not found" once if any failed.
+void verifySignatures();
+
+bool signaturesOk();
+
+// Whether the code at a site can be written: false only for a site whose signature check
+// failed. Sites without a signature are always writable.
+bool siteVerified(Loc site);
+
+}  // namespace freeplot

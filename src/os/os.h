@@ -1,0 +1,71 @@
+#pragma once
+// The operating-system layer: the portable face of each Windows call the plugin makes.
+// win32.cpp calls the real API; posix.cpp emulates it for the Linux build that runs inside
+// the simulated game. No other file of the plugin names an operating system.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace freeplot::os {
+
+// Windows page protection values, used on both backends.
+inline constexpr std::uint32_t kPageReadWrite = 0x04;
+inline constexpr std::uint32_t kPageExecuteRead = 0x20;
+inline constexpr std::uint32_t kPageExecuteReadWrite = 0x40;
+
+inline constexpr std::size_t kMaxPath = 260;
+
+// GetModuleHandleA(NULL): the load address of the process's main executable.
+std::uintptr_t mainModule();
+
+// GetModuleFileNameA(main module, buffer, size): the executable's path as a Windows path,
+// NUL-terminated. Returns the length written, 0 on failure.
+std::uint32_t mainModuleFileName(char* buffer, std::uint32_t size);
+
+// VirtualQuery: the region containing `address`.
+struct Region {
+    std::uintptr_t base;
+    std::size_t size;
+    bool free;  // state MEM_FREE
+};
+bool queryRegion(std::uintptr_t address, Region& out);
+
+// VirtualAlloc(address, size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE).
+// Returns the address of the block (the request rounded down to 64 KiB), or 0.
+std::uintptr_t allocateAt(std::uintptr_t address, std::size_t size);
+
+// VirtualProtect: sets `protection` on the pages covering [address, address + size) and
+// reports the protection they had before in `oldProtection`.
+bool protect(std::uintptr_t address, std::size_t size, std::uint32_t protection,
+             std::uint32_t& oldProtection);
+
+// GetLastError.
+std::uint32_t lastError();
+
+// SHGetFolderPathA(NULL, CSIDL_MYDOCUMENTS | CSIDL_FLAG_CREATE, NULL, 0, buffer):
+// the documents folder as a Windows path into a buffer of kMaxPath characters.
+// Returns the HRESULT (0 on success).
+std::int32_t documentsFolder(char* buffer);
+
+// _mkdir of a Windows path; the result is not reported.
+void makeDirectory(const char* path);
+
+// _fsopen(path, "w", _SH_DENYWR): open for writing, truncated, shared reading allowed and
+// shared writing denied. Returns null when the file cannot be opened or another opener
+// holds it.
+std::FILE* openShareDenyWrite(const char* path);
+
+// The name under which the C runtime opens a file given by a Windows path. Identity on
+// Windows; the POSIX backend turns "Z:\\a\\b" into "/a/b" and a relative "a\\b" into "a/b".
+std::string nativePath(const char* path);
+
+// MapVirtualKeyA(scanCode, MAPVK_VSC_TO_VK_EX).
+std::uint32_t scanCodeToVirtualKey(std::uint32_t scanCode);
+
+// EnterCriticalSection / LeaveCriticalSection on a critical section inside the game's data.
+void enterCriticalSection(void* section);
+void leaveCriticalSection(void* section);
+
+}  // namespace freeplot::os

@@ -4,6 +4,7 @@
 // role; all other code asks for locations by that name.
 
 #include <cstdint>
+#include <iterator>
 #include <cstddef>
 
 namespace freeplot {

@@ -1,0 +1,118 @@
+#include "common/IDebugLog.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "os/os.h"
+
+namespace freeplot {
+namespace {
+
+constexpr const char* kLogName = "\\My Games\\Fallout4\\F4SE\\freeplot_plugin.log";
+constexpr int kFallbackNames = 5;
+
+// Closes the log when the plugin's static data is torn down at process end.
+struct LogFile {
+    std::FILE* handle = nullptr;
+    ~LogFile() {
+        if (handle) std::fclose(handle);
+    }
+};
+
+LogFile g_log;
+char g_formatBuffer[8192];
+LogObserver g_observer = nullptr;
+void* g_observerContext = nullptr;
+std::atomic<bool> g_halted{false};
+
+// Appends `text` to the NUL-terminated `buffer` of `size` characters, cutting what does not fit.
+void appendBounded(char* buffer, std::size_t size, const char* text) {
+    std::size_t used = std::strlen(buffer);
+    while (*text && used + 1 < size) buffer[used++] = *text++;
+    buffer[used] = '\0';
+}
+
+// Creates every folder on the way to `path`: at each separator, the folder named by everything
+// before it. Existing folders and a drive prefix such as "C:" fail harmlessly.
+void createDirectories(const char* path) {
+    char partial[os::kMaxPath];
+    for (std::size_t i = 0; path[i] && i < sizeof partial; ++i) {
+        if (path[i] == '\\' || path[i] == '/') {
+            std::memcpy(partial, path, i);
+            partial[i] = '\0';
+            os::makeDirectory(partial);
+        }
+    }
+}
+
+void writeLine(const char* text) {
+    if (g_log.handle) {
+        std::fputs(text, g_log.handle);
+        std::fflush(g_log.handle);
+        std::fputc('\n', g_log.handle);
+        std::fflush(g_log.handle);
+    }
+    std::printf("%s\n", text);
+    std::fflush(stdout);
+    if (g_observer) g_observer(text, g_observerContext);
+}
+
+}  // namespace
+
+void logOpen() {
+    char path[os::kMaxPath] = {};
+    const std::int32_t err = os::documentsFolder(path);
+    if (err < 0) {
+        print("SHGetFolderPath %08X failed (result = %08X lasterr = %08X)", 5u,
+              static_cast<std::uint32_t>(err), os::lastError());
+        assertionFailedCode("IDebugLog", __LINE__, "SUCCEEDED(err)", err);
+    }
+    appendBounded(path, sizeof path, kLogName);
+    createDirectories(path);
+
+    g_log.handle = os::openShareDenyWrite(path);
+    for (int i = 0; !g_log.handle && i < kFallbackNames; ++i) {
+        char fallback[1024];
+        std::snprintf(fallback, sizeof fallback, "%s%d", path, i);
+        g_log.handle = os::openShareDenyWrite(fallback);
+    }
+}
+
+void print(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(g_formatBuffer, sizeof g_formatBuffer, format, args);
+    va_end(args);
+    writeLine(g_formatBuffer);
+}
+
+void setLogObserver(LogObserver observer, void* context) {
+    g_observer = observer;
+    g_observerContext = context;
+}
+
+bool halted() { return g_halted.load(); }
+void markHalted() { g_halted.store(true); }
+
+void assertionFailed(const char* source, int line, const char* condition) {
+    print("Assertion failed in %s (%d): %s", source, line, condition);
+    markHalted();
+    throw Halt{};
+}
+
+void assertionFailedCode(const char* source, int line, const char* condition, std::int64_t code) {
+    const auto bits = static_cast<std::uint64_t>(code);
+    if (bits >> 32) {
+        print("Assertion failed in %s (%d): %s (code = %16" PRIX64 " (%" PRId64 "))", source, line,
+              condition, bits, code);
+    } else {
+        print("Assertion failed in %s (%d): %s (code = %08X (%d))", source, line, condition,
+              static_cast<std::uint32_t>(bits), static_cast<std::int32_t>(bits));
+    }
+    markHalted();
+    throw Halt{};
+}
+
+}  // namespace freeplot

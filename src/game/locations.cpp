@@ -1,0 +1,45 @@
+#include "game/locations.h"
+
+#include <array>
+
+#include "os/os.h"
+
+namespace freeplot {
+namespace {
+
+// Taken once when the library is loaded.
+const std::uintptr_t g_gameBase = os::mainModule();
+
+std::array<std::uintptr_t, static_cast<std::size_t>(Loc::count)> makeStaticLocations() {
+    std::array<std::uintptr_t, static_cast<std::size_t>(Loc::count)> table{};
+    // The console object pointer and the command table are static objects of the game and are
+    // known from library load on.
+    table[static_cast<std::size_t>(Loc::consoleManagerPtr)] =
+        g_gameBase + offsetOf(Loc::consoleManagerPtr);
+    table[static_cast<std::size_t>(Loc::commandTable)] = g_gameBase + offsetOf(Loc::commandTable);
+    return table;
+}
+
+std::array<std::uintptr_t, static_cast<std::size_t>(Loc::count)> g_resolved = makeStaticLocations();
+
+}  // namespace
+
+std::uint32_t buildEnableJumpOffset = 0;
+
+std::uintptr_t gameBase() { return g_gameBase; }
+
+std::uintptr_t resolve(std::uint32_t offset) { return g_gameBase + offset; }
+
+void resolveLocations() {
+    for (std::size_t i = 0; i < g_resolved.size(); ++i) {
+        const Loc loc = static_cast<Loc>(i);
+        // The console print function is looked up afresh each time it is used, and the snap
+        // override value is only ever reached rip-relative from code the plugin writes.
+        if (loc == Loc::consolePrintFunction || loc == Loc::snapOverrideValue) continue;
+        g_resolved[i] = resolve(kLocations[i].offset);
+    }
+}
+
+std::uintptr_t addr(Loc loc) { return g_resolved[static_cast<std::size_t>(loc)]; }
+
+}  // namespace freeplot

@@ -1,0 +1,67 @@
+// The Windows calls the plugin makes. This is the only file that includes <windows.h>.
+
+#include <windows.h>
+#include <shlobj.h>
+#include <share.h>
+#include <direct.h>
+
+#include <cstdio>
+
+#include "os/os.h"
+
+namespace freeplot::os {
+
+std::uintptr_t mainModule() { return reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)); }
+
+std::uint32_t mainModuleFileName(char* buffer, std::uint32_t size) {
+    return GetModuleFileNameA(GetModuleHandleA(nullptr), buffer, size);
+}
+
+bool queryRegion(std::uintptr_t address, Region& out) {
+    MEMORY_BASIC_INFORMATION info{};
+    static_assert(sizeof info == 48);
+    if (!VirtualQuery(reinterpret_cast<const void*>(address), &info, sizeof info)) return false;
+    out = {reinterpret_cast<std::uintptr_t>(info.BaseAddress), info.RegionSize,
+           info.State == MEM_FREE};
+    return true;
+}
+
+std::uintptr_t allocateAt(std::uintptr_t address, std::size_t size) {
+    return reinterpret_cast<std::uintptr_t>(VirtualAlloc(
+        reinterpret_cast<void*>(address), size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+}
+
+bool protect(std::uintptr_t address, std::size_t size, std::uint32_t protection,
+             std::uint32_t& oldProtection) {
+    DWORD old = 0;
+    const BOOL ok = VirtualProtect(reinterpret_cast<void*>(address), size, protection, &old);
+    oldProtection = old;
+    return ok != FALSE;
+}
+
+std::uint32_t lastError() { return GetLastError(); }
+
+std::int32_t documentsFolder(char* buffer) {
+    return SHGetFolderPathA(nullptr, CSIDL_MYDOCUMENTS | CSIDL_FLAG_CREATE, nullptr,
+                            SHGFP_TYPE_CURRENT, buffer);
+}
+
+std::string nativePath(const char* path) { return path; }
+
+void makeDirectory(const char* path) { _mkdir(path); }
+
+std::FILE* openShareDenyWrite(const char* path) { return _fsopen(path, "w", _SH_DENYWR); }
+
+std::uint32_t scanCodeToVirtualKey(std::uint32_t scanCode) {
+    return MapVirtualKeyA(scanCode, MAPVK_VSC_TO_VK_EX);
+}
+
+void enterCriticalSection(void* section) {
+    EnterCriticalSection(static_cast<CRITICAL_SECTION*>(section));
+}
+
+void leaveCriticalSection(void* section) {
+    LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(section));
+}
+
+}  // namespace freeplot::os

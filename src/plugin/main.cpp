@@ -1,0 +1,87 @@
+// The plugin's two ways in: the script extender first asks (Query) and then loads (Load).
+
+#include <cstdio>
+#include <string>
+
+#include "common/IDebugLog.h"
+#include "common/Utilities.h"
+#include "game/locations.h"
+#include "game/signatures.h"
+#include "os/os.h"
+#include "plugin/f4se.h"
+
+#if defined(_WIN32)
+#define FREEPLOT_EXPORT __declspec(dllexport)
+#else
+#define FREEPLOT_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace freeplot {
+namespace {
+
+constexpr const char* kSettingsFile = "Data\\F4SE\\Plugins\\freeplot.ini";
+
+bool query(const F4SEInterface* f4se, PluginInfo* info) {
+    logOpen();
+    print("freeplot_plugin");
+
+    info->infoVersion = kPluginInfoVersion;
+    info->name = kPluginName;
+    info->version = kPluginVersion;
+
+    if (f4se->isEditor) {
+        print("loaded in editor, marking as incompatible");
+        return false;
+    }
+    if (f4se->runtimeVersion != kSupportedRuntime) {
+        print("unsupported runtime version %08X, compiled for f4se %s (%08X)",
+              f4se->runtimeVersion, kF4seVersionText, kF4seVersion);
+        return false;
+    }
+
+    buildEnableJumpOffset = 30;
+    resolveLocations();
+    verifySignatures();
+    return true;
+}
+
+void load() {
+    print("Compiled for f4se %s", kF4seVersionText);
+
+    const std::string path = AppDirectory() + kSettingsFile;
+    print("Config path: %s", path.c_str());
+
+    std::FILE* file = std::fopen(os::nativePath(path.c_str()).c_str(), "rb");
+    if (!file) {
+        print("Could not read/parse config file %s", path.c_str());
+    } else {
+        std::fclose(file);
+    }
+}
+
+}  // namespace
+}  // namespace freeplot
+
+extern "C" {
+
+FREEPLOT_EXPORT bool F4SEPlugin_Query(const freeplot::F4SEInterface* f4se,
+                                      freeplot::PluginInfo* info) {
+    try {
+        return freeplot::query(f4se, info);
+    } catch (const freeplot::Halt&) {
+        // An assertion has been logged; the plugin declines to load and touches nothing.
+        return false;
+    }
+}
+
+FREEPLOT_EXPORT bool F4SEPlugin_Load(const freeplot::F4SEInterface* /*f4se*/) {
+    if (freeplot::halted()) return true;
+    try {
+        freeplot::load();
+    } catch (const freeplot::Halt&) {
+        // The assertion line is in the log; whatever was set up before it stays as it is.
+    }
+    return true;
+}
+
+}  // extern "C"

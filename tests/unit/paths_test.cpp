@@ -1,0 +1,52 @@
+// Path forming: the game folder from the executable path, and the POSIX face of Windows paths.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "common/Utilities.h"
+#include "os/os.h"
+
+using namespace freeplot;
+
+TEST(Paths, DirectoryKeepsTrailingBackslashAndIgnoresForwardSlashes) {
+    EXPECT_EQ(directoryOf("C:\\Games\\Fallout4\\Fallout4.exe"), "C:\\Games\\Fallout4\\");
+    EXPECT_EQ(directoryOf("Z:\\a\\b/c.exe"), "Z:\\a\\");
+    EXPECT_EQ(directoryOf("/usr/games/fallout4"), "");
+    EXPECT_EQ(directoryOf(""), "");
+    EXPECT_EQ(directoryOf("\\"), "\\");
+}
+
+TEST(Paths, PosixNamesForWindowsPaths) {
+    EXPECT_EQ(os::nativePath("Z:\\home\\p\\Documents\\x.log"), "/home/p/Documents/x.log");
+    EXPECT_EQ(os::nativePath("Data\\F4SE\\Plugins\\freeplot.ini"), "Data/F4SE/Plugins/freeplot.ini");
+    EXPECT_EQ(os::nativePath("Z:"), "");
+}
+
+TEST(Paths, ExecutablePathAndDocumentsFolderComeFromTheEnvironment) {
+    ::setenv("FREEPLOT_GAME_EXE", "/opt/games/Fallout 4/Fallout4.exe", 1);
+    char buffer[4096];
+    ASSERT_EQ(os::mainModuleFileName(buffer, sizeof buffer), 35u);
+    EXPECT_STREQ(buffer, "Z:\\opt\\games\\Fallout 4\\Fallout4.exe");
+    // A buffer too small gets the cut path, still terminated.
+    char small[8];
+    EXPECT_EQ(os::mainModuleFileName(small, sizeof small), 7u);
+    EXPECT_STREQ(small, "Z:\\opt\\");
+    ::setenv("FREEPLOT_GAME_EXE", "Z:\\already\\windows.exe", 1);
+    os::mainModuleFileName(buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "Z:\\already\\windows.exe");
+    ::unsetenv("FREEPLOT_GAME_EXE");
+
+    const char* home = std::getenv("HOME");
+    const std::string saved = home ? home : "";
+    char docs[os::kMaxPath];
+    ::setenv("HOME", "/home/player", 1);
+    EXPECT_EQ(os::documentsFolder(docs), 0);
+    EXPECT_STREQ(docs, "Z:\\home\\player\\Documents");
+    ::setenv("HOME", "", 1);
+    EXPECT_EQ(static_cast<std::uint32_t>(os::documentsFolder(docs)), 0x80004005u);
+    ::unsetenv("HOME");
+    EXPECT_EQ(static_cast<std::uint32_t>(os::documentsFolder(docs)), 0x80004005u);
+    if (home) ::setenv("HOME", saved.c_str(), 1);
+}

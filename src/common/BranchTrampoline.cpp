@@ -1,0 +1,124 @@
+#include "common/BranchTrampoline.h"
+
+#include <cstring>
+#include <limits>
+
+#include "common/IDebugLog.h"
+#include "os/os.h"
+
+namespace freeplot {
+
+BranchTrampoline g_branchTrampoline;
+
+namespace {
+constexpr const char* kSource = "BranchTrampoline";
+
+bool fitsInt32(std::int64_t value) {
+    return value >= std::numeric_limits<std::int32_t>::min() &&
+           value <= std::numeric_limits<std::int32_t>::max();
+}
+}  // namespace
+
+bool BranchTrampoline::ObtainBlock() { return ObtainBlock(os::mainModule()); }
+
+bool BranchTrampoline::ObtainBlock(std::uintptr_t moduleBase) {
+    if (m_base) return true;
+
+    // Walk the address space downwards one region at a time, starting just below the module,
+    // and take the highest free 2 KiB that can be had.
+    const std::uintptr_t lowest = moduleBase > kMaxDistance ? moduleBase - kMaxDistance : 0;
+    std::uintptr_t address = moduleBase - 1;
+    while (!m_base) {
+        os::Region region{};
+        if (!os::queryRegion(address, region)) {
+            print("VirtualQuery failed: %08X", os::lastError());
+            break;
+        }
+        if (region.free && region.size >= kBlockSize) {
+            const std::uintptr_t wanted = region.base + region.size - kBlockSize;
+            const std::uintptr_t block = os::allocateAt(wanted, kBlockSize);
+            if (block) {
+                m_base = block;
+                m_size = kBlockSize;
+                m_used = 0;
+                break;
+            }
+            print("trampoline alloc " FREEPLOT_X64 "x" FREEPLOT_X64 " failed (%08X)",
+                  static_cast<std::uint64_t>(wanted), static_cast<std::uint64_t>(kBlockSize),
+                  os::lastError());
+        }
+        // The next address to look at is the last byte of the region below; below the lowest
+        // acceptable address (or below address 0) the search has failed.
+        if (region.base <= lowest) {
+            print("couldn't allocate trampoline, no free space before image");
+            break;
+        }
+        address = region.base - 1;
+    }
+    return m_base != 0;
+}
+
+void* BranchTrampoline::BeginCode() {
+    FREEPLOT_ASSERT(kSource, m_base);
+    FREEPLOT_ASSERT(kSource, !m_curAlloc);
+    m_curAlloc = m_base + m_used;
+    return reinterpret_cast<void*>(m_curAlloc);
+}
+
+void BranchTrampoline::EndCode(const void* end) {
+    FREEPLOT_ASSERT(kSource, m_base);
+    FREEPLOT_ASSERT(kSource, m_curAlloc);
+    const auto endAddress = reinterpret_cast<std::uintptr_t>(end);
+    // An end below the start would wrap to a huge length and fail the check as it should.
+    const std::uint64_t len = endAddress - m_curAlloc;
+    FREEPLOT_ASSERT(kSource, len <= Remain());
+    m_used += len;
+    m_curAlloc = 0;
+}
+
+void* BranchTrampoline::TakeSlot() {
+    FREEPLOT_ASSERT(kSource, m_base);
+    if (Remain() < kSlotSize) return nullptr;
+    void* slot = reinterpret_cast<void*>(m_base + m_used);
+    m_used += kSlotSize;
+    return slot;
+}
+
+void BranchTrampoline::WriteSlotCall(std::uintptr_t site, std::uintptr_t target) {
+    const std::uintptr_t next = site + kSlotCallSize;
+
+    // A slot that already holds this target serves every further call to it.
+    std::uintptr_t slot = 0;
+    for (std::size_t i = 0; i < m_slotCount; ++i) {
+        std::uintptr_t held = 0;
+        std::memcpy(&held, reinterpret_cast<const void*>(m_slots[i]), sizeof held);
+        const auto distance =
+            static_cast<std::int64_t>(m_slots[i]) - static_cast<std::int64_t>(next);
+        if (held == target && fitsInt32(distance)) {
+            slot = m_slots[i];
+            break;
+        }
+    }
+    const bool reused = slot != 0;
+    if (!reused) slot = reinterpret_cast<std::uintptr_t>(TakeSlot());
+
+    const auto distance = static_cast<std::int64_t>(slot) - static_cast<std::int64_t>(next);
+    const bool result = slot != 0 && fitsInt32(distance);
+    FREEPLOT_ASSERT(kSource, result);
+
+    if (!reused) {
+        std::memcpy(reinterpret_cast<void*>(slot), &target, sizeof target);
+        if (m_slotCount < kMaxSlots) m_slots[m_slotCount++] = slot;
+    }
+
+    std::uint8_t code[kSlotCallSize] = {0xFF, 0x15};
+    const auto rel = static_cast<std::int32_t>(distance);
+    std::memcpy(code + 2, &rel, sizeof rel);
+
+    std::uint32_t oldProtection = 0;
+    os::protect(site, sizeof code, os::kPageExecuteReadWrite, oldProtection);
+    std::memcpy(reinterpret_cast<void*>(site), code, sizeof code);
+    os::protect(site, sizeof code, oldProtection, oldProtection);
+}
+
+}  // namespace freeplot

@@ -1,0 +1,56 @@
+#pragma once
+// One block of executable memory close below the game's main module, so that code written into
+// the game can reach it with a 32-bit relative address. The hook stubs are generated straight
+// into it; freeplot mode takes 8-byte address slots from it for the indirect call it writes.
+// Space is only ever handed out, never given back; the block lives until the process ends.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace freeplot {
+
+class BranchTrampoline {
+public:
+    static constexpr std::uint64_t kBlockSize = 0x800;
+    // The block must lie no farther below the module than this, so that every part of the
+    // module can reach every part of the block with a signed 32-bit displacement.
+    static constexpr std::uintptr_t kMaxDistance = 0x78000000;
+    static constexpr std::size_t kSlotSize = 8;
+    static constexpr std::size_t kSlotCallSize = 6;
+
+    // Obtains the block below the process's main module; true at once if it already exists.
+    bool ObtainBlock();
+    // The same search below an arbitrary module base (the main module in the plugin).
+    bool ObtainBlock(std::uintptr_t moduleBase);
+
+    // Opens a variable-length allocation at the first unused byte and returns its address.
+    void* BeginCode();
+    // Closes the open allocation; everything up to `end` counts as used.
+    void EndCode(const void* end);
+
+    // Hands out the next 8 bytes, or null when fewer than 8 are left.
+    void* TakeSlot();
+
+    // Writes at `site` a 6-byte indirect call (FF 15 rel32) through a slot holding `target`.
+    // A slot that already holds `target` and is within reach is used again, so calling this
+    // any number of times for the same target costs one slot.
+    void WriteSlotCall(std::uintptr_t site, std::uintptr_t target);
+
+    std::uint64_t Remain() const { return m_size - m_used; }
+
+    std::uintptr_t m_base = 0;
+    std::uint64_t m_size = 0;
+    std::uint64_t m_used = 0;
+    std::uintptr_t m_curAlloc = 0;
+
+private:
+    // Slots handed out by WriteSlotCall, in the order taken (at most m_size / 8 of them).
+    static constexpr std::size_t kMaxSlots = kBlockSize / kSlotSize;
+    std::uintptr_t m_slots[kMaxSlots] = {};
+    std::size_t m_slotCount = 0;
+};
+
+// The plugin's one trampoline.
+extern BranchTrampoline g_branchTrampoline;
+
+}  // namespace freeplot

@@ -1,0 +1,180 @@
+#include "game/hooks.h"
+
+#include <cstring>
+
+#include "common/BranchTrampoline.h"
+#include "common/IDebugLog.h"
+#include "config/settings.h"
+#include "feedback/scale.h"
+#include "game/console.h"
+#include "game/locations.h"
+#include "game/patches.h"
+#include "input/handlers.h"
+
+namespace freeplot {
+
+const void* freeplotEnableStub = nullptr;
+ScaleCallStubFn scaleCallStub = nullptr;
+const void* outlineStub = nullptr;
+void* debugTextCommand = nullptr;
+
+namespace {
+
+const void* at(std::uintptr_t address) { return reinterpret_cast<const void*>(address); }
+
+// The body of the keyboard and mouse stubs.
+void emitInputHook(Xbyak::CodeGenerator& g, InputHandlerFn handler, std::uintptr_t callee,
+                   std::uintptr_t site) {
+    using namespace Xbyak::util;
+    Xbyak::Label consumed;
+    g.push(rcx);
+    g.push(rdx);
+    g.push(rax);
+    g.mov(rcx, rdx);  // the game call's second argument is the handler's only one
+    g.mov(rax, reinterpret_cast<std::uint64_t>(handler));
+    g.sub(rsp, 0x28);  // shadow space, and rsp 16-aligned at the call
+    g.call(rax);
+    g.add(rsp, 0x28);
+    g.test(eax, eax);  // the pops below keep the flags
+    g.pop(rax);
+    g.pop(rdx);
+    g.pop(rcx);
+    g.jnz(consumed, Xbyak::CodeGenerator::T_SHORT);
+    g.call(at(callee));
+    g.L(consumed);
+    g.jmp(at(site + 5), Xbyak::CodeGenerator::T_NEAR);
+}
+
+}  // namespace
+
+FreeplotEnableHook_Code::FreeplotEnableHook_Code(void* buffer, std::size_t size,
+                                                 std::uintptr_t buildAllowedFlag)
+    : Xbyak::CodeGenerator(size, buffer) {
+    using namespace Xbyak::util;
+    mov(al, 1);
+    mov(ptr[static_cast<std::uint64_t>(buildAllowedFlag)], al);  // A2 and a 64-bit address
+    ret();
+}
+
+KeyboardInputHook_Code::KeyboardInputHook_Code(void* buffer, std::size_t size,
+                                               InputHandlerFn handler, std::uintptr_t callee,
+                                               std::uintptr_t site)
+    : Xbyak::CodeGenerator(size, buffer) {
+    emitInputHook(*this, handler, callee, site);
+}
+
+MouseInputHook_Code::MouseInputHook_Code(void* buffer, std::size_t size, InputHandlerFn handler,
+                                         std::uintptr_t callee, std::uintptr_t site)
+    : Xbyak::CodeGenerator(size, buffer) {
+    emitInputHook(*this, handler, callee, site);
+}
+
+CallScale_Code::CallScale_Code(void* buffer, std::size_t size, ScaleHandlerFn handler)
+    : Xbyak::CodeGenerator(size, buffer) {
+    using namespace Xbyak::util;
+    push(rax);
+    sub(rsp, 0x20);
+    mov(edx, 0x113C);
+    xorps(xmm4, xmm4);
+    movq(r8, xmm1);  // the game reads the double from an integer register
+    mov(rax, reinterpret_cast<std::uint64_t>(handler));
+    call(rax);
+    add(rsp, 0x20);
+    pop(rax);
+    ret();
+}
+
+outlineEnable_Code::outlineEnable_Code(void* buffer, std::size_t size, std::uintptr_t callee,
+                                       std::uintptr_t site)
+    : Xbyak::CodeGenerator(size, buffer) {
+    using namespace Xbyak::util;
+    Xbyak::Label done;
+    mov(rax, static_cast<std::uint64_t>(callee));
+    call(rax);
+    test(al, al);
+    jnz(done, T_SHORT);
+    cmp(byte[rdi + 0x1A], 0x41);
+    jz(done, T_SHORT);
+    mov(al, 1);
+    L(done);
+    jmp(at(site + 5), T_NEAR);
+}
+
+namespace {
+
+// Generates one stub at the trampoline's first free byte and returns its entry.
+template <class Generator, class... Args>
+const void* emitStub(const char* line, Args... args) {
+    BranchTrampoline& trampoline = g_branchTrampoline;
+    print(line, static_cast<int>(trampoline.Remain()));
+    void* buffer = trampoline.BeginCode();
+    print("Buffer allocated at " FREEPLOT_X64,
+          static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(buffer)));
+    try {
+        Generator code(buffer, static_cast<std::size_t>(trampoline.Remain()), args...);
+        trampoline.EndCode(code.getCode() + code.getSize());
+        return code.getCode();
+    } catch (const Xbyak::Error& error) {
+        // A stub that cannot be made (no room left, a target out of 32-bit reach) leaves the
+        // plugin unable to work; stop it like a failed assertion.
+        print("Stub generation failed: %s", error.what());
+        throw Halt{};
+    }
+}
+
+}  // namespace
+
+std::uintptr_t findDebugTextCommand(std::uintptr_t table) {
+    for (std::uintptr_t record = table;; record += sizeof(ConsoleCommandRecord)) {
+        const auto& command = *reinterpret_cast<const ConsoleCommandRecord*>(record);
+        if (command.number >= kFirstForeignCommandNumber) return 0;
+        if (command.longName && std::strcmp(command.longName, "GetDebugText") == 0) return record;
+    }
+}
+
+void SetHooks() {
+    if (!g_branchTrampoline.ObtainBlock()) {
+        print("couldn't create codegen buffer. this is fatal. skipping remainder of init process.");
+        return;
+    }
+
+    freeplotEnableStub = emitStub<FreeplotEnableHook_Code>(
+        "Setting freeplot enable hook, memory remain %d", addr(Loc::buildAllowedFlag));
+
+    const void* keyboardStub = emitStub<KeyboardInputHook_Code>(
+        "Setting keyboard input hook, memory remain %d", &onKeyboardInput,
+        addr(Loc::keyboardInputCallee), addr(Loc::keyboardInput));
+    if (siteWritable(Loc::keyboardInput))
+        writeJump5(addr(Loc::keyboardInput), reinterpret_cast<std::uintptr_t>(keyboardStub));
+
+    const void* mouseStub = emitStub<MouseInputHook_Code>(
+        "Setting mouse input hook, memory remain %d", &onMouseInput,
+        addr(Loc::mouseInputCallee), addr(Loc::mouseInput));
+    if (siteWritable(Loc::mouseInput))
+        writeJump5(addr(Loc::mouseInput), reinterpret_cast<std::uintptr_t>(mouseStub));
+
+    scaleCallStub = reinterpret_cast<ScaleCallStubFn>(const_cast<void*>(
+        emitStub<CallScale_Code>("Setting scale hook, memory remain %d", &scaleCallHandler)));
+
+    outlineStub = emitStub<outlineEnable_Code>("Setting outline hook, memory remain %d",
+                                               addr(Loc::outlineCallee),
+                                               addr(Loc::outlineUselectable));
+
+    print("Hooks set up, memory remain %d", static_cast<int>(g_branchTrampoline.Remain()));
+
+    const std::uint8_t togglable = settings.togglable;
+    if (togglable == 1 || togglable == 2) {
+        const std::uintptr_t record = findDebugTextCommand(addr(Loc::commandTable));
+        if (record) {
+            debugTextCommand = reinterpret_cast<void*>(record);
+            print("Command found at " FREEPLOT_X64, static_cast<std::uint64_t>(record));
+        }
+        takeOverCommand();
+    }
+    if (togglable == 0 || togglable == 1) {
+        freeplotMode = true;
+        setFreeplotMode(true);
+    }
+}
+
+}  // namespace freeplot

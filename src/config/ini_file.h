@@ -1,0 +1,43 @@
+#pragma once
+// The settings file as inih reads it, plus the key names of every section.
+//
+// inih's INIReader answers lookups but cannot list the names a section holds, and the
+// `keys` and `messages` sections are read name by name. So the file is parsed twice:
+// once by INIReader for the values, once through ini.h to gather the names, spelled as
+// written, in ascending byte order, with the section matched in any case.
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+#include <INIReader.h>
+
+namespace freeplot {
+
+struct IniFile {
+    // Parses the file at `nativePath` (a name the C runtime can open).
+    explicit IniFile(const std::string& nativePath);
+
+    // 0 when every line parsed, -1 when the file cannot be opened, else the number of the
+    // first line that did not parse.
+    int parseError() const { return reader.ParseError(); }
+
+    // The key names of a section (its name given in lower case); empty when it has none.
+    const std::set<std::string>& names(const std::string& lowerSection) const;
+
+    INIReader reader;
+    // Lower-case section name -> names as written.
+    std::map<std::string, std::set<std::string>> sectionNames;
+};
+
+// INIReader::GetInteger as the Windows build sees it: strtol with base 0 into a signed
+// 32-bit long, so a number out of that range saturates to INT32_MIN or INT32_MAX. The
+// default comes back when no character converts.
+std::int32_t getInteger(const IniFile& file, const std::string& section, const std::string& name,
+                        std::int32_t defaultValue);
+
+// Saturates a long from a 64-bit strtol the way a 32-bit strtol would have.
+std::int32_t saturateToInt32(long value);
+
+}  // namespace freeplot

@@ -1,0 +1,183 @@
+#include "config/messages.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "common/IDebugLog.h"
+#include "config/ini_file.h"
+#include "config/report.h"
+
+namespace freeplot {
+
+char messageBuffer[kMessageBufferSize];
+
+namespace {
+
+// Texts read from the file live in `overrides`; `current` points at the text in force.
+std::array<std::string, kMessageCount> overrides;
+constinit std::array<const char*, kMessageCount> current = [] {
+    std::array<const char*, kMessageCount> texts{};
+    for (std::size_t i = 0; i < kMessageCount; ++i) texts[i] = kMessages[i].defaultText;
+    return texts;
+}();
+
+// A width or precision above this cannot fit the buffer; it is refused before formatting
+// (which also keeps the runtime from padding to billions of characters).
+constexpr unsigned kMaxFieldWidth = kMessageBufferSize - 1;
+
+// Reads a run of digits; false when its value exceeds kMaxFieldWidth.
+bool readDigits(const char*& p) {
+    unsigned value = 0;
+    while (*p >= '0' && *p <= '9') {
+        value = value * 10 + static_cast<unsigned>(*p - '0');
+        if (value > kMaxFieldWidth) return false;
+        ++p;
+    }
+    return true;
+}
+
+bool isOneOf(char c, const char* set) { return c != '\0' && std::strchr(set, c) != nullptr; }
+
+// The test values the acceptance test formats with.
+constexpr double kTestReal = 1.5;
+int testInteger(Msg msg) { return msg == Msg::axisChange ? 'X' : msg == Msg::scaleChange ? 95 : 150; }
+
+// Formats a text already known to fit its value.
+int formatChecked(const char* text, FormatArg arg, double real, int integer) {
+    return arg == FormatArg::real ? std::snprintf(messageBuffer, kMessageBufferSize, text, real)
+                                  : std::snprintf(messageBuffer, kMessageBufferSize, text, integer);
+}
+
+const char* formatWith(Msg msg, FormatArg valueKind, double real, int integer) {
+    const MessageInfo& info = messageInfo(msg);
+    const char* text = messageText(msg);
+    if (info.arg != FormatArg::none && info.arg == valueKind &&
+        formatProblem(text, info.arg) == nullptr) {
+        formatChecked(text, info.arg, real, integer);
+    } else {
+        std::snprintf(messageBuffer, kMessageBufferSize, "%s", text);
+    }
+    return messageBuffer;
+}
+
+}  // namespace
+
+const char* formatProblem(const char* text, FormatArg arg) {
+    int conversions = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p != '%') continue;
+        ++p;
+        if (*p == '%') continue;  // literal per cent sign
+        if (*p == '\0') return "a lone % ends the text";
+
+        bool alternate = false, zero = false, sign = false;
+        while (isOneOf(*p, "-+ #0")) {
+            alternate |= *p == '#';
+            zero |= *p == '0';
+            sign |= *p == '+' || *p == ' ';
+            ++p;
+        }
+        if (*p == '*') return "a * width takes an extra argument";
+        if (!readDigits(p)) return "a width beyond the 1023 characters a message can hold";
+        if (*p == '$') return "a positional argument";
+        bool precision = false;
+        if (*p == '.') {
+            ++p;
+            precision = true;
+            if (*p == '*') return "a * precision takes an extra argument";
+            if (!readDigits(p)) return "a precision beyond the 1023 characters a message can hold";
+        }
+        int shorts = 0;
+        bool longFlag = false;
+        while (*p == 'h' && shorts < 2) ++shorts, ++p;
+        if (shorts == 0 && *p == 'l') longFlag = true, ++p;
+        const char conversion = *p;
+        if (conversion == '\0') return "a conversion is cut off at the end";
+
+        if (isOneOf(conversion, "fFeEgGaA")) {
+            if (arg != FormatArg::real) return "a floating-point conversion where an int is formatted";
+            if (shorts) return "a length modifier that changes the argument's type";
+        } else if (isOneOf(conversion, "diuxXoc")) {
+            if (arg != FormatArg::integer) return "an int conversion where a double is formatted";
+            if (longFlag) return "a length modifier that changes the argument's type";
+            if (conversion == 'c' && (shorts || zero || sign || alternate || precision))
+                return "flags, precision or length with %c";
+            if (alternate && !isOneOf(conversion, "oxX")) return "the # flag with a decimal conversion";
+        } else if (isOneOf(conversion, "hlLqjztIw")) {
+            return "a length modifier that changes the argument's type";
+        } else {
+            return "a conversion that does not take the message's value";
+        }
+        if (arg == FormatArg::none) return "a conversion in a text that takes no value";
+        if (++conversions > 1) return "more than one conversion";
+    }
+    return nullptr;
+}
+
+const char* messageText(Msg msg) { return current[static_cast<std::size_t>(msg)]; }
+
+const char* formatMessage(Msg msg, double value) {
+    return formatWith(msg, FormatArg::real, value, 0);
+}
+
+const char* formatMessage(Msg msg, int value) {
+    return formatWith(msg, FormatArg::integer, 0.0, value);
+}
+
+void readMessages(const IniFile& file, SettingsReport* report) {
+    for (const std::string& name : file.names("messages")) {
+        const std::string text = file.reader.Get("messages", name, "Empty message");
+        std::size_t index = kMessageKeyCount;
+        for (std::size_t i = 0; i < kMessageKeyCount; ++i) {
+            if (name == kMessages[i].key) {
+                index = i;
+                break;
+            }
+        }
+        if (index == kMessageKeyCount) {
+            note(report, NoteKind::ignored, "messages", name,
+                 name == "stateStored" ? "this text cannot be changed from the file"
+                                       : "no message has this name (names are case-sensitive)");
+            continue;
+        }
+        const auto msg = static_cast<Msg>(index);
+        const MessageInfo& info = kMessages[index];
+        if (info.arg != FormatArg::none) {
+            // The text goes to the formatter only once it is known to fit its value.
+            const char* problem = formatProblem(text.c_str(), info.arg);
+            int length = -1;
+            if (!problem) {
+                length = formatChecked(text.c_str(), info.arg, kTestReal, testInteger(msg));
+            }
+            if (length < 1 || length > static_cast<int>(kMessageBufferSize) - 1) {
+                print("Message for %s is too large or missing format placeholder, default message "
+                      "will be used",
+                      info.key);
+                if (report) {
+                    std::string why = problem ? std::string("it holds ") + problem
+                                      : length == 0 ? std::string("it is empty")
+                                      : length < 0 ? std::string("it does not format")
+                                                   : "it formats to " + std::to_string(length) +
+                                                         " characters, more than 1023";
+                    note(report, NoteKind::refused, "messages", name, why + "; the text in force stays");
+                }
+                continue;
+            }
+        }
+        overrides[index] = text;
+        current[index] = overrides[index].c_str();
+        note(report, NoteKind::accepted, "messages", name,
+             file.reader.HasValue("messages", name) ? "\"" + text + "\""
+                                                     : "no stored value: \"Empty message\"");
+    }
+}
+
+void restoreDefaultMessages() {
+    for (std::size_t i = 0; i < kMessageCount; ++i) {
+        overrides[i].clear();
+        current[i] = kMessages[i].defaultText;
+    }
+}
+
+}  // namespace freeplot

@@ -1,0 +1,107 @@
+#pragma once
+// The notification texts: 28 built-in texts, 27 of which the [messages] section may reword,
+// and the one buffer that formatted texts are written into.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace freeplot {
+
+struct IniFile;
+struct SettingsReport;
+
+// In the order of the [messages] keys; stateStored has no key.
+enum class Msg : std::uint8_t {
+    snapOn, snapOff, groundOn, groundOff, workshopOn, workshopOff, freezeOn, freezeOff,
+    freeplotOn, freeplotOff, rotateStepChange, moveStepChange, scaleStepChange, axisChange,
+    scaleChange, outlineOn, outlineOff, clampedStoreOn, clampedStoreOff, lockObjectOn,
+    lockObjectOff, extraOutlineOn, extraOutlineOff, physicsOn, physicsOff, timescaleOn,
+    timescaleOff, stateStored,
+    count
+};
+inline constexpr std::size_t kMessageCount = static_cast<std::size_t>(Msg::count);
+inline constexpr std::size_t kMessageKeyCount = kMessageCount - 1;  // all but stateStored
+static_assert(kMessageCount == 28);
+
+// The value a text is formatted with.
+enum class FormatArg : std::uint8_t {
+    none,     // shown as it is
+    real,     // a double (rotate and move steps)
+    integer,  // an int (scale step, axis letter, scale)
+};
+
+struct MessageInfo {
+    const char* key;
+    const char* defaultText;
+    FormatArg arg;
+};
+
+inline constexpr std::array<MessageInfo, kMessageCount> kMessages = {{
+    {"snapOn", "Object snap on", FormatArg::none},
+    {"snapOff", "Object snap off", FormatArg::none},
+    {"groundOn", "Surface snap on", FormatArg::none},
+    {"groundOff", "Surface snap off", FormatArg::none},
+    {"workshopOn", "Workshop grid snap on", FormatArg::none},
+    {"workshopOff", "Workshop grid snap off", FormatArg::none},
+    // Freezing the workshop timeout switches the timeout off.
+    {"freezeOn", "Workshop timeout off", FormatArg::none},
+    {"freezeOff", "Workshop timeout on", FormatArg::none},
+    {"freeplotOn", "Freeplot mode on", FormatArg::none},
+    {"freeplotOff", "Freeplot mode off", FormatArg::none},
+    {"rotateStepChange", "Rotation step changed to %0.1f", FormatArg::real},
+    {"moveStepChange", "Movement step changed to %0.1f", FormatArg::real},
+    {"scaleStepChange", "Scale step changed to %d%%", FormatArg::integer},
+    {"axisChange", "Axis changed to %c", FormatArg::integer},
+    {"scaleChange", "Scale set to %d%%", FormatArg::integer},
+    {"outlineOn", "Object outline on", FormatArg::none},
+    {"outlineOff", "Object outline off", FormatArg::none},
+    {"clampedStoreOn", "Clamped objects storing enabled", FormatArg::none},
+    {"clampedStoreOff", "Clamped objects storing disabled", FormatArg::none},
+    {"lockObjectOn", "Object locked", FormatArg::none},
+    {"lockObjectOff", "Object unlocked", FormatArg::none},
+    {"extraOutlineOn", "Extra object selection enabled", FormatArg::none},
+    {"extraOutlineOff", "Extra object selection disabled", FormatArg::none},
+    {"physicsOn", "Object physics on", FormatArg::none},
+    {"physicsOff", "Object physics off", FormatArg::none},
+    {"timescaleOn", "Timescale changed", FormatArg::none},
+    {"timescaleOff", "Timescale set to normal", FormatArg::none},
+    {"stateStored", "Object parameters stored", FormatArg::none},
+}};
+
+inline const MessageInfo& messageInfo(Msg msg) { return kMessages[static_cast<std::size_t>(msg)]; }
+
+// The current text of a message, NUL-terminated, valid for the rest of the process.
+const char* messageText(Msg msg);
+
+// The one buffer formatted texts go into (the settings check uses it too). Shared without a
+// lock: a text must be handed on before the next one is formatted.
+inline constexpr std::size_t kMessageBufferSize = 1024;
+extern char messageBuffer[kMessageBufferSize];
+
+// Why `text` must not be handed to printf with one value of kind `arg`, or null when it may.
+// A text fits when it holds exactly one conversion for that value, or none at all ("%%" is a
+// literal per cent sign and no conversion). For a double: f F e E g G a A; for an int:
+// d i u x X o c. Flags, a digit width and a digit precision are allowed where C defines
+// them for the conversion, and "l" before a double conversion (it changes nothing). Anything
+// else is refused: %n, %s, %p, * widths, positional arguments, length modifiers that change
+// the argument's type, a second conversion, a lone "%" at the end. For FormatArg::none any
+// conversion at all is refused.
+const char* formatProblem(const char* text, FormatArg arg);
+
+// Formats a message with its value into messageBuffer (cut to 1023 characters) and returns
+// messageBuffer: the double form for rotateStepChange and moveStepChange, the int form for
+// scaleStepChange, axisChange and scaleChange. Any other pairing, or a text that does not
+// fit its value, is copied into the buffer without formatting.
+const char* formatMessage(Msg msg, double value);
+const char* formatMessage(Msg msg, int value);
+
+// Reads [messages] into the table: plain texts are taken as written; a format text is taken
+// only when it fits its value and its test formatting gives 1 to 1023 characters, else its
+// refusal line is logged and the current text stays.
+void readMessages(const IniFile& file, SettingsReport* report = nullptr);
+
+// Every text back to its default.
+void restoreDefaultMessages();
+
+}  // namespace freeplot

@@ -1,0 +1,188 @@
+#include "config/steps.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "common/IDebugLog.h"
+#include "config/ini_file.h"
+#include "config/report.h"
+
+namespace freeplot {
+
+std::array<double, kStepCapacity> rotateSteps = kDefaultRotateSteps;
+std::array<double, kStepCapacity> moveSteps = kDefaultMoveSteps;
+std::array<std::int32_t, kStepCapacity> scaleSteps = kDefaultScaleSteps;
+std::int32_t rotateStepCount = kDefaultRotateStepCount;
+std::int32_t moveStepCount = kDefaultMoveStepCount;
+std::int32_t scaleStepCount = kDefaultScaleStepCount;
+std::int32_t rotateStepIdx = kDefaultStepIdx;
+std::int32_t moveStepIdx = kDefaultStepIdx;
+std::int32_t scaleStepIdx = kDefaultStepIdx;
+
+namespace {
+
+// One number from the start of `text`; false when none converts or it is out of range.
+bool convert(const char* text, char*& end, double& out) {
+    errno = 0;
+    out = std::strtod(text, &end);
+    // Infinity and NaN are spelled out ("inf", "nan") rather than overflowing; as a step they
+    // would carry the object's coordinates to infinity, so they are refused like a bad value.
+    return end != text && errno != ERANGE && std::isfinite(out);
+}
+
+bool convert(const char* text, char*& end, std::int32_t& out) {
+    errno = 0;
+    // strtol into a 32-bit long, as on Windows: out of that range is out of range.
+    const long long value = std::strtoll(text, &end, 10);
+    if (end == text || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return false;
+    out = static_cast<std::int32_t>(value);
+    return true;
+}
+
+template <class T>
+int parseList(const char* text, std::array<T, kStepCapacity>& table, const char* listKey) {
+    std::array<T, kStepCapacity> taken = table;
+    int n = 0;
+    const char* rest = text;
+    while (n < static_cast<int>(kStepCapacity)) {
+        char* end = nullptr;
+        T value{};
+        if (!convert(rest, end, value)) {
+            print("Invalid value in %s, succesfully parsed %d", listKey, n);
+            break;
+        }
+        taken[static_cast<std::size_t>(n++)] = value;
+        rest = end;
+    }
+    if (n > 0) table = taken;
+    return n;
+}
+
+bool onlyWhiteSpace(const char* text) {
+    for (; *text; ++text)
+        if (!std::isspace(static_cast<unsigned char>(*text))) return false;
+    return true;
+}
+
+// Where a list stopped, for the report: the text after the values taken.
+template <class T>
+const char* restAfter(const char* text, int count) {
+    const char* rest = text;
+    for (int i = 0; i < count; ++i) {
+        char* end = nullptr;
+        T value{};
+        convert(rest, end, value);
+        rest = end;
+    }
+    return rest;
+}
+
+template <class T>
+void readTable(const IniFile& file, const char* listKey, const char* indexKey,
+               std::array<T, kStepCapacity>& table, std::int32_t& count, std::int32_t& index,
+               std::int32_t wanted, SettingsReport* report) {
+    const std::string text = file.reader.Get("steps", listKey, "");
+    int taken = 0;
+    if (!text.empty()) {
+        taken = parseList(text.c_str(), table, listKey);
+        if (taken > 0) count = taken;
+    }
+    const std::int32_t before = index;
+    index = settleIndex(index, wanted, count);
+
+    if (!report) return;
+    if (file.reader.HasValue("steps", listKey)) {
+        const char* rest = restAfter<T>(text.c_str(), taken);
+        if (taken == 0)
+            note(report, NoteKind::refused, "steps", listKey,
+                 "no number at \"" + std::string(rest) + "\"; the built-in list stays");
+        else if (taken < static_cast<int>(kStepCapacity) && !onlyWhiteSpace(rest))
+            note(report, NoteKind::refused, "steps", listKey,
+                 std::to_string(taken) + " values taken; the list stops at \"" + rest +
+                     "\" (values are separated by white space only)");
+        else if (taken == static_cast<int>(kStepCapacity) && !onlyWhiteSpace(rest))
+            note(report, NoteKind::ignored, "steps", listKey,
+                 "10 values taken; \"" + std::string(rest) + "\" is beyond the limit of 10");
+        else
+            note(report, NoteKind::accepted, "steps", listKey, std::to_string(taken) + " values");
+    }
+    if (file.reader.HasValue("steps", indexKey)) {
+        const std::string given = file.reader.Get("steps", indexKey, "");
+        char* end = nullptr;
+        (void)std::strtol(given.c_str(), &end, 0);
+        if (end == given.c_str())
+            note(report, NoteKind::refused, "steps", indexKey,
+                 "\"" + given + "\" is not a number; the index stays at entry " +
+                     std::to_string(index + 1));
+        else if (index == wanted)
+            note(report, NoteKind::accepted, "steps", indexKey,
+                 "entry " + std::to_string(index + 1) + " of " + std::to_string(count));
+        else
+            note(report, NoteKind::refused, "steps", indexKey,
+                 "\"" + given + "\" is not an entry from 1 to " + std::to_string(count) +
+                     "; the index stays at entry " + std::to_string(index + 1) +
+                     (index != before ? " (the last of the list)" : ""));
+    }
+}
+
+}  // namespace
+
+std::int32_t stepIndex(std::int32_t& index, std::int32_t count, std::int32_t delta) {
+    index += delta;
+    if (index >= count)
+        index = 0;
+    else if (index < 0)
+        index = count - 1;
+    return index;
+}
+
+int parseStepList(const char* text, std::array<double, kStepCapacity>& table, const char* listKey) {
+    return parseList(text, table, listKey);
+}
+
+int parseStepList(const char* text, std::array<std::int32_t, kStepCapacity>& table,
+                  const char* listKey) {
+    return parseList(text, table, listKey);
+}
+
+std::int32_t settleIndex(std::int32_t current, std::int32_t wanted, std::int32_t count) {
+    std::int32_t index = std::min(current, count - 1);
+    if (wanted >= 0 && wanted < count) index = wanted;
+    return index;
+}
+
+void readSteps(const IniFile& file, SettingsReport* report) {
+    // The file counts entries from 1; a missing or unreadable key gives back the current one.
+    // Computed in 64 bits: the value read may be INT32_MIN.
+    auto wantedIndex = [&](const char* key, std::int32_t current) {
+        const std::int64_t oneBased = getInteger(file, "steps", key, current + 1);
+        return static_cast<std::int32_t>(std::max<std::int64_t>(oneBased - 1, INT32_MIN));
+    };
+    const std::int32_t rotateWanted = wantedIndex("rotateStepIdx", rotateStepIdx);
+    const std::int32_t moveWanted = wantedIndex("moveStepIdx", moveStepIdx);
+    const std::int32_t scaleWanted = wantedIndex("scaleStepIdx", scaleStepIdx);
+
+    readTable(file, "rotateSteps", "rotateStepIdx", rotateSteps, rotateStepCount, rotateStepIdx,
+              rotateWanted, report);
+    readTable(file, "moveSteps", "moveStepIdx", moveSteps, moveStepCount, moveStepIdx, moveWanted,
+              report);
+    readTable(file, "scaleSteps", "scaleStepIdx", scaleSteps, scaleStepCount, scaleStepIdx,
+              scaleWanted, report);
+}
+
+void restoreDefaultSteps() {
+    rotateSteps = kDefaultRotateSteps;
+    moveSteps = kDefaultMoveSteps;
+    scaleSteps = kDefaultScaleSteps;
+    rotateStepCount = kDefaultRotateStepCount;
+    moveStepCount = kDefaultMoveStepCount;
+    scaleStepCount = kDefaultScaleStepCount;
+    rotateStepIdx = moveStepIdx = scaleStepIdx = kDefaultStepIdx;
+}
+
+}  // namespace freeplot

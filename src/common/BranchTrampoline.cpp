@@ -34,8 +34,12 @@ bool BranchTrampoline::ObtainBlock(std::uintptr_t moduleBase) {
             print("VirtualQuery failed: %08X", os::lastError());
             break;
         }
-        if (region.free && region.size >= kBlockSize) {
-            const std::uintptr_t wanted = region.base + region.size - kBlockSize;
+        // Only the part of a free region below the module counts (the region reaches above it
+        // only where the module itself is not mapped).
+        const std::uintptr_t top =
+            region.base + region.size < moduleBase ? region.base + region.size : moduleBase;
+        if (region.free && top - region.base >= kBlockSize) {
+            const std::uintptr_t wanted = top - kBlockSize;
             const std::uintptr_t block = os::allocateAt(wanted, kBlockSize);
             if (block) {
                 m_base = block;

@@ -10,7 +10,8 @@
 namespace freeplot {
 
 enum class NoteKind : std::uint8_t {
-    accepted,  // the entry took effect (detail may say how it was read)
+    accepted,  // the entry took effect as written
+    adjusted,  // the entry took effect, read differently from how it reads (cut to 16 bits...)
     refused,   // the entry's value was bad; the default (or previous value) stays
     ignored,   // the entry means nothing to the plugin (unknown name or section)
 };

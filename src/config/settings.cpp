@@ -100,7 +100,7 @@ void readKeys(const IniFile& file, SettingsReport* report) {
                 note(report, NoteKind::ignored, kKeys, name,
                      "no action has this name (names are case-sensitive)");
             } else if (value != code) {
-                note(report, NoteKind::accepted, kKeys, name,
+                note(report, NoteKind::adjusted, kKeys, name,
                      std::to_string(value) + " is cut to 16 bits: " + std::to_string(code));
             } else {
                 note(report, NoteKind::accepted, kKeys, name, std::to_string(code));
@@ -141,7 +141,7 @@ void readSwitches(const IniFile& file, SettingsReport* report) {
             note(report, NoteKind::refused, "main", "togglable",
                  quoted(text) + " is not a number; the default stays");
         else if (togglable != settings.togglable)
-            note(report, NoteKind::accepted, "main", "togglable",
+            note(report, NoteKind::adjusted, "main", "togglable",
                  std::to_string(togglable) + " counts only its low 8 bits: " +
                      std::to_string(settings.togglable));
         else

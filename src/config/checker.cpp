@@ -1,0 +1,232 @@
+#include "config/checker.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cinttypes>
+#include <cstring>
+#include <type_traits>
+
+#include "common/IDebugLog.h"
+#include "config/ini_file.h"
+#include "config/keynames.h"
+#include "config/messages.h"
+#include "config/settings.h"
+#include "config/steps.h"
+#include "os/os.h"
+
+namespace freeplot {
+namespace {
+
+void collectLine(const char* line, void* context) {
+    static_cast<std::vector<std::string>*>(context)->emplace_back(line);
+}
+
+std::string lowerCase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A text as it can be shown on one terminal line.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// The names the plugin looks up in the sections it reads by lookup (case-free there).
+struct KnownSection {
+    const char* section;
+    std::vector<const char*> keys;  // empty: every name is read (keys, messages)
+};
+const KnownSection kKnown[] = {
+    {"main",
+     {"togglable", "buildtimescale", "wheelrotation", "timeoutfrozen", "snapdisabled",
+      "grounddisabled", "outlinedisabled", "extraoutlineenabled", "autotimescaleenabled"}},
+    {"dangerous", {"deleteenabled"}},
+    {"cheats", {"duplicateenabled"}},
+    {"steps",
+     {"rotatestepidx", "movestepidx", "scalestepidx", "rotatesteps", "movesteps", "scalesteps"}},
+    {"keys", {}},
+    {"messages", {}},
+};
+
+void noteUnknownEntries(const IniFile& file, SettingsReport& report) {
+    for (const auto& [section, names] : file.sectionNames) {
+        const KnownSection* known = nullptr;
+        for (const KnownSection& k : kKnown)
+            if (section == k.section) known = &k;
+        if (!known) {
+            for (const std::string& name : names)
+                note(&report, NoteKind::ignored, section, name,
+                     "the plugin reads no section of this name");
+            continue;
+        }
+        if (known->keys.empty()) continue;  // the readers report these themselves
+        for (const std::string& name : names) {
+            const std::string lower = lowerCase(name);
+            const bool used = std::any_of(known->keys.begin(), known->keys.end(),
+                                          [&](const char* key) { return lower == key; });
+            if (!used)
+                note(&report, NoteKind::ignored, section, name,
+                     "the plugin reads no setting of this name in this section");
+        }
+    }
+}
+
+const char* origin(bool isDefault) { return isDefault ? "default" : "from the file"; }
+
+void printBool(std::FILE* out, const char* name, bool value) {
+    std::fprintf(out, "  %-22s %-10s %s\n", name, value ? "true" : "false", origin(!value));
+}
+
+template <class T>
+std::string stepList(const std::array<T, kStepCapacity>& table, std::int32_t count,
+                     std::int32_t index) {
+    std::string text;
+    for (std::int32_t i = 0; i < count; ++i) {
+        char value[64];
+        if constexpr (std::is_same_v<T, double>)
+            std::snprintf(value, sizeof value, "%g", table[static_cast<std::size_t>(i)]);
+        else
+            std::snprintf(value, sizeof value, "%d", table[static_cast<std::size_t>(i)]);
+        if (!text.empty()) text += ' ';
+        text += i == index ? "[" + std::string(value) + "]" : std::string(value);
+    }
+    return text;
+}
+
+template <class T>
+void printSteps(std::FILE* out, const char* name, const std::array<T, kStepCapacity>& table,
+                std::int32_t count, std::int32_t index,
+                const std::array<T, kStepCapacity>& defaults, std::int32_t defaultCount) {
+    const bool isDefault = count == defaultCount && index == kDefaultStepIdx &&
+                           std::equal(table.begin(), table.begin() + count, defaults.begin());
+    std::fprintf(out, "  %-22s %s   (%d %s, entry %d current)  %s\n", name,
+                 stepList(table, count, index).c_str(), count, count == 1 ? "entry" : "entries",
+                 index + 1, origin(isDefault));
+}
+
+}  // namespace
+
+SettingsCheck checkSettings(const std::string& windowsPath) {
+    SettingsCheck check;
+    check.windowsPath = windowsPath;
+    restoreDefaultSettings();
+
+    setLogObserver(collectLine, &check.logLines);
+    check.opened = loadSettings(windowsPath, &check.report);
+    setLogObserver(nullptr, nullptr);
+
+    const IniFile file(os::nativePath(windowsPath.c_str()));
+    check.parseError = check.opened ? file.parseError() : -1;
+    if (check.opened) noteUnknownEntries(file, check.report);
+    return check;
+}
+
+int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
+    std::fprintf(out, "Settings file: %s\n", check.windowsPath.c_str());
+    if (!check.opened) {
+        std::fprintf(out, "The file cannot be opened: the plugin keeps every default.\n");
+    } else if (check.parseError > 0) {
+        std::fprintf(out,
+                     "Line %d is the first line that did not parse; the plugin skips such lines "
+                     "without a log line.\n",
+                     check.parseError);
+    } else {
+        std::fprintf(out, "Every line parsed.\n");
+    }
+
+    const Settings defaults{};
+    std::fprintf(out, "\n[main]\n");
+    std::fprintf(out, "  %-22s %-10u %s\n", "togglable", settings.togglable,
+                 origin(settings.togglable == defaults.togglable));
+    std::fprintf(out, "  %-22s %-10g %s\n", "buildTimescale",
+                 static_cast<double>(settings.buildTimescale),
+                 origin(settings.buildTimescale == defaults.buildTimescale));
+    printBool(out, "wheelRotation", settings.wheelRotation);
+    printBool(out, "timeoutFrozen", settings.timeoutFrozen);
+    printBool(out, "snapDisabled", settings.snapDisabled);
+    printBool(out, "groundDisabled", settings.groundDisabled);
+    printBool(out, "outlineDisabled", settings.outlineDisabled);
+    printBool(out, "extraOutlineEnabled", settings.extraOutlineEnabled);
+    printBool(out, "autoTimescaleEnabled", settings.autoTimescaleEnabled);
+    std::fprintf(out, "[dangerous]\n");
+    printBool(out, "deleteEnabled", settings.deleteEnabled);
+    std::fprintf(out, "[cheats]\n");
+    printBool(out, "duplicateEnabled", settings.duplicateEnabled);
+
+    std::fprintf(out, "\n[keys]\n");
+    for (std::size_t i = 0; i < kActionCount; ++i) {
+        const KeyBinding& b = keyBindings[i];
+        char codes[32];
+        if (b.alternate)
+            std::snprintf(codes, sizeof codes, "%u, %u", b.primary, b.alternate);
+        else
+            std::snprintf(codes, sizeof codes, "%u", b.primary);
+        std::fprintf(out, "  %-22s %-10s %-26s %s\n", kActionNames[i], codes,
+                     bindingName(b).c_str(), origin(b == kDefaultKeyBindings[i]));
+    }
+
+    std::fprintf(out, "\n[messages]\n");
+    for (std::size_t i = 0; i < kMessageCount; ++i) {
+        const auto msg = static_cast<Msg>(i);
+        const bool builtIn = msg == Msg::stateStored;
+        std::fprintf(out, "  %-22s \"%s\"  %s\n", kMessages[i].key,
+                     printable(messageText(msg)).c_str(),
+                     builtIn ? "built in, no key"
+                             : origin(std::strcmp(messageText(msg), kMessages[i].defaultText) == 0));
+    }
+
+    std::fprintf(out, "\n[steps]  (the current entry in brackets)\n");
+    printSteps(out, "rotateSteps", rotateSteps, rotateStepCount, rotateStepIdx, kDefaultRotateSteps,
+               kDefaultRotateStepCount);
+    printSteps(out, "moveSteps", moveSteps, moveStepCount, moveStepIdx, kDefaultMoveSteps,
+               kDefaultMoveStepCount);
+    printSteps(out, "scaleSteps", scaleSteps, scaleStepCount, scaleStepIdx, kDefaultScaleSteps,
+               kDefaultScaleStepCount);
+
+    int refused = 0, ignored = 0;
+    std::fprintf(out, "\nFindings:\n");
+    for (const SettingsNote& n : check.report.notes) {
+        if (n.kind == NoteKind::accepted) continue;
+        const char* label = n.kind == NoteKind::refused   ? "refused"
+                            : n.kind == NoteKind::ignored ? "ignored"
+                                                          : "note";
+        if (n.kind == NoteKind::refused) ++refused;
+        if (n.kind == NoteKind::ignored) ++ignored;
+        std::fprintf(out, "  %-8s [%s] %s: %s\n", label,
+                     printable(n.section).c_str(), printable(n.name).c_str(),
+                     printable(n.detail).c_str());
+    }
+    if (check.parseError > 0) {
+        ++ignored;
+        std::fprintf(out, "  %-8s line %d (and any later line that does not parse)\n", "ignored",
+                     check.parseError);
+    }
+    if (std::none_of(check.report.notes.begin(), check.report.notes.end(),
+                     [](const SettingsNote& n) { return n.kind != NoteKind::accepted; }) &&
+        check.parseError <= 0)
+        std::fprintf(out, "  none\n");
+
+    std::fprintf(out, "\nPlugin log lines for this file:\n");
+    for (const std::string& line : check.logLines) std::fprintf(out, "  %s\n", printable(line).c_str());
+    if (check.logLines.empty()) std::fprintf(out, "  none\n");
+
+    std::fprintf(out, "\nResult: %d refused, %d ignored.\n", refused, ignored);
+    if (!check.opened) return 2;
+    return refused + ignored > 0 ? 1 : 0;
+}
+
+}  // namespace freeplot

@@ -1,0 +1,31 @@
+#pragma once
+// The settings checker: reads a settings file exactly as the plugin does and tells a player
+// what is in force, what was refused and what the plugin logs for it.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "config/report.h"
+
+namespace freeplot {
+
+struct SettingsCheck {
+    std::string windowsPath;
+    bool opened = false;
+    int parseError = 0;                 // as INIReader::ParseError
+    SettingsReport report;              // what the readers made of each entry
+    std::vector<std::string> logLines;  // every line the plugin logs while reading
+};
+
+// Puts every setting back to its default, reads the file at `windowsPath` through
+// loadSettings and gathers the outcome. Afterwards the plugin's settings, bindings,
+// messages and step tables hold what the file gives.
+SettingsCheck checkSettings(const std::string& windowsPath);
+
+// Prints the effective configuration, the findings and the log lines; returns the exit
+// status: 0 when every entry took effect, 1 when any value was refused or any entry or
+// line was ignored, 2 when the file cannot be opened.
+int printSettingsCheck(const SettingsCheck& check, std::FILE* out);
+
+}  // namespace freeplot

@@ -1,0 +1,119 @@
+// The parsing rules the settings rely on, checked against the inih library that is
+// installed: a build with another line length, without byte-order-mark or continuation
+// support, or with other comment rules fails here.
+
+#include <unistd.h>
+
+#include <climits>
+#include <set>
+
+#include "config/ini_file.h"
+#include "config_support.h"
+
+namespace freeplot::testing {
+namespace {
+
+using Names = std::set<std::string>;
+
+TEST_F(SettingsTest, InihReadsLinesOfAtMost199Characters) {
+    // A line of exactly 199 characters is read whole.
+    const std::string whole = "whole=" + std::string(193, 'w');
+    ASSERT_EQ(whole.size(), 199u);
+    // A longer line is cut after 199 characters; the rest is read as a line of its own.
+    const std::string cut = "pad=" + std::string(195, 'p') + "tail=7";
+    const IniFile file = parse("[s]\n" + whole + "\n" + cut + "\n");
+    EXPECT_EQ(file.parseError(), 0);
+    EXPECT_EQ(file.reader.Get("s", "whole", ""), std::string(193, 'w'));
+    EXPECT_EQ(file.reader.Get("s", "pad", ""), std::string(195, 'p'));
+    EXPECT_EQ(file.reader.Get("s", "tail", ""), "7");
+    EXPECT_EQ(file.names("s"), (Names{"pad", "tail", "whole"}));
+
+    // Section names keep 49 characters.
+    const IniFile longSection = parse("[" + std::string(60, 'x') + "]\nk=1\n");
+    EXPECT_EQ(longSection.reader.Get(std::string(49, 'x'), "k", ""), "1");
+}
+
+TEST_F(SettingsTest, InihSyntaxCommentsSeparatorsAndBom) {
+    const IniFile file = parse(
+        "\xEF\xBB\xBF[Keys]\n"          // byte-order mark skipped, section name case-free
+        "; a comment\n"
+        "# another comment\n"
+        "  spaced   =   value with spaces   \n"
+        "inline = 12 ; note\n"            // ";" after white space starts a comment
+        "glued = 12;note\n"               // ";" without white space is part of the value
+        "colon : 34\n"                    // ":" separates when there is no "="
+        "empty =\n"
+        "this line has no separator\n"    // syntax error: line 9
+        "[broken\n"                       // syntax error too, but the first one is reported
+        "after = 1\n");
+    EXPECT_EQ(file.parseError(), 9);
+    const INIReader& r = file.reader;
+    EXPECT_EQ(r.Get("keys", "spaced", "?"), "value with spaces");
+    EXPECT_EQ(r.Get("KEYS", "SPACED", "?"), "value with spaces");  // lookups are case-free
+    EXPECT_EQ(r.Get("keys", "inline", "?"), "12");
+    EXPECT_EQ(r.Get("keys", "glued", "?"), "12;note");
+    EXPECT_EQ(r.Get("keys", "colon", "?"), "34");
+    EXPECT_EQ(r.Get("keys", "empty", "?"), "");
+    EXPECT_EQ(r.Get("keys", "after", "?"), "1");  // parsing went on after the errors
+    EXPECT_EQ(file.names("keys"), (Names{"after", "colon", "empty", "glued", "inline", "spaced"}));
+}
+
+TEST_F(SettingsTest, InihJoinsRepeatedAndContinuedValuesWithLineFeeds) {
+    const IniFile file = parse(
+        "[messages]\n"
+        "snapOn = one\n"
+        "   two\n"                        // continuation: indented, after a name/value line
+        "\tthree ; kept\n"               // a continuation line is taken whole, comment and all
+        "SNAPON = four\n"                 // same key in another case
+        "[MESSAGES]\n"                    // same section in another case
+        "snapOn = five\n"
+        "zeta = z\n"
+        "Alpha = a\n");
+    EXPECT_EQ(file.parseError(), 0);
+    EXPECT_EQ(file.reader.Get("messages", "snapOn", ""), "one\ntwo\nthree ; kept\nfour\nfive");
+    // Names as written, in ascending byte order, both spellings of the section merged.
+    EXPECT_EQ(file.names("messages"), (Names{"Alpha", "SNAPON", "snapOn", "zeta"}));
+}
+
+TEST_F(SettingsTest, IntegersAreSigned32BitWithBase0AsOnWindows) {
+    const IniFile file = parse(
+        "[s]\nhex=0x70\noctal=070\ndec=-12\ntrailing=42abc\nword=abc\nempty=\n"
+        "big=99999999999\nsmall=-99999999999\nbiggest=2147483647\nhexbig=0xFFFFFFFF\n");
+    auto get = [&](const char* name) { return getInteger(file, "s", name, -5); };
+    EXPECT_EQ(get("hex"), 112);
+    EXPECT_EQ(get("octal"), 56);
+    EXPECT_EQ(get("dec"), -12);
+    EXPECT_EQ(get("trailing"), 42);
+    EXPECT_EQ(get("word"), -5);
+    EXPECT_EQ(get("empty"), -5);
+    EXPECT_EQ(get("missing"), -5);
+    EXPECT_EQ(get("big"), INT32_MAX);  // a 32-bit strtol saturates
+    EXPECT_EQ(get("small"), INT32_MIN);
+    EXPECT_EQ(get("biggest"), INT32_MAX);
+    EXPECT_EQ(get("hexbig"), INT32_MAX);
+    EXPECT_EQ(saturateToInt32(LONG_MIN), INT32_MIN);
+}
+
+TEST_F(SettingsTest, UnreadableEmptyBinaryAndHugeFilesParseSafely) {
+    const IniFile missing((dir_ / "absent.ini").string());
+    EXPECT_EQ(missing.parseError(), -1);
+    EXPECT_TRUE(missing.sectionNames.empty());
+
+    const IniFile empty = parse("");
+    EXPECT_EQ(empty.parseError(), 0);
+    EXPECT_TRUE(empty.names("keys").empty());
+
+    std::string binary;
+    for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 131 + 7) & 0xFF);
+    binary += std::string("\0[keys]\0main=1\n", 15);
+    const IniFile bin = parse(binary);
+    EXPECT_NE(bin.parseError(), -1);
+
+    // One line of a megabyte: read in 199-character pieces, none of which parses.
+    const IniFile huge = parse(std::string(1 << 20, 'x'));
+    EXPECT_GT(huge.parseError(), 0);
+    EXPECT_TRUE(huge.sectionNames.empty());
+}
+
+}  // namespace
+}  // namespace freeplot::testing

@@ -1,0 +1,65 @@
+#pragma once
+// Shared fixture of the settings tests: writes settings files into a private folder, reads
+// them as the plugin does and collects the log lines written meanwhile.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/IDebugLog.h"
+#include "config/ini_file.h"
+#include "config/settings.h"
+
+namespace freeplot::testing {
+
+// A POSIX path as the Windows path the plugin would be given for it (drive Z:).
+inline std::string windowsPathOf(const std::string& posixPath) {
+    std::string out = "Z:" + posixPath;
+    for (char& c : out)
+        if (c == '/') c = '\\';
+    return out;
+}
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        restoreDefaultSettings();
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = std::filesystem::temp_directory_path() /
+               ("freeplot-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" +
+                info->name());
+        std::filesystem::create_directories(dir_);
+        setLogObserver(
+            [](const char* line, void* self) {
+                static_cast<SettingsTest*>(self)->log.emplace_back(line);
+            },
+            this);
+    }
+
+    void TearDown() override {
+        setLogObserver(nullptr, nullptr);
+        restoreDefaultSettings();
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    // Writes `bytes` as a file and returns its POSIX path.
+    std::string writeFile(const std::string& bytes, const std::string& name = "freeplot.ini") {
+        const std::string path = (dir_ / name).string();
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    // Writes the file and reads it through loadSettings, as the plugin's Load does.
+    bool load(const std::string& bytes) { return loadSettings(windowsPathOf(writeFile(bytes))); }
+
+    IniFile parse(const std::string& bytes) { return IniFile(writeFile(bytes)); }
+
+    std::vector<std::string> log;
+    std::filesystem::path dir_;
+};
+
+}  // namespace freeplot::testing

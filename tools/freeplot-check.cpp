@@ -1,0 +1,51 @@
+// freeplot-check: reads a Freeplot settings file exactly as the plugin does and prints the
+// configuration in force, every entry that was refused or ignored, and the log lines the
+// plugin writes for the file.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "config/checker.h"
+
+namespace {
+
+// The plugin receives Windows paths; a POSIX path is written as one on drive Z:, as Wine
+// does, and turned back by the OS layer when the file is opened.
+std::string windowsPathOf(const std::string& path) {
+    std::string out = path.size() > 0 && path[0] == '/' ? "Z:" + path : path;
+    for (char& c : out)
+        if (c == '/') c = '\\';
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        std::fprintf(argc == 2 ? stdout : stderr,
+                     "usage: freeplot-check SETTINGS_FILE\n"
+                     "Reads a freeplot.ini as the plugin does and prints the settings in force,\n"
+                     "the entries refused or ignored, and the plugin's log lines for the file.\n"
+                     "Exit status: 0 all entries took effect, 1 something was refused or\n"
+                     "ignored, 2 the file cannot be opened or the usage is wrong.\n");
+        return argc == 2 ? 0 : 2;
+    }
+
+    // The plugin's log also copies each line to standard output; the report lists those lines
+    // itself, so they are kept off the terminal while the file is read.
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    if (saved >= 0 && null >= 0) dup2(null, STDOUT_FILENO);
+    const freeplot::SettingsCheck check = freeplot::checkSettings(windowsPathOf(argv[1]));
+    std::fflush(stdout);
+    if (saved >= 0 && null >= 0) dup2(saved, STDOUT_FILENO);
+    if (null >= 0) close(null);
+    if (saved >= 0) close(saved);
+
+    return freeplot::printSettingsCheck(check, stdout);
+}

@@ -1,0 +1,257 @@
+// The scripts' view of the game: image access, references, game state, and feeding events
+// through the game's own code.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "sim/internal.h"
+
+namespace sim {
+
+using namespace detail;
+
+namespace {
+
+std::uintptr_t abs(std::uint32_t offset) { return loc::imageBase + offset; }
+
+constexpr std::uint32_t keyboardRecord = loc::inputRecords;
+constexpr std::uint32_t mouseRecord = loc::inputRecords + 0x100;
+constexpr std::uint32_t commandScratch = obj::commandParams + 0x1000;
+
+// The Windows raw-input records, as the game receives them from the system.
+struct RawInputHeader {
+    std::uint32_t dwType;
+    std::uint32_t dwSize;
+    std::uint64_t hDevice;
+    std::uint64_t wParam;
+};
+struct RawKeyboard {
+    RawInputHeader header;
+    std::uint16_t MakeCode;
+    std::uint16_t Flags;
+    std::uint16_t Reserved;
+    std::uint16_t VKey;
+    std::uint32_t Message;
+    std::uint32_t ExtraInformation;
+};
+static_assert(offsetof(RawKeyboard, MakeCode) == 0x18);
+static_assert(offsetof(RawKeyboard, Flags) == 0x1A);
+static_assert(offsetof(RawKeyboard, VKey) == 0x1E);
+static_assert(sizeof(RawKeyboard) == 40);
+struct RawMouse {
+    RawInputHeader header;
+    std::uint16_t usFlags;
+    std::uint16_t padding;
+    std::uint16_t usButtonFlags;
+    std::uint16_t usButtonData;
+    std::uint32_t ulRawButtons;
+    std::int32_t lLastX;
+    std::int32_t lLastY;
+    std::uint32_t ulExtraInformation;
+};
+static_assert(offsetof(RawMouse, usButtonFlags) == 0x1C);
+static_assert(offsetof(RawMouse, usButtonData) == 0x1E);
+static_assert(sizeof(RawMouse) == 48);
+
+using InputRoutine = std::uint64_t SIM_MSABI (*)(void* record);
+using EnableRoutine = std::uint64_t SIM_MSABI (*)(std::uint64_t gameResult);
+using OutlineRoutine = std::uint64_t SIM_MSABI (*)(std::uintptr_t reference);
+using CommandHandler = bool SIM_MSABI (*)(void* params, void* scriptData, void* thisRef, void* containing,
+                                          void* script, void* locals, double* result, std::uint32_t* offset);
+
+std::string resolvePath(const std::string& root, const std::string& path) {
+    return !path.empty() && path[0] == '/' ? path : root + "/" + path;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> Game::bytes(std::uint32_t offset, std::size_t count) {
+    return std::vector<std::uint8_t>(at(offset), at(offset) + count);
+}
+
+std::optional<std::string> Game::readFile(const std::string& path) const {
+    std::ifstream in(resolvePath(root_, path), std::ios::binary);
+    if (!in) return std::nullopt;
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void Game::writeFile(const std::string& path, const std::string& content) const {
+    std::filesystem::path p = resolvePath(root_, path);
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << content;
+}
+
+bool Game::holdFileLock(const std::string& path) {
+    std::filesystem::path p = resolvePath(root_, path);
+    std::filesystem::create_directories(p.parent_path());
+    int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    lockFds_.push_back(fd);
+    return true;
+}
+
+void Game::note(const std::string& key, const std::string& value) { emit(kind::note, {key, value}); }
+
+void Game::noteFile(const std::string& key, const std::string& path) {
+    auto content = readFile(path);
+    note(key, content ? *content : std::string("<no such file>"));
+}
+
+Ref Game::createRef(const RefSpec& spec) { return addReference(spec); }
+std::optional<Ref> Game::refByHandle(std::uint32_t handle) const { return findReference(handle); }
+void Game::forgetRef(std::uint32_t handle) { dropReference(handle); }
+
+void Game::setHeading(float radians) { set<float>(obj::heading + 0xC8, radians); }
+
+void Game::setConsole(bool exists) {
+    set<std::uint64_t>(loc::consoleManagerPtr, exists ? abs(obj::console) : 0);
+}
+
+void Game::setOutlineCalleeResult(std::uint8_t result) { callees().outlineResult = result; }
+
+float Game::timeMultiplier() const {
+    auto p = value<std::uint64_t>(loc::timeManagerPtr);
+    auto q = *reinterpret_cast<const std::uint64_t*>(p + 48);
+    return *reinterpret_cast<const float*>(q + 48);
+}
+
+void Game::setTimeMultiplier(float v) {
+    auto p = value<std::uint64_t>(loc::timeManagerPtr);
+    auto q = *reinterpret_cast<const std::uint64_t*>(p + 48);
+    *reinterpret_cast<float*>(q + 48) = v;
+}
+
+std::uintptr_t Game::consoleObject() const { return abs(obj::console); }
+std::uintptr_t Game::scriptContext() const { return abs(obj::scriptContext); }
+std::uintptr_t Game::headingReference() const { return abs(obj::heading); }
+
+InputResult Game::keyboardEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags) {
+    RawKeyboard rec{};
+    rec.header = {1, sizeof(RawKeyboard), 0x0000000000010041, 0};
+    rec.MakeCode = scanCode;
+    rec.Flags = flags;
+    rec.VKey = vkey;
+    rec.Message = (flags & 1) ? 0x101 : 0x100;   // WM_KEYUP / WM_KEYDOWN
+    std::memcpy(at(keyboardRecord), &rec, sizeof rec);
+
+    Probe& probe = *routines().keyboardProbe;
+    probe = {};
+    int before = callees().keyboardRuns;
+    auto routine = reinterpret_cast<InputRoutine>(routines().keyboard);
+    InputResult r;
+    r.record = abs(keyboardRecord);
+    r.path = static_cast<int>(routine(at(keyboardRecord)));
+    r.calleeRan = callees().keyboardRuns != before;
+    r.rcx = probe.rcx;
+    r.rdx = probe.rdx;
+    r.rax = probe.rax;
+    return r;
+}
+
+InputResult Game::mouseEvent(std::uint16_t buttonFlags, std::int16_t buttonData) {
+    RawMouse rec{};
+    rec.header = {0, sizeof(RawMouse), 0x0000000000010043, 0};
+    rec.usButtonFlags = buttonFlags;
+    rec.usButtonData = static_cast<std::uint16_t>(buttonData);
+    std::memcpy(at(mouseRecord), &rec, sizeof rec);
+
+    Probe& probe = *routines().mouseProbe;
+    probe = {};
+    callees().mouseSeenFlags = callees().mouseSeenData = 0;
+    int before = callees().mouseRuns;
+    auto routine = reinterpret_cast<InputRoutine>(routines().mouse);
+    InputResult r;
+    r.record = abs(mouseRecord);
+    r.path = static_cast<int>(routine(at(mouseRecord)));
+    r.calleeRan = callees().mouseRuns != before;
+    r.rcx = probe.rcx;
+    r.rdx = probe.rdx;
+    r.rax = probe.rax;
+    r.seenButtonFlags = callees().mouseSeenFlags;
+    r.seenButtonData = callees().mouseSeenData;
+    std::memcpy(&rec, at(mouseRecord), sizeof rec);
+    r.buttonFlags = rec.usButtonFlags;
+    r.buttonData = rec.usButtonData;
+    return r;
+}
+
+FreeplotEnableResult Game::runFreeplotEnableSite(std::uint8_t gameResult) {
+    auto routine = reinterpret_cast<EnableRoutine>(routines().freeplotEnable);
+    std::uint64_t v = routine(gameResult);
+    return {static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>((v >> 8) & 0xFF)};
+}
+
+OutlineResult Game::runOutlineSite(std::uintptr_t reference) {
+    auto routine = reinterpret_cast<OutlineRoutine>(routines().outline);
+    int before = callees().outlineRuns;
+    std::uint64_t v = routine(reference);
+    OutlineResult r;
+    r.al = static_cast<std::uint8_t>(v & 0xFF);
+    r.selectable = (v & 0x100) != 0;
+    r.calleeRan = callees().outlineRuns != before;
+    return r;
+}
+
+std::uintptr_t Game::findCommand(const std::string& name) const {
+    for (std::uint32_t rec = loc::commandTable;; rec += 80) {
+        auto longName = reinterpret_cast<const char*>(value<std::uint64_t>(rec));
+        if (!longName) return 0;
+        auto shortName = reinterpret_cast<const char*>(value<std::uint64_t>(rec + 8));
+        if (name == longName || (shortName && *shortName && name == shortName)) return abs(rec);
+    }
+}
+
+ConsoleResult Game::runConsoleCommand(const std::string& name) {
+    ConsoleResult r;
+    std::uintptr_t rec = findCommand(name);
+    if (!rec) return r;
+    r.found = true;
+    auto handler = *reinterpret_cast<CommandHandler*>(rec + 48);
+    auto params = *reinterpret_cast<void**>(rec + 40);
+    double result = 0.0;
+    std::uint32_t offset = 4;
+    std::memset(at(commandScratch), 0, 0x40);
+    r.returned = handler(params, at(commandScratch), nullptr, nullptr, nullptr, nullptr, &result, &offset);
+    r.result = result;
+    return r;
+}
+
+std::vector<std::string> Game::calls() const { return recordedCalls(); }
+std::vector<std::string> Game::messages() const { return recordedMessages(); }
+std::vector<std::string> Game::consoleLines() const { return recordedConsole(); }
+
+std::vector<std::string> Game::logLines() const {
+    std::fflush(stdout);
+    std::vector<std::string> lines;
+    std::ifstream in(root_ + "/.sim/stdout");
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::size_t Game::refQueueTakes() const { return callees().refQueueTakes; }
+
+bool Game::waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void Game::sleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+
+}  // namespace sim

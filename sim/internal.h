@@ -1,0 +1,122 @@
+#pragma once
+// Pieces of the simulated game that only the session child uses.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/sim.h"
+
+namespace sim::detail {
+
+// --- Recording -----------------------------------------------------------------------------
+// Every record goes at once to the session's event file (so a crash loses nothing already
+// recorded) and, for calls, messages and console lines, into memory for the scripts.
+// Event file format: one record per line, "<kind>\t<field>\t<field>...", fields escaped.
+namespace kind {
+inline constexpr char call = 'K';
+inline constexpr char message = 'M';
+inline constexpr char console = 'C';
+inline constexpr char note = 'N';
+inline constexpr char error = 'X';
+inline constexpr char queryCalled = 'Q';
+inline constexpr char queryResult = 'q';
+inline constexpr char loadCalled = 'L';
+inline constexpr char loadResult = 'l';
+inline constexpr char info = 'I';
+inline constexpr char sitesBegin = 'S';
+inline constexpr char site = 's';
+inline constexpr char end = 'E';
+}  // namespace kind
+
+std::string escapeField(std::string_view text);
+std::vector<std::string> splitRecord(std::string_view line);   // unescapes
+
+void openRecorder(int fd);
+void emit(char kind, const std::vector<std::string>& fields);
+void recordCall(const std::string& line);
+void recordMessage(const std::string& text);
+void recordConsole(const std::string& text);
+std::vector<std::string> recordedCalls();
+std::vector<std::string> recordedMessages();
+std::vector<std::string> recordedConsole();
+
+// --- Image -----------------------------------------------------------------------------------
+struct SiteInfo {
+    const char* name;
+    std::uint32_t offset;
+    std::uint32_t length;   // bytes watched for changes
+};
+const std::vector<SiteInfo>& watchedSites();
+
+// Maps the image (throws std::runtime_error when 0x140000000 is taken) and lays everything.
+void buildImage(CommandTable table);
+
+// --- Stand-ins and references ----------------------------------------------------------------
+// Registers written by the entry code of the three game callees before their C++ part runs.
+struct Probe {
+    std::uint64_t rax, rcx, rdx, rdi;
+};
+
+struct Routines {
+    // Entry points of the executed routines (Microsoft x64 convention).
+    std::uintptr_t keyboard = 0, mouse = 0, freeplotEnable = 0, outline = 0;
+    // Where the laid code after each site continues.
+    std::uintptr_t keyboardAfter = 0, keyboardBelow = 0, mouseAfter = 0;
+    std::uintptr_t freeplotEnableAfter = 0, outlineAfter = 0, outlineUnselectable = 0;
+    Probe* keyboardProbe = nullptr;
+    Probe* mouseProbe = nullptr;
+    Probe* outlineProbe = nullptr;
+};
+const Routines& routines();
+
+struct CalleeState {
+    std::atomic<int> keyboardRuns{0};
+    std::atomic<int> mouseRuns{0};
+    std::atomic<int> outlineRuns{0};
+    std::uint16_t mouseSeenFlags = 0, mouseSeenData = 0;
+    std::atomic<std::uint8_t> outlineResult{0};
+    std::atomic<std::size_t> refQueueTakes{0};
+};
+CalleeState& callees();
+
+// Lays the absolute jumps at the game functions' offsets and the callee entries.
+void installStandIns();
+void assembleRoutines();   // fills routines(); before the sites are laid
+std::uintptr_t commandHandlerAddress();   // the game's handler of the table's own commands
+
+// C++ parts of the three game callees, reached from their entry code.
+#define SIM_MSABI __attribute__((ms_abi))
+std::uint64_t SIM_MSABI keyboardCalleeBody(std::uint64_t rcx, std::uint64_t rdx);
+std::uint64_t SIM_MSABI mouseCalleeBody(std::uint64_t rcx, std::uint64_t rdx);
+std::uint64_t SIM_MSABI outlineCalleeBody(std::uint64_t rcx);
+
+// References known to the game (for lookupRefByHandle and readable call lines).
+std::string describePointer(std::uintptr_t p);
+Ref addReference(const RefSpec& spec);
+std::optional<Ref> findReference(std::uint32_t handle);
+void dropReference(std::uint32_t handle);
+
+// Formats a console line the way the game's printf-style function does, reading the
+// arguments from a Microsoft va_list (8-byte slots).
+std::string formatMsVaList(const char* format, const char* args);
+
+// The game's main loop: takes what is stored in refQueueSlot under refQueueLock.
+void startMainLoop(bool takeRefQueue);
+
+// Offsets in the sim objects area.
+namespace obj {
+inline constexpr std::uint32_t timeManager = loc::simObjects + 0x000;     // P
+inline constexpr std::uint32_t timeState = loc::simObjects + 0x100;       // Q
+inline constexpr std::uint32_t heading = loc::simObjects + 0x200;         // heading reference
+inline constexpr std::uint32_t console = loc::simObjects + 0x400;
+inline constexpr std::uint32_t scriptContext = loc::simObjects + 0x500;
+inline constexpr std::uint32_t probes = loc::simObjects + 0x600;          // 3 x Probe
+inline constexpr std::uint32_t alignedData = loc::simObjects + 0x700;     // movaps source
+inline constexpr std::uint32_t commandParams = loc::simObjects + 0x800;   // parameter blocks
+inline constexpr std::uint32_t strings = loc::simObjects + 0x2000;        // command names
+}  // namespace obj
+
+}  // namespace sim::detail

@@ -1,0 +1,110 @@
+// The session child's recorder: every record is written to the event file with one write(2)
+// at once, so the parent still gets it when the child dies later.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
+
+#include "sim/internal.h"
+
+namespace sim::detail {
+namespace {
+
+std::mutex recordMutex;
+int eventFd = -1;
+std::vector<std::string> callLines;
+std::vector<std::string> messageLines;
+std::vector<std::string> consoleLines;
+
+void writeAll(int fd, const std::string& text) {
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n <= 0) return;
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace
+
+std::string escapeField(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> splitRecord(std::string_view line) {
+    std::vector<std::string> fields(1);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (c == '\t') {
+            fields.emplace_back();
+        } else if (c == '\\' && i + 1 < line.size()) {
+            char e = line[++i];
+            fields.back() += e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e;
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+void openRecorder(int fd) { eventFd = fd; }
+
+void emit(char kind, const std::vector<std::string>& fields) {
+    std::string line(1, kind);
+    for (const auto& f : fields) {
+        line += '\t';
+        line += escapeField(f);
+    }
+    line += '\n';
+    std::lock_guard lock(recordMutex);
+    if (eventFd >= 0) writeAll(eventFd, line);
+}
+
+void recordCall(const std::string& line) {
+    emit(kind::call, {line});
+    std::lock_guard lock(recordMutex);
+    callLines.push_back(line);
+}
+
+void recordMessage(const std::string& text) {
+    emit(kind::message, {text});
+    std::lock_guard lock(recordMutex);
+    messageLines.push_back(text);
+}
+
+void recordConsole(const std::string& text) {
+    emit(kind::console, {text});
+    std::lock_guard lock(recordMutex);
+    consoleLines.push_back(text);
+}
+
+std::vector<std::string> recordedCalls() {
+    std::lock_guard lock(recordMutex);
+    return callLines;
+}
+
+std::vector<std::string> recordedMessages() {
+    std::lock_guard lock(recordMutex);
+    return messageLines;
+}
+
+std::vector<std::string> recordedConsole() {
+    std::lock_guard lock(recordMutex);
+    return consoleLines;
+}
+
+}  // namespace sim::detail

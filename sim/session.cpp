@@ -1,0 +1,288 @@
+// One game session is one process. The parent makes a fresh root folder and forks; the child
+// lays out the game, loads the plugin as the script extender does, plays the script and
+// records everything into files under <root>/.sim, which the parent reads back into a
+// Transcript however the child ended.
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "sim/internal.h"
+
+#ifndef FREEPLOT_PLUGIN_PATH
+#define FREEPLOT_PLUGIN_PATH ""
+#endif
+#ifndef FREEPLOT_SIM_FIXTURE_PATH
+#define FREEPLOT_SIM_FIXTURE_PATH ""
+#endif
+
+namespace sim {
+
+using namespace detail;
+
+namespace {
+
+// The script extender's interface record as the plugin sees it.
+struct F4SEInterface {
+    std::uint32_t f4seVersion;
+    std::uint32_t runtimeVersion;
+    std::uint32_t editorVersion;
+    std::uint32_t isEditor;
+    void* queryInterface;
+    void* getPluginHandle;
+    void* getReleaseIndex;
+    void* getPluginInfo;
+};
+static_assert(offsetof(F4SEInterface, runtimeVersion) == 4);
+static_assert(offsetof(F4SEInterface, isEditor) == 12);
+
+// The plugin information record that Query fills.
+struct PluginInfo {
+    std::uint32_t infoVersion;
+    const char* name;
+    std::uint32_t version;
+};
+static_assert(offsetof(PluginInfo, infoVersion) == 0);
+static_assert(offsetof(PluginInfo, name) == 8);
+static_assert(offsetof(PluginInfo, version) == 16);
+
+using QueryFn = bool (*)(const F4SEInterface*, PluginInfo*);
+using LoadFn = bool (*)(const F4SEInterface*);
+
+std::string simDir(const std::string& root) { return root + "/.sim"; }
+
+std::vector<std::uint8_t> snapshot(const SiteInfo& s) { return Game::bytes(s.offset, s.length); }
+
+void emitSiteChanges(const char* stage, const std::vector<std::vector<std::uint8_t>>& before) {
+    const auto& sites = watchedSites();
+    std::vector<std::size_t> changed;
+    for (std::size_t i = 0; i < sites.size(); ++i)
+        if (snapshot(sites[i]) != before[i]) changed.push_back(i);
+    emit(kind::sitesBegin, {stage, std::to_string(changed.size())});
+    for (std::size_t i : changed) {
+        char off[16];
+        std::snprintf(off, sizeof off, "%X", sites[i].offset);
+        emit(kind::site, {sites[i].name, off, hex(before[i]), hex(snapshot(sites[i]))});
+    }
+}
+
+[[noreturn]] void childMain(const Options& o, const std::string& root, const std::string& plugin) {
+    std::string dir = simDir(root);
+    int out = ::open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int err = ::open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int events = ::open((dir + "/events").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (out < 0 || err < 0 || events < 0) ::_exit(120);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    openRecorder(events);
+
+    try {
+        namespace fs = std::filesystem;
+        fs::create_directories(root + "/Fallout4/Data/F4SE/Plugins");
+        std::ofstream(root + "/Fallout4/Fallout4.exe") << "";
+        if (o.documents) {
+            fs::create_directories(root + "/home/Documents");
+            ::setenv("HOME", (root + "/home").c_str(), 1);
+        } else {
+            fs::create_directories(root + "/home");
+            ::unsetenv("HOME");
+        }
+        ::setenv("FREEPLOT_GAME_EXE", (o.gameExe ? *o.gameExe : root + "/Fallout4/Fallout4.exe").c_str(), 1);
+        if (o.settings)
+            std::ofstream(root + "/Fallout4/Data/F4SE/Plugins/freeplot.ini", std::ios::binary) << *o.settings;
+
+        buildImage(o.commandTable);
+        auto* game = new Game(root);   // lives until the process ends
+        if (o.beforeQuery) o.beforeQuery(*game);
+
+        std::vector<std::vector<std::uint8_t>> before;
+        for (const auto& s : watchedSites()) before.push_back(snapshot(s));
+
+        void* lib = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!lib) throw std::runtime_error(std::string("dlopen failed: ") + ::dlerror());
+        auto query = reinterpret_cast<QueryFn>(::dlsym(lib, "F4SEPlugin_Query"));
+        auto load = reinterpret_cast<LoadFn>(::dlsym(lib, "F4SEPlugin_Load"));
+        if (!query || !load) throw std::runtime_error("the plugin does not export F4SEPlugin_Query and F4SEPlugin_Load");
+
+        static F4SEInterface iface{};
+        iface.f4seVersion = 0x00030000;
+        iface.runtimeVersion = o.runtimeVersion;
+        iface.isEditor = o.editor;
+        static PluginInfo info{0xFFFFFFFF, nullptr, 0xFFFFFFFF};
+
+        emit(kind::queryCalled, {});
+        bool accepted = query(&iface, &info);
+        std::fflush(stdout);
+        emit(kind::queryResult, {accepted ? "1" : "0"});
+        emit(kind::info, {std::to_string(info.infoVersion), info.name ? "1" : "0", info.name ? info.name : "",
+                          std::to_string(info.version)});
+        if (accepted && o.callLoad) {
+            emit(kind::loadCalled, {});
+            bool loaded = load(&iface);
+            std::fflush(stdout);
+            emit(kind::loadResult, {loaded ? "1" : "0"});
+        }
+        emitSiteChanges("load", before);
+
+        startMainLoop(o.gameTakesRefQueue);
+        if (o.script) o.script(*game);
+        std::fflush(stdout);
+        emitSiteChanges("end", before);
+        emit(kind::end, {});
+        std::fflush(nullptr);
+        ::_exit(0);
+    } catch (const std::exception& e) {
+        emit(kind::error, {e.what()});
+    } catch (...) {
+        emit(kind::error, {"the session ended with an exception"});
+    }
+    std::fflush(nullptr);
+    ::_exit(3);
+}
+
+std::vector<std::string> readLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::uint8_t> parseHex(const std::string& text) {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 3)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+void readEvents(const std::string& path, Transcript& t) {
+    bool ended = false;
+    std::vector<SiteChange> group;
+    std::size_t expected = 0;
+    bool inGroup = false;
+    for (const auto& line : readLines(path)) {
+        auto f = splitRecord(line);
+        if (f[0].size() != 1) continue;
+        auto field = [&f](std::size_t i) { return i < f.size() ? f[i] : std::string(); };
+        switch (f[0][0]) {
+        case kind::call: t.calls.push_back(field(1)); break;
+        case kind::message: t.messages.push_back(field(1)); break;
+        case kind::console: t.console.push_back(field(1)); break;
+        case kind::note: t.notes.push_back({field(1), field(2)}); break;
+        case kind::error: t.errors.push_back(field(1)); break;
+        case kind::queryCalled: t.queryCalled = true; break;
+        case kind::queryResult: t.queryResult = field(1) == "1"; break;
+        case kind::loadCalled: t.loadCalled = true; break;
+        case kind::loadResult: t.loadResult = field(1) == "1"; break;
+        case kind::info:
+            t.infoVersion = static_cast<std::uint32_t>(std::stoul(field(1)));
+            if (field(2) == "1") t.infoName = field(3);
+            t.infoPluginVersion = static_cast<std::uint32_t>(std::stoul(field(4)));
+            break;
+        case kind::sitesBegin:
+            group.clear();
+            expected = std::stoul(field(2));
+            inGroup = true;
+            if (expected == 0) t.sites.clear();
+            break;
+        case kind::site:
+            if (!inGroup) break;
+            group.push_back({field(1), static_cast<std::uint32_t>(std::stoul(field(2), nullptr, 16)),
+                             parseHex(field(3)), parseHex(field(4))});
+            if (group.size() == expected) {
+                t.sites = group;
+                inGroup = false;
+            }
+            break;
+        case kind::end: ended = true; break;
+        default: break;
+        }
+    }
+    t.completed = ended;
+}
+
+}  // namespace
+
+std::string defaultPluginPath() {
+    const char* env = std::getenv("FREEPLOT_PLUGIN");
+    return env && *env ? env : FREEPLOT_PLUGIN_PATH;
+}
+
+std::string fixturePluginPath() { return FREEPLOT_SIM_FIXTURE_PATH; }
+
+Transcript run(const Options& options) {
+    Transcript t;
+    std::string plugin = options.plugin.empty() ? defaultPluginPath() : options.plugin;
+
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/freeplot-sim-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data())) {
+        t.errors.push_back("cannot create a session root under " + pattern);
+        t.ending = "not started";
+        return t;
+    }
+    t.root = buf.data();
+    std::filesystem::create_directories(simDir(t.root));
+
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        t.errors.push_back("fork failed");
+        t.ending = "not started";
+        return t;
+    }
+    if (pid == 0) childMain(options, t.root, plugin);
+
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + options.timeout;
+    for (;;) {
+        pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid) break;
+        if (r < 0 && errno != EINTR) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            t.timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+
+    std::string dir = simDir(t.root);
+    t.log = readLines(dir + "/stdout");
+    t.stderrLines = readLines(dir + "/stderr");
+    readEvents(dir + "/events", t);
+
+    if (t.timedOut) {
+        t.completed = false;
+        t.signal = SIGKILL;
+        t.ending = "timed out after " + std::to_string(options.timeout.count()) + " ms and was killed";
+    } else if (WIFSIGNALED(status)) {
+        t.completed = false;
+        t.signal = WTERMSIG(status);
+        t.ending = "killed by signal " + std::to_string(t.signal) + " (" + ::strsignal(t.signal) + ")";
+    } else if (WIFEXITED(status)) {
+        t.exitCode = WEXITSTATUS(status);
+        if (t.exitCode != 0) t.completed = false;
+        t.ending = t.completed ? "completed"
+                               : "exited with code " + std::to_string(t.exitCode) + " before the end of the session";
+    }
+    if (!options.keepRoot) {
+        std::error_code ec;
+        std::filesystem::remove_all(t.root, ec);
+    }
+    return t;
+}
+
+}  // namespace sim

@@ -1,0 +1,437 @@
+// Stand-ins for the game functions the plugin calls. Each game function's offset holds an
+// absolute jump (FF 25 00000000, then the 8-byte address) into a C++ function with the
+// Microsoft x64 convention that records the call and does the least the plugin relies on.
+// Also the simulated references and the game's main loop.
+
+#include <pthread.h>
+
+#include <atomic>
+#include <charconv>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "sim/internal.h"
+
+namespace sim::detail {
+namespace {
+
+std::uintptr_t abs(std::uint32_t offset) { return loc::imageBase + offset; }
+
+std::string hex64(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%016" PRIX64, v);
+    return buf;
+}
+
+std::string hex32(std::uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", v);
+    return buf;
+}
+
+std::string hexShort(std::uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%X", v);
+    return buf;
+}
+
+// Shortest text that reads back as the same double.
+std::string number(double v) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+std::string quoted(const char* text) {
+    if (!text) return "null";
+    return "\"" + std::string(text) + "\"";
+}
+
+// --- References --------------------------------------------------------------------------------
+
+struct RefEntry {
+    Ref ref;
+    bool alive = true;
+};
+std::mutex refMutex;
+std::vector<RefEntry> refs;
+
+constexpr std::uint32_t firstHandle = 0x00F00001;
+
+CalleeState calleeState;
+
+// --- Stand-ins ---------------------------------------------------------------------------------
+
+void SIM_MSABI hudMessage(const char* text, std::uint64_t a2, std::uint64_t a3) {
+    recordCall("hudMessageFunction(" + quoted(text) + ", " + std::to_string(static_cast<std::uint32_t>(a2)) +
+               ", " + std::to_string(static_cast<std::uint32_t>(a3)) + ")");
+    recordMessage(text ? text : "");
+}
+
+std::uint64_t SIM_MSABI lookupRef(const std::uint32_t* handle, void** out) {
+    if (!handle) {
+        recordCall("lookupRefByHandle(null, " + describePointer(reinterpret_cast<std::uintptr_t>(out)) + ")");
+        return 0;
+    }
+    std::uint32_t h = *handle;
+    std::optional<Ref> ref = findReference(h);
+    if (ref && out) *out = reinterpret_cast<void*>(ref->address);
+    recordCall("lookupRefByHandle(" + describePointer(reinterpret_cast<std::uintptr_t>(handle)) + "=" + hex32(h) +
+               ") -> " + (ref ? describePointer(ref->address) : std::string("none")));
+    return ref ? 1 : 0;
+}
+
+bool knownRef(std::uintptr_t p) {
+    std::lock_guard lock(refMutex);
+    for (const auto& e : refs)
+        if (e.ref.address == p) return true;
+    return false;
+}
+
+std::uint64_t SIM_MSABI runAxisCommand(void* ctx, std::uint64_t codeArg, void* refArg, std::uint64_t a4,
+                                       double a5) {
+    auto code = static_cast<std::uint32_t>(codeArg);
+    auto ref = reinterpret_cast<std::uintptr_t>(refArg);
+    std::string head = "runAxisCommand(" + describePointer(reinterpret_cast<std::uintptr_t>(ctx)) + ", " +
+                       hexShort(code) + ", " + describePointer(ref) + ", ";
+    bool valid = knownRef(ref);
+    if (code == 0x1007 || code == 0x1009) {
+        char axis = static_cast<char>(a4 & 0xFF);
+        recordCall(head + "'" + std::string(1, axis) + "', " + number(a5) + ")");
+        if (!valid || axis < 'X' || axis > 'Z') return 0;
+        auto field = static_cast<std::uintptr_t>((code == 0x1007 ? 0xD0 : 0xC0) + 4 * (axis - 'X'));
+        float v = code == 0x1007 ? static_cast<float>(a5)
+                                 : static_cast<float>(a5 * 0.017453292519943295);
+        std::memcpy(reinterpret_cast<void*>(ref + field), &v, sizeof v);
+        return 1;
+    }
+    if (code == 0x113C) {
+        double factor;
+        std::memcpy(&factor, &a4, sizeof factor);
+        recordCall(head + "scale " + number(factor) + ")");
+        if (!valid) return 0;
+        double percent = std::round(factor * 100.0);
+        percent = percent < 0 ? 0 : percent > 65535 ? 65535 : percent;
+        auto p = static_cast<std::uint16_t>(percent);
+        std::memcpy(reinterpret_cast<void*>(ref + 0x108), &p, sizeof p);
+        return 1;
+    }
+    recordCall(head + hex64(a4) + ", " + number(a5) + ")");
+    return 0;
+}
+
+std::uint64_t SIM_MSABI physicsToggle(const std::uint8_t* request, std::uint64_t* out) {
+    std::uint64_t a, b, e;
+    std::uint32_t handle, mode, f;
+    std::memcpy(&a, request + 0, 8);
+    std::memcpy(&b, request + 8, 8);
+    std::memcpy(&handle, request + 16, 4);
+    std::memcpy(&mode, request + 20, 4);
+    std::memcpy(&e, request + 24, 8);
+    std::memcpy(&f, request + 32, 4);
+    recordCall("physicsToggleFunction({" + std::to_string(a) + ", " + std::to_string(b) + ", " + hex32(handle) +
+               ", " + std::to_string(mode) + ", " + std::to_string(e) + ", " + std::to_string(f) +
+               "}, out=" + (out ? std::to_string(*out) : std::string("null")) + ")");
+    return 1;
+}
+
+std::string refCommandLine(const char* name, std::uint64_t a1, std::uint64_t a2, void* ref, std::uint64_t a4,
+                           std::uint64_t a5, std::uint64_t a6, double* result, std::uint64_t a8) {
+    return std::string(name) + "(" + std::to_string(a1) + ", " + std::to_string(a2) + ", " +
+           describePointer(reinterpret_cast<std::uintptr_t>(ref)) + ", " + std::to_string(a4) + ", " +
+           std::to_string(a5) + ", " + std::to_string(a6) + ", " +
+           (result ? "&" + number(*result) : std::string("null")) + ", " + std::to_string(a8) + ")";
+}
+
+std::uint64_t SIM_MSABI refCommand(std::uint64_t a1, std::uint64_t a2, void* ref, std::uint64_t a4,
+                                   std::uint64_t a5, std::uint64_t a6, double* result, std::uint64_t a8) {
+    recordCall(refCommandLine("refCommandExecute", a1, a2, ref, a4, a5, a6, result, a8));
+    return 1;
+}
+
+std::uint64_t SIM_MSABI refCommand2(std::uint64_t a1, std::uint64_t a2, void* ref, std::uint64_t a4,
+                                    std::uint64_t a5, std::uint64_t a6, double* result, std::uint64_t a8) {
+    recordCall(refCommandLine("refCommandExecute2", a1, a2, ref, a4, a5, a6, result, a8));
+    return 1;
+}
+
+void SIM_MSABI consolePrint(void* console, const char* format, const char* args) {
+    std::string line = format ? formatMsVaList(format, args) : std::string();
+    recordCall("consolePrintFunction(" + describePointer(reinterpret_cast<std::uintptr_t>(console)) + ", " +
+               quoted(format) + ")");
+    recordConsole(line);
+}
+
+// Handler of the table's own commands; the parameter block holds the record's index.
+std::uint64_t SIM_MSABI commandHandler(const std::uint32_t* params, void*, void*, void*, void*, void*,
+                                       double*, void*) {
+    std::uint32_t index = params ? *params : 0xFFFFFFFF;
+    auto rec = abs(loc::commandTable) + 80 * static_cast<std::uintptr_t>(index);
+    const char* name = params ? *reinterpret_cast<const char* const*>(rec) : "?";
+    recordCall(std::string("game command handler of ") + (name ? name : "?"));
+    return 1;
+}
+
+void writeAbsoluteJump(std::uint32_t offset, const void* target) {
+    std::uint8_t code[14] = {0xFF, 0x25, 0, 0, 0, 0};
+    auto t = reinterpret_cast<std::uint64_t>(target);
+    std::memcpy(code + 6, &t, 8);
+    std::memcpy(Game::at(offset), code, sizeof code);
+}
+
+}  // namespace
+
+// --- Callee bodies -------------------------------------------------------------------------------
+
+std::uint64_t SIM_MSABI keyboardCalleeBody(std::uint64_t rcx, std::uint64_t rdx) {
+    const Probe& p = *routines().keyboardProbe;
+    recordCall("keyboardInputCallee(rcx=" + hex64(rcx) + ", rdx=" + describePointer(rdx) + ", rax=" + hex64(p.rax) +
+               ")");
+    calleeState.keyboardRuns++;
+    return 0;
+}
+
+std::uint64_t SIM_MSABI mouseCalleeBody(std::uint64_t rcx, std::uint64_t rdx) {
+    const Probe& p = *routines().mouseProbe;
+    std::string fields;
+    if (rdx == abs(loc::inputRecords + 0x100)) {
+        std::memcpy(&calleeState.mouseSeenFlags, reinterpret_cast<void*>(rdx + 0x1C), 2);
+        std::memcpy(&calleeState.mouseSeenData, reinterpret_cast<void*>(rdx + 0x1E), 2);
+        char buf[64];
+        std::snprintf(buf, sizeof buf, " buttons=0x%04X data=%d", calleeState.mouseSeenFlags,
+                      static_cast<std::int16_t>(calleeState.mouseSeenData));
+        fields = buf;
+    }
+    recordCall("mouseInputCallee(rcx=" + hex64(rcx) + ", rdx=" + describePointer(rdx) + ", rax=" + hex64(p.rax) +
+               ")" + fields);
+    calleeState.mouseRuns++;
+    return 0;
+}
+
+std::uint64_t SIM_MSABI outlineCalleeBody(std::uint64_t rcx) {
+    const Probe& p = *routines().outlineProbe;
+    std::uint8_t result = calleeState.outlineResult.load();
+    recordCall("outlineCallee(rcx=" + describePointer(rcx) + ", rdi=" + describePointer(p.rdi) + ") -> " +
+               std::to_string(result));
+    calleeState.outlineRuns++;
+    // A byte result; the upper bytes of rax hold whatever the routine left there.
+    return 0x12345600u | result;
+}
+
+CalleeState& callees() { return calleeState; }
+
+std::uintptr_t commandHandlerAddress() { return reinterpret_cast<std::uintptr_t>(&commandHandler); }
+
+void installStandIns() {
+    writeAbsoluteJump(loc::hudMessageFunction, reinterpret_cast<const void*>(&hudMessage));
+    writeAbsoluteJump(loc::lookupRefByHandle, reinterpret_cast<const void*>(&lookupRef));
+    writeAbsoluteJump(loc::runAxisCommand, reinterpret_cast<const void*>(&runAxisCommand));
+    writeAbsoluteJump(loc::physicsToggleFunction, reinterpret_cast<const void*>(&physicsToggle));
+    writeAbsoluteJump(loc::refCommandExecute, reinterpret_cast<const void*>(&refCommand));
+    writeAbsoluteJump(loc::refCommandExecute2, reinterpret_cast<const void*>(&refCommand2));
+    writeAbsoluteJump(loc::consolePrintFunction, reinterpret_cast<const void*>(&consolePrint));
+}
+
+// --- References --------------------------------------------------------------------------------
+
+std::string describePointer(std::uintptr_t p) {
+    if (p == 0) return "null";
+    {
+        std::lock_guard lock(refMutex);
+        for (const auto& e : refs)
+            if (e.ref.address == p) return "ref#" + std::to_string(e.ref.index);
+    }
+    if (p == abs(obj::scriptContext)) return "context";
+    if (p == abs(obj::console)) return "console";
+    if (p == abs(obj::heading)) return "headingReference";
+    if (p == abs(loc::selectedRefHandle)) return "&selectedRefHandle";
+    if (p == abs(loc::inputRecords)) return "keyboardRecord";
+    if (p == abs(loc::inputRecords + 0x100)) return "mouseRecord";
+    return hex64(p);
+}
+
+Ref addReference(const RefSpec& spec) {
+    std::lock_guard lock(refMutex);
+    if (refs.size() >= loc::maxReferences) throw std::runtime_error("too many references");
+    auto index = static_cast<int>(refs.size()) + 1;
+    auto slot = loc::references + static_cast<std::uint32_t>(refs.size() * loc::referenceStride);
+    std::memset(Game::at(slot), 0, loc::referenceStride);
+    auto put = [](std::uint32_t at, const auto& v) { std::memcpy(Game::at(at), &v, sizeof v); };
+    put(slot + 0x10, spec.flags);
+    put(slot + 0x1A, spec.formType);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        put(slot + 0xC0 + 4 * i, spec.rotation[i]);
+        put(slot + 0xD0 + 4 * i, spec.position[i]);
+    }
+    put(slot + 0x108, spec.scale);
+    // Base form at +0x200; its pointer at 0x1B8 leads to a node whose pointer at 0x28 starts a
+    // chain: nodes flagged 0x4000 at +8 link on through +0x10; the last holds text at +0x18.
+    std::uint32_t baseForm = slot + 0x200;
+    put(slot + 0xE0, abs(baseForm));
+    if (spec.baseText) {
+        std::uint32_t q = slot + 0x400;
+        put(baseForm + 0x1B8, abs(q));
+        std::uint32_t node = slot + 0x500;
+        put(q + 0x28, abs(node));
+        int links = spec.baseLinks < 0 ? 0 : spec.baseLinks > 6 ? 6 : spec.baseLinks;
+        for (int i = 0; i < links; ++i) {
+            put(node + 8, std::uint32_t{0x4000});
+            put(node + 0x10, abs(node + 0x100));
+            node += 0x100;
+        }
+        put(node + 8, std::uint32_t{0x0001});
+        std::size_t n = std::min<std::size_t>(spec.baseText->size(), 0xE0);
+        std::memcpy(Game::at(node + 0x18), spec.baseText->data(), n);
+    }
+    Ref ref{firstHandle + static_cast<std::uint32_t>(refs.size()), abs(slot), index};
+    refs.push_back({ref, true});
+    return ref;
+}
+
+std::optional<Ref> findReference(std::uint32_t handle) {
+    std::lock_guard lock(refMutex);
+    for (const auto& e : refs)
+        if (e.alive && e.ref.handle == handle) return e.ref;
+    return std::nullopt;
+}
+
+void dropReference(std::uint32_t handle) {
+    std::lock_guard lock(refMutex);
+    for (auto& e : refs)
+        if (e.ref.handle == handle) e.alive = false;
+}
+
+// --- Console formatting --------------------------------------------------------------------------
+
+std::string formatMsVaList(const char* format, const char* args) {
+    std::string out;
+    auto next = [&args]() {
+        std::uint64_t v;
+        std::memcpy(&v, args, 8);
+        args += 8;
+        return v;
+    };
+    for (const char* p = format; *p; ++p) {
+        if (*p != '%') {
+            out += *p;
+            continue;
+        }
+        if (p[1] == '%') {
+            out += '%';
+            ++p;
+            continue;
+        }
+        // %[flags][width][.precision][length]conversion
+        std::string spec = "%";
+        const char* q = p + 1;
+        while (*q && std::strchr("-+ #0", *q)) spec += *q++;
+        auto digitsOrStar = [&]() {
+            if (*q == '*') {
+                spec += std::to_string(static_cast<std::int32_t>(next()));
+                ++q;
+            } else {
+                while (*q >= '0' && *q <= '9') spec += *q++;
+            }
+        };
+        digitsOrStar();
+        if (*q == '.') {
+            spec += *q++;
+            digitsOrStar();
+        }
+        bool wide = false;   // a 64-bit integer argument
+        if (q[0] == 'I' && q[1] == '6' && q[2] == '4') {
+            wide = true;
+            q += 3;
+        } else if (q[0] == 'l' && q[1] == 'l') {
+            wide = true;
+            q += 2;
+        } else if (*q == 'z' || *q == 'I') {
+            wide = true;
+            ++q;
+        } else {
+            while (*q == 'h' || *q == 'l') ++q;   // long is 32 bits in this convention
+        }
+        char conv = *q;
+        if (!conv) break;
+        char buf[512];
+        switch (conv) {
+        case 'd':
+        case 'i': {
+            std::uint64_t v = next();
+            long long s = wide ? static_cast<long long>(v) : static_cast<std::int32_t>(v);
+            std::snprintf(buf, sizeof buf, (spec + "lld").c_str(), s);
+            break;
+        }
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o': {
+            std::uint64_t v = next();
+            unsigned long long u = wide ? v : static_cast<std::uint32_t>(v);
+            std::snprintf(buf, sizeof buf, (spec + "ll" + conv).c_str(), u);
+            break;
+        }
+        case 'c':
+            std::snprintf(buf, sizeof buf, (spec + "c").c_str(), static_cast<int>(static_cast<char>(next())));
+            break;
+        case 'f':
+        case 'F':
+        case 'e':
+        case 'E':
+        case 'g':
+        case 'G': {
+            std::uint64_t bits = next();
+            double d;
+            std::memcpy(&d, &bits, sizeof d);
+            std::snprintf(buf, sizeof buf, (spec + conv).c_str(), d);
+            break;
+        }
+        case 's': {
+            const char* s = reinterpret_cast<const char*>(next());
+            std::snprintf(buf, sizeof buf, (spec + "s").c_str(), s ? s : "(null)");
+            break;
+        }
+        case 'p':
+            std::snprintf(buf, sizeof buf, "%016" PRIX64, next());
+            break;
+        default:   // not a conversion this formatter knows: keep the text
+            std::snprintf(buf, sizeof buf, "%s%c", spec.c_str(), conv);
+        }
+        out += buf;
+        p = q;
+    }
+    return out;
+}
+
+// --- Main loop --------------------------------------------------------------------------------------
+
+void startMainLoop(bool takeRefQueue) {
+    std::thread([takeRefQueue] {
+        auto* lock = reinterpret_cast<pthread_mutex_t*>(abs(loc::refQueueLock));
+        auto* slot = reinterpret_cast<std::uintptr_t*>(abs(loc::refQueueSlot));
+        auto* slot2 = reinterpret_cast<std::uintptr_t*>(abs(loc::refQueueSlot2));
+        std::uintptr_t seen2 = 0;
+        for (;;) {
+            pthread_mutex_lock(lock);
+            std::uintptr_t taken = takeRefQueue ? *slot : 0;
+            if (taken) *slot = 0;
+            std::uintptr_t now2 = *slot2;
+            pthread_mutex_unlock(lock);
+            if (taken) {
+                recordCall("main loop took " + describePointer(taken) + " from refQueueSlot");
+                calleeState.refQueueTakes++;
+            }
+            if (now2 != seen2) {
+                recordCall("main loop sees " + describePointer(now2) + " in refQueueSlot2");
+                seen2 = now2;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }).detach();
+}
+
+}  // namespace sim::detail

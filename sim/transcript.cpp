@@ -1,0 +1,85 @@
+// Reading and printing transcripts.
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+
+#include "sim/sim.h"
+
+namespace sim {
+
+std::string hex(const std::uint8_t* bytes, std::size_t count) {
+    std::string out;
+    char buf[4];
+    for (std::size_t i = 0; i < count; ++i) {
+        std::snprintf(buf, sizeof buf, "%02X", bytes[i]);
+        if (i) out += ' ';
+        out += buf;
+    }
+    return out;
+}
+
+std::string hex(const std::vector<std::uint8_t>& bytes) { return hex(bytes.data(), bytes.size()); }
+
+std::vector<std::string> Transcript::notesFor(const std::string& key) const {
+    std::vector<std::string> values;
+    for (const auto& n : notes)
+        if (n.key == key) values.push_back(n.value);
+    return values;
+}
+
+std::optional<std::string> Transcript::note(const std::string& key) const {
+    for (const auto& n : notes)
+        if (n.key == key) return n.value;
+    return std::nullopt;
+}
+
+const SiteChange* Transcript::site(const std::string& name) const {
+    for (const auto& s : sites)
+        if (s.name == name) return &s;
+    return nullptr;
+}
+
+bool Transcript::logHas(const std::string& line) const {
+    return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+std::size_t Transcript::countCalls(const std::string& prefix) const {
+    return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [&](const std::string& c) {
+        return c.compare(0, prefix.size(), prefix) == 0;
+    }));
+}
+
+std::string Transcript::text() const {
+    std::ostringstream out;
+    auto section = [&out](const char* name, const std::vector<std::string>& lines) {
+        out << "== " << name << " (" << lines.size() << ")\n";
+        for (const auto& l : lines) out << "  " << l << "\n";
+    };
+    section("log", log);
+    out << "== session: " << ending << "\n";
+    out << "  query: " << (queryCalled ? (queryResult ? "returned true" : "returned false") : "not called")
+        << "; load: " << (loadCalled ? (loadResult ? "returned true" : "returned false") : "not called") << "\n";
+    if (queryCalled) {
+        out << "  info: version " << infoVersion << ", name " << (infoName ? "\"" + *infoName + "\"" : "null")
+            << ", plugin version " << infoPluginVersion << "\n";
+    }
+    section("messages", messages);
+    section("console", console);
+    section("calls", calls);
+    out << "== sites changed (" << sites.size() << ")\n";
+    for (const auto& s : sites) {
+        char off[32];
+        std::snprintf(off, sizeof off, "game+0x%X", s.offset);
+        out << "  " << s.name << " " << off << "\n"
+            << "    before: " << hex(s.before) << "\n"
+            << "    after:  " << hex(s.after) << "\n";
+    }
+    out << "== notes (" << notes.size() << ")\n";
+    for (const auto& n : notes) out << "  " << n.key << " = " << n.value << "\n";
+    if (!errors.empty()) section("errors", errors);
+    if (!stderrLines.empty()) section("stderr", stderrLines);
+    return out.str();
+}
+
+}  // namespace sim

@@ -103,7 +103,8 @@ void readTable(const IniFile& file, const char* listKey, const char* indexKey,
                  "no number at \"" + std::string(rest) + "\"; the built-in list stays");
         else if (taken < static_cast<int>(kStepCapacity) && !onlyWhiteSpace(rest))
             note(report, NoteKind::refused, "steps", listKey,
-                 std::to_string(taken) + " values taken; the list stops at \"" + rest +
+                 std::to_string(taken) + (taken == 1 ? " value" : " values") +
+                     " taken; the list stops at \"" + rest +
                      "\" (values are separated by white space only)");
         else if (taken == static_cast<int>(kStepCapacity) && !onlyWhiteSpace(rest))
             note(report, NoteKind::ignored, "steps", listKey,

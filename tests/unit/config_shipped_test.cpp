@@ -1,0 +1,180 @@
+// The settings file shipped with the plugin, and the settings checker run on it and on a
+// file full of mistakes.
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "config/checker.h"
+#include "config/keynames.h"
+#include "config/messages.h"
+#include "config/steps.h"
+#include "config_support.h"
+
+namespace freeplot::testing {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string kShipped = std::string(FREEPLOT_SOURCE_DIR) + "/data/freeplot.ini";
+
+const Lines kListLines = {"Invalid value in rotateSteps, succesfully parsed 7",
+                          "Invalid value in moveSteps, succesfully parsed 7",
+                          "Invalid value in scaleSteps, succesfully parsed 5"};
+
+// Runs the checker and returns its exit status and output.
+std::pair<int, std::string> runChecker(const std::string& posixPath) {
+    const SettingsCheck check = checkSettings(windowsPathOf(posixPath));
+    std::FILE* out = std::tmpfile();
+    const int status = printSettingsCheck(check, out);
+    std::rewind(out);
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) text.append(buffer, n);
+    std::fclose(out);
+    return {status, text};
+}
+
+TEST_F(SettingsTest, ShippedFileGivesExactlyTheBuiltInDefaults) {
+    {
+        std::ifstream raw(kShipped, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(raw)), {});
+        ASSERT_FALSE(bytes.empty()) << kShipped;
+        EXPECT_NE(bytes.find("\r\n"), std::string::npos);  // Windows line ends, read as the plugin reads
+    }
+    // Start from values unlike the defaults, so the file has to set each one.
+    settings.togglable = 9;
+    settings.buildTimescale = 3.0f;
+    settings.wheelRotation = settings.snapDisabled = settings.deleteEnabled = true;
+    for (KeyBinding& b : keyBindings) b = {1, 2};
+    rotateStepIdx = moveStepIdx = scaleStepIdx = 0;
+
+    ASSERT_TRUE(loadSettings(windowsPathOf(kShipped)));
+    EXPECT_EQ(log, kListLines);
+    const Settings defaults{};
+    EXPECT_EQ(settings.togglable, defaults.togglable);
+    EXPECT_EQ(settings.buildTimescale, defaults.buildTimescale);
+    EXPECT_FALSE(settings.wheelRotation);
+    EXPECT_FALSE(settings.snapDisabled);
+    EXPECT_FALSE(settings.deleteEnabled);
+    EXPECT_EQ(keyBindings, kDefaultKeyBindings);
+    for (std::size_t i = 0; i < kMessageCount; ++i)
+        EXPECT_STREQ(messageText(static_cast<Msg>(i)), kMessages[i].defaultText) << kMessages[i].key;
+    EXPECT_EQ(rotateSteps, kDefaultRotateSteps);
+    EXPECT_EQ(moveSteps, kDefaultMoveSteps);
+    EXPECT_EQ(scaleSteps, kDefaultScaleSteps);
+    EXPECT_EQ(rotateStepCount, kDefaultRotateStepCount);
+    EXPECT_EQ(moveStepCount, kDefaultMoveStepCount);
+    EXPECT_EQ(scaleStepCount, kDefaultScaleStepCount);
+    EXPECT_EQ(rotateStepIdx, kDefaultStepIdx);
+    EXPECT_EQ(moveStepIdx, kDefaultStepIdx);
+    EXPECT_EQ(scaleStepIdx, kDefaultStepIdx);
+
+    // Every key of every section is written out, and nothing else.
+    const IniFile file(kShipped);
+    EXPECT_EQ(file.parseError(), 0);
+    EXPECT_EQ(file.names("keys"), std::set<std::string>(kActionNames.begin(), kActionNames.end()));
+    std::set<std::string> messageKeys;
+    for (std::size_t i = 0; i < kMessageKeyCount; ++i) messageKeys.insert(kMessages[i].key);
+    EXPECT_EQ(file.names("messages"), messageKeys);
+    EXPECT_EQ(file.names("main").size(), 9u);
+    EXPECT_EQ(file.names("steps").size(), 6u);
+    EXPECT_EQ(file.names("dangerous"), std::set<std::string>{"deleteEnabled"});
+    EXPECT_EQ(file.names("cheats"), std::set<std::string>{"duplicateEnabled"});
+    EXPECT_EQ(file.sectionNames.size(), 6u);
+}
+
+TEST(ShippedFile, NamesTheKeyOfEveryBinding) {
+    std::ifstream in(kShipped, std::ios::binary);
+    std::string line, previous, section;
+    const std::regex entry(R"(^(\w+) = (\d+)\r?$)");
+    int checked = 0;
+    while (std::getline(in, line)) {
+        if (line.rfind("[", 0) == 0) section = line.substr(0, line.find(']') + 1);
+        std::smatch m;
+        if (section == "[keys]" && std::regex_match(line, m, entry)) {
+            const auto code = static_cast<std::uint16_t>(std::stoi(m[2]));
+            const std::string named = "(" + bindingName(bindingForCode(code)) + ")";
+            EXPECT_NE(previous.find(named), std::string::npos) << m[1] << ": " << previous;
+            ++checked;
+        }
+        previous = line;
+    }
+    EXPECT_EQ(checked, static_cast<int>(kActionCount));
+}
+
+TEST_F(SettingsTest, CheckerAcceptsTheShippedFile) {
+    const auto [status, out] = runChecker(kShipped);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Every line parsed."), std::string::npos);
+    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n  moveUp +104 +Numpad 8 +default\n)"))) << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n  changeRotateAxis +162, 163 +Left Ctrl / Right Ctrl +default\n)")));
+    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n  rotateSteps +0\.1 0\.5 \[1\] 5 15 45 90 )")));
+    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n  axisChange +"Axis changed to %c" +default\n)")));
+    EXPECT_NE(out.find("Findings:\n  none\n"), std::string::npos);
+    for (const std::string& line : kListLines) EXPECT_NE(out.find("  " + line + "\n"), std::string::npos);
+    EXPECT_NE(out.find("Result: 0 refused, 0 ignored."), std::string::npos);
+}
+
+TEST_F(SettingsTest, CheckerReportsEveryMistakeAndTheLogLines) {
+    const std::string path = writeFile(
+        "[keys]\n"
+        "main = F1\n"
+        "Snap = 112\n"
+        "moveUp = 0x26\n"
+        "timescaleToggle = 65658\n"
+        "[main]\n"
+        "togglable = 258\n"
+        "wheelRotation = enabled\n"
+        "buildTimescale = fast\n"
+        "snapDisabled = yes\n"
+        "colour = red\n"
+        "[messages]\n"
+        "axisChange = Axis %s\n"
+        "snapOn = Snap \x01!\n"
+        "stateStored = Stored\n"
+        "[steps]\n"
+        "rotateSteps = 1, 2\n"
+        "scaleStepIdx = 9\n"
+        "[extras]\n"
+        "a = 1\n"
+        "this line does not parse\n");
+    const auto [status, out] = runChecker(path);
+    EXPECT_EQ(status, 1) << out;
+    const char* expected[] = {
+        "Line 21 is the first line that did not parse",
+        "  togglable              2          from the file\n",
+        "  snapDisabled           true       from the file\n",
+        "  moveUp                 38         Up arrow                   from the file\n",
+        "  snapOn                 \"Snap \\x01!\"  from the file\n",
+        "  rotateSteps            [1]   (1 entry, entry 1 current)  from the file\n",
+        "refused  [keys] main: \"F1\" is not a key code",
+        "ignored  [keys] Snap: no action has this name",
+        "note     [keys] timescaleToggle: 65658 is cut to 16 bits: 122",
+        "note     [main] togglable: 258 counts only its low 8 bits: 2",
+        "refused  [main] wheelRotation: \"enabled\" is not true/yes/on/1",
+        "refused  [main] buildTimescale: \"fast\" is not a number",
+        "ignored  [main] colour: the plugin reads no setting",
+        "refused  [messages] axisChange: it holds a conversion that does not take the message's value",
+        "ignored  [messages] stateStored: this text cannot be changed",
+        "refused  [steps] rotateSteps: 1 value taken; the list stops at \", 2\"",
+        "refused  [steps] scaleStepIdx: \"9\" is not an entry from 1 to 5",
+        "ignored  [extras] a: the plugin reads no section",
+        "ignored  line 21",
+        "Plugin log lines for this file:\n"
+        "  Invalid value for key: main\n"
+        "  Message for axisChange is too large or missing format placeholder, default message will be used\n"
+        "  Invalid value in rotateSteps, succesfully parsed 1\n"
+        "\n"
+        "Result: 6 refused, 5 ignored.\n",
+    };
+    for (const char* text : expected) EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
+
+    const auto [missingStatus, missingOut] = runChecker((dir_ / "absent.ini").string());
+    EXPECT_EQ(missingStatus, 2);
+    EXPECT_NE(missingOut.find("Could not read/parse config file Z:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace freeplot::testing

@@ -1,0 +1,38 @@
+#!/bin/sh
+# Fuzzes the settings reading for SECONDS seconds: builds the fuzz preset (clang, libFuzzer,
+# AddressSanitizer, UndefinedBehaviorSanitizer) and feeds arbitrary settings files through
+# loadSettings and the settings checker. Exits non-zero on a finding, whose input is kept
+# in build/fuzz/findings/.
+#
+#   scripts/fuzz.sh SECONDS
+set -eu
+
+if [ $# -ne 1 ] || ! [ "$1" -gt 0 ] 2>/dev/null; then
+    echo "usage: scripts/fuzz.sh SECONDS" >&2
+    exit 2
+fi
+seconds=$1
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build/fuzz"
+
+cd "$root"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target settings_fuzz >/dev/null
+
+# New inputs go into a working corpus in the build tree; the corpus in the repository and
+# the shipped settings file are starting points only.
+mkdir -p "$build/corpus" "$build/findings"
+log="$build/fuzz.log"
+status=0
+"$build/fuzz/settings_fuzz" \
+    -max_total_time="$seconds" -max_len=16384 -timeout=10 -print_final_stats=1 \
+    -dict="$root/fuzz/settings.dict" -artifact_prefix="$build/findings/" \
+    "$build/corpus" "$root/fuzz/corpus" "$root/data" >"$log" 2>&1 || status=$?
+
+runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+if [ "$status" -ne 0 ]; then
+    tail -n 40 "$log" >&2
+    echo "settings fuzzer: FINDING after ${runs:-?} executions (log: $log)" >&2
+    exit 1
+fi
+echo "settings fuzzer: ${runs:-?} executions in ${seconds} s ran clean (log: $log)"

@@ -1,0 +1,149 @@
+// Sessions of the simulated game: what the host hands the plugin, the captured log, and how
+// the parent reports a child that did not reach its end.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "sim/sim.h"
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+sim::Options fixtureSession(const char* mode = nullptr) {
+    sim::Options o;
+    o.plugin = sim::fixturePluginPath();
+    if (mode) {
+        std::string m = mode;
+        o.beforeQuery = [m](sim::Game&) { ::setenv("FIXTURE_MODE", m.c_str(), 1); };
+    }
+    return o;
+}
+
+}  // namespace
+
+TEST(SimSession, HostRecordsEnvironmentAndLogOrder) {
+    sim::Options o = fixtureSession();
+    o.runtimeVersion = 0x01090041;
+    o.editor = 3;
+    o.settings = "[main]\ntogglable=1\n";
+    o.script = [](sim::Game& game) {
+        game.noteFile("settings", game.settingsPath());
+        game.note("documents", std::filesystem::is_directory(game.documentsDir()) ? "yes" : "no");
+        game.note("logSoFar", std::to_string(game.logLines().size()));
+    };
+    const sim::Transcript t = sim::run(o);
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_EQ(t.ending, "completed");
+    EXPECT_THAT(t.log, ElementsAre("fixture query runtime=01090041 editor=3", "fixture HOME=" + t.root + "/home",
+                                   "fixture exe=" + t.root + "/Fallout4/Fallout4.exe", "fixture raw write",
+                                   "fixture load", "fixture load done"));
+    EXPECT_TRUE(t.queryCalled && t.queryResult && t.loadCalled && t.loadResult);
+    EXPECT_EQ(t.infoVersion, 1u);
+    EXPECT_EQ(t.infoName, "Freeplot sim fixture");
+    EXPECT_EQ(t.infoPluginVersion, 7u);
+    EXPECT_EQ(t.note("settings"), "[main]\ntogglable=1\n");
+    EXPECT_EQ(t.note("documents"), "yes");
+    EXPECT_EQ(t.note("logSoFar"), "6");
+    EXPECT_TRUE(t.sites.empty());
+    EXPECT_FALSE(std::filesystem::exists(t.root)) << "the session root is removed";
+    // The printed transcript starts with the log.
+    EXPECT_EQ(t.text().rfind("== log (6)\n  fixture query", 0), 0u);
+}
+
+TEST(SimSession, NoDocumentsNoSettingsAndRefusedQuery) {
+    sim::Options o = fixtureSession("query-false");
+    o.documents = false;
+    o.script = [](sim::Game& game) {
+        game.note("settings", game.readFile(game.settingsPath()) ? "present" : "absent");
+        game.note("documents", std::filesystem::exists(game.documentsDir()) ? "yes" : "no");
+    };
+    const sim::Transcript t = sim::run(o);
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_TRUE(t.logHas("fixture HOME=(unset)"));
+    EXPECT_TRUE(t.queryCalled);
+    EXPECT_FALSE(t.queryResult);
+    EXPECT_FALSE(t.loadCalled) << "Load only follows a true Query";
+    EXPECT_FALSE(t.logHas("fixture load"));
+    EXPECT_EQ(t.note("settings"), "absent");
+    EXPECT_EQ(t.note("documents"), "no");
+}
+
+TEST(SimSession, ChildThatDoesNotReachTheEndIsReported) {
+    {
+        const sim::Transcript t = sim::run(fixtureSession("crash-load"));
+        EXPECT_FALSE(t.completed);
+        EXPECT_NE(t.signal, 0);
+        EXPECT_THAT(t.ending, HasSubstr("killed by signal"));
+        EXPECT_TRUE(t.queryResult);
+        EXPECT_TRUE(t.loadCalled);
+        EXPECT_FALSE(t.loadResult);
+        EXPECT_EQ(t.log.back(), "fixture about to crash") << "output up to the crash is kept";
+    }
+    {
+        const sim::Transcript t = sim::run(fixtureSession("abort-load"));
+        EXPECT_FALSE(t.completed);
+        EXPECT_EQ(t.signal, SIGABRT);
+    }
+    {
+        const sim::Transcript t = sim::run(fixtureSession("exit-load"));
+        EXPECT_FALSE(t.completed);
+        EXPECT_EQ(t.exitCode, 5);
+        EXPECT_THAT(t.ending, HasSubstr("exited with code 5"));
+    }
+    {
+        sim::Options o = fixtureSession("hang-load");
+        o.timeout = std::chrono::milliseconds(1500);
+        const sim::Transcript t = sim::run(o);
+        EXPECT_FALSE(t.completed);
+        EXPECT_TRUE(t.timedOut);
+        EXPECT_TRUE(t.logHas("fixture hanging"));
+    }
+    {
+        sim::Options o = fixtureSession();
+        o.script = [](sim::Game& game) {
+            game.note("before", "1");
+            throw std::runtime_error("script gave up");
+        };
+        const sim::Transcript t = sim::run(o);
+        EXPECT_FALSE(t.completed);
+        EXPECT_THAT(t.errors, ElementsAre("script gave up"));
+        EXPECT_EQ(t.note("before"), "1");
+    }
+    {
+        sim::Options o;
+        o.plugin = "/nonexistent/freeplot.so";
+        const sim::Transcript t = sim::run(o);
+        EXPECT_FALSE(t.completed);
+        EXPECT_FALSE(t.queryCalled);
+        ASSERT_EQ(t.errors.size(), 1u);
+        EXPECT_THAT(t.errors[0], HasSubstr("dlopen failed"));
+    }
+}
+
+TEST(SimSession, BaselineIsTakenAfterTheBeforeQueryHook) {
+    sim::Options o = fixtureSession();
+    o.keepRoot = true;
+    o.beforeQuery = [](sim::Game& game) {
+        game.set<std::uint8_t>(0x20595C, 0xCC);   // a corrupted site, as a test would lay it
+        game.holdFileLock(game.logPath());
+    };
+    o.script = [](sim::Game& game) {
+        game.set<std::uint16_t>(0x249C61, 0x9090);
+        game.note("lockHeld", game.holdFileLock(game.logPath()) ? "no" : "yes");
+    };
+    const sim::Transcript t = sim::run(o);
+    ASSERT_TRUE(t.completed) << t.text();
+    ASSERT_EQ(t.sites.size(), 1u) << t.text();
+    EXPECT_EQ(t.sites[0].name, "snapJump");
+    EXPECT_EQ(t.sites[0].offset, 0x249C61u);
+    EXPECT_EQ(sim::hex(t.sites[0].after), "90 90");
+    EXPECT_EQ(t.sites[0].before[0], 0x74);
+    EXPECT_EQ(t.note("lockHeld"), "yes");
+    EXPECT_TRUE(std::filesystem::exists(t.root));
+    std::filesystem::remove_all(t.root);
+}

@@ -96,7 +96,8 @@ struct Transcript {
     const SiteChange* site(const std::string& name) const;
     bool logHas(const std::string& line) const;
     std::size_t countCalls(const std::string& prefix) const;
-    std::string text() const;   // everything, readable, log lines first
+    // Everything, readable, log lines first; the session root is written "<root>".
+    std::string text() const;
 };
 
 // Runs one session in a child process and returns its transcript.

@@ -50,11 +50,29 @@ std::size_t Transcript::countCalls(const std::string& prefix) const {
     }));
 }
 
+namespace {
+
+// The session root in a line, as the plugin sees it (Z:\\tmp\\...) or as the sim does, becomes
+// "<root>", so transcripts of different sessions compare equal.
+std::string withoutRoot(std::string line, const std::string& root) {
+    if (root.empty()) return line;
+    std::string windows = "Z:" + root;
+    for (char& c : windows)
+        if (c == '/') c = '\\';
+    for (const std::string& r : {windows, root}) {
+        for (std::size_t at = line.find(r); at != std::string::npos; at = line.find(r, at + 6))
+            line.replace(at, r.size(), "<root>");
+    }
+    return line;
+}
+
+}  // namespace
+
 std::string Transcript::text() const {
     std::ostringstream out;
-    auto section = [&out](const char* name, const std::vector<std::string>& lines) {
+    auto section = [&](const char* name, const std::vector<std::string>& lines) {
         out << "== " << name << " (" << lines.size() << ")\n";
-        for (const auto& l : lines) out << "  " << l << "\n";
+        for (const auto& l : lines) out << "  " << withoutRoot(l, root) << "\n";
     };
     section("log", log);
     out << "== session: " << ending << "\n";
@@ -76,7 +94,7 @@ std::string Transcript::text() const {
             << "    after:  " << hex(s.after) << "\n";
     }
     out << "== notes (" << notes.size() << ")\n";
-    for (const auto& n : notes) out << "  " << n.key << " = " << n.value << "\n";
+    for (const auto& n : notes) out << "  " << n.key << " = " << withoutRoot(n.value, root) << "\n";
     if (!errors.empty()) section("errors", errors);
     if (!stderrLines.empty()) section("stderr", stderrLines);
     return out.str();

@@ -51,8 +51,9 @@ TEST(SimSession, HostRecordsEnvironmentAndLogOrder) {
     EXPECT_EQ(t.note("logSoFar"), "6");
     EXPECT_TRUE(t.sites.empty());
     EXPECT_FALSE(std::filesystem::exists(t.root)) << "the session root is removed";
-    // The printed transcript starts with the log.
+    // The printed transcript starts with the log and names the root the same in every session.
     EXPECT_EQ(t.text().rfind("== log (6)\n  fixture query", 0), 0u);
+    EXPECT_THAT(t.text(), HasSubstr("  fixture HOME=<root>/home\n"));
 }
 
 TEST(SimSession, NoDocumentsNoSettingsAndRefusedQuery) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/mman.h>
+
 #include "sim/sim.h"
 
 using ::testing::Contains;
@@ -205,4 +207,37 @@ TEST(HookSession, ObjectsStayUnselectableWithoutExtraSelection) {
     ASSERT_TRUE(t.completed) << t.text();
     EXPECT_EQ(t.note("outline"), "0 1");
     EXPECT_EQ(t.site("outlineUselectable"), nullptr);
+}
+
+TEST(HookSession, WithoutRoomBelowTheImageNoHookGoesInAndLoadStillFinishes) {
+    sim::Options options;
+    options.settings = "[main]\ntogglable=1\ntimeoutFrozen=1\n";
+    options.beforeQuery = [](sim::Game& game) {
+        // Everything within reach below the image is taken.
+        const std::uintptr_t low = sim::loc::imageBase - 0x78000000;
+        void* p = mmap(reinterpret_cast<void*>(low), 0x78000000, PROT_NONE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE, -1, 0);
+        game.note("blocked", p == reinterpret_cast<void*>(low) ? "yes" : "no");
+    };
+    options.script = [](sim::Game& game) {
+        game.note("keyboard", std::to_string(game.keyboardEvent(0x68, 0x48, 1).calleeRan));
+        game.note("command", game.findCommand("ToggleFreeplot") ? "yes" : "no");
+        game.note("al", std::to_string(game.runFreeplotEnableSite(0).al));
+    };
+    const sim::Transcript t = sim::run(options);
+    ASSERT_TRUE(t.completed) << t.text();
+    ASSERT_EQ(t.note("blocked"), "yes");
+    EXPECT_TRUE(t.loadResult);
+    EXPECT_THAT(t.log, Contains("couldn't allocate trampoline, no free space before image"));
+    EXPECT_THAT(t.log, Contains("couldn't create codegen buffer. this is fatal. skipping remainder "
+                                "of init process."));
+    EXPECT_THAT(t.log, Not(Contains(StartsWith("Setting "))));
+    EXPECT_EQ(t.note("keyboard"), "1");   // the game's own call, unhooked
+    EXPECT_EQ(t.note("command"), "no");
+    EXPECT_EQ(t.note("al"), "0");         // freeplot mode stays off
+    EXPECT_EQ(t.site("keyboardInput"), nullptr);
+    EXPECT_EQ(t.site("freeplotEnable"), nullptr);
+    // The start-up patches still go in.
+    ASSERT_NE(t.site("timeoutFreese"), nullptr);
+    EXPECT_EQ(t.site("timeoutFreese")->after[0], 0xE9);
 }

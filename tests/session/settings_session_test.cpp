@@ -1,0 +1,149 @@
+// The settings file in the simulated game's Data\F4SE\Plugins\: what the plugin logs for it,
+// and what its values change in the running game.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "sim/sim.h"
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+namespace {
+
+// The log lines the settings reading writes.
+std::vector<std::string> settingsLines(const sim::Transcript& t) {
+    std::vector<std::string> lines;
+    for (const std::string& line : t.log)
+        if (line.rfind("Invalid ", 0) == 0 || line.rfind("Message for ", 0) == 0 ||
+            line.rfind("Could not read/parse config file", 0) == 0)
+            lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> siteNames(const sim::Transcript& t) {
+    std::vector<std::string> names;
+    for (const sim::SiteChange& s : t.sites) names.push_back(s.name);
+    return names;
+}
+
+void pressAndRelease(sim::Game& game, std::uint16_t vkey, std::uint16_t flags = 0) {
+    game.keyboardEvent(vkey, 0, flags);
+    game.keyboardEvent(vkey, 0, static_cast<std::uint16_t>(flags | 1));
+}
+
+TEST(SettingsSession, FileMistakesAreLoggedAndItsValuesSetTheStartState) {
+    sim::Options options;
+    options.settings =
+        "[main]\n"
+        "togglable = 258\n"          // low 8 bits: 2, console command, freeplot mode off
+        "snapDisabled = YES\n"       // object snap off at start
+        "timeoutFrozen = enabled\n"  // no boolean word: stays off
+        "[keys]\n"
+        "main = F8\n"
+        "[messages]\n"
+        "axisChange = %s%n\n"
+        "[steps]\n"
+        "scaleSteps = 5,10\n";
+    options.script = [](sim::Game& game) {
+        game.note("command", game.findCommand("ToggleFreeplot") != 0 ? "found" : "missing");
+    };
+    const sim::Transcript t = sim::run(options);
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_TRUE(t.loadResult);
+    EXPECT_THAT(settingsLines(t),
+                ElementsAre("Invalid value for key: main",
+                            "Message for axisChange is too large or missing format placeholder, "
+                            "default message will be used",
+                            "Invalid value in scaleSteps, succesfully parsed 1"));
+    EXPECT_EQ(t.note("command"), "found");
+    const auto sites = siteNames(t);
+    EXPECT_THAT(sites, Contains("snapJump"));             // object snap switched off
+    EXPECT_THAT(sites, Not(Contains("timeoutFreese")));   // "enabled" is not true
+    EXPECT_THAT(sites, Not(Contains("buildEnable")));     // freeplot mode off at start
+}
+
+TEST(SettingsSession, ShippedFileStartsTheGameAsNoFileDoes) {
+    std::ifstream in(std::string(FREEPLOT_SOURCE_DIR) + "/data/freeplot.ini", std::ios::binary);
+    const std::string shipped((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_FALSE(shipped.empty());
+
+    sim::Options withFile;
+    withFile.settings = shipped;
+    const sim::Transcript a = sim::run(withFile);
+    const sim::Transcript b = sim::run(sim::Options{});
+    ASSERT_TRUE(a.completed) << a.text();
+    ASSERT_TRUE(b.completed) << b.text();
+    EXPECT_THAT(settingsLines(a), ElementsAre("Invalid value in rotateSteps, succesfully parsed 7",
+                                              "Invalid value in moveSteps, succesfully parsed 7",
+                                              "Invalid value in scaleSteps, succesfully parsed 5"));
+    EXPECT_THAT(settingsLines(b), ElementsAre(StartsWith("Could not read/parse config file ")));
+    EXPECT_EQ(siteNames(a), siteNames(b));
+    for (std::size_t i = 0; i < a.sites.size() && i < b.sites.size(); ++i)
+        EXPECT_EQ(a.sites[i].after, b.sites[i].after) << a.sites[i].name;
+}
+
+TEST(SettingsSession, BindingsMessagesAndStepsFromTheFileDriveTheKeys) {
+    sim::Options options;
+    options.settings =
+        "[keys]\n"
+        "snap = 0x41\n"               // A
+        "rotateStepPlus = 66\n"       // B
+        "changeRotateAxis = 18\n"     // either Alt
+        "[messages]\n"
+        "snapOff = Snap is off!\n"
+        "axisChange = Axis now %c\n"
+        "rotateStepChange = Rot %g deg\n"
+        "[steps]\n"
+        "rotateSteps = 2 4 8\n"
+        "rotateStepIdx = 3\n";
+    options.script = [](sim::Game& game) {
+        game.setWorkshopMode(true);
+        pressAndRelease(game, 112);   // F1: no longer bound
+        pressAndRelease(game, 0x41);  // snap off
+        pressAndRelease(game, 66);    // last entry -> first
+        pressAndRelease(game, 66);
+        pressAndRelease(game, 18, 2); // right Alt: Z -> X
+        pressAndRelease(game, 18);    // left Alt: X -> Y
+    };
+    const sim::Transcript t = sim::run(options);
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_THAT(settingsLines(t), ElementsAre("Invalid value in rotateSteps, succesfully parsed 3"));
+    EXPECT_THAT(t.messages, ElementsAre("Snap is off!", "Rot 2 deg", "Rot 4 deg", "Axis now X",
+                                        "Axis now Y"));
+}
+
+TEST(SettingsSession, HostileFilesNeverStopTheGame) {
+    std::string binary;
+    for (int i = 0; i < 8192; ++i) binary += static_cast<char>((i * 167 + 13) & 0xFF);
+    const std::string files[] = {
+        "",
+        std::string(1 << 20, 'k'),                                  // one huge line
+        binary,
+        "[messages]\nscaleChange = %n%n%n%s%s%s\naxisChange = %1$*2$d\n"
+        "rotateStepChange = %99999999999f\n[steps]\nrotateSteps = nan inf\n",
+    };
+    for (const std::string& file : files) {
+        sim::Options options;
+        options.settings = file;
+        options.script = [](sim::Game& game) {
+            game.setWorkshopMode(true);
+            pressAndRelease(game, 107);   // numpad +: next rotate step
+            pressAndRelease(game, 162);   // left Ctrl: next axis
+        };
+        const sim::Transcript t = sim::run(options);
+        ASSERT_TRUE(t.completed) << t.ending << "\n" << t.text();
+        EXPECT_TRUE(t.loadResult);
+        EXPECT_THAT(t.log, Not(Contains(HasSubstr("Could not read/parse"))));
+        EXPECT_THAT(t.messages, ElementsAre("Rotation step changed to 5.0", "Axis changed to X"));
+    }
+}
+
+}  // namespace

@@ -203,32 +203,5 @@ TEST_F(SettingsTest, LoadReportsAnUnreadableFileAndKeepsEveryDefault) {
     EXPECT_STREQ(messageText(Msg::snapOn), "Object snap on");
 }
 
-TEST_F(SettingsTest, HostileFilesNeverBreakTheInvariants) {
-    // Pseudo-random bytes with settings-like fragments mixed in.
-    std::uint32_t seed = 12345;
-    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
-    const char* fragments[] = {"[keys]\n", "[steps]\n", "[messages]\n", "main=", "rotateSteps=",
-                               "scaleStepIdx=", "axisChange=%", "\n  ", "0x", "%n%s", "\xEF\xBB\xBF"};
-    for (int round = 0; round < 40; ++round) {
-        restoreDefaultSettings();
-        std::string bytes;
-        for (int i = 0; i < 600; ++i) {
-            const std::uint32_t r = next();
-            if (r % 7 == 0) bytes += fragments[(r >> 8) % std::size(fragments)];
-            else bytes += static_cast<char>(r >> 16);
-        }
-        ASSERT_TRUE(load(bytes));
-        for (auto [count, index] : {std::pair{rotateStepCount, rotateStepIdx},
-                                    std::pair{moveStepCount, moveStepIdx},
-                                    std::pair{scaleStepCount, scaleStepIdx}}) {
-            ASSERT_GE(count, 1);
-            ASSERT_LE(count, 10);
-            ASSERT_GE(index, 0);
-            ASSERT_LT(index, count);
-        }
-        for (const KeyBinding& b : keyBindings) ASSERT_NE(b.primary, 0);
-    }
-}
-
 }  // namespace
 }  // namespace freeplot::testing

@@ -119,6 +119,8 @@ TEST(HookSession, LoadMakesFiveStubsInOrderAndTheInputStubsRunTheGamesCall) {
     EXPECT_EQ(t.site("mouseInput")->after[0], 0xE9);
     ASSERT_NE(t.site("freeplotEnable"), nullptr);
     EXPECT_EQ(t.site("freeplotEnable")->after[0], 0xFF);
+    // The outline stub is made but linked only by extra selection.
+    EXPECT_EQ(t.site("outlineUselectable"), nullptr);
     EXPECT_TRUE(t.messages.empty());
 }
 
@@ -193,20 +195,6 @@ TEST(HookSession, OutlineStubTurnsUnselectableIntoSelectableExceptForActors) {
                                                                "65 0 -> 0 0 1", "65 1 -> 1 1 1"}));
     // Switched on at start, silently.
     EXPECT_TRUE(t.messages.empty());
-}
-
-TEST(HookSession, ObjectsStayUnselectableWithoutExtraSelection) {
-    sim::Options options;
-    options.script = [](sim::Game& game) {
-        const sim::Ref ref = game.createRef();
-        game.setOutlineCalleeResult(0);
-        const sim::OutlineResult r = game.runOutlineSite(ref.address);
-        game.note("outline", std::to_string(r.al) + " " + std::to_string(r.calleeRan));
-    };
-    const sim::Transcript t = sim::run(options);
-    ASSERT_TRUE(t.completed) << t.text();
-    EXPECT_EQ(t.note("outline"), "0 1");
-    EXPECT_EQ(t.site("outlineUselectable"), nullptr);
 }
 
 TEST(HookSession, WithoutRoomBelowTheImageNoHookGoesInAndLoadStillFinishes) {

@@ -106,8 +106,7 @@ bool Game::holdFileLock(const std::string& path) {
 void Game::note(const std::string& key, const std::string& value) { emit(kind::note, {key, value}); }
 
 void Game::noteFile(const std::string& key, const std::string& path) {
-    auto content = readFile(path);
-    note(key, content ? *content : std::string("<no such file>"));
+    if (auto content = readFile(path)) note(key, *content);
 }
 
 Ref Game::createRef(const RefSpec& spec) { return addReference(spec); }

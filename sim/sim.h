@@ -211,6 +211,7 @@ public:
 
     // Values handed back to the parent.
     void note(const std::string& key, const std::string& value);
+    // Notes the file's content under `key`; a file that does not exist gives no note.
     void noteFile(const std::string& key, const std::string& path);
 
     // References.

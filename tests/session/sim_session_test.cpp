@@ -60,7 +60,7 @@ TEST(SimSession, NoDocumentsNoSettingsAndRefusedQuery) {
     sim::Options o = fixtureSession("query-false");
     o.documents = false;
     o.script = [](sim::Game& game) {
-        game.note("settings", game.readFile(game.settingsPath()) ? "present" : "absent");
+        game.noteFile("settings", game.settingsPath());
         game.note("documents", std::filesystem::exists(game.documentsDir()) ? "yes" : "no");
     };
     const sim::Transcript t = sim::run(o);
@@ -70,7 +70,7 @@ TEST(SimSession, NoDocumentsNoSettingsAndRefusedQuery) {
     EXPECT_FALSE(t.queryResult);
     EXPECT_FALSE(t.loadCalled) << "Load only follows a true Query";
     EXPECT_FALSE(t.logHas("fixture load"));
-    EXPECT_EQ(t.note("settings"), "absent");
+    EXPECT_FALSE(t.note("settings").has_value()) << "no settings file, no note";
     EXPECT_EQ(t.note("documents"), "no");
 }
 

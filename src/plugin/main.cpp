@@ -1,13 +1,14 @@
 // The plugin's two ways in: the script extender first asks (Query) and then loads (Load).
 
-#include <cstdio>
 #include <string>
 
 #include "common/IDebugLog.h"
 #include "common/Utilities.h"
+#include "config/settings.h"
+#include "game/hooks.h"
 #include "game/locations.h"
+#include "game/patches.h"
 #include "game/signatures.h"
-#include "os/os.h"
 #include "plugin/f4se.h"
 
 #if defined(_WIN32)
@@ -51,12 +52,11 @@ void load() {
     const std::string path = AppDirectory() + kSettingsFile;
     print("Config path: %s", path.c_str());
 
-    std::FILE* file = std::fopen(os::nativePath(path.c_str()).c_str(), "rb");
-    if (!file) {
-        print("Could not read/parse config file %s", path.c_str());
-    } else {
-        std::fclose(file);
-    }
+    // A missing file leaves every setting at its default; the hooks go in either way.
+    loadSettings(path);
+
+    SetHooks();
+    applyStartupPatches();
 }
 
 }  // namespace

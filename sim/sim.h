@@ -100,6 +100,11 @@ struct Transcript {
     std::string text() const;
 };
 
+// Compares the transcript's text() with an expected file: "" when they are equal, else the
+// differing lines. With FREEPLOT_UPDATE_GOLDEN set in the environment the file is written
+// (folders created) and "" returned.
+std::string compareWithGolden(const Transcript& transcript, const std::string& path);
+
 // Runs one session in a child process and returns its transcript.
 Transcript run(const Options& options);
 

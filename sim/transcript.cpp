@@ -1,6 +1,9 @@
 // Reading and printing transcripts.
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <cstdio>
 #include <sstream>
 
@@ -98,6 +101,47 @@ std::string Transcript::text() const {
     if (!errors.empty()) section("errors", errors);
     if (!stderrLines.empty()) section("stderr", stderrLines);
     return out.str();
+}
+
+namespace {
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+std::string compareWithGolden(const Transcript& transcript, const std::string& path) {
+    const std::string actual = transcript.text();
+    const char* update = std::getenv("FREEPLOT_UPDATE_GOLDEN");
+    if (update && *update) {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path, std::ios::binary) << actual;
+        return "";
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "no expected file " + path + " (set FREEPLOT_UPDATE_GOLDEN=1 to write it)";
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (ss.str() == actual) return "";
+
+    auto want = splitLines(ss.str());
+    auto got = splitLines(actual);
+    std::ostringstream diff;
+    diff << "transcript differs from " << path << ":\n";
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < std::max(want.size(), got.size()) && shown < 20; ++i) {
+        const std::string* w = i < want.size() ? &want[i] : nullptr;
+        const std::string* g = i < got.size() ? &got[i] : nullptr;
+        if (w && g && *w == *g) continue;
+        diff << "line " << i + 1 << ":\n  expected: " << (w ? *w : "<none>") << "\n  actual:   " << (g ? *g : "<none>")
+             << "\n";
+        ++shown;
+    }
+    return diff.str();
 }
 
 }  // namespace sim

@@ -148,3 +148,27 @@ TEST(SimSession, BaselineIsTakenAfterTheBeforeQueryHook) {
     EXPECT_TRUE(std::filesystem::exists(t.root));
     std::filesystem::remove_all(t.root);
 }
+
+namespace {
+
+using Hud = void __attribute__((ms_abi)) (*)(const char*, std::uint64_t, std::uint64_t);
+
+}  // namespace
+
+TEST(SimSession, TranscriptOfAFixedScriptMatchesItsGoldenFile) {
+    sim::Options o = fixtureSession();
+    o.script = [](sim::Game& game) {
+        sim::Ref ref = game.createRef();
+        game.selectRef(ref.handle);
+        game.keyPress(0x70);
+        game.mouseEvent(0x0001);
+        reinterpret_cast<Hud>(game.at(0xADFBC0))("Object locked", 0, 1);
+        game.runConsoleCommand("sv");
+        game.runOutlineSite(ref.address);
+        game.set<std::uint8_t>(0x1E64A0 + 6, 0);
+        game.note("selected", std::to_string(game.selectedRefHandle()));
+    };
+    const sim::Transcript t = sim::run(o);
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_EQ(sim::compareWithGolden(t, FREEPLOT_SOURCE_DIR "/tests/session/golden/sim_fixture.transcript"), "");
+}

@@ -108,6 +108,7 @@ void emitSiteChanges(const char* stage, const std::vector<std::vector<std::uint8
         std::vector<std::vector<std::uint8_t>> before;
         for (const auto& s : watchedSites()) before.push_back(snapshot(s));
 
+        if (plugin.empty()) throw std::runtime_error("no plugin to load: set FREEPLOT_PLUGIN or Options::plugin");
         void* lib = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!lib) throw std::runtime_error(std::string("dlopen failed: ") + ::dlerror());
         auto query = reinterpret_cast<QueryFn>(::dlsym(lib, "F4SEPlugin_Query"));

@@ -5,13 +5,12 @@
 
 #include <benchmark/benchmark.h>
 #include <sys/mman.h>
+#include <xbyak/xbyak.h>
 
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
-
-#include <xbyak/xbyak.h>
 
 #include "game/hooks.h"
 #include "game/patches.h"
@@ -64,10 +63,11 @@ struct GameCode {
         };
         GameRoutine plain(block + 0x1000, callee.getCode());
         GameRoutine linked(block + 0x2000, callee.getCode());
-        freeplot::KeyboardInputHook_Code stub(
-            block + 0x4000, 0x100,
-            reinterpret_cast<freeplot::InputHandlerFn>(const_cast<std::uint8_t*>(handler.getCode())),
-            reinterpret_cast<std::uintptr_t>(callee.getCode()), linked.site);
+        freeplot::KeyboardInputHook_Code stub(block + 0x4000, 0x100,
+                                              reinterpret_cast<freeplot::InputHandlerFn>(
+                                                  const_cast<std::uint8_t*>(handler.getCode())),
+                                              reinterpret_cast<std::uintptr_t>(callee.getCode()),
+                                              linked.site);
         freeplot::writeJump5(linked.site, reinterpret_cast<std::uintptr_t>(stub.getCode()));
         unhooked = plain.getCode<Routine>();
         hooked = linked.getCode<Routine>();

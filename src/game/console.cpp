@@ -40,8 +40,8 @@ void takeOverCommand() {
     os::protect(address, sizeof record, oldProtection, oldProtection);
 }
 
-bool FREEPLOT_MSABI toggleFreeplotCommand(void*, void*, void*, void*, void*, void*,
-                                          double* result, std::uint32_t*) {
+bool FREEPLOT_MSABI toggleFreeplotCommand(void*, void*, void*, void*, void*, void*, double* result,
+                                          std::uint32_t*) {
     if (halted()) return false;
     try {
         if (result) *result = 1.0;

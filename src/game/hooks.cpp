@@ -147,18 +147,18 @@ void SetHooks() {
     if (siteWritable(Loc::keyboardInput))
         writeJump5(addr(Loc::keyboardInput), reinterpret_cast<std::uintptr_t>(keyboardStub));
 
-    const void* mouseStub = emitStub<MouseInputHook_Code>(
-        "Setting mouse input hook, memory remain %d", &onMouseInput,
-        addr(Loc::mouseInputCallee), addr(Loc::mouseInput));
+    const void* mouseStub =
+        emitStub<MouseInputHook_Code>("Setting mouse input hook, memory remain %d", &onMouseInput,
+                                      addr(Loc::mouseInputCallee), addr(Loc::mouseInput));
     if (siteWritable(Loc::mouseInput))
         writeJump5(addr(Loc::mouseInput), reinterpret_cast<std::uintptr_t>(mouseStub));
 
     scaleCallStub = reinterpret_cast<ScaleCallStubFn>(const_cast<void*>(
         emitStub<CallScale_Code>("Setting scale hook, memory remain %d", &scaleCallHandler)));
 
-    outlineStub = emitStub<outlineEnable_Code>("Setting outline hook, memory remain %d",
-                                               addr(Loc::outlineCallee),
-                                               addr(Loc::outlineUselectable));
+    outlineStub =
+        emitStub<outlineEnable_Code>("Setting outline hook, memory remain %d",
+                                     addr(Loc::outlineCallee), addr(Loc::outlineUselectable));
 
     print("Hooks set up, memory remain %d", static_cast<int>(g_branchTrampoline.Remain()));
 

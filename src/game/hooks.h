@@ -2,10 +2,10 @@
 // The five generated stubs that link the game's code to the plugin, and SetHooks, which makes
 // them in the trampoline at start-up and links the keyboard and mouse stubs at once.
 
+#include <xbyak/xbyak.h>
+
 #include <cstddef>
 #include <cstdint>
-
-#include <xbyak/xbyak.h>
 
 #include "common/msabi.h"
 

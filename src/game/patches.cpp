@@ -100,7 +100,8 @@ void writeCode(std::uintptr_t address, const void* bytes, std::size_t length) {
 }
 
 bool writeJump5(std::uintptr_t site, std::uintptr_t target) {
-    const std::int64_t rel = static_cast<std::int64_t>(target) - static_cast<std::int64_t>(site + 5);
+    const std::int64_t rel =
+        static_cast<std::int64_t>(target) - static_cast<std::int64_t>(site + 5);
     if (rel < std::numeric_limits<std::int32_t>::min() ||
         rel > std::numeric_limits<std::int32_t>::max())
         return false;
@@ -227,7 +228,8 @@ void setExtraSelection(bool showMessage) {
         keep(Loc::outlineUselectable, savedCopies.outlineUselectable);
         // Without the outline stub the game's call stays in place.
         if (outlineStub && siteWritable(Loc::outlineUselectable))
-            writeJump5(addr(Loc::outlineUselectable), reinterpret_cast<std::uintptr_t>(outlineStub));
+            writeJump5(addr(Loc::outlineUselectable),
+                       reinterpret_cast<std::uintptr_t>(outlineStub));
         keep(Loc::selectButtonUnselectable, savedCopies.selectButtonUnselectable);
         write(Loc::selectButtonUnselectable, 0, {0xEB});
         keep(Loc::selectActionUnselectable, savedCopies.selectActionUnselectable);

@@ -65,8 +65,8 @@ TEST(ConsoleSession, CommandTakesOverTheRecordAndSwitchesFreeplotMode) {
     ASSERT_TRUE(t.completed) << t.text();
     EXPECT_EQ(t.note("byShortName"), "same");
     EXPECT_EQ(t.note("help"), "\"\"");
-    EXPECT_EQ(t.notesFor("run"), (std::vector<std::string>{"1 1 1.000000 al 1",
-                                                           "1 1 1.000000 al 0"}));
+    EXPECT_EQ(t.notesFor("run"),
+              (std::vector<std::string>{"1 1 1.000000 al 1", "1 1 1.000000 al 0"}));
     EXPECT_EQ(t.note("silent"), "1");
     EXPECT_THAT(t.console, ElementsAre("Freeplot-> On", "Freeplot-> Off"));
 
@@ -82,7 +82,8 @@ TEST(ConsoleSession, CommandTakesOverTheRecordAndSwitchesFreeplotMode) {
     EXPECT_EQ(after[32], 0);
     EXPECT_EQ(field<std::uint16_t>(after, 34), 0);
     EXPECT_EQ(field<std::uint32_t>(after, 72), 0u);
-    const std::pair<std::size_t, std::size_t> kept[] = {{16, 8}, {33, 1}, {36, 12}, {56, 16}, {76, 4}};
+    const std::pair<std::size_t, std::size_t> kept[] = {
+        {16, 8}, {33, 1}, {36, 12}, {56, 16}, {76, 4}};
     for (auto [offset, length] : kept)
         EXPECT_TRUE(std::equal(before.begin() + offset, before.begin() + offset + length,
                                after.begin() + offset))
@@ -113,10 +114,10 @@ TEST(ConsoleSession, TenThousandSwitchesKeepTheTrampolineAndEndWithTheGamesBytes
         game.note("wrongResults", std::to_string(wrongResults));
         // One more switch-on after all that still has room and writes the same call.
         game.runConsoleCommand("tfp");
-        game.note("lastOn", sim::hex(sim::Game::bytes(sim::loc::freeplotEnable, 6)) ==
-                                    sim::hex(firstOn)
-                                ? "same"
-                                : "different");
+        game.note("lastOn",
+                  sim::hex(sim::Game::bytes(sim::loc::freeplotEnable, 6)) == sim::hex(firstOn)
+                      ? "same"
+                      : "different");
         game.runConsoleCommand("tfp");
     };
     const sim::Transcript t = sim::run(options);
@@ -126,7 +127,8 @@ TEST(ConsoleSession, TenThousandSwitchesKeepTheTrampolineAndEndWithTheGamesBytes
     EXPECT_EQ(t.note("wrongResults"), "0");
     EXPECT_EQ(t.note("lastOn"), "same");
     EXPECT_EQ(t.console.size(), 20002u);
-    EXPECT_THAT(t.log, ::testing::Not(::testing::Contains(::testing::StartsWith("Assertion failed"))));
+    EXPECT_THAT(t.log,
+                ::testing::Not(::testing::Contains(::testing::StartsWith("Assertion failed"))));
     // Every site the mode switches is back to the game's bytes: only the linked input hooks and
     // the taken-over command record differ from the game's image.
     std::vector<std::string> changed;

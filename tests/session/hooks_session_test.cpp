@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -11,8 +12,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <sys/mman.h>
 
 #include "sim/sim.h"
 
@@ -58,8 +57,8 @@ TEST(HookSession, LoadMakesFiveStubsInOrderAndTheInputStubsRunTheGamesCall) {
         game.note("mouseTarget", hex64(jumpTarget(sim::loc::mouseInput)));
         for (bool release : {false, true}) {
             const sim::InputResult k = game.keyboardEvent(0x68, 0x48, release ? 1 : 0);
-            game.note("keyboard", std::to_string(k.calleeRan) + " " + std::to_string(k.path) +
-                                      " " + std::to_string(k.rdx == k.record) + " " +
+            game.note("keyboard", std::to_string(k.calleeRan) + " " + std::to_string(k.path) + " " +
+                                      std::to_string(k.rdx == k.record) + " " +
                                       std::to_string(k.rcx == sim::loc::inputRcxValue) + " " +
                                       std::to_string(k.rax == sim::loc::inputRaxValue));
         }
@@ -130,7 +129,7 @@ TEST(HookSession, TogglableDecidesTheCommandAndTheModeAtStart) {
         bool command, mode;
     };
     // Only the low 8 bits count: 257 is 1, 256 is 0.
-    const Case cases[] = {{"0", false, true},  {"1", true, true},    {"2", true, false},
+    const Case cases[] = {{"0", false, true},  {"1", true, true},     {"2", true, false},
                           {"3", false, false}, {"255", false, false}, {"257", true, true},
                           {"256", false, true}};
     for (const Case& c : cases) {
@@ -146,14 +145,16 @@ TEST(HookSession, TogglableDecidesTheCommandAndTheModeAtStart) {
         EXPECT_EQ(t.note("command"), c.command ? "yes" : "no");
         EXPECT_EQ(t.note("al"), c.mode ? "1" : "0");
         EXPECT_EQ(t.site("freeplotEnable") != nullptr, c.mode);
-        EXPECT_EQ(std::count_if(t.log.begin(), t.log.end(),
-                                [](const std::string& l) { return l.rfind("Command found at ", 0) == 0; }),
+        EXPECT_EQ(std::count_if(
+                      t.log.begin(), t.log.end(),
+                      [](const std::string& l) { return l.rfind("Command found at ", 0) == 0; }),
                   c.command ? 1 : 0);
     }
 }
 
 TEST(HookSession, CommandSearchStopsAtTheFirstForeignNumber) {
-    for (sim::CommandTable table : {sim::CommandTable::DebugTextLate, sim::CommandTable::NoDebugText}) {
+    for (sim::CommandTable table :
+         {sim::CommandTable::DebugTextLate, sim::CommandTable::NoDebugText}) {
         sim::Options options;
         options.settings = "[main]\ntogglable=1\n";
         options.commandTable = table;
@@ -220,9 +221,9 @@ TEST(HookSession, WithoutRoomBelowTheImageNoHookGoesInAndLoadStillFinishes) {
     EXPECT_THAT(t.log, Contains("couldn't create codegen buffer. this is fatal. skipping remainder "
                                 "of init process."));
     EXPECT_THAT(t.log, Not(Contains(StartsWith("Setting "))));
-    EXPECT_EQ(t.note("keyboard"), "1");   // the game's own call, unhooked
+    EXPECT_EQ(t.note("keyboard"), "1");  // the game's own call, unhooked
     EXPECT_EQ(t.note("command"), "no");
-    EXPECT_EQ(t.note("al"), "0");         // freeplot mode stays off
+    EXPECT_EQ(t.note("al"), "0");  // freeplot mode stays off
     EXPECT_EQ(t.site("keyboardInput"), nullptr);
     EXPECT_EQ(t.site("freeplotEnable"), nullptr);
     // The start-up patches still go in.

@@ -104,9 +104,8 @@ TEST(PatchSession, StartupPatchesFollowTheSettingsWithoutMessages) {
     // timeoutFreese: the jump-if-equal's target as an unconditional jump, one byte shorter.
     const std::string je = t.note("je").value_or("");
     ASSERT_EQ(je.substr(0, 5), "0F 84");
-    const std::uint32_t rel = static_cast<std::uint32_t>(std::stoul(je.substr(15, 2) + je.substr(12, 2) +
-                                                                    je.substr(9, 2) + je.substr(6, 2),
-                                                                    nullptr, 16));
+    const std::uint32_t rel = static_cast<std::uint32_t>(std::stoul(
+        je.substr(15, 2) + je.substr(12, 2) + je.substr(9, 2) + je.substr(6, 2), nullptr, 16));
     const std::uint8_t jump[6] = {0xE9,
                                   static_cast<std::uint8_t>(rel + 1),
                                   static_cast<std::uint8_t>((rel + 1) >> 8),

@@ -2,6 +2,8 @@
 // every signed site holds bytes that pass its signature, the message function records what it is
 // asked to show, and the time multiplier sits at the end of its pointer chain.
 
+#include "game/patches.h"
+
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
@@ -15,7 +17,6 @@
 #include "config/settings.h"
 #include "game/hooks.h"
 #include "game/locations.h"
-#include "game/patches.h"
 #include "game/signatures.h"
 
 using namespace freeplot;
@@ -116,17 +117,19 @@ struct Snapshot {
     };
     std::vector<Range> ranges;
     explicit Snapshot(std::initializer_list<std::tuple<Loc, std::size_t, std::size_t>> list) {
-        for (auto [loc, offset, count] : list) ranges.push_back({loc, offset, count, bytes(loc, count, offset)});
+        for (auto [loc, offset, count] : list)
+            ranges.push_back({loc, offset, count, bytes(loc, count, offset)});
     }
     void expectUnchanged() const {
         for (const Range& r : ranges)
-            EXPECT_EQ(bytes(r.loc, r.count, r.offset), r.bytes) << info(r.loc).name << "+" << r.offset;
+            EXPECT_EQ(bytes(r.loc, r.count, r.offset), r.bytes)
+                << info(r.loc).name << "+" << r.offset;
     }
 };
 
 Snapshot freeplotSites() {
-    return Snapshot{{Loc::freeplotEnable, 0, 6},  {Loc::colorBase, 0, 26},
-                    {Loc::selectEnable, 0, 32},   {Loc::buildEnable, 0, 32},
+    return Snapshot{{Loc::freeplotEnable, 0, 6},    {Loc::colorBase, 0, 26},
+                    {Loc::selectEnable, 0, 32},     {Loc::buildEnable, 0, 32},
                     {Loc::buildWaterEnable, 0, 23}, {Loc::buildAirEnable, 0, 18},
                     {Loc::collisionSnap, 0, 33}};
 }
@@ -218,8 +221,8 @@ TEST_F(Patches, ObjectSnapSavesTheGameValueEachTimeAndTouchesCollisionOnlyInFree
 }
 
 TEST_F(Patches, ConditionalJumpsBecomeUnconditionalToTheSameTarget) {
-    const Snapshot game{{Loc::timeoutFreese, 0, 6}, {Loc::lockObject, 0, 6},
-                        {Loc::clampedStore, 0, 6}};
+    const Snapshot game{
+        {Loc::timeoutFreese, 0, 6}, {Loc::lockObject, 0, 6}, {Loc::clampedStore, 0, 6}};
 
     // Unlocking before anything was locked does nothing at all.
     objectLocked = false;
@@ -252,13 +255,15 @@ TEST_F(Patches, ConditionalJumpsBecomeUnconditionalToTheSameTarget) {
     setTimeoutFrozen(false);
     game.expectUnchanged();
 
-    EXPECT_EQ(shown, (std::vector<std::string>{
-                         "Workshop timeout off", "Object locked", "Clamped objects storing disabled",
-                         "Object unlocked", "Clamped objects storing enabled"}));
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"Workshop timeout off", "Object locked",
+                                        "Clamped objects storing disabled", "Object unlocked",
+                                        "Clamped objects storing enabled"}));
 }
 
 TEST_F(Patches, OutlineAndExtraSelection) {
-    const Snapshot game{{Loc::outline, 0, 18}, {Loc::outlineUselectable, 0, 36},
+    const Snapshot game{{Loc::outline, 0, 18},
+                        {Loc::outlineUselectable, 0, 36},
                         {Loc::selectButtonUnselectable, 0, 9},
                         {Loc::selectActionUnselectable, 0, 31}};
     settings.outlineDisabled = true;
@@ -361,8 +366,8 @@ TEST_F(Patches, SiteThatDoesNotMatchIsNeverWrittenAndNamedOnce) {
     settings.timeoutFrozen = true;
     setTimeoutFrozen(false);
     EXPECT_EQ(*at(Loc::timeoutFreese), 0x0E);
-    EXPECT_EQ(bytes(Loc::timeoutFreese, 5, 1), Bytes(game.ranges[0].bytes.begin() + 1,
-                                                      game.ranges[0].bytes.end()));
+    EXPECT_EQ(bytes(Loc::timeoutFreese, 5, 1),
+              Bytes(game.ranges[0].bytes.begin() + 1, game.ranges[0].bytes.end()));
     EXPECT_EQ(logged, (std::vector<std::string>{
                           "Site timeoutFreese does not match the game's code, left unpatched"}));
     // The switch still reports as usual, and the other sites are still switched.
@@ -380,7 +385,9 @@ TEST_F(Patches, SiteThatDoesNotMatchIsNeverWrittenAndNamedOnce) {
 }
 
 TEST_F(Patches, StartupPatchesFollowTheSettingsSilently) {
-    const Snapshot game{{Loc::timeoutFreese, 0, 6}, {Loc::snapJump, 0, 2}, {Loc::outline, 0, 18},
+    const Snapshot game{{Loc::timeoutFreese, 0, 6},
+                        {Loc::snapJump, 0, 2},
+                        {Loc::outline, 0, 18},
                         {Loc::outlineUselectable, 0, 5}};
     gameFloat(Loc::surfaceSnapValue) = 0.8f;
     settings.timeoutFrozen = settings.snapDisabled = settings.groundDisabled = true;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <xbyak/xbyak.h>
 
 #include <bit>
 #include <cstdio>
@@ -14,8 +15,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <xbyak/xbyak.h>
 
 #include "common/BranchTrampoline.h"
 #include "game/hooks.h"
@@ -133,17 +132,16 @@ TEST(Stubs, FreeplotEnableAndCallScaleBytesMatchTheTables) {
     CallScale_Code scale(reinterpret_cast<void*>(q), 0x100,
                          reinterpret_cast<ScaleHandlerFn>(kHandler));
     Expect s{q, {}};
-    s.b({0x50, 0x48, 0x83, 0xEC, 0x20, 0xBA, 0x3C, 0x11, 0x00, 0x00, 0x0F, 0x57, 0xE4, 0x66, 0x49,
-         0x0F, 0x7E, 0xC8, 0x48, 0xB8})
+    s.b({0x50, 0x48, 0x83, 0xEC, 0x20, 0xBA, 0x3C, 0x11, 0x00, 0x00,
+         0x0F, 0x57, 0xE4, 0x66, 0x49, 0x0F, 0x7E, 0xC8, 0x48, 0xB8})
         .imm64(kHandler)
         .b({0xFF, 0xD0, 0x48, 0x83, 0xC4, 0x20, 0x58, 0xC3});
     EXPECT_EQ(emitted(scale), s.bytes);
     EXPECT_EQ(scale.getSize(), 36u);
     EXPECT_EQ(disassemble(emitted(scale), q),
-              (std::vector<std::string>{"push rax", "sub rsp,0x20", "mov edx,0x113c",
-                                        "xorps xmm4,xmm4", "movq r8,xmm1",
-                                        "movabs rax," + hex(kHandler), "call rax", "add rsp,0x20",
-                                        "pop rax", "ret"}));
+              (std::vector<std::string>{
+                  "push rax", "sub rsp,0x20", "mov edx,0x113c", "xorps xmm4,xmm4", "movq r8,xmm1",
+                  "movabs rax," + hex(kHandler), "call rax", "add rsp,0x20", "pop rax", "ret"}));
 }
 
 TEST(Stubs, InputAndOutlineBytesMatchTheTables) {
@@ -175,12 +173,12 @@ TEST(Stubs, InputAndOutlineBytesMatchTheTables) {
             .rel32(site + 5);
         EXPECT_EQ(got, e.bytes) << "mouse " << mouse;
         EXPECT_EQ(got.size(), 43u);
-        EXPECT_EQ(disassemble(got, p),
-                  (std::vector<std::string>{
-                      "push rcx", "push rdx", "push rax", "mov rcx,rdx",
-                      "movabs rax," + hex(kHandler), "sub rsp,0x28", "call rax", "add rsp,0x28",
-                      "test eax,eax", "pop rax", "pop rdx", "pop rcx", "jne " + hex(p + 38),
-                      "call " + hex(callee), "jmp " + hex(site + 5)}))
+        EXPECT_EQ(
+            disassemble(got, p),
+            (std::vector<std::string>{
+                "push rcx", "push rdx", "push rax", "mov rcx,rdx", "movabs rax," + hex(kHandler),
+                "sub rsp,0x28", "call rax", "add rsp,0x28", "test eax,eax", "pop rax", "pop rdx",
+                "pop rcx", "jne " + hex(p + 38), "call " + hex(callee), "jmp " + hex(site + 5)}))
             << "mouse " << mouse;
     }
 
@@ -195,11 +193,11 @@ TEST(Stubs, InputAndOutlineBytesMatchTheTables) {
         .rel32(site + 5);
     EXPECT_EQ(emitted(outline), e.bytes);
     EXPECT_EQ(outline.getSize(), 29u);
-    EXPECT_EQ(disassemble(emitted(outline), p),
-              (std::vector<std::string>{"movabs rax,0x140242e30", "call rax", "test al,al",
-                                        "jne " + hex(p + 24), "cmp BYTE PTR [rdi+0x1a],0x41",
-                                        "je " + hex(p + 24), "mov al,0x1",
-                                        "jmp " + hex(site + 5)}));
+    EXPECT_EQ(
+        disassemble(emitted(outline), p),
+        (std::vector<std::string>{"movabs rax,0x140242e30", "call rax", "test al,al",
+                                  "jne " + hex(p + 24), "cmp BYTE PTR [rdi+0x1a],0x41",
+                                  "je " + hex(p + 24), "mov al,0x1", "jmp " + hex(site + 5)}));
 }
 
 TEST(Stubs, FiveStubsLeave1885BytesOfAFreshTrampoline) {
@@ -215,9 +213,8 @@ TEST(Stubs, FiveStubsLeave1885BytesOfAFreshTrampoline) {
         return code.getSize();
     };
     std::size_t sizes[5];
-    sizes[0] = emit([&](void* p, std::size_t n) {
-        return FreeplotEnableHook_Code(p, n, game + 0x586B02A);
-    });
+    sizes[0] = emit(
+        [&](void* p, std::size_t n) { return FreeplotEnableHook_Code(p, n, game + 0x586B02A); });
     sizes[1] = emit([&](void* p, std::size_t n) {
         return KeyboardInputHook_Code(p, n, &onKeyboardInput, game + 0x1B11580, game + 0xD2678D);
     });
@@ -412,7 +409,8 @@ TEST(Stubs, FreeplotEnableStubStoresOneAndKeepsTheFlags) {
     CodeBlock block;
     ASSERT_NE(block.base, nullptr);
     std::uint8_t* flag = block.base + 0x6000;
-    FreeplotEnableHook_Code stub(block.base + 0x4000, 0x100, reinterpret_cast<std::uintptr_t>(flag));
+    FreeplotEnableHook_Code stub(block.base + 0x4000, 0x100,
+                                 reinterpret_cast<std::uintptr_t>(flag));
     // The game's routine: al holds its own result, the carry flag is set across the site, which
     // is a call through a pointer slot; it returns al | carry << 8.
     struct Routine : Xbyak::CodeGenerator {
@@ -446,8 +444,7 @@ struct ScaleCall {
     void* reference;
     std::uint64_t code, bits, runs;
 } scaleCall;
-std::uintptr_t FREEPLOT_MSABI recordScale(void* reference, std::uint64_t code,
-                                          std::uint64_t bits) {
+std::uintptr_t FREEPLOT_MSABI recordScale(void* reference, std::uint64_t code, std::uint64_t bits) {
     scaleCall = {reference, code, bits, scaleCall.runs + 1};
     return 7;
 }

@@ -91,8 +91,7 @@ TEST(Trampoline, WalksPastUsedRegionsAndFailedAllocations) {
     Mapping module(kModuleB, 0x10000, PROT_READ);
     Mapping used(kModuleB - 0x20000, 0x20000);
     Mapping used2(kModuleB - 0x50000, 0x2C000);
-    ASSERT_TRUE(module.ok(kModuleB) && used.ok(kModuleB - 0x20000) &&
-                used2.ok(kModuleB - 0x50000));
+    ASSERT_TRUE(module.ok(kModuleB) && used.ok(kModuleB - 0x20000) && used2.ok(kModuleB - 0x50000));
     LogCapture log;
     BranchTrampoline t;
     ASSERT_TRUE(t.ObtainBlock(kModuleB));
@@ -114,8 +113,8 @@ TEST(Trampoline, FailsWhenEverythingWithinReachIsUsed) {
     BranchTrampoline t;
     EXPECT_FALSE(t.ObtainBlock(kModuleC));
     EXPECT_EQ(t.m_base, 0u);
-    EXPECT_EQ(log.lines, std::vector<std::string>{
-                             "couldn't allocate trampoline, no free space before image"});
+    EXPECT_EQ(log.lines,
+              std::vector<std::string>{"couldn't allocate trampoline, no free space before image"});
 }
 
 TEST(Trampoline, CodeAllocationsAndSlotsAreHandedOutUpwards) {

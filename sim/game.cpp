@@ -63,8 +63,9 @@ static_assert(sizeof(RawMouse) == 48);
 using InputRoutine = std::uint64_t SIM_MSABI (*)(void* record);
 using EnableRoutine = std::uint64_t SIM_MSABI (*)(std::uint64_t gameResult);
 using OutlineRoutine = std::uint64_t SIM_MSABI (*)(std::uintptr_t reference);
-using CommandHandler = bool SIM_MSABI (*)(void* params, void* scriptData, void* thisRef, void* containing,
-                                          void* script, void* locals, double* result, std::uint32_t* offset);
+using CommandHandler = bool SIM_MSABI (*)(void* params, void* scriptData, void* thisRef,
+                                          void* containing, void* script, void* locals,
+                                          double* result, std::uint32_t* offset);
 
 std::string resolvePath(const std::string& root, const std::string& path) {
     return !path.empty() && path[0] == '/' ? path : root + "/" + path;
@@ -103,7 +104,9 @@ bool Game::holdFileLock(const std::string& path) {
     return true;
 }
 
-void Game::note(const std::string& key, const std::string& value) { emit(kind::note, {key, value}); }
+void Game::note(const std::string& key, const std::string& value) {
+    emit(kind::note, {key, value});
+}
 
 void Game::noteFile(const std::string& key, const std::string& path) {
     if (auto content = readFile(path)) note(key, *content);
@@ -143,7 +146,7 @@ InputResult Game::keyboardEvent(std::uint16_t vkey, std::uint16_t scanCode, std:
     rec.MakeCode = scanCode;
     rec.Flags = flags;
     rec.VKey = vkey;
-    rec.Message = (flags & 1) ? 0x101 : 0x100;   // WM_KEYUP / WM_KEYDOWN
+    rec.Message = (flags & 1) ? 0x101 : 0x100;  // WM_KEYUP / WM_KEYDOWN
     std::memcpy(at(keyboardRecord), &rec, sizeof rec);
 
     Probe& probe = *routines().keyboardProbe;
@@ -223,7 +226,8 @@ ConsoleResult Game::runConsoleCommand(const std::string& name) {
     double result = 0.0;
     std::uint32_t offset = 4;
     std::memset(at(commandScratch), 0, 0x40);
-    r.returned = handler(params, at(commandScratch), nullptr, nullptr, nullptr, nullptr, &result, &offset);
+    r.returned =
+        handler(params, at(commandScratch), nullptr, nullptr, nullptr, nullptr, &result, &offset);
     r.result = result;
     return r;
 }

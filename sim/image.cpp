@@ -41,7 +41,9 @@ public:
         if (rel < INT32_MIN || rel > INT32_MAX) throw std::runtime_error("rel32 out of reach");
         return u32(static_cast<std::uint32_t>(static_cast<std::int32_t>(rel)));
     }
-    Code& rel32(std::uint32_t targetOffset, int tail = 0) { return rel32To(abs(targetOffset), tail); }
+    Code& rel32(std::uint32_t targetOffset, int tail = 0) {
+        return rel32To(abs(targetOffset), tail);
+    }
     Code& u32(std::uint32_t v) {
         for (int i = 0; i < 4; ++i) put(static_cast<std::uint8_t>(v >> (8 * i)));
         return *this;
@@ -54,9 +56,13 @@ private:
 };
 
 // Game routines the laid code calls; each is xor eax, eax; ret.
-constexpr std::uint32_t helper(int n) { return loc::helperFunctions + 0x10 * static_cast<std::uint32_t>(n); }
+constexpr std::uint32_t helper(int n) {
+    return loc::helperFunctions + 0x10 * static_cast<std::uint32_t>(n);
+}
 // Game data the laid code refers to.
-constexpr std::uint32_t operand(int n) { return loc::codeOperands + 0x10 * static_cast<std::uint32_t>(n); }
+constexpr std::uint32_t operand(int n) {
+    return loc::codeOperands + 0x10 * static_cast<std::uint32_t>(n);
+}
 
 void layHelpers() {
     for (int n = 0; n < 16; ++n) Code(helper(n)).hex("31 C0 C3");
@@ -68,130 +74,169 @@ void laySites() {
 
     // Store of the build-allowed result, then the code that goes on with al.
     Code(freeplotEnable)
-        .hex("88 05").rel32(buildAllowedFlag)   // mov [buildAllowedFlag], al
-        .hex("88 44 24 70")                     // mov [rsp+0x70], al
-        .hex("E8").rel32(helper(0))             // call
-        .hex("48 8D 54 24 70")                  // lea rdx, [rsp+0x70]
-        .hex("48 8B C8")                        // mov rcx, rax
-        .hex("E9").rel32To(r.freeplotEnableAfter);
+        .hex("88 05")
+        .rel32(buildAllowedFlag)  // mov [buildAllowedFlag], al
+        .hex("88 44 24 70")       // mov [rsp+0x70], al
+        .hex("E8")
+        .rel32(helper(0))       // call
+        .hex("48 8D 54 24 70")  // lea rdx, [rsp+0x70]
+        .hex("48 8B C8")        // mov rcx, rax
+        .hex("E9")
+        .rel32To(r.freeplotEnableAfter);
 
     Code(colorBase)
-        .hex("C6 05").rel32(operand(0), 1).hex("01")   // mov byte [rip+x], 1
-        .hex("F3 0F 11 05").rel32(operand(1))          // movss [rip+x], xmm0
-        .hex("0F 28 74 24 40")                         // movaps xmm6, [rsp+0x40]
-        .hex("44 0F 28 44 24 30");                     // movaps xmm8, [rsp+0x30]
+        .hex("C6 05")
+        .rel32(operand(0), 1)
+        .hex("01")  // mov byte [rip+x], 1
+        .hex("F3 0F 11 05")
+        .rel32(operand(1))          // movss [rip+x], xmm0
+        .hex("0F 28 74 24 40")      // movaps xmm6, [rsp+0x40]
+        .hex("44 0F 28 44 24 30");  // movaps xmm8, [rsp+0x30]
 
     Code(selectEnable)
-        .hex("8B 58 14")                        // mov ebx, [rax+0x14]
-        .hex("48 8D 4C 24 30")                  // lea rcx, [rsp+0x30]
-        .hex("45 33 C0")                        // xor r8d, r8d
-        .hex("8B D3")                           // mov edx, ebx
-        .hex("E8").rel32(helper(1))
-        .hex("48 8B 15").rel32(operand(2))      // mov rdx, [rip+x]
-        .hex("48 85 D2")                        // test rdx, rdx
-        .hex("74 06")                           // jz +6 (over the next instruction)
-        .hex("8B 05").rel32(operand(3));        // mov eax, [rip+x]
+        .hex("8B 58 14")        // mov ebx, [rax+0x14]
+        .hex("48 8D 4C 24 30")  // lea rcx, [rsp+0x30]
+        .hex("45 33 C0")        // xor r8d, r8d
+        .hex("8B D3")           // mov edx, ebx
+        .hex("E8")
+        .rel32(helper(1))
+        .hex("48 8B 15")
+        .rel32(operand(2))  // mov rdx, [rip+x]
+        .hex("48 85 D2")    // test rdx, rdx
+        .hex("74 06")       // jz +6 (over the next instruction)
+        .hex("8B 05")
+        .rel32(operand(3));  // mov eax, [rip+x]
 
     Code(buildEnable)
-        .hex("0F B6 05").rel32(operand(4))      // movzx eax, byte [rip+x]
-        .hex("0F B6 B5 10 01 00 00")            // movzx esi, byte [rbp+0x110]
-        .hex("84 C0")                           // test al, al
-        .hex("0F 85").rel32(buildEnable + 0x140)
-        .hex("45 84 F6")                        // test r14b, r14b
-        .hex("74 00")                           // jz +0
-        .hex("40 84 F6")                        // test sil, sil
-        .hex("74 2C");                          // jz: the jump freeplot mode makes unconditional
+        .hex("0F B6 05")
+        .rel32(operand(4))            // movzx eax, byte [rip+x]
+        .hex("0F B6 B5 10 01 00 00")  // movzx esi, byte [rbp+0x110]
+        .hex("84 C0")                 // test al, al
+        .hex("0F 85")
+        .rel32(buildEnable + 0x140)
+        .hex("45 84 F6")  // test r14b, r14b
+        .hex("74 00")     // jz +0
+        .hex("40 84 F6")  // test sil, sil
+        .hex("74 2C");    // jz: the jump freeplot mode makes unconditional
 
     Code(buildAirEnable)
-        .hex("C6 05").rel32(operand(5), 1).hex("01")
-        .hex("84 C0")                           // test al, al
-        .hex("75 04")                           // jnz +4
-        .hex("B1 02")                           // mov cl, 2
-        .hex("EB 03")                           // jmp +3
-        .hex("40 84 FF");                       // test dil, dil
+        .hex("C6 05")
+        .rel32(operand(5), 1)
+        .hex("01")
+        .hex("84 C0")      // test al, al
+        .hex("75 04")      // jnz +4
+        .hex("B1 02")      // mov cl, 2
+        .hex("EB 03")      // jmp +3
+        .hex("40 84 FF");  // test dil, dil
 
     // The jnz goes where freeplot mode's "jmp +0x20" goes.
     Code(buildWaterEnable)
-        .hex("0F 85").rel32(buildWaterEnable + 0x22)
-        .hex("83 FE 01")                        // cmp esi, 1
-        .hex("74 0A")                           // jz +10
-        .hex("F3 0F 10 05").rel32(operand(6))   // movss xmm0, [rip+x]
-        .hex("41 0F 2E C1");                    // ucomiss xmm0, xmm9
+        .hex("0F 85")
+        .rel32(buildWaterEnable + 0x22)
+        .hex("83 FE 01")  // cmp esi, 1
+        .hex("74 0A")     // jz +10
+        .hex("F3 0F 10 05")
+        .rel32(operand(6))    // movss xmm0, [rip+x]
+        .hex("41 0F 2E C1");  // ucomiss xmm0, xmm9
 
     // Snap override: store (result != 0) into snapOverrideValue.
     Code(collisionSnap)
-        .hex("83 BD 58 11 00 00 00")            // cmp dword [rbp+0x1158], 0
-        .hex("48 8D 8D 60 11 00 00")            // lea rcx, [rbp+0x1160]
-        .hex("0F 95 05").rel32(snapOverrideValue)   // setnz [snapOverrideValue]
-        .hex("E8").rel32(helper(2))
-        .hex("80 3D").rel32(operand(7), 1).hex("00");   // cmp byte [rip+x], 0
+        .hex("83 BD 58 11 00 00 00")  // cmp dword [rbp+0x1158], 0
+        .hex("48 8D 8D 60 11 00 00")  // lea rcx, [rbp+0x1160]
+        .hex("0F 95 05")
+        .rel32(snapOverrideValue)  // setnz [snapOverrideValue]
+        .hex("E8")
+        .rel32(helper(2))
+        .hex("80 3D")
+        .rel32(operand(7), 1)
+        .hex("00");  // cmp byte [rip+x], 0
 
     // The call of the keyboard callee, inside the routine of routines.cpp.
     Code(keyboardInput)
-        .hex("E8").rel32(keyboardInputCallee)
-        .hex("81 BD").u32(inputFrameCompare).hex("00 01 00 00")   // cmp dword [rbp+0x80], 0x100
-        .hex("0F 86").rel32To(r.keyboardBelow)                    // jbe
-        .hex("48 8B CB")                                          // mov rcx, rbx
-        .hex("E9").rel32To(r.keyboardAfter);
+        .hex("E8")
+        .rel32(keyboardInputCallee)
+        .hex("81 BD")
+        .u32(inputFrameCompare)
+        .hex("00 01 00 00")  // cmp dword [rbp+0x80], 0x100
+        .hex("0F 86")
+        .rel32To(r.keyboardBelow)  // jbe
+        .hex("48 8B CB")           // mov rcx, rbx
+        .hex("E9")
+        .rel32To(r.keyboardAfter);
 
-    Code(mouseInput)
-        .hex("E8").rel32(mouseInputCallee)
-        .hex("E9").rel32To(r.mouseAfter);
+    Code(mouseInput).hex("E8").rel32(mouseInputCallee).hex("E9").rel32To(r.mouseAfter);
 
     Code(timeoutFreese)
-        .hex("0F 84").rel32(timeoutFreese + 0x80)
-        .hex("48 8B 15").rel32(operand(8))
-        .hex("E8").rel32(helper(3))
-        .hex("84 C0")                           // test al, al
-        .hex("0F 94 C0")                        // setz al
+        .hex("0F 84")
+        .rel32(timeoutFreese + 0x80)
+        .hex("48 8B 15")
+        .rel32(operand(8))
+        .hex("E8")
+        .rel32(helper(3))
+        .hex("84 C0")     // test al, al
+        .hex("0F 94 C0")  // setz al
         .hex("84 C0");
 
     Code(outline)
-        .hex("C6 05").rel32(operand(9), 1).hex("01")
-        .hex("88 15").rel32(operand(10))        // mov [rip+x], dl
-        .hex("76 13")                           // jbe +0x13
-        .hex("48 8B 05").rel32(operand(11));    // mov rax, [rip+x]
+        .hex("C6 05")
+        .rel32(operand(9), 1)
+        .hex("01")
+        .hex("88 15")
+        .rel32(operand(10))  // mov [rip+x], dl
+        .hex("76 13")        // jbe +0x13
+        .hex("48 8B 05")
+        .rel32(operand(11));  // mov rax, [rip+x]
 
     // The call of the outline callee, inside the routine of routines.cpp; r15 + r12 and the
     // RIP-relative operands point at readable, 16-byte aligned data.
     Code(outlineUselectable)
-        .hex("E8").rel32(outlineCallee)
-        .hex("84 C0")                           // test al, al
-        .hex("0F 84").rel32To(r.outlineUnselectable)
-        .hex("43 0F 28 14 27")                  // movaps xmm2, [r15+r12]
-        .hex("F3 0F 10 1D").rel32(operand(12))  // movss xmm3, [rip+x]
-        .hex("0F 28 05").rel32(operand(13))     // movaps xmm0, [rip+x]
-        .hex("48 8D 95").u32(0x90)              // lea rdx, [rbp+0x90]
-        .hex("E9").rel32To(r.outlineAfter);
+        .hex("E8")
+        .rel32(outlineCallee)
+        .hex("84 C0")  // test al, al
+        .hex("0F 84")
+        .rel32To(r.outlineUnselectable)
+        .hex("43 0F 28 14 27")  // movaps xmm2, [r15+r12]
+        .hex("F3 0F 10 1D")
+        .rel32(operand(12))  // movss xmm3, [rip+x]
+        .hex("0F 28 05")
+        .rel32(operand(13))  // movaps xmm0, [rip+x]
+        .hex("48 8D 95")
+        .u32(0x90)  // lea rdx, [rbp+0x90]
+        .hex("E9")
+        .rel32To(r.outlineAfter);
 
     Code(selectButtonUnselectable)
-        .hex("75 08")                           // jnz +8
-        .hex("48 8B CF")                        // mov rcx, rdi
-        .hex("40 32 F6")                        // xor sil, sil
-        .hex("E8").rel32(helper(4));
+        .hex("75 08")     // jnz +8
+        .hex("48 8B CF")  // mov rcx, rdi
+        .hex("40 32 F6")  // xor sil, sil
+        .hex("E8")
+        .rel32(helper(4));
 
     // Selectable test; its epilogue starts at +26, where the jz goes.
     Code(selectActionUnselectable)
-        .hex("33 C0")                           // xor eax, eax
-        .hex("80 79 1A 41")                     // cmp byte [rcx+0x1A], 0x41
-        .hex("48 0F 44 C1")                     // cmovz rax, rcx
-        .hex("48 85 C0")                        // test rax, rax
-        .hex("74 0B")                           // jz +11 (to +26)
-        .hex("E8").rel32(helper(5))
-        .hex("0F B6 40 0C")                     // movzx eax, byte [rax+0xC]
-        .hex("24 01")                           // and al, 1
-        .hex("48 83 C4 28")                     // add rsp, 0x28
+        .hex("33 C0")        // xor eax, eax
+        .hex("80 79 1A 41")  // cmp byte [rcx+0x1A], 0x41
+        .hex("48 0F 44 C1")  // cmovz rax, rcx
+        .hex("48 85 C0")     // test rax, rax
+        .hex("74 0B")        // jz +11 (to +26)
+        .hex("E8")
+        .rel32(helper(5))
+        .hex("0F B6 40 0C")  // movzx eax, byte [rax+0xC]
+        .hex("24 01")        // and al, 1
+        .hex("48 83 C4 28")  // add rsp, 0x28
         .hex("C3");
 
     Code(lockObject)
-        .hex("0F 84").rel32(lockObject + 0x1A0)
-        .hex("48 89 5C 24 08")                  // mov [rsp+8], rbx
-        .hex("48 89 6C 24 10")                  // mov [rsp+0x10], rbp
-        .hex("48 89 74 24 18")                  // mov [rsp+0x18], rsi
-        .hex("48 8D 54 24 20")                  // lea rdx, [rsp+0x20]
-        .hex("48 8D 0D").rel32(operand(14));    // lea rcx, [rip+x]
+        .hex("0F 84")
+        .rel32(lockObject + 0x1A0)
+        .hex("48 89 5C 24 08")  // mov [rsp+8], rbx
+        .hex("48 89 6C 24 10")  // mov [rsp+0x10], rbp
+        .hex("48 89 74 24 18")  // mov [rsp+0x18], rsi
+        .hex("48 8D 54 24 20")  // lea rdx, [rsp+0x20]
+        .hex("48 8D 0D")
+        .rel32(operand(14));  // lea rcx, [rip+x]
 
-    Code(snapJump).hex("74 1D");                // jz +0x1D
+    Code(snapJump).hex("74 1D");  // jz +0x1D
     Code(clampedStore).hex("0F 84").rel32(clampedStore + 0x4D);
 
     sites = {
@@ -231,16 +276,17 @@ void layData() {
     put<float>(obj::timeState + 48, 1.0f);
 
     put<std::uint64_t>(rotationBasePtr, abs(obj::heading));
-    put<std::uint8_t>(obj::heading + 0x1A, 0x3E);   // the player's character
+    put<std::uint8_t>(obj::heading + 0x1A, 0x3E);  // the player's character
 
     put<std::uint64_t>(consoleManagerPtr, abs(obj::console));
-    put<std::uint64_t>(obj::console, abs(obj::console + 0x80));   // something like a vtable
+    put<std::uint64_t>(obj::console, abs(obj::console + 0x80));  // something like a vtable
 
     put<std::uint64_t>(scriptContextPtr, abs(obj::scriptContext));
     put<std::uint32_t>(obj::scriptContext, 0x53435458);
 
     // Readable 16-byte aligned data for the movaps at outlineUselectable.
-    for (int i = 0; i < 4; ++i) put<float>(obj::alignedData + 4 * static_cast<std::uint32_t>(i), 1.0f);
+    for (int i = 0; i < 4; ++i)
+        put<float>(obj::alignedData + 4 * static_cast<std::uint32_t>(i), 1.0f);
     // The input routine's compare operand: above 0x100, so the jbe after the site is not taken.
     put<std::uint32_t>(inputFrame + inputFrameCompare, 0x101);
     // refQueueLock: 40 zero bytes, an unlocked pthread mutex.
@@ -264,7 +310,7 @@ void layCommandTable(CommandTable variant) {
         {"ToggleGodMode", "tgm", 0x2FB},
     };
     if (variant == CommandTable::NoDebugText) {
-        table[3].longName = "getdebugtext";   // close, but not the name
+        table[3].longName = "getdebugtext";  // close, but not the name
     } else if (variant == CommandTable::DebugTextLate) {
         table[3].longName = "GetDebugQuests";
         table.push_back({"GetDebugText", "", 0x2FC});

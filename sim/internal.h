@@ -32,7 +32,7 @@ inline constexpr char end = 'E';
 }  // namespace kind
 
 std::string escapeField(std::string_view text);
-std::vector<std::string> splitRecord(std::string_view line);   // unescapes
+std::vector<std::string> splitRecord(std::string_view line);  // unescapes
 
 void openRecorder(int fd);
 void emit(char kind, const std::vector<std::string>& fields);
@@ -47,7 +47,7 @@ std::vector<std::string> recordedConsole();
 struct SiteInfo {
     const char* name;
     std::uint32_t offset;
-    std::uint32_t length;   // bytes watched for changes
+    std::uint32_t length;  // bytes watched for changes
 };
 const std::vector<SiteInfo>& watchedSites();
 
@@ -84,8 +84,8 @@ CalleeState& callees();
 
 // Lays the absolute jumps at the game functions' offsets and the callee entries.
 void installStandIns();
-void assembleRoutines();   // fills routines(); before the sites are laid
-std::uintptr_t commandHandlerAddress();   // the game's handler of the table's own commands
+void assembleRoutines();                 // fills routines(); before the sites are laid
+std::uintptr_t commandHandlerAddress();  // the game's handler of the table's own commands
 
 // C++ parts of the three game callees, reached from their entry code.
 #define SIM_MSABI __attribute__((ms_abi))
@@ -108,15 +108,15 @@ void startMainLoop(bool takeRefQueue);
 
 // Offsets in the sim objects area.
 namespace obj {
-inline constexpr std::uint32_t timeManager = loc::simObjects + 0x000;     // P
-inline constexpr std::uint32_t timeState = loc::simObjects + 0x100;       // Q
-inline constexpr std::uint32_t heading = loc::simObjects + 0x200;         // heading reference
+inline constexpr std::uint32_t timeManager = loc::simObjects + 0x000;  // P
+inline constexpr std::uint32_t timeState = loc::simObjects + 0x100;    // Q
+inline constexpr std::uint32_t heading = loc::simObjects + 0x200;      // heading reference
 inline constexpr std::uint32_t console = loc::simObjects + 0x400;
 inline constexpr std::uint32_t scriptContext = loc::simObjects + 0x500;
-inline constexpr std::uint32_t probes = loc::simObjects + 0x600;          // 3 x Probe
-inline constexpr std::uint32_t alignedData = loc::simObjects + 0x700;     // movaps source
-inline constexpr std::uint32_t commandParams = loc::simObjects + 0x800;   // parameter blocks
-inline constexpr std::uint32_t strings = loc::simObjects + 0x2000;        // command names
+inline constexpr std::uint32_t probes = loc::simObjects + 0x600;         // 3 x Probe
+inline constexpr std::uint32_t alignedData = loc::simObjects + 0x700;    // movaps source
+inline constexpr std::uint32_t commandParams = loc::simObjects + 0x800;  // parameter blocks
+inline constexpr std::uint32_t strings = loc::simObjects + 0x2000;       // command names
 }  // namespace obj
 
 }  // namespace sim::detail

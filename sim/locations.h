@@ -68,15 +68,16 @@ inline constexpr std::uint32_t helperFunctions = 0x1000;
 inline constexpr std::uint32_t codeOperands = 0x5870000;
 
 // The sim's own areas.
-inline constexpr std::uint32_t simCode = 0x5C00000;        // assembled routines and probes
+inline constexpr std::uint32_t simCode = 0x5C00000;  // assembled routines and probes
 inline constexpr std::size_t simCodeSize = 0x10000;
-inline constexpr std::uint32_t simObjects = 0x5D00000;     // time manager, console, strings...
-inline constexpr std::uint32_t references = 0x5E00000;     // simulated references, 0x1000 each
+inline constexpr std::uint32_t simObjects = 0x5D00000;  // time manager, console, strings...
+inline constexpr std::uint32_t references = 0x5E00000;  // simulated references, 0x1000 each
 inline constexpr std::size_t referenceStride = 0x1000;
 inline constexpr std::size_t maxReferences = 256;
-inline constexpr std::uint32_t inputRecords = 0x5F00000;   // raw-input records handed to the game
-inline constexpr std::uint32_t inputFrame = 0x5F01000;     // what rbp points at in the input routine
-inline constexpr std::uint32_t inputFrameCompare = 0x80;   // the dword at rbp+0x80 compared with 0x100
+inline constexpr std::uint32_t inputRecords = 0x5F00000;  // raw-input records handed to the game
+inline constexpr std::uint32_t inputFrame = 0x5F01000;    // what rbp points at in the input routine
+inline constexpr std::uint32_t inputFrameCompare =
+    0x80;  // the dword at rbp+0x80 compared with 0x100
 
 }  // namespace sim::loc
 

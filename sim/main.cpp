@@ -43,11 +43,11 @@ void demoScript(sim::Game& game) {
         sim::InputResult down = game.keyPress(key.vkey);
         sim::InputResult up = game.keyRelease(key.vkey);
         game.note(std::string("key ") + key.name,
-                  std::string("press ") + (down.calleeRan ? "reached the game" : "consumed") + ", release " +
-                      (up.calleeRan ? "reached the game" : "consumed"));
+                  std::string("press ") + (down.calleeRan ? "reached the game" : "consumed") +
+                      ", release " + (up.calleeRan ? "reached the game" : "consumed"));
     }
-    game.note("object position", std::to_string(ref.pos(0)) + " " + std::to_string(ref.pos(1)) + " " +
-                                     std::to_string(ref.pos(2)));
+    game.note("object position", std::to_string(ref.pos(0)) + " " + std::to_string(ref.pos(1)) +
+                                     " " + std::to_string(ref.pos(2)));
 
     for (const char* name : {"ToggleFreeplot", "ToggleFreeplot"}) {
         if (!game.findCommand(name)) {
@@ -66,7 +66,9 @@ void demoScript(sim::Game& game) {
 int main(int argc, char** argv) {
     if (argc < 2 || std::strcmp(argv[1], "demo") != 0) {
         usage();
-        return argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) ? 0 : 2;
+        return argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)
+                   ? 0
+                   : 2;
     }
     sim::Options options;
     for (int i = 2; i < argc; ++i) {

@@ -17,7 +17,9 @@ Routines laid;
 
 std::uintptr_t addr(std::uint32_t offset) { return loc::imageBase + offset; }
 const void* target(std::uint32_t offset) { return reinterpret_cast<const void*>(addr(offset)); }
-std::uintptr_t cur(const Xbyak::CodeGenerator& c) { return reinterpret_cast<std::uintptr_t>(c.getCurr()); }
+std::uintptr_t cur(const Xbyak::CodeGenerator& c) {
+    return reinterpret_cast<std::uintptr_t>(c.getCurr());
+}
 
 void keyboardRoutine(Xbyak::CodeGenerator& c) {
     using namespace Xbyak::util;
@@ -27,22 +29,22 @@ void keyboardRoutine(Xbyak::CodeGenerator& c) {
     c.push(rbx);
     c.push(rbp);
     c.push(rsi);
-    c.sub(rsp, 0x20);                 // rsp is 16-byte aligned from here to the site's call
-    c.mov(rbx, rcx);                  // the record, for "mov rcx, rbx" after the site
+    c.sub(rsp, 0x20);  // rsp is 16-byte aligned from here to the site's call
+    c.mov(rbx, rcx);   // the record, for "mov rcx, rbx" after the site
     c.mov(rdx, rcx);
     c.mov(rbp, addr(loc::inputFrame));
     c.mov(rcx, loc::inputRcxValue);
     c.mov(rax, loc::inputRaxValue);
     c.jmp(target(loc::keyboardInput), Xbyak::CodeGenerator::T_NEAR);
 
-    laid.keyboardAfter = cur(c);      // after the site's last instruction
+    laid.keyboardAfter = cur(c);  // after the site's last instruction
     c.mov(eax, 1);
     c.cmp(rcx, rbx);
     c.je(out);
-    c.mov(eax, 3);                    // "mov rcx, rbx" did not run as laid
+    c.mov(eax, 3);  // "mov rcx, rbx" did not run as laid
     c.jmp(out);
 
-    laid.keyboardBelow = cur(c);      // target of the site's jbe
+    laid.keyboardBelow = cur(c);  // target of the site's jbe
     c.mov(eax, 2);
     c.L(out);
     c.add(rsp, 0x20);
@@ -82,7 +84,7 @@ void freeplotEnableRoutine(Xbyak::CodeGenerator& c) {
     c.align(16);
     laid.freeplotEnable = cur(c);
     c.push(rbx);
-    c.sub(rsp, 0x80);                 // aligned; [rsp+0x70] is the site's local
+    c.sub(rsp, 0x80);  // aligned; [rsp+0x70] is the site's local
     c.mov(byte[rsp + 0x70], 0xCC);
     c.movzx(eax, cl);
     c.jmp(target(loc::freeplotEnable), Xbyak::CodeGenerator::T_NEAR);
@@ -109,8 +111,8 @@ void outlineRoutine(Xbyak::CodeGenerator& c) {
     c.push(rdi);
     c.push(r12);
     c.push(r15);
-    c.sub(rsp, 0x20);                 // 5 pushes + 0x20: aligned at the site's call
-    c.mov(rdi, rcx);                  // the game holds the reference in rdi here
+    c.sub(rsp, 0x20);  // 5 pushes + 0x20: aligned at the site's call
+    c.mov(rdi, rcx);   // the game holds the reference in rdi here
     c.mov(r15, addr(obj::alignedData));
     c.xor_(r12d, r12d);
     c.mov(rbp, addr(loc::inputFrame));

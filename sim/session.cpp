@@ -97,23 +97,28 @@ void emitSiteChanges(const char* stage, const std::vector<std::vector<std::uint8
             fs::create_directories(root + "/home");
             ::unsetenv("HOME");
         }
-        ::setenv("FREEPLOT_GAME_EXE", (o.gameExe ? *o.gameExe : root + "/Fallout4/Fallout4.exe").c_str(), 1);
+        ::setenv("FREEPLOT_GAME_EXE",
+                 (o.gameExe ? *o.gameExe : root + "/Fallout4/Fallout4.exe").c_str(), 1);
         if (o.settings)
-            std::ofstream(root + "/Fallout4/Data/F4SE/Plugins/freeplot.ini", std::ios::binary) << *o.settings;
+            std::ofstream(root + "/Fallout4/Data/F4SE/Plugins/freeplot.ini", std::ios::binary)
+                << *o.settings;
 
         buildImage(o.commandTable);
-        auto* game = new Game(root);   // lives until the process ends
+        auto* game = new Game(root);  // lives until the process ends
         if (o.beforeQuery) o.beforeQuery(*game);
 
         std::vector<std::vector<std::uint8_t>> before;
         for (const auto& s : watchedSites()) before.push_back(snapshot(s));
 
-        if (plugin.empty()) throw std::runtime_error("no plugin to load: set FREEPLOT_PLUGIN or Options::plugin");
+        if (plugin.empty())
+            throw std::runtime_error("no plugin to load: set FREEPLOT_PLUGIN or Options::plugin");
         void* lib = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!lib) throw std::runtime_error(std::string("dlopen failed: ") + ::dlerror());
         auto query = reinterpret_cast<QueryFn>(::dlsym(lib, "F4SEPlugin_Query"));
         auto load = reinterpret_cast<LoadFn>(::dlsym(lib, "F4SEPlugin_Load"));
-        if (!query || !load) throw std::runtime_error("the plugin does not export F4SEPlugin_Query and F4SEPlugin_Load");
+        if (!query || !load)
+            throw std::runtime_error(
+                "the plugin does not export F4SEPlugin_Query and F4SEPlugin_Load");
 
         static F4SEInterface iface{};
         iface.f4seVersion = 0x00030000;
@@ -125,8 +130,8 @@ void emitSiteChanges(const char* stage, const std::vector<std::vector<std::uint8
         bool accepted = query(&iface, &info);
         std::fflush(stdout);
         emit(kind::queryResult, {accepted ? "1" : "0"});
-        emit(kind::info, {std::to_string(info.infoVersion), info.name ? "1" : "0", info.name ? info.name : "",
-                          std::to_string(info.version)});
+        emit(kind::info, {std::to_string(info.infoVersion), info.name ? "1" : "0",
+                          info.name ? info.name : "", std::to_string(info.version)});
         if (accepted && o.callLoad) {
             emit(kind::loadCalled, {});
             bool loaded = load(&iface);
@@ -174,38 +179,64 @@ void readEvents(const std::string& path, Transcript& t) {
         auto f = splitRecord(line);
         if (f[0].size() != 1) continue;
         auto field = [&f](std::size_t i) { return i < f.size() ? f[i] : std::string(); };
-        switch (f[0][0]) {
-        case kind::call: t.calls.push_back(field(1)); break;
-        case kind::message: t.messages.push_back(field(1)); break;
-        case kind::console: t.console.push_back(field(1)); break;
-        case kind::note: t.notes.push_back({field(1), field(2)}); break;
-        case kind::error: t.errors.push_back(field(1)); break;
-        case kind::queryCalled: t.queryCalled = true; break;
-        case kind::queryResult: t.queryResult = field(1) == "1"; break;
-        case kind::loadCalled: t.loadCalled = true; break;
-        case kind::loadResult: t.loadResult = field(1) == "1"; break;
-        case kind::info:
-            t.infoVersion = static_cast<std::uint32_t>(std::stoul(field(1)));
-            if (field(2) == "1") t.infoName = field(3);
-            t.infoPluginVersion = static_cast<std::uint32_t>(std::stoul(field(4)));
-            break;
-        case kind::sitesBegin:
-            group.clear();
-            expected = std::stoul(field(2));
-            inGroup = true;
-            if (expected == 0) t.sites.clear();
-            break;
-        case kind::site:
-            if (!inGroup) break;
-            group.push_back({field(1), static_cast<std::uint32_t>(std::stoul(field(2), nullptr, 16)),
-                             parseHex(field(3)), parseHex(field(4))});
-            if (group.size() == expected) {
-                t.sites = group;
-                inGroup = false;
+        try {
+            switch (f[0][0]) {
+                case kind::call:
+                    t.calls.push_back(field(1));
+                    break;
+                case kind::message:
+                    t.messages.push_back(field(1));
+                    break;
+                case kind::console:
+                    t.console.push_back(field(1));
+                    break;
+                case kind::note:
+                    t.notes.push_back({field(1), field(2)});
+                    break;
+                case kind::error:
+                    t.errors.push_back(field(1));
+                    break;
+                case kind::queryCalled:
+                    t.queryCalled = true;
+                    break;
+                case kind::queryResult:
+                    t.queryResult = field(1) == "1";
+                    break;
+                case kind::loadCalled:
+                    t.loadCalled = true;
+                    break;
+                case kind::loadResult:
+                    t.loadResult = field(1) == "1";
+                    break;
+                case kind::info:
+                    t.infoVersion = static_cast<std::uint32_t>(std::stoul(field(1)));
+                    if (field(2) == "1") t.infoName = field(3);
+                    t.infoPluginVersion = static_cast<std::uint32_t>(std::stoul(field(4)));
+                    break;
+                case kind::sitesBegin:
+                    group.clear();
+                    expected = std::stoul(field(2));
+                    inGroup = true;
+                    if (expected == 0) t.sites.clear();
+                    break;
+                case kind::site:
+                    if (!inGroup) break;
+                    group.push_back({field(1),
+                                     static_cast<std::uint32_t>(std::stoul(field(2), nullptr, 16)),
+                                     parseHex(field(3)), parseHex(field(4))});
+                    if (group.size() == expected) {
+                        t.sites = group;
+                        inGroup = false;
+                    }
+                    break;
+                case kind::end:
+                    ended = true;
+                    break;
+                default:
+                    break;
             }
-            break;
-        case kind::end: ended = true; break;
-        default: break;
+        } catch (const std::exception&) {
+            // A record cut short by the child's death: what came before it stands.
         }
     }
     t.completed = ended;
@@ -268,16 +299,19 @@ Transcript run(const Options& options) {
     if (t.timedOut) {
         t.completed = false;
         t.signal = SIGKILL;
-        t.ending = "timed out after " + std::to_string(options.timeout.count()) + " ms and was killed";
+        t.ending =
+            "timed out after " + std::to_string(options.timeout.count()) + " ms and was killed";
     } else if (WIFSIGNALED(status)) {
         t.completed = false;
         t.signal = WTERMSIG(status);
-        t.ending = "killed by signal " + std::to_string(t.signal) + " (" + ::strsignal(t.signal) + ")";
+        t.ending =
+            "killed by signal " + std::to_string(t.signal) + " (" + ::strsignal(t.signal) + ")";
     } else if (WIFEXITED(status)) {
         t.exitCode = WEXITSTATUS(status);
         if (t.exitCode != 0) t.completed = false;
         t.ending = t.completed ? "completed"
-                               : "exited with code " + std::to_string(t.exitCode) + " before the end of the session";
+                               : "exited with code " + std::to_string(t.exitCode) +
+                                     " before the end of the session";
     }
     if (!options.keepRoot) {
         std::error_code ec;

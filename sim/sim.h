@@ -21,9 +21,9 @@ class Game;
 
 // How the console command table is laid out.
 enum class CommandTable {
-    Standard,        // "GetDebugText" among the records numbered below 0x2F9
-    NoDebugText,     // no "GetDebugText" record at all
-    DebugTextLate,   // "GetDebugText" only after the record numbered 0x2F9
+    Standard,       // "GetDebugText" among the records numbered below 0x2F9
+    NoDebugText,    // no "GetDebugText" record at all
+    DebugTextLate,  // "GetDebugText" only after the record numbered 0x2F9
 };
 
 struct Options {
@@ -65,7 +65,7 @@ struct Note {
 };
 
 struct Transcript {
-    std::string root;                  // the session's temp root
+    std::string root;  // the session's temp root
     bool queryCalled = false;
     bool queryResult = false;
     bool loadCalled = false;
@@ -84,11 +84,11 @@ struct Transcript {
     std::vector<std::string> errors;    // the sim's own failures (mapping, dlopen, script)
     std::vector<std::string> stderrLines;
 
-    bool completed = false;   // the session ran to its end
+    bool completed = false;  // the session ran to its end
     bool timedOut = false;
-    int exitCode = -1;        // when the child exited
-    int signal = 0;           // when the child was killed by a signal
-    std::string ending;       // readable: "completed", "killed by signal 11 (...)", ...
+    int exitCode = -1;   // when the child exited
+    int signal = 0;      // when the child was killed by a signal
+    std::string ending;  // readable: "completed", "killed by signal 11 (...)", ...
 
     // All values noted under `key`, in order; the first one, or nullopt.
     std::vector<std::string> notesFor(const std::string& key) const;
@@ -120,9 +120,9 @@ std::string hex(const std::vector<std::uint8_t>& bytes);
 // A simulated reference as laid in the image.
 struct RefSpec {
     float position[3] = {0, 0, 0};
-    float rotation[3] = {0, 0, 0};   // radians
-    std::uint16_t scale = 100;       // percent
-    std::uint8_t formType = 0x20;    // 0x41: actor
+    float rotation[3] = {0, 0, 0};  // radians
+    std::uint16_t scale = 100;      // percent
+    std::uint8_t formType = 0x20;   // 0x41: actor
     std::uint32_t flags = 0;
     // Text behind the base form (read by the turret test); none: the base form's pointer at
     // 0x1B8 is null.
@@ -151,23 +151,23 @@ struct Ref {
 
 // What the game saw when a raw-input event went through its input routine.
 struct InputResult {
-    bool calleeRan = false;          // the game's own callee ran for this event
-    std::uint64_t rcx = 0, rdx = 0, rax = 0;   // registers the callee got
-    int path = 0;                    // 1: the code after the site ran on, 2: its jbe was taken
-    std::uintptr_t record = 0;       // the record's address (what rdx should hold)
+    bool calleeRan = false;                   // the game's own callee ran for this event
+    std::uint64_t rcx = 0, rdx = 0, rax = 0;  // registers the callee got
+    int path = 0;               // 1: the code after the site ran on, 2: its jbe was taken
+    std::uintptr_t record = 0;  // the record's address (what rdx should hold)
     // Mouse only: the record's button fields as the callee saw them, and afterwards.
     std::uint16_t seenButtonFlags = 0, seenButtonData = 0;
     std::uint16_t buttonFlags = 0, buttonData = 0;
 };
 
 struct FreeplotEnableResult {
-    std::uint8_t al = 0;             // al as the code after the site works with it
-    std::uint8_t buildAllowed = 0;   // the byte at buildAllowedFlag afterwards
+    std::uint8_t al = 0;            // al as the code after the site works with it
+    std::uint8_t buildAllowed = 0;  // the byte at buildAllowedFlag afterwards
 };
 
 struct OutlineResult {
-    std::uint8_t al = 0;             // the byte result the code after the site tests
-    bool selectable = false;         // the code after the site took its non-zero path
+    std::uint8_t al = 0;      // the byte result the code after the site tests
+    bool selectable = false;  // the code after the site took its non-zero path
     bool calleeRan = false;
 };
 
@@ -222,7 +222,7 @@ public:
     // References.
     Ref createRef(const RefSpec& spec = {});
     std::optional<Ref> refByHandle(std::uint32_t handle) const;
-    void forgetRef(std::uint32_t handle);   // lookups of its handle fail from now on
+    void forgetRef(std::uint32_t handle);  // lookups of its handle fail from now on
     void selectRef(std::uint32_t handle) { set<std::uint32_t>(loc::selectedRefHandle, handle); }
     std::uint32_t selectedRefHandle() const { return value<std::uint32_t>(loc::selectedRefHandle); }
 
@@ -230,8 +230,8 @@ public:
     void setWorkshopMode(bool on) { set<std::int32_t>(loc::workshopModeFlag, on ? 1 : 0); }
     void setInputIgnore(bool on) { set<std::uint8_t>(loc::inputIgnoreFlag, on ? 1 : 0); }
     void setWorkshopState(std::uint8_t v) { set<std::uint8_t>(loc::workshopStateByte, v); }
-    void setHeading(float radians);                 // Z rotation of the heading reference
-    void setConsole(bool exists);                   // consoleManagerPtr null or the console
+    void setHeading(float radians);  // Z rotation of the heading reference
+    void setConsole(bool exists);    // consoleManagerPtr null or the console
     void setOutlineCalleeResult(std::uint8_t result);
     float timeMultiplier() const;
     void setTimeMultiplier(float v);
@@ -241,8 +241,12 @@ public:
 
     // Driving the game's own code.
     InputResult keyboardEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags);
-    InputResult keyPress(std::uint16_t vkey, std::uint16_t scanCode = 0) { return keyboardEvent(vkey, scanCode, 0); }
-    InputResult keyRelease(std::uint16_t vkey, std::uint16_t scanCode = 0) { return keyboardEvent(vkey, scanCode, 1); }
+    InputResult keyPress(std::uint16_t vkey, std::uint16_t scanCode = 0) {
+        return keyboardEvent(vkey, scanCode, 0);
+    }
+    InputResult keyRelease(std::uint16_t vkey, std::uint16_t scanCode = 0) {
+        return keyboardEvent(vkey, scanCode, 1);
+    }
     InputResult mouseEvent(std::uint16_t buttonFlags, std::int16_t buttonData = 0);
     FreeplotEnableResult runFreeplotEnableSite(std::uint8_t gameResult);
     OutlineResult runOutlineSite(std::uintptr_t reference);
@@ -254,8 +258,8 @@ public:
     std::vector<std::string> calls() const;
     std::vector<std::string> messages() const;
     std::vector<std::string> consoleLines() const;
-    std::vector<std::string> logLines() const;   // the plugin's standard output so far
-    std::size_t refQueueTakes() const;            // references the main loop took
+    std::vector<std::string> logLines() const;  // the plugin's standard output so far
+    std::size_t refQueueTakes() const;          // references the main loop took
 
     // Waiting for the plugin's worker threads (polls every millisecond).
     bool waitUntil(const std::function<bool()>& condition,

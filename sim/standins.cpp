@@ -67,21 +67,24 @@ CalleeState calleeState;
 // --- Stand-ins ---------------------------------------------------------------------------------
 
 void SIM_MSABI hudMessage(const char* text, std::uint64_t a2, std::uint64_t a3) {
-    recordCall("hudMessageFunction(" + quoted(text) + ", " + std::to_string(static_cast<std::uint32_t>(a2)) +
-               ", " + std::to_string(static_cast<std::uint32_t>(a3)) + ")");
+    recordCall("hudMessageFunction(" + quoted(text) + ", " +
+               std::to_string(static_cast<std::uint32_t>(a2)) + ", " +
+               std::to_string(static_cast<std::uint32_t>(a3)) + ")");
     recordMessage(text ? text : "");
 }
 
 std::uint64_t SIM_MSABI lookupRef(const std::uint32_t* handle, void** out) {
     if (!handle) {
-        recordCall("lookupRefByHandle(null, " + describePointer(reinterpret_cast<std::uintptr_t>(out)) + ")");
+        recordCall("lookupRefByHandle(null, " +
+                   describePointer(reinterpret_cast<std::uintptr_t>(out)) + ")");
         return 0;
     }
     std::uint32_t h = *handle;
     std::optional<Ref> ref = findReference(h);
     if (ref && out) *out = reinterpret_cast<void*>(ref->address);
-    recordCall("lookupRefByHandle(" + describePointer(reinterpret_cast<std::uintptr_t>(handle)) + "=" + hex32(h) +
-               ") -> " + (ref ? describePointer(ref->address) : std::string("none")));
+    recordCall("lookupRefByHandle(" + describePointer(reinterpret_cast<std::uintptr_t>(handle)) +
+               "=" + hex32(h) + ") -> " +
+               (ref ? describePointer(ref->address) : std::string("none")));
     return ref ? 1 : 0;
 }
 
@@ -92,20 +95,20 @@ bool knownRef(std::uintptr_t p) {
     return false;
 }
 
-std::uint64_t SIM_MSABI runAxisCommand(void* ctx, std::uint64_t codeArg, void* refArg, std::uint64_t a4,
-                                       double a5) {
+std::uint64_t SIM_MSABI runAxisCommand(void* ctx, std::uint64_t codeArg, void* refArg,
+                                       std::uint64_t a4, double a5) {
     auto code = static_cast<std::uint32_t>(codeArg);
     auto ref = reinterpret_cast<std::uintptr_t>(refArg);
-    std::string head = "runAxisCommand(" + describePointer(reinterpret_cast<std::uintptr_t>(ctx)) + ", " +
-                       hexShort(code) + ", " + describePointer(ref) + ", ";
+    std::string head = "runAxisCommand(" + describePointer(reinterpret_cast<std::uintptr_t>(ctx)) +
+                       ", " + hexShort(code) + ", " + describePointer(ref) + ", ";
     bool valid = knownRef(ref);
     if (code == 0x1007 || code == 0x1009) {
         char axis = static_cast<char>(a4 & 0xFF);
         recordCall(head + "'" + std::string(1, axis) + "', " + number(a5) + ")");
         if (!valid || axis < 'X' || axis > 'Z') return 0;
         auto field = static_cast<std::uintptr_t>((code == 0x1007 ? 0xD0 : 0xC0) + 4 * (axis - 'X'));
-        float v = code == 0x1007 ? static_cast<float>(a5)
-                                 : static_cast<float>(a5 * 0.017453292519943295);
+        float v =
+            code == 0x1007 ? static_cast<float>(a5) : static_cast<float>(a5 * 0.017453292519943295);
         std::memcpy(reinterpret_cast<void*>(ref + field), &v, sizeof v);
         return 1;
     }
@@ -133,42 +136,47 @@ std::uint64_t SIM_MSABI physicsToggle(const std::uint8_t* request, std::uint64_t
     std::memcpy(&mode, request + 20, 4);
     std::memcpy(&e, request + 24, 8);
     std::memcpy(&f, request + 32, 4);
-    recordCall("physicsToggleFunction({" + std::to_string(a) + ", " + std::to_string(b) + ", " + hex32(handle) +
-               ", " + std::to_string(mode) + ", " + std::to_string(e) + ", " + std::to_string(f) +
-               "}, out=" + (out ? std::to_string(*out) : std::string("null")) + ")");
+    recordCall("physicsToggleFunction({" + std::to_string(a) + ", " + std::to_string(b) + ", " +
+               hex32(handle) + ", " + std::to_string(mode) + ", " + std::to_string(e) + ", " +
+               std::to_string(f) + "}, out=" + (out ? std::to_string(*out) : std::string("null")) +
+               ")");
     return 1;
 }
 
-std::string refCommandLine(const char* name, std::uint64_t a1, std::uint64_t a2, void* ref, std::uint64_t a4,
-                           std::uint64_t a5, std::uint64_t a6, double* result, std::uint64_t a8) {
+std::string refCommandLine(const char* name, std::uint64_t a1, std::uint64_t a2, void* ref,
+                           std::uint64_t a4, std::uint64_t a5, std::uint64_t a6, double* result,
+                           std::uint64_t a8) {
     return std::string(name) + "(" + std::to_string(a1) + ", " + std::to_string(a2) + ", " +
-           describePointer(reinterpret_cast<std::uintptr_t>(ref)) + ", " + std::to_string(a4) + ", " +
-           std::to_string(a5) + ", " + std::to_string(a6) + ", " +
+           describePointer(reinterpret_cast<std::uintptr_t>(ref)) + ", " + std::to_string(a4) +
+           ", " + std::to_string(a5) + ", " + std::to_string(a6) + ", " +
            (result ? "&" + number(*result) : std::string("null")) + ", " + std::to_string(a8) + ")";
 }
 
 std::uint64_t SIM_MSABI refCommand(std::uint64_t a1, std::uint64_t a2, void* ref, std::uint64_t a4,
-                                   std::uint64_t a5, std::uint64_t a6, double* result, std::uint64_t a8) {
+                                   std::uint64_t a5, std::uint64_t a6, double* result,
+                                   std::uint64_t a8) {
     recordCall(refCommandLine("refCommandExecute", a1, a2, ref, a4, a5, a6, result, a8));
     return 1;
 }
 
 std::uint64_t SIM_MSABI refCommand2(std::uint64_t a1, std::uint64_t a2, void* ref, std::uint64_t a4,
-                                    std::uint64_t a5, std::uint64_t a6, double* result, std::uint64_t a8) {
+                                    std::uint64_t a5, std::uint64_t a6, double* result,
+                                    std::uint64_t a8) {
     recordCall(refCommandLine("refCommandExecute2", a1, a2, ref, a4, a5, a6, result, a8));
     return 1;
 }
 
 void SIM_MSABI consolePrint(void* console, const char* format, const char* args) {
     std::string line = format ? formatMsVaList(format, args) : std::string();
-    recordCall("consolePrintFunction(" + describePointer(reinterpret_cast<std::uintptr_t>(console)) + ", " +
-               quoted(format) + ")");
+    recordCall("consolePrintFunction(" +
+               describePointer(reinterpret_cast<std::uintptr_t>(console)) + ", " + quoted(format) +
+               ")");
     recordConsole(line);
 }
 
 // Handler of the table's own commands; the parameter block holds the record's index.
-std::uint64_t SIM_MSABI commandHandler(const std::uint32_t* params, void*, void*, void*, void*, void*,
-                                       double*, void*) {
+std::uint64_t SIM_MSABI commandHandler(const std::uint32_t* params, void*, void*, void*, void*,
+                                       void*, double*, void*) {
     std::uint32_t index = params ? *params : 0xFFFFFFFF;
     auto rec = abs(loc::commandTable) + 80 * static_cast<std::uintptr_t>(index);
     const char* name = params ? *reinterpret_cast<const char* const*>(rec) : "?";
@@ -189,8 +197,8 @@ void writeAbsoluteJump(std::uint32_t offset, const void* target) {
 
 std::uint64_t SIM_MSABI keyboardCalleeBody(std::uint64_t rcx, std::uint64_t rdx) {
     const Probe& p = *routines().keyboardProbe;
-    recordCall("keyboardInputCallee(rcx=" + hex64(rcx) + ", rdx=" + describePointer(rdx) + ", rax=" + hex64(p.rax) +
-               ")");
+    recordCall("keyboardInputCallee(rcx=" + hex64(rcx) + ", rdx=" + describePointer(rdx) +
+               ", rax=" + hex64(p.rax) + ")");
     calleeState.keyboardRuns++;
     return 0;
 }
@@ -206,8 +214,8 @@ std::uint64_t SIM_MSABI mouseCalleeBody(std::uint64_t rcx, std::uint64_t rdx) {
                       static_cast<std::int16_t>(calleeState.mouseSeenData));
         fields = buf;
     }
-    recordCall("mouseInputCallee(rcx=" + hex64(rcx) + ", rdx=" + describePointer(rdx) + ", rax=" + hex64(p.rax) +
-               ")" + fields);
+    recordCall("mouseInputCallee(rcx=" + hex64(rcx) + ", rdx=" + describePointer(rdx) +
+               ", rax=" + hex64(p.rax) + ")" + fields);
     calleeState.mouseRuns++;
     return 0;
 }
@@ -215,8 +223,8 @@ std::uint64_t SIM_MSABI mouseCalleeBody(std::uint64_t rcx, std::uint64_t rdx) {
 std::uint64_t SIM_MSABI outlineCalleeBody(std::uint64_t rcx) {
     const Probe& p = *routines().outlineProbe;
     std::uint8_t result = calleeState.outlineResult.load();
-    recordCall("outlineCallee(rcx=" + describePointer(rcx) + ", rdi=" + describePointer(p.rdi) + ") -> " +
-               std::to_string(result));
+    recordCall("outlineCallee(rcx=" + describePointer(rcx) + ", rdi=" + describePointer(p.rdi) +
+               ") -> " + std::to_string(result));
     calleeState.outlineRuns++;
     // A byte result; the upper bytes of rax hold whatever the routine left there.
     return 0x12345600u | result;
@@ -342,7 +350,7 @@ std::string formatMsVaList(const char* format, const char* args) {
             spec += *q++;
             digitsOrStar();
         }
-        bool wide = false;   // a 64-bit integer argument
+        bool wide = false;  // a 64-bit integer argument
         if (q[0] == 'I' && q[1] == '6' && q[2] == '4') {
             wide = true;
             q += 3;
@@ -353,53 +361,54 @@ std::string formatMsVaList(const char* format, const char* args) {
             wide = true;
             ++q;
         } else {
-            while (*q == 'h' || *q == 'l') ++q;   // long is 32 bits in this convention
+            while (*q == 'h' || *q == 'l') ++q;  // long is 32 bits in this convention
         }
         char conv = *q;
         if (!conv) break;
         char buf[512];
         switch (conv) {
-        case 'd':
-        case 'i': {
-            std::uint64_t v = next();
-            long long s = wide ? static_cast<long long>(v) : static_cast<std::int32_t>(v);
-            std::snprintf(buf, sizeof buf, (spec + "lld").c_str(), s);
-            break;
-        }
-        case 'u':
-        case 'x':
-        case 'X':
-        case 'o': {
-            std::uint64_t v = next();
-            unsigned long long u = wide ? v : static_cast<std::uint32_t>(v);
-            std::snprintf(buf, sizeof buf, (spec + "ll" + conv).c_str(), u);
-            break;
-        }
-        case 'c':
-            std::snprintf(buf, sizeof buf, (spec + "c").c_str(), static_cast<int>(static_cast<char>(next())));
-            break;
-        case 'f':
-        case 'F':
-        case 'e':
-        case 'E':
-        case 'g':
-        case 'G': {
-            std::uint64_t bits = next();
-            double d;
-            std::memcpy(&d, &bits, sizeof d);
-            std::snprintf(buf, sizeof buf, (spec + conv).c_str(), d);
-            break;
-        }
-        case 's': {
-            const char* s = reinterpret_cast<const char*>(next());
-            std::snprintf(buf, sizeof buf, (spec + "s").c_str(), s ? s : "(null)");
-            break;
-        }
-        case 'p':
-            std::snprintf(buf, sizeof buf, "%016" PRIX64, next());
-            break;
-        default:   // not a conversion this formatter knows: keep the text
-            std::snprintf(buf, sizeof buf, "%s%c", spec.c_str(), conv);
+            case 'd':
+            case 'i': {
+                std::uint64_t v = next();
+                long long s = wide ? static_cast<long long>(v) : static_cast<std::int32_t>(v);
+                std::snprintf(buf, sizeof buf, (spec + "lld").c_str(), s);
+                break;
+            }
+            case 'u':
+            case 'x':
+            case 'X':
+            case 'o': {
+                std::uint64_t v = next();
+                unsigned long long u = wide ? v : static_cast<std::uint32_t>(v);
+                std::snprintf(buf, sizeof buf, (spec + "ll" + conv).c_str(), u);
+                break;
+            }
+            case 'c':
+                std::snprintf(buf, sizeof buf, (spec + "c").c_str(),
+                              static_cast<int>(static_cast<char>(next())));
+                break;
+            case 'f':
+            case 'F':
+            case 'e':
+            case 'E':
+            case 'g':
+            case 'G': {
+                std::uint64_t bits = next();
+                double d;
+                std::memcpy(&d, &bits, sizeof d);
+                std::snprintf(buf, sizeof buf, (spec + conv).c_str(), d);
+                break;
+            }
+            case 's': {
+                const char* s = reinterpret_cast<const char*>(next());
+                std::snprintf(buf, sizeof buf, (spec + "s").c_str(), s ? s : "(null)");
+                break;
+            }
+            case 'p':
+                std::snprintf(buf, sizeof buf, "%016" PRIX64, next());
+                break;
+            default:  // not a conversion this formatter knows: keep the text
+                std::snprintf(buf, sizeof buf, "%s%c", spec.c_str(), conv);
         }
         out += buf;
         p = q;
@@ -407,7 +416,8 @@ std::string formatMsVaList(const char* format, const char* args) {
     return out;
 }
 
-// --- Main loop --------------------------------------------------------------------------------------
+// --- Main loop
+// --------------------------------------------------------------------------------------
 
 void startMainLoop(bool takeRefQueue) {
     std::thread([takeRefQueue] {

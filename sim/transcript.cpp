@@ -1,10 +1,10 @@
 // Reading and printing transcripts.
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <cstdio>
 #include <sstream>
 
 #include "sim/sim.h"
@@ -48,9 +48,9 @@ bool Transcript::logHas(const std::string& line) const {
 }
 
 std::size_t Transcript::countCalls(const std::string& prefix) const {
-    return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [&](const std::string& c) {
-        return c.compare(0, prefix.size(), prefix) == 0;
-    }));
+    return static_cast<std::size_t>(std::count_if(
+        calls.begin(), calls.end(),
+        [&](const std::string& c) { return c.compare(0, prefix.size(), prefix) == 0; }));
 }
 
 namespace {
@@ -79,11 +79,14 @@ std::string Transcript::text() const {
     };
     section("log", log);
     out << "== session: " << ending << "\n";
-    out << "  query: " << (queryCalled ? (queryResult ? "returned true" : "returned false") : "not called")
-        << "; load: " << (loadCalled ? (loadResult ? "returned true" : "returned false") : "not called") << "\n";
+    out << "  query: "
+        << (queryCalled ? (queryResult ? "returned true" : "returned false") : "not called")
+        << "; load: "
+        << (loadCalled ? (loadResult ? "returned true" : "returned false") : "not called") << "\n";
     if (queryCalled) {
-        out << "  info: version " << infoVersion << ", name " << (infoName ? "\"" + *infoName + "\"" : "null")
-            << ", plugin version " << infoPluginVersion << "\n";
+        out << "  info: version " << infoVersion << ", name "
+            << (infoName ? "\"" + *infoName + "\"" : "null") << ", plugin version "
+            << infoPluginVersion << "\n";
     }
     section("messages", messages);
     section("console", console);
@@ -137,8 +140,8 @@ std::string compareWithGolden(const Transcript& transcript, const std::string& p
         const std::string* w = i < want.size() ? &want[i] : nullptr;
         const std::string* g = i < got.size() ? &got[i] : nullptr;
         if (w && g && *w == *g) continue;
-        diff << "line " << i + 1 << ":\n  expected: " << (w ? *w : "<none>") << "\n  actual:   " << (g ? *g : "<none>")
-             << "\n";
+        diff << "line " << i + 1 << ":\n  expected: " << (w ? *w : "<none>")
+             << "\n  actual:   " << (g ? *g : "<none>") << "\n";
         ++shown;
     }
     return diff.str();

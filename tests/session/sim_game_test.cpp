@@ -53,11 +53,12 @@ TEST(SimRoutines, UnchangedSitesGiveTheGamesResults) {
         game.note("keyBelow", std::to_string(game.keyRelease(0x68).path));
 
         sim::InputResult m = game.mouseEvent(0x0400, -240);
-        game.note("mouse", str(m.calleeRan) + " " + std::to_string(m.path) + " " + str(m.rdx == m.record) +
-                               str(m.rcx == sim::loc::inputRcxValue) + str(m.rax == sim::loc::inputRaxValue));
+        game.note("mouse", str(m.calleeRan) + " " + std::to_string(m.path) + " " +
+                               str(m.rdx == m.record) + str(m.rcx == sim::loc::inputRcxValue) +
+                               str(m.rax == sim::loc::inputRaxValue));
         game.note("mouseFields", std::to_string(m.seenButtonFlags) + " " +
-                                     std::to_string(static_cast<std::int16_t>(m.seenButtonData)) + " " +
-                                     std::to_string(m.buttonFlags) + " " +
+                                     std::to_string(static_cast<std::int16_t>(m.seenButtonData)) +
+                                     " " + std::to_string(m.buttonFlags) + " " +
                                      std::to_string(static_cast<std::int16_t>(m.buttonData)));
 
         for (std::uint8_t r : {std::uint8_t{0}, std::uint8_t{1}}) {
@@ -69,7 +70,8 @@ TEST(SimRoutines, UnchangedSitesGiveTheGamesResults) {
         for (std::uint8_t r : {std::uint8_t{0}, std::uint8_t{1}}) {
             game.setOutlineCalleeResult(r);
             sim::OutlineResult out = game.runOutlineSite(ref.address);
-            game.note("outline", str(out.calleeRan) + " " + std::to_string(out.al) + " " + str(out.selectable));
+            game.note("outline", str(out.calleeRan) + " " + std::to_string(out.al) + " " +
+                                     str(out.selectable));
         }
     };
     const sim::Transcript t = sim::run(o);
@@ -81,7 +83,8 @@ TEST(SimRoutines, UnchangedSitesGiveTheGamesResults) {
     EXPECT_THAT(t.notesFor("enable"), ElementsAre("0 0", "1 1"));
     EXPECT_THAT(t.notesFor("outline"), ElementsAre("1 0 0", "1 1 1"));
     EXPECT_THAT(t.calls, Contains("outlineCallee(rcx=ref#1, rdi=ref#1) -> 1"));
-    EXPECT_THAT(t.calls, Contains(HasSubstr("mouseInputCallee(rcx=0x0000000145F00800, rdx=mouseRecord")));
+    EXPECT_THAT(t.calls,
+                Contains(HasSubstr("mouseInputCallee(rcx=0x0000000145F00800, rdx=mouseRecord")));
 }
 
 TEST(SimRoutines, WhatIsWrittenAtASiteRuns) {
@@ -89,7 +92,8 @@ TEST(SimRoutines, WhatIsWrittenAtASiteRuns) {
     o.script = [](sim::Game& game) {
         // A stub like the plugin's freeplot enable stub, reached through a 6-byte slot call.
         std::uint32_t stub = 0x5B00000, slot = 0x5B00100;
-        const std::uint8_t code[] = {0xB0, 0x01, 0xA2, 0x2A, 0xB0, 0x86, 0x45, 0x01, 0x00, 0x00, 0x00, 0xC3};
+        const std::uint8_t code[] = {0xB0, 0x01, 0xA2, 0x2A, 0xB0, 0x86,
+                                     0x45, 0x01, 0x00, 0x00, 0x00, 0xC3};
         std::memcpy(game.at(stub), code, sizeof code);
         game.set<std::uint64_t>(slot, 0x140000000ull + stub);
         const std::uint8_t call[] = {0xFF, 0x15};
@@ -123,10 +127,12 @@ TEST(SimStandIns, GameFunctionsRecordAndAct) {
     o.script = [](sim::Game& game) {
         using Hud = void __attribute__((ms_abi)) (*)(const char*, std::uint64_t, std::uint64_t);
         using Lookup = std::uint64_t __attribute__((ms_abi)) (*)(const std::uint32_t*, void**);
-        using Axis = std::uint64_t __attribute__((ms_abi)) (*)(void*, std::uint32_t, void*, std::uint64_t, double);
+        using Axis = std::uint64_t
+            __attribute__((ms_abi)) (*)(void*, std::uint32_t, void*, std::uint64_t, double);
         using Physics = std::uint64_t __attribute__((ms_abi)) (*)(const void*, std::uint64_t*);
-        using RefCmd = std::uint64_t __attribute__((ms_abi)) (*)(std::uint64_t, std::uint64_t, void*, std::uint64_t,
-                                                                 std::uint64_t, std::uint64_t, double*, std::uint64_t);
+        using RefCmd = std::uint64_t
+            __attribute__((ms_abi)) (*)(std::uint64_t, std::uint64_t, void*, std::uint64_t,
+                                        std::uint64_t, std::uint64_t, double*, std::uint64_t);
 
         gameFunction<Hud>(0xADFBC0)("Object snap off", 0, 1);
 
@@ -175,9 +181,11 @@ TEST(SimStandIns, GameFunctionsRecordAndAct) {
         gameFunction<RefCmd>(0x52A190)(0, 0, target, 0, 0, 0, &result, 0);
         gameFunction<RefCmd>(0x504C00)(0, 0, target, 0, 0, 0, &result, 0);
 
-        consolePrintf(reinterpret_cast<void*>(game.consoleObject()), "Freeplot-> %s|%d|%u|%x|%X|%c|%0.1f|%%|%5s",
-                      "On", -5, 7u, 255u, 255u, 'Z', 2.25, "ab");
-        consolePrintf(reinterpret_cast<void*>(game.consoleObject()), "%I64X %lld", 0x123456789ABCull, -3ll);
+        consolePrintf(reinterpret_cast<void*>(game.consoleObject()),
+                      "Freeplot-> %s|%d|%u|%x|%X|%c|%0.1f|%%|%5s", "On", -5, 7u, 255u, 255u, 'Z',
+                      2.25, "ab");
+        consolePrintf(reinterpret_cast<void*>(game.consoleObject()), "%I64X %lld",
+                      0x123456789ABCull, -3ll);
     };
     const sim::Transcript t = sim::run(o);
     ASSERT_TRUE(t.completed) << t.text();
@@ -188,7 +196,8 @@ TEST(SimStandIns, GameFunctionsRecordAndAct) {
     EXPECT_EQ(t.note("pos"), "0.000000 12.500000");
     EXPECT_NEAR(std::stod(t.note("rotX").value_or("0")), M_PI / 2, 1e-6);
     EXPECT_EQ(t.note("scale"), "35");
-    EXPECT_THAT(t.console, ElementsAre("Freeplot-> On|-5|7|ff|FF|Z|2.2|%|   ab", "123456789ABC -3"));
+    EXPECT_THAT(t.console,
+                ElementsAre("Freeplot-> On|-5|7|ff|FF|Z|2.2|%|   ab", "123456789ABC -3"));
     EXPECT_THAT(t.calls, Contains("hudMessageFunction(\"Object snap off\", 0, 1)"));
     EXPECT_THAT(t.calls, Contains("lookupRefByHandle(&selectedRefHandle=0x00F00001) -> ref#1"));
     EXPECT_THAT(t.calls, Contains("runAxisCommand(context, 0x1007, ref#2, 'Z', 12.5)"));

@@ -7,8 +7,8 @@
 
 #include <cstring>
 #include <map>
-#include <tuple>
 #include <sstream>
+#include <tuple>
 
 #include "sim/sim.h"
 
@@ -26,36 +26,47 @@ sim::Options fixtureSession() {
 std::vector<std::uint8_t> parseHex(const std::string& text) {
     std::vector<std::uint8_t> out;
     std::istringstream in(text);
-    for (std::string b; in >> b;) out.push_back(static_cast<std::uint8_t>(std::stoul(b, nullptr, 16)));
+    for (std::string b; in >> b;)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(b, nullptr, 16)));
     return out;
 }
 
 struct Pattern {
     const char* name;
     std::uint32_t offset;
-    const char* bytes;   // "??" is any byte
+    const char* bytes;  // "??" is any byte
 };
 
 // The game's code at the signed sites, as published for runtime 1.9.4.
 const Pattern patterns[] = {
-    {"freeplotEnable", 0x1F0DAB, "88 05 ?? ?? ?? ?? 88 44 24 70 E8 ?? ?? ?? ?? 48 8D 54 24 70 48 8B C8"},
-    {"colorBase", 0x27E5AC8, "C6 05 ?? ?? ?? ?? 01 F3 0F 11 05 ?? ?? ?? ?? 0F 28 74 24 40 44 0F 28 44 24 30"},
+    {"freeplotEnable", 0x1F0DAB,
+     "88 05 ?? ?? ?? ?? 88 44 24 70 E8 ?? ?? ?? ?? 48 8D 54 24 70 48 8B C8"},
+    {"colorBase", 0x27E5AC8,
+     "C6 05 ?? ?? ?? ?? 01 F3 0F 11 05 ?? ?? ?? ?? 0F 28 74 24 40 44 0F 28 44 24 30"},
     {"selectEnable", 0x1F2BD3,
-     "8B 58 14 48 8D 4C 24 30 45 33 C0 8B D3 E8 ?? ?? ?? ?? 48 8B 15 ?? ?? ?? ?? 48 85 D2 74 ?? 8B 05"},
+     "8B 58 14 48 8D 4C 24 30 45 33 C0 8B D3 E8 ?? ?? ?? ?? 48 8B 15 ?? ?? ?? ?? 48 85 D2 74 ?? 8B "
+     "05"},
     {"buildEnable", 0x1F0962,
-     "0F B6 05 ?? ?? ?? ?? 0F B6 B5 ?? ?? ?? ?? 84 C0 0F 85 ?? ?? ?? ?? 45 84 F6 74 00 40 84 F6 74 ??"},
+     "0F B6 05 ?? ?? ?? ?? 0F B6 B5 ?? ?? ?? ?? 84 C0 0F 85 ?? ?? ?? ?? 45 84 F6 74 00 40 84 F6 74 "
+     "??"},
     {"buildAirEnable", 0x1F0A63, "C6 05 ?? ?? ?? ?? 01 84 C0 75 ?? B1 02 EB ?? 40 84 FF"},
-    {"buildWaterEnable", 0x20735D, "0F 85 ?? ?? ?? ?? 83 FE 01 74 ?? F3 0F 10 05 ?? ?? ?? ?? 41 0F 2E C1"},
+    {"buildWaterEnable", 0x20735D,
+     "0F 85 ?? ?? ?? ?? 83 FE 01 74 ?? F3 0F 10 05 ?? ?? ?? ?? 41 0F 2E C1"},
     {"collisionSnap", 0x1EF89E,
-     "83 BD ?? ?? ?? ?? 00 48 8D 8D ?? ?? ?? ?? 0F 95 05 ?? ?? ?? ?? E8 ?? ?? ?? ?? 80 3D ?? ?? ?? ?? 00"},
-    {"keyboardInput", 0xD2678D, "E8 ?? ?? ?? ?? 81 BD ?? ?? ?? ?? 00 01 00 00 0F 86 ?? ?? ?? ?? 48 8B CB"},
-    {"timeoutFreese", 0x21556A, "0F 84 ?? ?? ?? ?? 48 8B 15 ?? ?? ?? ?? E8 ?? ?? ?? ?? 84 C0 0F 94 C0 84 C0"},
+     "83 BD ?? ?? ?? ?? 00 48 8D 8D ?? ?? ?? ?? 0F 95 05 ?? ?? ?? ?? E8 ?? ?? ?? ?? 80 3D ?? ?? ?? "
+     "?? 00"},
+    {"keyboardInput", 0xD2678D,
+     "E8 ?? ?? ?? ?? 81 BD ?? ?? ?? ?? 00 01 00 00 0F 86 ?? ?? ?? ?? 48 8B CB"},
+    {"timeoutFreese", 0x21556A,
+     "0F 84 ?? ?? ?? ?? 48 8B 15 ?? ?? ?? ?? E8 ?? ?? ?? ?? 84 C0 0F 94 C0 84 C0"},
     {"outline", 0x1E64A0, "C6 05 ?? ?? ?? ?? 01 88 15 ?? ?? ?? ?? 76 13 48 8B 05"},
     {"outlineUselectable", 0x22ABA3,
-     "E8 ?? ?? ?? ?? 84 C0 0F 84 ?? ?? ?? ?? 43 0F 28 14 27 F3 0F 10 1D ?? ?? ?? ?? 0F 28 05 ?? ?? ?? ?? 48 8D 95"},
+     "E8 ?? ?? ?? ?? 84 C0 0F 84 ?? ?? ?? ?? 43 0F 28 14 27 F3 0F 10 1D ?? ?? ?? ?? 0F 28 05 ?? ?? "
+     "?? ?? 48 8D 95"},
     {"selectButtonUnselectable", 0xBD8952, "75 ?? 48 8B CF 40 32 F6 E8"},
     {"selectActionUnselectable", 0x1F2964,
-     "33 C0 80 79 ?? ?? 48 0F 44 C1 48 85 C0 74 ?? E8 ?? ?? ?? ?? 0F B6 40 ?? 24 ?? 48 83 C4 ?? C3"},
+     "33 C0 80 79 ?? ?? 48 0F 44 C1 48 85 C0 74 ?? E8 ?? ?? ?? ?? 0F B6 40 ?? 24 ?? 48 83 C4 ?? "
+     "C3"},
     {"lockObject", 0x20595C,
      "0F 84 ?? ?? ?? ?? 48 89 5C 24 ?? 48 89 6C 24 ?? 48 89 74 24 ?? 48 8D 54 24 ?? 48 8D 0D"},
 };
@@ -63,7 +74,8 @@ const Pattern patterns[] = {
 std::uint64_t gameAddress(std::uint32_t offset) { return 0x140000000ull + offset; }
 
 // Target of a rel32 operand at byte `at` of a site, for an instruction ending at byte `end`.
-std::uint64_t rel32Target(std::uint32_t site, const std::vector<std::uint8_t>& b, std::size_t at, std::size_t end) {
+std::uint64_t rel32Target(std::uint32_t site, const std::vector<std::uint8_t>& b, std::size_t at,
+                          std::size_t end) {
     std::int32_t rel;
     std::memcpy(&rel, b.data() + at, 4);
     return gameAddress(site) + end + static_cast<std::int64_t>(rel);
@@ -105,10 +117,12 @@ TEST(SimImage, SitesHoldTheGamesCodeWithConsistentOperands) {
     // from +17; it must land on the same variable as the game's own store.
     EXPECT_EQ(gameAddress(0x1EF89E) + 17 + 0x0567B775, gameAddress(0x586B024));
     // Its lea keeps the game's displacement.
-    EXPECT_EQ(sim::hex(std::vector<std::uint8_t>(site["collisionSnap"].begin() + 7, site["collisionSnap"].begin() + 14)),
+    EXPECT_EQ(sim::hex(std::vector<std::uint8_t>(site["collisionSnap"].begin() + 7,
+                                                 site["collisionSnap"].begin() + 14)),
               "48 8D 8D 60 11 00 00");
     // Freeplot mode's "jmp +0x20" at buildWaterEnable goes where the game's jnz goes.
-    EXPECT_EQ(rel32Target(0x20735D, site["buildWaterEnable"], 2, 6), gameAddress(0x20735D) + 2 + 0x20);
+    EXPECT_EQ(rel32Target(0x20735D, site["buildWaterEnable"], 2, 6),
+              gameAddress(0x20735D) + 2 + 0x20);
     // The selectable test's epilogue at +26 is where freeplot's "jmp +0x13" from +7 lands.
     const auto& sel = site["selectActionUnselectable"];
     EXPECT_EQ(13 + 2 + sel[14], 26);
@@ -127,7 +141,8 @@ TEST(SimImage, SitesHoldTheGamesCodeWithConsistentOperands) {
     // The three 6-byte conditional jumps reach real code of the image.
     auto clamped = parseHex(t.note("clampedStore").value_or(""));
     for (auto [name, offset, bytes] :
-         {std::tuple{"timeoutFreese", 0x21556Au, site["timeoutFreese"]}, std::tuple{"lockObject", 0x20595Cu, site["lockObject"]},
+         {std::tuple{"timeoutFreese", 0x21556Au, site["timeoutFreese"]},
+          std::tuple{"lockObject", 0x20595Cu, site["lockObject"]},
           std::tuple{"clampedStore", 0x20DDE2u, clamped}}) {
         ASSERT_GE(bytes.size(), 6u) << name;
         EXPECT_EQ(bytes[0], 0x0F) << name;
@@ -150,15 +165,22 @@ TEST(SimImage, DataStartsWithTheGamesValuesAndChains) {
         auto heading = game.value<std::uint64_t>(0x5A2F8B8);
         game.setHeading(1.25f);
         game.note("heading", std::to_string(*reinterpret_cast<float*>(heading + 200)));
-        game.note("console", game.value<std::uint64_t>(0x586C4C0) == game.consoleObject() && game.consoleObject() ? "yes" : "no");
+        game.note("console", game.value<std::uint64_t>(0x586C4C0) == game.consoleObject() &&
+                                     game.consoleObject()
+                                 ? "yes"
+                                 : "no");
         game.setConsole(false);
         game.note("consoleAfter", std::to_string(game.value<std::uint64_t>(0x586C4C0)));
-        game.note("context", game.value<std::uint64_t>(0x5A51A00) == game.scriptContext() && game.scriptContext() ? "yes" : "no");
+        game.note("context", game.value<std::uint64_t>(0x5A51A00) == game.scriptContext() &&
+                                     game.scriptContext()
+                                 ? "yes"
+                                 : "no");
         // All five pointers lead into memory the session owns for good: the image.
         for (auto ptr : {p, q, heading, game.consoleObject(), game.scriptContext()})
             if (ptr < 0x140000000 || ptr >= 0x146000000) game.note("outside", std::to_string(ptr));
         std::uint32_t zero = 0;
-        for (std::uint32_t off : {0x586B02Au, 0x586B024u, 0x586B37Cu, 0x586B7CCu, 0x586B92Au, 0x5A305C0u, 0x5965970u, 0x5965980u})
+        for (std::uint32_t off : {0x586B02Au, 0x586B024u, 0x586B37Cu, 0x586B7CCu, 0x586B92Au,
+                                  0x5A305C0u, 0x5965970u, 0x5965980u})
             zero |= game.value<std::uint8_t>(off);
         game.note("flagsZero", zero == 0 ? "yes" : "no");
         auto* mutex = reinterpret_cast<pthread_mutex_t*>(0x140000000 + 0x5965948);
@@ -187,20 +209,24 @@ TEST(SimImage, CommandTableVariants) {
         bool debugTextBefore2F9;
         bool debugTextAfter2F9;
     };
-    for (Case c : {Case{sim::CommandTable::Standard, true, false}, Case{sim::CommandTable::NoDebugText, false, false},
+    for (Case c : {Case{sim::CommandTable::Standard, true, false},
+                   Case{sim::CommandTable::NoDebugText, false, false},
                    Case{sim::CommandTable::DebugTextLate, false, true}}) {
         sim::Options o = fixtureSession();
         o.commandTable = c.table;
         o.script = [](sim::Game& game) {
             for (std::uint32_t rec = 0x3695DA0; game.value<std::uint64_t>(rec); rec += 80) {
                 auto name = reinterpret_cast<const char*>(game.value<std::uint64_t>(rec));
-                game.note("record", std::to_string(game.value<std::uint32_t>(rec + 16)) + " " + name);
+                game.note("record",
+                          std::to_string(game.value<std::uint32_t>(rec + 16)) + " " + name);
                 if (!game.value<std::uint64_t>(rec + 48) || !game.value<std::uint64_t>(rec + 40))
                     game.note("incomplete", name);
             }
             sim::ConsoleResult r = game.runConsoleCommand("GetDebugText");
             game.note("ran", r.found && r.returned ? "yes" : "no");
-            game.note("byShortName", game.findCommand("tdt") == game.findCommand("ToggleDebugText") ? "yes" : "no");
+            game.note("byShortName", game.findCommand("tdt") == game.findCommand("ToggleDebugText")
+                                         ? "yes"
+                                         : "no");
         };
         const sim::Transcript t = sim::run(o);
         ASSERT_TRUE(t.completed) << t.text();

@@ -39,9 +39,10 @@ TEST(SimSession, HostRecordsEnvironmentAndLogOrder) {
     const sim::Transcript t = sim::run(o);
     ASSERT_TRUE(t.completed) << t.text();
     EXPECT_EQ(t.ending, "completed");
-    EXPECT_THAT(t.log, ElementsAre("fixture query runtime=01090041 editor=3", "fixture HOME=" + t.root + "/home",
-                                   "fixture exe=" + t.root + "/Fallout4/Fallout4.exe", "fixture raw write",
-                                   "fixture load", "fixture load done"));
+    EXPECT_THAT(t.log, ElementsAre("fixture query runtime=01090041 editor=3",
+                                   "fixture HOME=" + t.root + "/home",
+                                   "fixture exe=" + t.root + "/Fallout4/Fallout4.exe",
+                                   "fixture raw write", "fixture load", "fixture load done"));
     EXPECT_TRUE(t.queryCalled && t.queryResult && t.loadCalled && t.loadResult);
     EXPECT_EQ(t.infoVersion, 1u);
     EXPECT_EQ(t.infoName, "Freeplot sim fixture");
@@ -130,7 +131,7 @@ TEST(SimSession, BaselineIsTakenAfterTheBeforeQueryHook) {
     sim::Options o = fixtureSession();
     o.keepRoot = true;
     o.beforeQuery = [](sim::Game& game) {
-        game.set<std::uint8_t>(0x20595C, 0xCC);   // a corrupted site, as a test would lay it
+        game.set<std::uint8_t>(0x20595C, 0xCC);  // a corrupted site, as a test would lay it
         game.holdFileLock(game.logPath());
     };
     o.script = [](sim::Game& game) {
@@ -170,5 +171,7 @@ TEST(SimSession, TranscriptOfAFixedScriptMatchesItsGoldenFile) {
     };
     const sim::Transcript t = sim::run(o);
     ASSERT_TRUE(t.completed) << t.text();
-    EXPECT_EQ(sim::compareWithGolden(t, FREEPLOT_SOURCE_DIR "/tests/session/golden/sim_fixture.transcript"), "");
+    EXPECT_EQ(sim::compareWithGolden(
+                  t, FREEPLOT_SOURCE_DIR "/tests/session/golden/sim_fixture.transcript"),
+              "");
 }

@@ -102,7 +102,13 @@ std::string stepList(const std::array<T, kStepCapacity>& table, std::int32_t cou
         else
             std::snprintf(value, sizeof value, "%d", table[static_cast<std::size_t>(i)]);
         if (!text.empty()) text += ' ';
-        text += i == index ? "[" + std::string(value) + "]" : std::string(value);
+        if (i == index) {
+            text += '[';
+            text += value;
+            text += ']';
+        } else {
+            text += value;
+        }
     }
     return text;
 }

@@ -95,7 +95,7 @@ std::uint64_t SIM_MSABI outlineCalleeBody(std::uint64_t rcx);
 
 // References known to the game (for lookupRefByHandle and readable call lines).
 std::string describePointer(std::uintptr_t p);
-Ref addReference(const RefSpec& spec);
+Ref addReference(const RefSpec& layout);
 std::optional<Ref> findReference(std::uint32_t handle);
 void dropReference(std::uint32_t handle);
 

@@ -27,11 +27,11 @@ void usage() {
 
 // A short session: the game in workshop mode with one object selected.
 void demoScript(sim::Game& game) {
-    sim::RefSpec spec;
-    spec.position[0] = 100.0f;
-    spec.position[1] = 200.0f;
-    spec.position[2] = 50.0f;
-    sim::Ref ref = game.createRef(spec);
+    sim::RefSpec layout;
+    layout.position[0] = 100.0f;
+    layout.position[1] = 200.0f;
+    layout.position[2] = 50.0f;
+    sim::Ref ref = game.createRef(layout);
     game.selectRef(ref.handle);
     game.setWorkshopMode(true);
 

@@ -220,7 +220,7 @@ public:
     void noteFile(const std::string& key, const std::string& path);
 
     // References.
-    Ref createRef(const RefSpec& spec = {});
+    Ref createRef(const RefSpec& layout = {});
     std::optional<Ref> refByHandle(std::uint32_t handle) const;
     void forgetRef(std::uint32_t handle);  // lookups of its handle fail from now on
     void selectRef(std::uint32_t handle) { set<std::uint32_t>(loc::selectedRefHandle, handle); }

@@ -262,38 +262,38 @@ std::string describePointer(std::uintptr_t p) {
     return hex64(p);
 }
 
-Ref addReference(const RefSpec& spec) {
+Ref addReference(const RefSpec& layout) {
     std::lock_guard lock(refMutex);
     if (refs.size() >= loc::maxReferences) throw std::runtime_error("too many references");
     auto index = static_cast<int>(refs.size()) + 1;
     auto slot = loc::references + static_cast<std::uint32_t>(refs.size() * loc::referenceStride);
     std::memset(Game::at(slot), 0, loc::referenceStride);
     auto put = [](std::uint32_t at, const auto& v) { std::memcpy(Game::at(at), &v, sizeof v); };
-    put(slot + 0x10, spec.flags);
-    put(slot + 0x1A, spec.formType);
+    put(slot + 0x10, layout.flags);
+    put(slot + 0x1A, layout.formType);
     for (std::uint32_t i = 0; i < 3; ++i) {
-        put(slot + 0xC0 + 4 * i, spec.rotation[i]);
-        put(slot + 0xD0 + 4 * i, spec.position[i]);
+        put(slot + 0xC0 + 4 * i, layout.rotation[i]);
+        put(slot + 0xD0 + 4 * i, layout.position[i]);
     }
-    put(slot + 0x108, spec.scale);
+    put(slot + 0x108, layout.scale);
     // Base form at +0x200; its pointer at 0x1B8 leads to a node whose pointer at 0x28 starts a
     // chain: nodes flagged 0x4000 at +8 link on through +0x10; the last holds text at +0x18.
     std::uint32_t baseForm = slot + 0x200;
     put(slot + 0xE0, abs(baseForm));
-    if (spec.baseText) {
+    if (layout.baseText) {
         std::uint32_t q = slot + 0x400;
         put(baseForm + 0x1B8, abs(q));
         std::uint32_t node = slot + 0x500;
         put(q + 0x28, abs(node));
-        int links = spec.baseLinks < 0 ? 0 : spec.baseLinks > 6 ? 6 : spec.baseLinks;
+        int links = layout.baseLinks < 0 ? 0 : layout.baseLinks > 6 ? 6 : layout.baseLinks;
         for (int i = 0; i < links; ++i) {
             put(node + 8, std::uint32_t{0x4000});
             put(node + 0x10, abs(node + 0x100));
             node += 0x100;
         }
         put(node + 8, std::uint32_t{0x0001});
-        std::size_t n = std::min<std::size_t>(spec.baseText->size(), 0xE0);
-        std::memcpy(Game::at(node + 0x18), spec.baseText->data(), n);
+        std::size_t n = std::min<std::size_t>(layout.baseText->size(), 0xE0);
+        std::memcpy(Game::at(node + 0x18), layout.baseText->data(), n);
     }
     Ref ref{firstHandle + static_cast<std::uint32_t>(refs.size()), abs(slot), index};
     refs.push_back({ref, true});
@@ -334,20 +334,20 @@ std::string formatMsVaList(const char* format, const char* args) {
             continue;
         }
         // %[flags][width][.precision][length]conversion
-        std::string spec = "%";
+        std::string layout = "%";
         const char* q = p + 1;
-        while (*q && std::strchr("-+ #0", *q)) spec += *q++;
+        while (*q && std::strchr("-+ #0", *q)) layout += *q++;
         auto digitsOrStar = [&]() {
             if (*q == '*') {
-                spec += std::to_string(static_cast<std::int32_t>(next()));
+                layout += std::to_string(static_cast<std::int32_t>(next()));
                 ++q;
             } else {
-                while (*q >= '0' && *q <= '9') spec += *q++;
+                while (*q >= '0' && *q <= '9') layout += *q++;
             }
         };
         digitsOrStar();
         if (*q == '.') {
-            spec += *q++;
+            layout += *q++;
             digitsOrStar();
         }
         bool wide = false;  // a 64-bit integer argument
@@ -371,7 +371,7 @@ std::string formatMsVaList(const char* format, const char* args) {
             case 'i': {
                 std::uint64_t v = next();
                 long long s = wide ? static_cast<long long>(v) : static_cast<std::int32_t>(v);
-                std::snprintf(buf, sizeof buf, (spec + "lld").c_str(), s);
+                std::snprintf(buf, sizeof buf, (layout + "lld").c_str(), s);
                 break;
             }
             case 'u':
@@ -380,11 +380,11 @@ std::string formatMsVaList(const char* format, const char* args) {
             case 'o': {
                 std::uint64_t v = next();
                 unsigned long long u = wide ? v : static_cast<std::uint32_t>(v);
-                std::snprintf(buf, sizeof buf, (spec + "ll" + conv).c_str(), u);
+                std::snprintf(buf, sizeof buf, (layout + "ll" + conv).c_str(), u);
                 break;
             }
             case 'c':
-                std::snprintf(buf, sizeof buf, (spec + "c").c_str(),
+                std::snprintf(buf, sizeof buf, (layout + "c").c_str(),
                               static_cast<int>(static_cast<char>(next())));
                 break;
             case 'f':
@@ -396,19 +396,19 @@ std::string formatMsVaList(const char* format, const char* args) {
                 std::uint64_t bits = next();
                 double d;
                 std::memcpy(&d, &bits, sizeof d);
-                std::snprintf(buf, sizeof buf, (spec + conv).c_str(), d);
+                std::snprintf(buf, sizeof buf, (layout + conv).c_str(), d);
                 break;
             }
             case 's': {
                 const char* s = reinterpret_cast<const char*>(next());
-                std::snprintf(buf, sizeof buf, (spec + "s").c_str(), s ? s : "(null)");
+                std::snprintf(buf, sizeof buf, (layout + "s").c_str(), s ? s : "(null)");
                 break;
             }
             case 'p':
                 std::snprintf(buf, sizeof buf, "%016" PRIX64, next());
                 break;
             default:  // not a conversion this formatter knows: keep the text
-                std::snprintf(buf, sizeof buf, "%s%c", spec.c_str(), conv);
+                std::snprintf(buf, sizeof buf, "%s%c", layout.c_str(), conv);
         }
         out += buf;
         p = q;

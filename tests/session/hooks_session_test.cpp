@@ -177,9 +177,9 @@ TEST(HookSession, OutlineStubTurnsUnselectableIntoSelectableExceptForActors) {
     options.settings = "[main]\nextraOutlineEnabled=1\n";
     options.script = [](sim::Game& game) {
         for (std::uint8_t formType : {std::uint8_t{0x20}, std::uint8_t{0x41}}) {
-            sim::RefSpec spec;
-            spec.formType = formType;
-            const sim::Ref ref = game.createRef(spec);
+            sim::RefSpec layout;
+            layout.formType = formType;
+            const sim::Ref ref = game.createRef(layout);
             for (std::uint8_t result : {std::uint8_t{0}, std::uint8_t{1}}) {
                 game.setOutlineCalleeResult(result);
                 const sim::OutlineResult r = game.runOutlineSite(ref.address);

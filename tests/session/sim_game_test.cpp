@@ -136,10 +136,10 @@ TEST(SimStandIns, GameFunctionsRecordAndAct) {
 
         gameFunction<Hud>(0xADFBC0)("Object snap off", 0, 1);
 
-        sim::RefSpec spec;
-        spec.position[2] = 3.0f;
-        spec.scale = 80;
-        sim::Ref ref = game.createRef(spec);
+        sim::RefSpec layout;
+        layout.position[2] = 3.0f;
+        layout.scale = 80;
+        sim::Ref ref = game.createRef(layout);
         game.selectRef(ref.handle);
         void* out = nullptr;
         auto lookup = gameFunction<Lookup>(0xAB60);
@@ -153,7 +153,7 @@ TEST(SimStandIns, GameFunctionsRecordAndAct) {
         lookup(reinterpret_cast<std::uint32_t*>(game.at(0x586B37C)), &out);
         game.note("forgotten", str(out == nullptr));
 
-        sim::Ref r2 = game.createRef(spec);
+        sim::Ref r2 = game.createRef(layout);
         auto axis = gameFunction<Axis>(0xD3E600);
         auto ctx = reinterpret_cast<void*>(game.scriptContext());
         auto target = reinterpret_cast<void*>(r2.address);

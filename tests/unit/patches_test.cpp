@@ -61,18 +61,7 @@ protected:
         buildEnableJumpOffset = 30;
         resolveLocations();
 
-        // Each signed site gets its pattern, wildcards filled with made-up operands.
-        for (const Signature& s : kSignatures) {
-            for (std::size_t i = 0; i < s.length; ++i)
-                at(s.site)[i] = s.mask[i] ? s.pattern[i] : static_cast<std::uint8_t>(0x41 + i);
-        }
-        put(Loc::timeoutFreese, 2, {0x10, 0x00, 0x00, 0x00});  // je +0x10
-        put(Loc::lockObject, 2, {0xFF, 0xFF, 0xFF, 0xFF});     // je -1
-        put(Loc::buildEnable, 30, {0x74});
-        // The sites without a signature.
-        put(Loc::mouseInput, 0, {0xE8, 0x10, 0x20, 0x30, 0x00});
-        put(Loc::snapJump, 0, {0x74, 0x0C});
-        put(Loc::clampedStore, 0, {0x0F, 0x84, 0x34, 0x12, 0x00, 0x00});
+        layGameCode();
 
         // hudMessageFunction: mov rax, recordMessage; jmp rax.
         Bytes jump = {0x48, 0xB8};
@@ -91,7 +80,7 @@ protected:
         gameFloat(Loc::surfaceSnapValue) = 0.8f;
 
         verifySignatures();
-        ASSERT_TRUE(signaturesOk());
+        for (const Signature& sig : kSignatures) ASSERT_TRUE(siteVerified(sig.site)) << sig.name;
 
         ASSERT_TRUE(g_branchTrampoline.ObtainBlock());
         freeplotEnableStub = reinterpret_cast<const void*>(g_branchTrampoline.m_base);
@@ -100,7 +89,37 @@ protected:
     }
     static void TearDownTestSuite() { munmap(reinterpret_cast<void*>(kImage), kImageSize); }
 
+    static void layGameCode() {
+        // Each signed site gets its pattern, wildcards filled with made-up operands.
+        for (const Signature& s : kSignatures) {
+            for (std::size_t i = 0; i < s.length; ++i)
+                at(s.site)[i] = s.mask[i] ? s.pattern[i] : static_cast<std::uint8_t>(0x41 + i);
+        }
+        put(Loc::timeoutFreese, 2, {0x10, 0x00, 0x00, 0x00});  // je +0x10
+        put(Loc::lockObject, 2, {0xFF, 0xFF, 0xFF, 0xFF});     // je -1
+        put(Loc::buildEnable, 30, {0x74});
+        // The sites without a signature.
+        put(Loc::mouseInput, 0, {0xE8, 0x10, 0x20, 0x30, 0x00});
+        put(Loc::snapJump, 0, {0x74, 0x0C});
+        put(Loc::clampedStore, 0, {0x0F, 0x84, 0x34, 0x12, 0x00, 0x00});
+    }
+
+    // Every test starts from the game's code and the plugin's start state, so the tests do not
+    // depend on their order.
     void SetUp() override {
+        layGameCode();
+        verifySignatures();
+        freeplotMode = objectLocked = clampedStoringDisabled = timescaleKeyFlag = false;
+        outlineStash = 0;
+        savedSnapDistance = 48.0f;
+        savedSurfaceSnap = 0.8f;
+        savedTimescale = 0.0f;
+        savedCopies = SavedCopies{};
+        jumpTemplates = JumpTemplates{};
+        settings = Settings{};
+        multiplier() = 1.0f;
+        gameFloat(Loc::snapDistance) = 48.0f;
+        gameFloat(Loc::surfaceSnapValue) = 0.8f;
         shown.clear();
         logged.clear();
         setLogObserver([](const char* line, void*) { logged.emplace_back(line); }, nullptr);

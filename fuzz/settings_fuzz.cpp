@@ -22,12 +22,12 @@ std::string g_posixPath;
 std::string g_windowsPath;
 std::FILE* g_sink = nullptr;
 
-#define FUZZ_CHECK(cond)                                                   \
-    do {                                                                   \
-        if (!(cond)) {                                                     \
-            std::fprintf(stderr, "invariant broken: %s\n", #cond);         \
-            __builtin_trap();                                              \
-        }                                                                  \
+#define FUZZ_CHECK(cond)                                           \
+    do {                                                           \
+        if (!(cond)) {                                             \
+            std::fprintf(stderr, "invariant broken: %s\n", #cond); \
+            __builtin_trap();                                      \
+        }                                                          \
     } while (0)
 
 void checkTable(std::int32_t count, std::int32_t index) {
@@ -84,9 +84,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using freeplot::Msg;
     for (std::size_t i = 0; i < freeplot::kMessageCount; ++i)
         FUZZ_CHECK(freeplot::messageText(static_cast<Msg>(i)) != nullptr);
-    FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::rotateStepChange, freeplot::currentRotateStep())) < 1024);
-    FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::moveStepChange, freeplot::currentMoveStep())) < 1024);
-    FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::scaleStepChange, freeplot::currentScaleStep())) < 1024);
+    FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::rotateStepChange,
+                                                   freeplot::currentRotateStep())) < 1024);
+    FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::moveStepChange,
+                                                   freeplot::currentMoveStep())) < 1024);
+    FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::scaleStepChange,
+                                                   freeplot::currentScaleStep())) < 1024);
     FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::axisChange, 'Z')) < 1024);
     FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::scaleChange, -2147483647 - 1)) < 1024);
 

@@ -2,12 +2,12 @@
 // configuration in force, every entry that was refused or ignored, and the log lines the
 // plugin writes for the file.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "config/checker.h"
 

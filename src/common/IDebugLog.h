@@ -44,9 +44,9 @@ void markHalted();
 
 // Checks a condition; on failure logs the assertion line naming `source` (a file name without
 // extension) and halts the plugin.
-#define FREEPLOT_ASSERT(source, cond)                                                  \
-    do {                                                                               \
-        if (!(cond)) ::freeplot::assertionFailed(source, __LINE__, #cond);             \
+#define FREEPLOT_ASSERT(source, cond)                                      \
+    do {                                                                   \
+        if (!(cond)) ::freeplot::assertionFailed(source, __LINE__, #cond); \
     } while (0)
 
 // Format for a 64-bit address or value printed as 16 upper-case hex digits, the same on every

@@ -189,10 +189,10 @@ int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
     for (std::size_t i = 0; i < kMessageCount; ++i) {
         const auto msg = static_cast<Msg>(i);
         const bool builtIn = msg == Msg::stateStored;
-        std::fprintf(out, "  %-22s \"%s\"  %s\n", kMessages[i].key,
-                     printable(messageText(msg)).c_str(),
-                     builtIn ? "built in, no key"
-                             : origin(std::strcmp(messageText(msg), kMessages[i].defaultText) == 0));
+        std::fprintf(
+            out, "  %-22s \"%s\"  %s\n", kMessages[i].key, printable(messageText(msg)).c_str(),
+            builtIn ? "built in, no key"
+                    : origin(std::strcmp(messageText(msg), kMessages[i].defaultText) == 0));
     }
 
     std::fprintf(out, "\n[steps]  (the current entry in brackets)\n");
@@ -212,9 +212,8 @@ int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
                                                           : "note";
         if (n.kind == NoteKind::refused) ++refused;
         if (n.kind == NoteKind::ignored) ++ignored;
-        std::fprintf(out, "  %-8s [%s] %s: %s\n", label,
-                     printable(n.section).c_str(), printable(n.name).c_str(),
-                     printable(n.detail).c_str());
+        std::fprintf(out, "  %-8s [%s] %s: %s\n", label, printable(n.section).c_str(),
+                     printable(n.name).c_str(), printable(n.detail).c_str());
     }
     if (check.parseError > 0) {
         ++ignored;
@@ -227,7 +226,8 @@ int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
         std::fprintf(out, "  none\n");
 
     std::fprintf(out, "\nPlugin log lines for this file:\n");
-    for (const std::string& line : check.logLines) std::fprintf(out, "  %s\n", printable(line).c_str());
+    for (const std::string& line : check.logLines)
+        std::fprintf(out, "  %s\n", printable(line).c_str());
     if (check.logLines.empty()) std::fprintf(out, "  none\n");
 
     std::fprintf(out, "\nResult: %d refused, %d ignored.\n", refused, ignored);

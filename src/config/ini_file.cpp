@@ -1,10 +1,10 @@
 #include "config/ini_file.h"
 
+#include <ini.h>
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
-
-#include <ini.h>
 
 namespace freeplot {
 namespace {

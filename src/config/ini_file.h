@@ -6,12 +6,12 @@
 // once by INIReader for the values, once through ini.h to gather the names, spelled as
 // written, in ascending byte order, with the section matched in any case.
 
+#include <INIReader.h>
+
 #include <cstdint>
 #include <map>
 #include <set>
 #include <string>
-
-#include <INIReader.h>
 
 namespace freeplot {
 

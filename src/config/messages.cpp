@@ -41,7 +41,9 @@ bool isOneOf(char c, const char* set) { return c != '\0' && std::strchr(set, c) 
 
 // The test values the acceptance test formats with.
 constexpr double kTestReal = 1.5;
-int testInteger(Msg msg) { return msg == Msg::axisChange ? 'X' : msg == Msg::scaleChange ? 95 : 150; }
+int testInteger(Msg msg) {
+    return msg == Msg::axisChange ? 'X' : msg == Msg::scaleChange ? 95 : 150;
+}
 
 // Formats a text already known to fit its value.
 int formatChecked(const char* text, FormatArg arg, double real, int integer) {
@@ -96,14 +98,16 @@ const char* formatProblem(const char* text, FormatArg arg) {
         if (conversion == '\0') return "a conversion is cut off at the end";
 
         if (isOneOf(conversion, "fFeEgGaA")) {
-            if (arg != FormatArg::real) return "a floating-point conversion where an int is formatted";
+            if (arg != FormatArg::real)
+                return "a floating-point conversion where an int is formatted";
             if (shorts) return "a length modifier that changes the argument's type";
         } else if (isOneOf(conversion, "diuxXoc")) {
             if (arg != FormatArg::integer) return "an int conversion where a double is formatted";
             if (longFlag) return "a length modifier that changes the argument's type";
             if (conversion == 'c' && (shorts || zero || sign || alternate || precision))
                 return "flags, precision or length with %c";
-            if (alternate && !isOneOf(conversion, "oxX")) return "the # flag with a decimal conversion";
+            if (alternate && !isOneOf(conversion, "oxX"))
+                return "the # flag with a decimal conversion";
         } else if (isOneOf(conversion, "hlLqjztIw")) {
             return "a length modifier that changes the argument's type";
         } else {
@@ -151,16 +155,18 @@ void readMessages(const IniFile& file, SettingsReport* report) {
                 length = formatChecked(text.c_str(), info.arg, kTestReal, testInteger(msg));
             }
             if (length < 1 || length > static_cast<int>(kMessageBufferSize) - 1) {
-                print("Message for %s is too large or missing format placeholder, default message "
-                      "will be used",
-                      info.key);
+                print(
+                    "Message for %s is too large or missing format placeholder, default message "
+                    "will be used",
+                    info.key);
                 if (report) {
-                    std::string why = problem ? std::string("it holds ") + problem
+                    std::string why = problem       ? std::string("it holds ") + problem
                                       : length == 0 ? std::string("it is empty")
-                                      : length < 0 ? std::string("it does not format")
-                                                   : "it formats to " + std::to_string(length) +
+                                      : length < 0  ? std::string("it does not format")
+                                                    : "it formats to " + std::to_string(length) +
                                                          " characters, more than 1023";
-                    note(report, NoteKind::refused, "messages", name, why + "; the text in force stays");
+                    note(report, NoteKind::refused, "messages", name,
+                         why + "; the text in force stays");
                 }
                 continue;
             }
@@ -169,7 +175,7 @@ void readMessages(const IniFile& file, SettingsReport* report) {
         current[index] = overrides[index].c_str();
         note(report, NoteKind::accepted, "messages", name,
              file.reader.HasValue("messages", name) ? "\"" + text + "\""
-                                                     : "no stored value: \"Empty message\"");
+                                                    : "no stored value: \"Empty message\"");
     }
 }
 

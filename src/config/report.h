@@ -29,7 +29,8 @@ struct SettingsReport {
 
 inline void note(SettingsReport* report, NoteKind kind, std::string section, std::string name,
                  std::string detail) {
-    if (report) report->notes.push_back({kind, std::move(section), std::move(name), std::move(detail)});
+    if (report)
+        report->notes.push_back({kind, std::move(section), std::move(name), std::move(detail)});
 }
 
 }  // namespace freeplot

@@ -67,10 +67,14 @@ bool readBool(const IniFile& file, const char* section, const char* name, Settin
 
 KeyBinding bindingForCode(std::uint16_t code) {
     switch (code) {
-        case 16: return {160, 161};  // Shift: left, right
-        case 17: return {162, 163};  // Ctrl
-        case 18: return {164, 165};  // Alt
-        default: return {code, 0};
+        case 16:
+            return {160, 161};  // Shift: left, right
+        case 17:
+            return {162, 163};  // Ctrl
+        case 18:
+            return {164, 165};  // Alt
+        default:
+            return {code, 0};
     }
 }
 
@@ -142,8 +146,8 @@ void readSwitches(const IniFile& file, SettingsReport* report) {
                  quoted(text) + " is not a number; the default stays");
         else if (togglable != settings.togglable)
             note(report, NoteKind::adjusted, "main", "togglable",
-                 std::to_string(togglable) + " counts only its low 8 bits: " +
-                     std::to_string(settings.togglable));
+                 std::to_string(togglable) +
+                     " counts only its low 8 bits: " + std::to_string(settings.togglable));
         else
             note(report, NoteKind::accepted, "main", "togglable", std::to_string(togglable));
     }

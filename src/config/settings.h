@@ -15,7 +15,7 @@ struct SettingsReport;
 // Sections main, dangerous and cheats. timeoutFrozen, snapDisabled, outlineDisabled and
 // extraOutlineEnabled double as the live states of their toggles.
 struct Settings {
-    std::uint8_t togglable = 0;      // low 8 bits of the integer read
+    std::uint8_t togglable = 0;  // low 8 bits of the integer read
     float buildTimescale = 0.01f;
     bool wheelRotation = false;
     bool timeoutFrozen = false;
@@ -24,8 +24,8 @@ struct Settings {
     bool outlineDisabled = false;
     bool extraOutlineEnabled = false;
     bool autoTimescaleEnabled = false;
-    bool deleteEnabled = false;      // section dangerous
-    bool duplicateEnabled = false;   // section cheats
+    bool deleteEnabled = false;     // section dangerous
+    bool duplicateEnabled = false;  // section cheats
 };
 extern Settings settings;
 
@@ -39,13 +39,49 @@ struct KeyBinding {
 
 // The actions, in the order of the binding table (their names are the keys of [keys]).
 enum class Action : std::uint8_t {
-    main, snap, ground, workshopSnap, timeoutFreeze, resetAngles, removeTremor,
-    rotateStepMinus, rotateStepPlus, changeRotateAxis, outlineToggle,
-    moveDown, moveUp, moveLeft, moveRight, moveBack, moveForth, moveStepMinus, moveStepPlus,
-    scaleDown, scaleUp, scaleReset, undo, copyState,
-    copyPosX, copyPosY, copyPosZ, copyAngleX, copyAngleY, copyAngleZ, copyScale, copyAll,
-    clampedStoreToggle, lockObject, extraOutlineToggle, duplicateKey, deleteKey,
-    rotateLeft, rotateRight, physicsOn, physicsOff, scaleStepMinus, scaleStepPlus,
+    main,
+    snap,
+    ground,
+    workshopSnap,
+    timeoutFreeze,
+    resetAngles,
+    removeTremor,
+    rotateStepMinus,
+    rotateStepPlus,
+    changeRotateAxis,
+    outlineToggle,
+    moveDown,
+    moveUp,
+    moveLeft,
+    moveRight,
+    moveBack,
+    moveForth,
+    moveStepMinus,
+    moveStepPlus,
+    scaleDown,
+    scaleUp,
+    scaleReset,
+    undo,
+    copyState,
+    copyPosX,
+    copyPosY,
+    copyPosZ,
+    copyAngleX,
+    copyAngleY,
+    copyAngleZ,
+    copyScale,
+    copyAll,
+    clampedStoreToggle,
+    lockObject,
+    extraOutlineToggle,
+    duplicateKey,
+    deleteKey,
+    rotateLeft,
+    rotateRight,
+    physicsOn,
+    physicsOff,
+    scaleStepMinus,
+    scaleStepPlus,
     timescaleToggle,
     count
 };
@@ -53,29 +89,65 @@ inline constexpr std::size_t kActionCount = static_cast<std::size_t>(Action::cou
 static_assert(kActionCount == 44);
 
 inline constexpr std::array<const char*, kActionCount> kActionNames = {
-    "main", "snap", "ground", "workshopSnap", "timeoutFreeze", "resetAngles", "removeTremor",
-    "rotateStepMinus", "rotateStepPlus", "changeRotateAxis", "outlineToggle",
-    "moveDown", "moveUp", "moveLeft", "moveRight", "moveBack", "moveForth", "moveStepMinus",
-    "moveStepPlus", "scaleDown", "scaleUp", "scaleReset", "undo", "copyState",
-    "copyPosX", "copyPosY", "copyPosZ", "copyAngleX", "copyAngleY", "copyAngleZ", "copyScale",
-    "copyAll", "clampedStoreToggle", "lockObject", "extraOutlineToggle", "duplicateKey",
-    "deleteKey", "rotateLeft", "rotateRight", "physicsOn", "physicsOff", "scaleStepMinus",
-    "scaleStepPlus", "timescaleToggle",
+    "main",
+    "snap",
+    "ground",
+    "workshopSnap",
+    "timeoutFreeze",
+    "resetAngles",
+    "removeTremor",
+    "rotateStepMinus",
+    "rotateStepPlus",
+    "changeRotateAxis",
+    "outlineToggle",
+    "moveDown",
+    "moveUp",
+    "moveLeft",
+    "moveRight",
+    "moveBack",
+    "moveForth",
+    "moveStepMinus",
+    "moveStepPlus",
+    "scaleDown",
+    "scaleUp",
+    "scaleReset",
+    "undo",
+    "copyState",
+    "copyPosX",
+    "copyPosY",
+    "copyPosZ",
+    "copyAngleX",
+    "copyAngleY",
+    "copyAngleZ",
+    "copyScale",
+    "copyAll",
+    "clampedStoreToggle",
+    "lockObject",
+    "extraOutlineToggle",
+    "duplicateKey",
+    "deleteKey",
+    "rotateLeft",
+    "rotateRight",
+    "physicsOn",
+    "physicsOff",
+    "scaleStepMinus",
+    "scaleStepPlus",
+    "timescaleToggle",
 };
 
 inline constexpr std::array<KeyBinding, kActionCount> kDefaultKeyBindings = {{
-    {119, 0}, {112, 0}, {113, 0}, {114, 0}, {116, 0},   // F8 F1 F2 F3 F5
-    {96, 0}, {101, 0}, {109, 0}, {107, 0},              // numpad 0, 5, -, +
-    {162, 163},                                         // left Ctrl, right Ctrl
-    {115, 0},                                           // F4
-    {98, 0}, {104, 0}, {100, 0}, {102, 0}, {103, 0}, {105, 0},  // numpad 2 8 4 6 7 9
-    {111, 0}, {106, 0},                                 // numpad / *
-    {97, 0}, {99, 0}, {110, 0},                         // numpad 1 3 .
-    {8, 0}, {187, 0},                                   // Backspace, =
-    {49, 0}, {50, 0}, {51, 0}, {52, 0}, {53, 0}, {54, 0}, {55, 0}, {48, 0},  // 1..7, 0
-    {117, 0}, {118, 0}, {45, 0}, {191, 0}, {46, 0},     // F6 F7 Insert / Delete
-    {188, 0}, {190, 0}, {36, 0}, {35, 0},               // , . Home End
-    {33, 0}, {34, 0}, {122, 0},                         // Page Up, Page Down, F11
+    {119, 0},   {112, 0}, {113, 0}, {114, 0}, {116, 0},            // F8 F1 F2 F3 F5
+    {96, 0},    {101, 0}, {109, 0}, {107, 0},                      // numpad 0, 5, -, +
+    {162, 163},                                                    // left Ctrl, right Ctrl
+    {115, 0},                                                      // F4
+    {98, 0},    {104, 0}, {100, 0}, {102, 0}, {103, 0}, {105, 0},  // numpad 2 8 4 6 7 9
+    {111, 0},   {106, 0},                                          // numpad / *
+    {97, 0},    {99, 0},  {110, 0},                                // numpad 1 3 .
+    {8, 0},     {187, 0},                                          // Backspace, =
+    {49, 0},    {50, 0},  {51, 0},  {52, 0},  {53, 0},  {54, 0},  {55, 0}, {48, 0},  // 1..7, 0
+    {117, 0},   {118, 0}, {45, 0},  {191, 0}, {46, 0},  // F6 F7 Insert / Delete
+    {188, 0},   {190, 0}, {36, 0},  {35, 0},            // , . Home End
+    {33, 0},    {34, 0},  {122, 0},                     // Page Up, Page Down, F11
 }};
 
 extern std::array<KeyBinding, kActionCount> keyBindings;

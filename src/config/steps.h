@@ -13,23 +13,27 @@ struct SettingsReport;
 
 inline constexpr std::size_t kStepCapacity = 10;
 
-inline constexpr std::array<double, kStepCapacity> kDefaultRotateSteps = {0.1, 0.5, 1, 5, 15, 45, 90};
-inline constexpr std::array<double, kStepCapacity> kDefaultMoveSteps = {0.1, 0.5, 1, 5, 10, 50, 100};
+inline constexpr std::array<double, kStepCapacity> kDefaultRotateSteps = {0.1, 0.5, 1, 5,
+                                                                          15,  45,  90};
+inline constexpr std::array<double, kStepCapacity> kDefaultMoveSteps = {0.1, 0.5, 1,  5,
+                                                                        10,  50,  100};
 inline constexpr std::array<std::int32_t, kStepCapacity> kDefaultScaleSteps = {1, 5, 10, 25, 50};
 inline constexpr std::int32_t kDefaultRotateStepCount = 7;
 inline constexpr std::int32_t kDefaultMoveStepCount = 7;
 inline constexpr std::int32_t kDefaultScaleStepCount = 5;
 inline constexpr std::int32_t kDefaultStepIdx = 2;
 
-extern std::array<double, kStepCapacity> rotateSteps;     // degrees
-extern std::array<double, kStepCapacity> moveSteps;       // game distance units
+extern std::array<double, kStepCapacity> rotateSteps;       // degrees
+extern std::array<double, kStepCapacity> moveSteps;         // game distance units
 extern std::array<std::int32_t, kStepCapacity> scaleSteps;  // percentage points
 extern std::int32_t rotateStepCount, moveStepCount, scaleStepCount;
 extern std::int32_t rotateStepIdx, moveStepIdx, scaleStepIdx;  // 0-based
 
 inline double currentRotateStep() { return rotateSteps[static_cast<std::size_t>(rotateStepIdx)]; }
 inline double currentMoveStep() { return moveSteps[static_cast<std::size_t>(moveStepIdx)]; }
-inline std::int32_t currentScaleStep() { return scaleSteps[static_cast<std::size_t>(scaleStepIdx)]; }
+inline std::int32_t currentScaleStep() {
+    return scaleSteps[static_cast<std::size_t>(scaleStepIdx)];
+}
 
 // Moves a current index by `delta` (+1 or -1), wrapping from the last entry to the first and
 // from the first to the last. Returns the new index.

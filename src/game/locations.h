@@ -3,15 +3,16 @@
 // game build the plugin supports (runtime 1.9.4). The table names each location once, by its
 // role; all other code asks for locations by that name.
 
+#include <cstddef>
 #include <cstdint>
 #include <iterator>
-#include <cstddef>
 
 namespace freeplot {
 
 enum class LocKind : std::uint8_t { Site, Function, Data };
 
 // name, offset, kind. The comment says what the game keeps there.
+// clang-format off
 #define FREEPLOT_LOCATIONS(X)                                                                  \
     X(freeplotEnable, 0x1F0DAB, Site)            /* store of the build-allowed result */       \
     X(colorBase, 0x27E5AC8, Site)                /* byte store, immediate at +6 */             \
@@ -57,6 +58,7 @@ enum class LocKind : std::uint8_t { Site, Function, Data };
     X(rotationBasePtr, 0x5A2F8B8, Data)          /* pointer to the heading reference */        \
     X(consoleManagerPtr, 0x586C4C0, Data)        /* pointer to the console object */           \
     X(commandTable, 0x3695DA0, Data)             /* console command records, 80 bytes each */
+// clang-format on
 
 enum class Loc : std::uint8_t {
 #define FREEPLOT_LOC_ENUM(name, offset, kind) name,

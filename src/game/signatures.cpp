@@ -64,8 +64,7 @@ constexpr Signature kSignatures[14] = {
                   "E8 ?? ?? ?? ?? 81 BD ?? ?? ?? ?? 00 01 00 00 0F 86 ?? ?? ?? ?? 48 8B CB"),
     makeSignature("timeoutFreese", Loc::timeoutFreese,
                   "0F 84 ?? ?? ?? ?? 48 8B 15 ?? ?? ?? ?? E8 ?? ?? ?? ?? 84 C0 0F 94 C0 84 C0"),
-    makeSignature("outline", Loc::outline,
-                  "C6 05 ?? ?? ?? ?? 01 88 15 ?? ?? ?? ?? 76 13 48 8B 05"),
+    makeSignature("outline", Loc::outline, "C6 05 ?? ?? ?? ?? 01 88 15 ?? ?? ?? ?? 76 13 48 8B 05"),
     makeSignature("outlineUselectable", Loc::outlineUselectable,
                   "E8 ?? ?? ?? ?? 84 C0 0F 84 ?? ?? ?? ?? 43 0F 28 14 27 F3 0F 10 1D ?? ?? ?? ?? "
                   "0F 28 05 ?? ?? ?? ?? 48 8D 95"),
@@ -100,8 +99,8 @@ bool compareSite(const std::uint8_t* site, const std::uint8_t* pattern, const st
 
 }  // namespace
 
-bool checkSignature(const std::uint8_t* site, const std::uint8_t* pattern,
-                    const std::uint8_t* mask, const char* name) {
+bool checkSignature(const std::uint8_t* site, const std::uint8_t* pattern, const std::uint8_t* mask,
+                    const char* name) {
     compareSite(site, pattern, mask, name);
     return true;
 }

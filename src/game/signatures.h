@@ -28,8 +28,8 @@ inline constexpr std::size_t kComparedBytes = 8;
 // Compares the first kComparedBytes bytes at `site` with `pattern` under `mask`. On the first
 // difference logs the two mismatch lines and clears the plugin-wide "signatures ok" flag.
 // Always returns true, so chained checks all run.
-bool checkSignature(const std::uint8_t* site, const std::uint8_t* pattern,
-                    const std::uint8_t* mask, const char* name);
+bool checkSignature(const std::uint8_t* site, const std::uint8_t* pattern, const std::uint8_t* mask,
+                    const char* name);
 
 // Runs the fourteen checks on the resolved sites; logs "Sigs not found" once if any failed.
 void verifySignatures();

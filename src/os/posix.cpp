@@ -78,12 +78,19 @@ std::uint32_t toWindowsProtection(int prot) {
 
 int toPosixProtection(std::uint32_t protection) {
     switch (protection & 0xFFu) {
-        case 0x01: return PROT_NONE;
-        case 0x02: return PROT_READ;
-        case 0x04: case 0x08: return PROT_READ | PROT_WRITE;
-        case 0x10: return PROT_EXEC;
-        case 0x20: return PROT_READ | PROT_EXEC;
-        default: return PROT_READ | PROT_WRITE | PROT_EXEC;
+        case 0x01:
+            return PROT_NONE;
+        case 0x02:
+            return PROT_READ;
+        case 0x04:
+        case 0x08:
+            return PROT_READ | PROT_WRITE;
+        case 0x10:
+            return PROT_EXEC;
+        case 0x20:
+            return PROT_READ | PROT_EXEC;
+        default:
+            return PROT_READ | PROT_WRITE | PROT_EXEC;
     }
 }
 
@@ -174,7 +181,8 @@ bool protect(std::uintptr_t address, std::size_t size, std::uint32_t protection,
         fail(ENOMEM);
         return false;
     }
-    if (mprotect(reinterpret_cast<void*>(first), last - first, toPosixProtection(protection)) != 0) {
+    if (mprotect(reinterpret_cast<void*>(first), last - first, toPosixProtection(protection)) !=
+        0) {
         fail(errno);
         return false;
     }
@@ -239,9 +247,12 @@ std::FILE* openShareDenyWrite(const char* path) {
 std::uint32_t scanCodeToVirtualKey(std::uint32_t scanCode) {
     // The US layout's answer for the two Shift keys, the only codes the plugin asks about.
     switch (scanCode) {
-        case 0x2A: return 160;  // VK_LSHIFT
-        case 0x36: return 161;  // VK_RSHIFT
-        default: return 0;
+        case 0x2A:
+            return 160;  // VK_LSHIFT
+        case 0x36:
+            return 161;  // VK_RSHIFT
+        default:
+            return 0;
     }
 }
 

@@ -1,9 +1,9 @@
 // The Windows calls the plugin makes. This is the only file that includes <windows.h>.
 
-#include <windows.h>
-#include <shlobj.h>
-#include <share.h>
 #include <direct.h>
+#include <share.h>
+#include <shlobj.h>
+#include <windows.h>
 
 #include <cstdio>
 

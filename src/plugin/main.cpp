@@ -35,8 +35,8 @@ bool query(const F4SEInterface* f4se, PluginInfo* info) {
         return false;
     }
     if (f4se->runtimeVersion != kSupportedRuntime) {
-        print("unsupported runtime version %08X, compiled for f4se %s (%08X)",
-              f4se->runtimeVersion, kF4seVersionText, kF4seVersion);
+        print("unsupported runtime version %08X, compiled for f4se %s (%08X)", f4se->runtimeVersion,
+              kF4seVersionText, kF4seVersion);
         return false;
     }
 

@@ -65,9 +65,9 @@ TEST(SettingsSession, FileMistakesAreLoggedAndItsValuesSetTheStartState) {
                             "Invalid value in scaleSteps, succesfully parsed 1"));
     EXPECT_EQ(t.note("command"), "found");
     const auto sites = siteNames(t);
-    EXPECT_THAT(sites, Contains("snapJump"));             // object snap switched off
-    EXPECT_THAT(sites, Not(Contains("timeoutFreese")));   // "enabled" is not true
-    EXPECT_THAT(sites, Not(Contains("buildEnable")));     // freeplot mode off at start
+    EXPECT_THAT(sites, Contains("snapJump"));            // object snap switched off
+    EXPECT_THAT(sites, Not(Contains("timeoutFreese")));  // "enabled" is not true
+    EXPECT_THAT(sites, Not(Contains("buildEnable")));    // freeplot mode off at start
 }
 
 TEST(SettingsSession, ShippedFileStartsTheGameAsNoFileDoes) {
@@ -96,9 +96,9 @@ TEST(SettingsSession, DISABLED_BindingsMessagesAndStepsFromTheFileDriveTheKeys) 
     sim::Options options;
     options.settings =
         "[keys]\n"
-        "snap = 0x41\n"               // A
-        "rotateStepPlus = 66\n"       // B
-        "changeRotateAxis = 18\n"     // either Alt
+        "snap = 0x41\n"            // A
+        "rotateStepPlus = 66\n"    // B
+        "changeRotateAxis = 18\n"  // either Alt
         "[messages]\n"
         "snapOff = Snap is off!\n"
         "axisChange = Axis now %c\n"
@@ -112,14 +112,15 @@ TEST(SettingsSession, DISABLED_BindingsMessagesAndStepsFromTheFileDriveTheKeys) 
         pressAndRelease(game, 0x41);  // snap off
         pressAndRelease(game, 66);    // last entry -> first
         pressAndRelease(game, 66);
-        pressAndRelease(game, 18, 2); // right Alt: Z -> X
-        pressAndRelease(game, 18);    // left Alt: X -> Y
+        pressAndRelease(game, 18, 2);  // right Alt: Z -> X
+        pressAndRelease(game, 18);     // left Alt: X -> Y
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();
-    EXPECT_THAT(settingsLines(t), ElementsAre("Invalid value in rotateSteps, succesfully parsed 3"));
-    EXPECT_THAT(t.messages, ElementsAre("Snap is off!", "Rot 2 deg", "Rot 4 deg", "Axis now X",
-                                        "Axis now Y"));
+    EXPECT_THAT(settingsLines(t),
+                ElementsAre("Invalid value in rotateSteps, succesfully parsed 3"));
+    EXPECT_THAT(t.messages,
+                ElementsAre("Snap is off!", "Rot 2 deg", "Rot 4 deg", "Axis now X", "Axis now Y"));
 }
 
 TEST(SettingsSession, HostileFilesNeverStopTheGame) {
@@ -127,7 +128,7 @@ TEST(SettingsSession, HostileFilesNeverStopTheGame) {
     for (int i = 0; i < 8192; ++i) binary += static_cast<char>((i * 167 + 13) & 0xFF);
     const std::string files[] = {
         "",
-        std::string(1 << 20, 'k'),                                  // one huge line
+        std::string(1 << 20, 'k'),  // one huge line
         binary,
         "[messages]\nscaleChange = %n%n%n%s%s%s\naxisChange = %1$*2$d\n"
         "rotateStepChange = %99999999999f\n[steps]\nrotateSteps = nan inf\n",
@@ -137,8 +138,8 @@ TEST(SettingsSession, HostileFilesNeverStopTheGame) {
         options.settings = file;
         options.script = [](sim::Game& game) {
             game.setWorkshopMode(true);
-            pressAndRelease(game, 107);   // numpad +: next rotate step
-            pressAndRelease(game, 162);   // left Ctrl: next axis
+            pressAndRelease(game, 107);  // numpad +: next rotate step
+            pressAndRelease(game, 162);  // left Ctrl: next axis
         };
         const sim::Transcript t = sim::run(options);
         ASSERT_TRUE(t.completed) << t.ending << "\n" << t.text();

@@ -88,10 +88,10 @@ TEST(Startup, SupportedGameWithoutSettingsLoadsWithDefaults) {
 TEST(Startup, CorruptedSitesAreReportedAndGateNothing) {
     sim::Options options;
     options.beforeQuery = [](sim::Game& game) {
-        game.at(sim::loc::freeplotEnable)[0] = 0x89;       // 88 expected
-        game.at(sim::loc::colorBase)[3] ^= 0xFF;           // under a wildcard: no mismatch
-        game.at(sim::loc::lockObject)[1] = 0x85;           // 84 expected
-        game.at(sim::loc::keyboardInput)[12] ^= 0xFF;      // beyond the compared bytes
+        game.at(sim::loc::freeplotEnable)[0] = 0x89;   // 88 expected
+        game.at(sim::loc::colorBase)[3] ^= 0xFF;       // under a wildcard: no mismatch
+        game.at(sim::loc::lockObject)[1] = 0x85;       // 84 expected
+        game.at(sim::loc::keyboardInput)[12] ^= 0xFF;  // beyond the compared bytes
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();

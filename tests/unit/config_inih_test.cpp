@@ -35,16 +35,16 @@ TEST_F(SettingsTest, InihReadsLinesOfAtMost199Characters) {
 
 TEST_F(SettingsTest, InihSyntaxCommentsSeparatorsAndBom) {
     const IniFile file = parse(
-        "\xEF\xBB\xBF[Keys]\n"          // byte-order mark skipped, section name case-free
+        "\xEF\xBB\xBF[Keys]\n"  // byte-order mark skipped, section name case-free
         "; a comment\n"
         "# another comment\n"
         "  spaced   =   value with spaces   \n"
-        "inline = 12 ; note\n"            // ";" after white space starts a comment
-        "glued = 12;note\n"               // ";" without white space is part of the value
-        "colon : 34\n"                    // ":" separates when there is no "="
+        "inline = 12 ; note\n"  // ";" after white space starts a comment
+        "glued = 12;note\n"     // ";" without white space is part of the value
+        "colon : 34\n"          // ":" separates when there is no "="
         "empty =\n"
-        "this line has no separator\n"    // syntax error: line 9
-        "[broken\n"                       // syntax error too, but the first one is reported
+        "this line has no separator\n"  // syntax error: line 9
+        "[broken\n"                     // syntax error too, but the first one is reported
         "after = 1\n");
     EXPECT_EQ(file.parseError(), 9);
     const INIReader& r = file.reader;
@@ -62,10 +62,10 @@ TEST_F(SettingsTest, InihJoinsRepeatedAndContinuedValuesWithLineFeeds) {
     const IniFile file = parse(
         "[messages]\n"
         "snapOn = one\n"
-        "   two\n"                        // continuation: indented, after a name/value line
-        "\tthree ; kept\n"               // a continuation line is taken whole, comment and all
-        "SNAPON = four\n"                 // same key in another case
-        "[MESSAGES]\n"                    // same section in another case
+        "   two\n"          // continuation: indented, after a name/value line
+        "\tthree ; kept\n"  // a continuation line is taken whole, comment and all
+        "SNAPON = four\n"   // same key in another case
+        "[MESSAGES]\n"      // same section in another case
         "snapOn = five\n"
         "zeta = z\n"
         "Alpha = a\n");

@@ -17,15 +17,15 @@ std::string refusal(const char* key) {
 }
 
 TEST_F(SettingsTest, PlainMessagesAreTakenAsWrittenAndUnknownNamesIgnored) {
-    ASSERT_TRUE(load(
-        "[messages]\n"
-        "snapOn = Snap!\n"
-        "snapOff =\n"                         // empty: taken, no test
-        "FreeplotOn = ignored\n"              // names are case-sensitive
-        "stateStored = cannot change\n"       // has no key
-        "physicsOn = 100% ; physics\n"        // plain texts are never formatted: % is harmless
-        "lockObjectOn = Locked\n"
-        "  for good\n"));
+    ASSERT_TRUE(
+        load("[messages]\n"
+             "snapOn = Snap!\n"
+             "snapOff =\n"                    // empty: taken, no test
+             "FreeplotOn = ignored\n"         // names are case-sensitive
+             "stateStored = cannot change\n"  // has no key
+             "physicsOn = 100% ; physics\n"   // plain texts are never formatted: % is harmless
+             "lockObjectOn = Locked\n"
+             "  for good\n"));
     EXPECT_STREQ(messageText(Msg::snapOn), "Snap!");
     EXPECT_STREQ(messageText(Msg::snapOff), "");
     EXPECT_STREQ(messageText(Msg::freeplotOn), "Freeplot mode on");
@@ -42,15 +42,16 @@ TEST_F(SettingsTest, PlainMessagesAreTakenAsWrittenAndUnknownNamesIgnored) {
 }
 
 TEST_F(SettingsTest, FormatTextsPassTheirTestFormattingOrKeepTheTextInForce) {
-    const std::string tooLong = "x%1023d";                                  // 1024 characters
-    const std::string longest = std::string(180, 'y') + "%843d";           // exactly 1023
-    ASSERT_TRUE(load(
-        "[messages]\n"
-        "axisChange = Axis: %c\n"
-        "rotateStepChange = Rotate %+.2f deg\n"
-        "moveStepChange = no value shown\n"   // no conversion at all: accepted
-        "scaleChange =\n"                     // empty: refused
-        "scaleStepChange = " + tooLong + "\n"));
+    const std::string tooLong = "x%1023d";                        // 1024 characters
+    const std::string longest = std::string(180, 'y') + "%843d";  // exactly 1023
+    ASSERT_TRUE(
+        load("[messages]\n"
+             "axisChange = Axis: %c\n"
+             "rotateStepChange = Rotate %+.2f deg\n"
+             "moveStepChange = no value shown\n"  // no conversion at all: accepted
+             "scaleChange =\n"                    // empty: refused
+             "scaleStepChange = " +
+             tooLong + "\n"));
     EXPECT_STREQ(messageText(Msg::axisChange), "Axis: %c");
     EXPECT_STREQ(messageText(Msg::rotateStepChange), "Rotate %+.2f deg");
     EXPECT_STREQ(messageText(Msg::moveStepChange), "no value shown");
@@ -93,43 +94,48 @@ struct FormatCase {
 
 // Texts that must never reach the formatter with a double or an int.
 const FormatCase kHostile[] = {
-    {"%n", FormatArg::integer}, {"%hhn", FormatArg::integer}, {"x%n", FormatArg::real},
-    {"%s", FormatArg::integer}, {"%s", FormatArg::real}, {"%p", FormatArg::integer},
-    {"%*d", FormatArg::integer}, {"%.*f", FormatArg::real}, {"%-*c", FormatArg::integer},
-    {"%1$d", FormatArg::integer}, {"%2$f", FormatArg::real},
-    {"%ld", FormatArg::integer}, {"%lld", FormatArg::integer}, {"%lc", FormatArg::integer},
-    {"%jd", FormatArg::integer}, {"%zd", FormatArg::integer}, {"%td", FormatArg::integer},
-    {"%qd", FormatArg::integer}, {"%I64d", FormatArg::integer}, {"%Id", FormatArg::integer},
-    {"%Lf", FormatArg::real}, {"%hf", FormatArg::real}, {"%llf", FormatArg::real},
-    {"%d %d", FormatArg::integer}, {"%f and %f", FormatArg::real}, {"%c%%%c", FormatArg::integer},
-    {"100%", FormatArg::integer}, {"%", FormatArg::real}, {"%5", FormatArg::integer},
-    {"%.", FormatArg::real}, {"%-", FormatArg::integer},
-    {"%f", FormatArg::integer}, {"%d", FormatArg::real}, {"%c", FormatArg::real},
-    {"%e", FormatArg::integer}, {"%S", FormatArg::integer}, {"%C", FormatArg::integer},
-    {"%m", FormatArg::integer}, {"%'d", FormatArg::integer}, {"%v", FormatArg::integer},
-    {"%#d", FormatArg::integer}, {"%05c", FormatArg::integer}, {"%.2c", FormatArg::integer},
-    {"%+c", FormatArg::integer}, {"%hc", FormatArg::integer},
-    {"%99999999999d", FormatArg::integer}, {"%1024d", FormatArg::integer},
-    {"%.1024f", FormatArg::real}, {"%2147483648f", FormatArg::real},
-    {"plain %d", FormatArg::none},
+    {"%n", FormatArg::integer},        {"%hhn", FormatArg::integer},
+    {"x%n", FormatArg::real},          {"%s", FormatArg::integer},
+    {"%s", FormatArg::real},           {"%p", FormatArg::integer},
+    {"%*d", FormatArg::integer},       {"%.*f", FormatArg::real},
+    {"%-*c", FormatArg::integer},      {"%1$d", FormatArg::integer},
+    {"%2$f", FormatArg::real},         {"%ld", FormatArg::integer},
+    {"%lld", FormatArg::integer},      {"%lc", FormatArg::integer},
+    {"%jd", FormatArg::integer},       {"%zd", FormatArg::integer},
+    {"%td", FormatArg::integer},       {"%qd", FormatArg::integer},
+    {"%I64d", FormatArg::integer},     {"%Id", FormatArg::integer},
+    {"%Lf", FormatArg::real},          {"%hf", FormatArg::real},
+    {"%llf", FormatArg::real},         {"%d %d", FormatArg::integer},
+    {"%f and %f", FormatArg::real},    {"%c%%%c", FormatArg::integer},
+    {"100%", FormatArg::integer},      {"%", FormatArg::real},
+    {"%5", FormatArg::integer},        {"%.", FormatArg::real},
+    {"%-", FormatArg::integer},        {"%f", FormatArg::integer},
+    {"%d", FormatArg::real},           {"%c", FormatArg::real},
+    {"%e", FormatArg::integer},        {"%S", FormatArg::integer},
+    {"%C", FormatArg::integer},        {"%m", FormatArg::integer},
+    {"%'d", FormatArg::integer},       {"%v", FormatArg::integer},
+    {"%#d", FormatArg::integer},       {"%05c", FormatArg::integer},
+    {"%.2c", FormatArg::integer},      {"%+c", FormatArg::integer},
+    {"%hc", FormatArg::integer},       {"%99999999999d", FormatArg::integer},
+    {"%1024d", FormatArg::integer},    {"%.1024f", FormatArg::real},
+    {"%2147483648f", FormatArg::real}, {"plain %d", FormatArg::none},
 };
 
 const FormatCase kFit[] = {
-    {"%0.1f", FormatArg::real}, {"%lf", FormatArg::real}, {"%+08.3e", FormatArg::real},
-    {"%G", FormatArg::real}, {"%#a", FormatArg::real}, {"% F", FormatArg::real},
-    {"%.f", FormatArg::real}, {"%1023.1f", FormatArg::real},
-    {"%d%%", FormatArg::integer}, {"%i", FormatArg::integer}, {"%-5c", FormatArg::integer},
-    {"%#x", FormatArg::integer}, {"%#o", FormatArg::integer}, {"%hhd", FormatArg::integer},
-    {"%hu", FormatArg::integer}, {"%+.3d", FormatArg::integer}, {"%X", FormatArg::integer},
-    {"no value", FormatArg::integer}, {"%%", FormatArg::real}, {"", FormatArg::real},
-    {"100%% sure", FormatArg::none},
+    {"%0.1f", FormatArg::real},    {"%lf", FormatArg::real},      {"%+08.3e", FormatArg::real},
+    {"%G", FormatArg::real},       {"%#a", FormatArg::real},      {"% F", FormatArg::real},
+    {"%.f", FormatArg::real},      {"%1023.1f", FormatArg::real}, {"%d%%", FormatArg::integer},
+    {"%i", FormatArg::integer},    {"%-5c", FormatArg::integer},  {"%#x", FormatArg::integer},
+    {"%#o", FormatArg::integer},   {"%hhd", FormatArg::integer},  {"%hu", FormatArg::integer},
+    {"%+.3d", FormatArg::integer}, {"%X", FormatArg::integer},    {"no value", FormatArg::integer},
+    {"%%", FormatArg::real},       {"", FormatArg::real},         {"100%% sure", FormatArg::none},
 };
 
 TEST(MessageFormatCheck, RefusesEveryHostileTextAndAcceptsTheFittingOnes) {
-    for (const FormatCase& c : kHostile)
-        EXPECT_NE(formatProblem(c.text, c.arg), nullptr) << c.text;
+    for (const FormatCase& c : kHostile) EXPECT_NE(formatProblem(c.text, c.arg), nullptr) << c.text;
     for (const FormatCase& c : kFit)
-        EXPECT_EQ(formatProblem(c.text, c.arg), nullptr) << c.text << ": " << formatProblem(c.text, c.arg);
+        EXPECT_EQ(formatProblem(c.text, c.arg), nullptr)
+            << c.text << ": " << formatProblem(c.text, c.arg);
 }
 
 TEST_F(SettingsTest, HostileFormatTextsAreRefusedBeforeTheFormatterSeesThem) {
@@ -137,8 +143,10 @@ TEST_F(SettingsTest, HostileFormatTextsAreRefusedBeforeTheFormatterSeesThem) {
     const char* intKeys[] = {"scaleStepChange", "axisChange", "scaleChange"};
     for (const FormatCase& c : kHostile) {
         if (c.arg == FormatArg::none) continue;
-        for (const char* key : c.arg == FormatArg::real ? std::vector<const char*>(std::begin(realKeys), std::end(realKeys))
-                                                        : std::vector<const char*>(std::begin(intKeys), std::end(intKeys))) {
+        for (const char* key :
+             c.arg == FormatArg::real
+                 ? std::vector<const char*>(std::begin(realKeys), std::end(realKeys))
+                 : std::vector<const char*>(std::begin(intKeys), std::end(intKeys))) {
             restoreDefaultSettings();
             log.clear();
             // The formatter writes into messageBuffer; a mark left there proves it never ran.

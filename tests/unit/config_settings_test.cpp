@@ -22,7 +22,8 @@ std::map<std::string, unsigned> winuserKeyCodes() {
     std::string line;
     std::smatch m;
     while (std::getline(header, line))
-        if (std::regex_search(line, m, define)) codes[m[1]] = static_cast<unsigned>(std::stoul(m[2], nullptr, 0));
+        if (std::regex_search(line, m, define))
+            codes[m[1]] = static_cast<unsigned>(std::stoul(m[2], nullptr, 0));
     return codes;
 }
 
@@ -31,26 +32,50 @@ TEST(KeyBindingDefaults, AreTheWindowsCodesOfTheirKeys) {
     ASSERT_GT(vk.size(), 150u) << MINGW_WINUSER_H;
     // Digits have no VK_ names: Windows uses their characters.
     const std::map<std::string, std::pair<std::string, std::string>> expected = {
-        {"main", {"VK_F8", ""}}, {"snap", {"VK_F1", ""}}, {"ground", {"VK_F2", ""}},
-        {"workshopSnap", {"VK_F3", ""}}, {"timeoutFreeze", {"VK_F5", ""}},
-        {"resetAngles", {"VK_NUMPAD0", ""}}, {"removeTremor", {"VK_NUMPAD5", ""}},
-        {"rotateStepMinus", {"VK_SUBTRACT", ""}}, {"rotateStepPlus", {"VK_ADD", ""}},
-        {"changeRotateAxis", {"VK_LCONTROL", "VK_RCONTROL"}}, {"outlineToggle", {"VK_F4", ""}},
-        {"moveDown", {"VK_NUMPAD2", ""}}, {"moveUp", {"VK_NUMPAD8", ""}},
-        {"moveLeft", {"VK_NUMPAD4", ""}}, {"moveRight", {"VK_NUMPAD6", ""}},
-        {"moveBack", {"VK_NUMPAD7", ""}}, {"moveForth", {"VK_NUMPAD9", ""}},
-        {"moveStepMinus", {"VK_DIVIDE", ""}}, {"moveStepPlus", {"VK_MULTIPLY", ""}},
-        {"scaleDown", {"VK_NUMPAD1", ""}}, {"scaleUp", {"VK_NUMPAD3", ""}},
-        {"scaleReset", {"VK_DECIMAL", ""}}, {"undo", {"VK_BACK", ""}},
-        {"copyState", {"VK_OEM_PLUS", ""}}, {"copyPosX", {"1", ""}}, {"copyPosY", {"2", ""}},
-        {"copyPosZ", {"3", ""}}, {"copyAngleX", {"4", ""}}, {"copyAngleY", {"5", ""}},
-        {"copyAngleZ", {"6", ""}}, {"copyScale", {"7", ""}}, {"copyAll", {"0", ""}},
-        {"clampedStoreToggle", {"VK_F6", ""}}, {"lockObject", {"VK_F7", ""}},
-        {"extraOutlineToggle", {"VK_INSERT", ""}}, {"duplicateKey", {"VK_OEM_2", ""}},
-        {"deleteKey", {"VK_DELETE", ""}}, {"rotateLeft", {"VK_OEM_COMMA", ""}},
-        {"rotateRight", {"VK_OEM_PERIOD", ""}}, {"physicsOn", {"VK_HOME", ""}},
-        {"physicsOff", {"VK_END", ""}}, {"scaleStepMinus", {"VK_PRIOR", ""}},
-        {"scaleStepPlus", {"VK_NEXT", ""}}, {"timescaleToggle", {"VK_F11", ""}},
+        {"main", {"VK_F8", ""}},
+        {"snap", {"VK_F1", ""}},
+        {"ground", {"VK_F2", ""}},
+        {"workshopSnap", {"VK_F3", ""}},
+        {"timeoutFreeze", {"VK_F5", ""}},
+        {"resetAngles", {"VK_NUMPAD0", ""}},
+        {"removeTremor", {"VK_NUMPAD5", ""}},
+        {"rotateStepMinus", {"VK_SUBTRACT", ""}},
+        {"rotateStepPlus", {"VK_ADD", ""}},
+        {"changeRotateAxis", {"VK_LCONTROL", "VK_RCONTROL"}},
+        {"outlineToggle", {"VK_F4", ""}},
+        {"moveDown", {"VK_NUMPAD2", ""}},
+        {"moveUp", {"VK_NUMPAD8", ""}},
+        {"moveLeft", {"VK_NUMPAD4", ""}},
+        {"moveRight", {"VK_NUMPAD6", ""}},
+        {"moveBack", {"VK_NUMPAD7", ""}},
+        {"moveForth", {"VK_NUMPAD9", ""}},
+        {"moveStepMinus", {"VK_DIVIDE", ""}},
+        {"moveStepPlus", {"VK_MULTIPLY", ""}},
+        {"scaleDown", {"VK_NUMPAD1", ""}},
+        {"scaleUp", {"VK_NUMPAD3", ""}},
+        {"scaleReset", {"VK_DECIMAL", ""}},
+        {"undo", {"VK_BACK", ""}},
+        {"copyState", {"VK_OEM_PLUS", ""}},
+        {"copyPosX", {"1", ""}},
+        {"copyPosY", {"2", ""}},
+        {"copyPosZ", {"3", ""}},
+        {"copyAngleX", {"4", ""}},
+        {"copyAngleY", {"5", ""}},
+        {"copyAngleZ", {"6", ""}},
+        {"copyScale", {"7", ""}},
+        {"copyAll", {"0", ""}},
+        {"clampedStoreToggle", {"VK_F6", ""}},
+        {"lockObject", {"VK_F7", ""}},
+        {"extraOutlineToggle", {"VK_INSERT", ""}},
+        {"duplicateKey", {"VK_OEM_2", ""}},
+        {"deleteKey", {"VK_DELETE", ""}},
+        {"rotateLeft", {"VK_OEM_COMMA", ""}},
+        {"rotateRight", {"VK_OEM_PERIOD", ""}},
+        {"physicsOn", {"VK_HOME", ""}},
+        {"physicsOff", {"VK_END", ""}},
+        {"scaleStepMinus", {"VK_PRIOR", ""}},
+        {"scaleStepPlus", {"VK_NEXT", ""}},
+        {"timescaleToggle", {"VK_F11", ""}},
     };
     ASSERT_EQ(expected.size(), kActionCount);
     auto code = [&](const std::string& name) -> unsigned {
@@ -85,10 +110,11 @@ TEST(KeyNames, NameTheCodesWinuserDefines) {
         EXPECT_EQ(keyName(vk.at("VK_NUMPAD" + std::to_string(d))), "Numpad " + std::to_string(d));
     const std::map<std::string, std::string> named = {
         {"VK_LCONTROL", "Left Ctrl"}, {"VK_RSHIFT", "Right Shift"}, {"VK_RMENU", "Right Alt"},
-        {"VK_BACK", "Backspace"}, {"VK_PRIOR", "Page Up"}, {"VK_NEXT", "Page Down"},
-        {"VK_MULTIPLY", "Numpad *"}, {"VK_DECIMAL", "Numpad ."}, {"VK_OEM_PLUS", "= key"},
-        {"VK_OEM_2", "/ key"}, {"VK_ESCAPE", "Esc"}, {"VK_SPACE", "Space"}};
-    for (const auto& [constant, name] : named) EXPECT_EQ(keyName(vk.at(constant)), name) << constant;
+        {"VK_BACK", "Backspace"},     {"VK_PRIOR", "Page Up"},      {"VK_NEXT", "Page Down"},
+        {"VK_MULTIPLY", "Numpad *"},  {"VK_DECIMAL", "Numpad ."},   {"VK_OEM_PLUS", "= key"},
+        {"VK_OEM_2", "/ key"},        {"VK_ESCAPE", "Esc"},         {"VK_SPACE", "Space"}};
+    for (const auto& [constant, name] : named)
+        EXPECT_EQ(keyName(vk.at(constant)), name) << constant;
     EXPECT_STREQ(keyName('A'), "A");
     EXPECT_EQ(keyName(0), nullptr);
     EXPECT_EQ(keyName(0x100), nullptr);
@@ -97,23 +123,23 @@ TEST(KeyNames, NameTheCodesWinuserDefines) {
 }
 
 TEST_F(SettingsTest, KeysBindByNumericCodeAndRefuseTheRest) {
-    ASSERT_TRUE(load(
-        "[KEYS]\n"                          // section names are case-free
-        "main = 0x70\n"                     // hexadecimal: F1
-        "snap = 070\n"                      // leading 0: octal 56, the 8 key
-        "changeRotateAxis = 16\n"           // generic Shift: left and right
-        "rotateLeft = 17\n"
-        "rotateRight = 18\n"
-        "timescaleToggle = 65658\n"         // 122 + 65536: cut to 16 bits
-        "moveUp = 99\n"
-        "   104\n"                          // continued: the first line's number counts
-        "moveDown = F2\n"                   // key names are not accepted
-        "undo = 0\n"
-        "copyAll = 65536\n"                 // a multiple of 65536 is 0
-        "Ground = 50\n"                     // names are case-sensitive: ignored, no log line
-        "noSuchAction = 60\n"
-        "noSuchAction2 = x\n"               // the value is checked before the name
-        "physicsOn = -1\n"));               // low 16 bits of -1: 65535
+    ASSERT_TRUE(
+        load("[KEYS]\n"                 // section names are case-free
+             "main = 0x70\n"            // hexadecimal: F1
+             "snap = 070\n"             // leading 0: octal 56, the 8 key
+             "changeRotateAxis = 16\n"  // generic Shift: left and right
+             "rotateLeft = 17\n"
+             "rotateRight = 18\n"
+             "timescaleToggle = 65658\n"  // 122 + 65536: cut to 16 bits
+             "moveUp = 99\n"
+             "   104\n"         // continued: the first line's number counts
+             "moveDown = F2\n"  // key names are not accepted
+             "undo = 0\n"
+             "copyAll = 65536\n"  // a multiple of 65536 is 0
+             "Ground = 50\n"      // names are case-sensitive: ignored, no log line
+             "noSuchAction = 60\n"
+             "noSuchAction2 = x\n"  // the value is checked before the name
+             "physicsOn = -1\n"));  // low 16 bits of -1: 65535
     EXPECT_EQ(binding(Action::main), (KeyBinding{112, 0}));
     EXPECT_EQ(binding(Action::snap), (KeyBinding{56, 0}));
     EXPECT_EQ(binding(Action::changeRotateAxis), (KeyBinding{160, 161}));
@@ -147,19 +173,19 @@ TEST_F(SettingsTest, MatchingUsesPrimaryAndAlternateButNeverCodeZero) {
 }
 
 TEST_F(SettingsTest, MainDangerousAndCheatsReadWithoutLogLines) {
-    ASSERT_TRUE(load(
-        "[Main]\n"
-        "togglable = 257\n"                 // low 8 bits: 1
-        "buildTimescale = 0.25\n"
-        "WheelRotation = On\n"              // key names are case-free here
-        "timeoutFrozen = 1\n"
-        "snapDisabled = YES\n"
-        "groundDisabled = enabled\n"        // no boolean word: false
-        "outlineDisabled = true ; comment\n"
-        "extraOutlineEnabled = false\n"
-        "autoTimescaleEnabled = yes\n"
-        "[dangerous]\ndeleteEnabled = TRUE\n"
-        "[cheats]\nduplicateEnabled = no\n"));
+    ASSERT_TRUE(
+        load("[Main]\n"
+             "togglable = 257\n"  // low 8 bits: 1
+             "buildTimescale = 0.25\n"
+             "WheelRotation = On\n"  // key names are case-free here
+             "timeoutFrozen = 1\n"
+             "snapDisabled = YES\n"
+             "groundDisabled = enabled\n"  // no boolean word: false
+             "outlineDisabled = true ; comment\n"
+             "extraOutlineEnabled = false\n"
+             "autoTimescaleEnabled = yes\n"
+             "[dangerous]\ndeleteEnabled = TRUE\n"
+             "[cheats]\nduplicateEnabled = no\n"));
     EXPECT_EQ(settings.togglable, 1);
     EXPECT_EQ(settings.buildTimescale, 0.25f);
     EXPECT_TRUE(settings.wheelRotation);
@@ -176,7 +202,8 @@ TEST_F(SettingsTest, MainDangerousAndCheatsReadWithoutLogLines) {
     // Bad numbers keep their defaults; numbers a float cannot hold too.
     for (const char* timescale : {"abc", "1e300", "-1e39", "inf", "nan", ""}) {
         restoreDefaultSettings();
-        ASSERT_TRUE(load(std::string("[main]\ntogglable = x2\nbuildTimescale = ") + timescale + "\n"));
+        ASSERT_TRUE(
+            load(std::string("[main]\ntogglable = x2\nbuildTimescale = ") + timescale + "\n"));
         EXPECT_EQ(settings.buildTimescale, 0.01f) << timescale;
         EXPECT_EQ(settings.togglable, 0);
     }

@@ -31,7 +31,8 @@ std::pair<int, std::string> runChecker(const std::string& posixPath) {
     std::rewind(out);
     std::string text;
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) text.append(buffer, n);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
+        text.append(buffer, n);
     std::fclose(out);
     return {status, text};
 }
@@ -41,7 +42,8 @@ TEST_F(SettingsTest, ShippedFileGivesExactlyTheBuiltInDefaults) {
         std::ifstream raw(kShipped, std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(raw)), {});
         ASSERT_FALSE(bytes.empty()) << kShipped;
-        EXPECT_NE(bytes.find("\r\n"), std::string::npos);  // Windows line ends, read as the plugin reads
+        EXPECT_NE(bytes.find("\r\n"),
+                  std::string::npos);  // Windows line ends, read as the plugin reads
     }
     // Start from values unlike the defaults, so the file has to set each one.
     settings.togglable = 9;
@@ -60,7 +62,8 @@ TEST_F(SettingsTest, ShippedFileGivesExactlyTheBuiltInDefaults) {
     EXPECT_FALSE(settings.deleteEnabled);
     EXPECT_EQ(keyBindings, kDefaultKeyBindings);
     for (std::size_t i = 0; i < kMessageCount; ++i)
-        EXPECT_STREQ(messageText(static_cast<Msg>(i)), kMessages[i].defaultText) << kMessages[i].key;
+        EXPECT_STREQ(messageText(static_cast<Msg>(i)), kMessages[i].defaultText)
+            << kMessages[i].key;
     EXPECT_EQ(rotateSteps, kDefaultRotateSteps);
     EXPECT_EQ(moveSteps, kDefaultMoveSteps);
     EXPECT_EQ(scaleSteps, kDefaultScaleSteps);
@@ -108,12 +111,17 @@ TEST_F(SettingsTest, CheckerAcceptsTheShippedFile) {
     const auto [status, out] = runChecker(kShipped);
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("Every line parsed."), std::string::npos);
-    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n  moveUp +104 +Numpad 8 +default\n)"))) << out;
-    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n  changeRotateAxis +162, 163 +Left Ctrl / Right Ctrl +default\n)")));
-    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n  rotateSteps +0\.1 0\.5 \[1\] 5 15 45 90 )")));
-    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n  axisChange +"Axis changed to %c" +default\n)")));
+    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n  moveUp +104 +Numpad 8 +default\n)")))
+        << out;
+    EXPECT_TRUE(std::regex_search(
+        out, std::regex(R"(\n  changeRotateAxis +162, 163 +Left Ctrl / Right Ctrl +default\n)")));
+    EXPECT_TRUE(
+        std::regex_search(out, std::regex(R"(\n  rotateSteps +0\.1 0\.5 \[1\] 5 15 45 90 )")));
+    EXPECT_TRUE(
+        std::regex_search(out, std::regex(R"(\n  axisChange +"Axis changed to %c" +default\n)")));
     EXPECT_NE(out.find("Findings:\n  none\n"), std::string::npos);
-    for (const std::string& line : kListLines) EXPECT_NE(out.find("  " + line + "\n"), std::string::npos);
+    for (const std::string& line : kListLines)
+        EXPECT_NE(out.find("  " + line + "\n"), std::string::npos);
     EXPECT_NE(out.find("Result: 0 refused, 0 ignored."), std::string::npos);
 }
 
@@ -156,7 +164,8 @@ TEST_F(SettingsTest, CheckerReportsEveryMistakeAndTheLogLines) {
         "refused  [main] wheelRotation: \"enabled\" is not true/yes/on/1",
         "refused  [main] buildTimescale: \"fast\" is not a number",
         "ignored  [main] colour: the plugin reads no setting",
-        "refused  [messages] axisChange: it holds a conversion that does not take the message's value",
+        "refused  [messages] axisChange: it holds a conversion that does not take the message's "
+        "value",
         "ignored  [messages] stateStored: this text cannot be changed",
         "refused  [steps] rotateSteps: 1 value taken; the list stops at \", 2\"",
         "refused  [steps] scaleStepIdx: \"9\" is not an entry from 1 to 5",
@@ -164,12 +173,14 @@ TEST_F(SettingsTest, CheckerReportsEveryMistakeAndTheLogLines) {
         "ignored  line 21",
         "Plugin log lines for this file:\n"
         "  Invalid value for key: main\n"
-        "  Message for axisChange is too large or missing format placeholder, default message will be used\n"
+        "  Message for axisChange is too large or missing format placeholder, default message will "
+        "be used\n"
         "  Invalid value in rotateSteps, succesfully parsed 1\n"
         "\n"
         "Result: 6 refused, 5 ignored.\n",
     };
-    for (const char* text : expected) EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
+    for (const char* text : expected)
+        EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
 
     const auto [missingStatus, missingOut] = runChecker((dir_ / "absent.ini").string());
     EXPECT_EQ(missingStatus, 2);

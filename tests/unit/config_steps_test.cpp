@@ -11,18 +11,24 @@ using Lines = std::vector<std::string>;
 using Reals = std::array<double, kStepCapacity>;
 using Ints = std::array<std::int32_t, kStepCapacity>;
 
-std::string rotateLine(int n) { return "Invalid value in rotateSteps, succesfully parsed " + std::to_string(n); }
-std::string moveLine(int n) { return "Invalid value in moveSteps, succesfully parsed " + std::to_string(n); }
-std::string scaleLine(int n) { return "Invalid value in scaleSteps, succesfully parsed " + std::to_string(n); }
+std::string rotateLine(int n) {
+    return "Invalid value in rotateSteps, succesfully parsed " + std::to_string(n);
+}
+std::string moveLine(int n) {
+    return "Invalid value in moveSteps, succesfully parsed " + std::to_string(n);
+}
+std::string scaleLine(int n) {
+    return "Invalid value in scaleSteps, succesfully parsed " + std::to_string(n);
+}
 
 TEST_F(SettingsTest, StepListsTakeWhiteSpaceSeparatedNumbersUpToTen) {
-    ASSERT_TRUE(load(
-        "[steps]\n"
-        "rotateSteps = 1 2\t3\n"              // the default index 2 now points at 3
-        "moveSteps = 5\n"
-        "moveStepIdx = 1\n"
-        "scaleSteps = 1,5,10\n"))             // the comma ends the list
-        ;
+    ASSERT_TRUE(
+        load("[steps]\n"
+             "rotateSteps = 1 2\t3\n"  // the default index 2 now points at 3
+             "moveSteps = 5\n"
+             "moveStepIdx = 1\n"
+             "scaleSteps = 1,5,10\n"))  // the comma ends the list
+    ;
     EXPECT_EQ(rotateStepCount, 3);
     EXPECT_EQ((Reals{rotateSteps[0], rotateSteps[1], rotateSteps[2]}), (Reals{1, 2, 3}));
     EXPECT_EQ(rotateStepIdx, 2);
@@ -38,27 +44,28 @@ TEST_F(SettingsTest, StepListsTakeWhiteSpaceSeparatedNumbersUpToTen) {
     // Twelve numbers: the first ten, no log line. Continuation lines separate like spaces.
     restoreDefaultSettings();
     log.clear();
-    ASSERT_TRUE(load(
-        "[steps]\n"
-        "rotateSteps = 1 2 3 4 5 6 7 8 9 10 11 12\n"
-        "moveSteps = -1 0\n"
-        "   1e2 0x10\n"                         // any form strtod reads
-        "scaleSteps = 3 2.5 7\n"));             // a fraction ends an integer list
+    ASSERT_TRUE(
+        load("[steps]\n"
+             "rotateSteps = 1 2 3 4 5 6 7 8 9 10 11 12\n"
+             "moveSteps = -1 0\n"
+             "   1e2 0x10\n"              // any form strtod reads
+             "scaleSteps = 3 2.5 7\n"));  // a fraction ends an integer list
     EXPECT_EQ(rotateStepCount, 10);
     EXPECT_EQ(rotateSteps, (Reals{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(moveStepCount, 4);
-    EXPECT_EQ((Reals{moveSteps[0], moveSteps[1], moveSteps[2], moveSteps[3]}), (Reals{-1, 0, 100, 16}));
+    EXPECT_EQ((Reals{moveSteps[0], moveSteps[1], moveSteps[2], moveSteps[3]}),
+              (Reals{-1, 0, 100, 16}));
     EXPECT_EQ(scaleStepCount, 2);
     EXPECT_EQ((Ints{scaleSteps[0], scaleSteps[1]}), (Ints{3, 2}));
     EXPECT_EQ(log, (Lines{moveLine(4), scaleLine(2)}));
 }
 
 TEST_F(SettingsTest, BadStepListsKeepTheTablesTheyWouldReplace) {
-    ASSERT_TRUE(load(
-        "[steps]\n"
-        "rotateSteps = abc\n"
-        "moveSteps = inf 1\n"                  // not finite: refused like a bad value
-        "scaleSteps = 3000000000 1\n"));       // beyond 32 bits, as strtol on Windows
+    ASSERT_TRUE(
+        load("[steps]\n"
+             "rotateSteps = abc\n"
+             "moveSteps = inf 1\n"             // not finite: refused like a bad value
+             "scaleSteps = 3000000000 1\n"));  // beyond 32 bits, as strtol on Windows
     EXPECT_EQ(rotateStepCount, kDefaultRotateStepCount);
     EXPECT_EQ(rotateSteps, kDefaultRotateSteps);
     EXPECT_EQ(moveSteps, kDefaultMoveSteps);
@@ -81,17 +88,18 @@ TEST_F(SettingsTest, BadStepListsKeepTheTablesTheyWouldReplace) {
 
 TEST_F(SettingsTest, IndexKeysCountFromOneAndSettleWithinTheList) {
     ASSERT_TRUE(load("[steps]\nrotateStepIdx = 0\nmoveStepIdx = 8\nscaleStepIdx = 0x3\n"));
-    EXPECT_EQ(rotateStepIdx, 2);   // 0 is outside 1..7
-    EXPECT_EQ(moveStepIdx, 2);     // 8 is outside 1..7
-    EXPECT_EQ(scaleStepIdx, 2);    // 0x3 is the third entry
+    EXPECT_EQ(rotateStepIdx, 2);  // 0 is outside 1..7
+    EXPECT_EQ(moveStepIdx, 2);    // 8 is outside 1..7
+    EXPECT_EQ(scaleStepIdx, 2);   // 0x3 is the third entry
     EXPECT_TRUE(log.empty());
 
     restoreDefaultSettings();
-    ASSERT_TRUE(load("[STEPS]\nrotateStepIdx = 7\nmoveStepIdx = -2147483648\nscaleStepIdx = 5\n"
-                     "scaleSteps = 4 8\n"));  // the index asked for is judged against the new list
+    ASSERT_TRUE(
+        load("[STEPS]\nrotateStepIdx = 7\nmoveStepIdx = -2147483648\nscaleStepIdx = 5\n"
+             "scaleSteps = 4 8\n"));  // the index asked for is judged against the new list
     EXPECT_EQ(rotateStepIdx, 6);
     EXPECT_EQ(moveStepIdx, 2);
-    EXPECT_EQ(scaleStepIdx, 1);   // 5 is outside 1..2; the default 2 is pulled in to 1
+    EXPECT_EQ(scaleStepIdx, 1);  // 5 is outside 1..2; the default 2 is pulled in to 1
     EXPECT_EQ(currentScaleStep(), 8);
 
     EXPECT_EQ(settleIndex(2, -1, 3), 2);

@@ -32,11 +32,9 @@ protected:
                ("freeplot-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" +
                 info->name());
         std::filesystem::create_directories(dir_);
-        setLogObserver(
-            [](const char* line, void* self) {
-                static_cast<SettingsTest*>(self)->log.emplace_back(line);
-            },
-            this);
+        setLogObserver([](const char* line,
+                          void* self) { static_cast<SettingsTest*>(self)->log.emplace_back(line); },
+                       this);
     }
 
     void TearDown() override {

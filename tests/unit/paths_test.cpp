@@ -20,7 +20,8 @@ TEST(Paths, DirectoryKeepsTrailingBackslashAndIgnoresForwardSlashes) {
 
 TEST(Paths, PosixNamesForWindowsPaths) {
     EXPECT_EQ(os::nativePath("Z:\\home\\p\\Documents\\x.log"), "/home/p/Documents/x.log");
-    EXPECT_EQ(os::nativePath("Data\\F4SE\\Plugins\\freeplot.ini"), "Data/F4SE/Plugins/freeplot.ini");
+    EXPECT_EQ(os::nativePath("Data\\F4SE\\Plugins\\freeplot.ini"),
+              "Data/F4SE/Plugins/freeplot.ini");
     EXPECT_EQ(os::nativePath("Z:"), "");
 }
 

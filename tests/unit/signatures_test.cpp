@@ -1,5 +1,7 @@
 // The signature check compared on plain buffers, and the pattern table's own consistency.
 
+#include "game/signatures.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "common/IDebugLog.h"
-#include "game/signatures.h"
 
 using namespace freeplot;
 using ::testing::ElementsAre;
@@ -19,9 +20,9 @@ namespace {
 struct LogCapture {
     std::vector<std::string> lines;
     LogCapture() {
-        setLogObserver([](const char* line, void* self) {
-            static_cast<LogCapture*>(self)->lines.emplace_back(line);
-        }, this);
+        setLogObserver([](const char* line,
+                          void* self) { static_cast<LogCapture*>(self)->lines.emplace_back(line); },
+                       this);
     }
     ~LogCapture() { setLogObserver(nullptr, nullptr); }
 };
@@ -78,7 +79,8 @@ TEST(Signatures, MismatchLogsFirstDifferenceWithRawGameByte) {
     site[7] = 0x00;
     LogCapture log;
     EXPECT_TRUE(checkSignature(site.data(), s.pattern, s.mask, s.name));
-    EXPECT_THAT(log.lines, ElementsAre("sig (freeplotEnable) mismatch at " + addressText(site.data()),
-                                       "Mismatched at 6: 89 (has to be 88)"));
+    EXPECT_THAT(log.lines,
+                ElementsAre("sig (freeplotEnable) mismatch at " + addressText(site.data()),
+                            "Mismatched at 6: 89 (has to be 88)"));
     EXPECT_FALSE(signaturesOk());
 }

@@ -428,13 +428,15 @@ void startMainLoop(bool takeRefQueue) {
         for (;;) {
             pthread_mutex_lock(lock);
             std::uintptr_t taken = takeRefQueue ? *slot : 0;
-            if (taken) *slot = 0;
-            std::uintptr_t now2 = *slot2;
-            pthread_mutex_unlock(lock);
             if (taken) {
+                // Recorded before the slot is seen empty, so whoever waits for the slot to
+                // clear also finds the take in the record.
                 recordCall("main loop took " + describePointer(taken) + " from refQueueSlot");
                 calleeState.refQueueTakes++;
+                *slot = 0;
             }
+            std::uintptr_t now2 = *slot2;
+            pthread_mutex_unlock(lock);
             if (now2 != seen2) {
                 recordCall("main loop sees " + describePointer(now2) + " in refQueueSlot2");
                 seen2 = now2;

@@ -140,6 +140,23 @@ std::uintptr_t Game::consoleObject() const { return abs(obj::console); }
 std::uintptr_t Game::scriptContext() const { return abs(obj::scriptContext); }
 std::uintptr_t Game::headingReference() const { return abs(obj::heading); }
 
+// Hands the record at `record` to the game's input routine around a diverted site and reports
+// whether the site's callee ran and with which registers.
+static InputResult runInputRoutine(std::uintptr_t routineAddress, Probe& probe,
+                                   std::uint32_t record, const std::atomic<int>& calleeRuns) {
+    probe = {};
+    const int before = calleeRuns;
+    auto routine = reinterpret_cast<InputRoutine>(routineAddress);
+    InputResult r;
+    r.record = abs(record);
+    r.path = static_cast<int>(routine(Game::at(record)));
+    r.calleeRan = calleeRuns != before;
+    r.rcx = probe.rcx;
+    r.rdx = probe.rdx;
+    r.rax = probe.rax;
+    return r;
+}
+
 InputResult Game::keyboardEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags) {
     RawKeyboard rec{};
     rec.header = {1, sizeof(RawKeyboard), 0x0000000000010041, 0};
@@ -149,18 +166,8 @@ InputResult Game::keyboardEvent(std::uint16_t vkey, std::uint16_t scanCode, std:
     rec.Message = (flags & 1) ? 0x101 : 0x100;  // WM_KEYUP / WM_KEYDOWN
     std::memcpy(at(keyboardRecord), &rec, sizeof rec);
 
-    Probe& probe = *routines().keyboardProbe;
-    probe = {};
-    int before = callees().keyboardRuns;
-    auto routine = reinterpret_cast<InputRoutine>(routines().keyboard);
-    InputResult r;
-    r.record = abs(keyboardRecord);
-    r.path = static_cast<int>(routine(at(keyboardRecord)));
-    r.calleeRan = callees().keyboardRuns != before;
-    r.rcx = probe.rcx;
-    r.rdx = probe.rdx;
-    r.rax = probe.rax;
-    return r;
+    return runInputRoutine(routines().keyboard, *routines().keyboardProbe, keyboardRecord,
+                           callees().keyboardRuns);
 }
 
 InputResult Game::mouseEvent(std::uint16_t buttonFlags, std::int16_t buttonData) {
@@ -170,18 +177,9 @@ InputResult Game::mouseEvent(std::uint16_t buttonFlags, std::int16_t buttonData)
     rec.usButtonData = static_cast<std::uint16_t>(buttonData);
     std::memcpy(at(mouseRecord), &rec, sizeof rec);
 
-    Probe& probe = *routines().mouseProbe;
-    probe = {};
     callees().mouseSeenFlags = callees().mouseSeenData = 0;
-    int before = callees().mouseRuns;
-    auto routine = reinterpret_cast<InputRoutine>(routines().mouse);
-    InputResult r;
-    r.record = abs(mouseRecord);
-    r.path = static_cast<int>(routine(at(mouseRecord)));
-    r.calleeRan = callees().mouseRuns != before;
-    r.rcx = probe.rcx;
-    r.rdx = probe.rdx;
-    r.rax = probe.rax;
+    InputResult r =
+        runInputRoutine(routines().mouse, *routines().mouseProbe, mouseRecord, callees().mouseRuns);
     r.seenButtonFlags = callees().mouseSeenFlags;
     r.seenButtonData = callees().mouseSeenData;
     std::memcpy(&rec, at(mouseRecord), sizeof rec);

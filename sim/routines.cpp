@@ -21,21 +21,40 @@ std::uintptr_t cur(const Xbyak::CodeGenerator& c) {
     return reinterpret_cast<std::uintptr_t>(c.getCurr());
 }
 
-void keyboardRoutine(Xbyak::CodeGenerator& c) {
+// The entry of an input routine: keeps the callee-saved registers it uses, puts the raw-input
+// record (its argument) in rdx and in rbx, known values in rcx and rax, points rbp at the
+// frame the site's code compares against, and jumps to the site. Returns the entry address.
+std::uintptr_t enterInputSite(Xbyak::CodeGenerator& c, std::uint32_t site) {
     using namespace Xbyak::util;
-    Xbyak::Label out, bad;
     c.align(16);
-    laid.keyboard = cur(c);
+    const std::uintptr_t entry = cur(c);
     c.push(rbx);
     c.push(rbp);
     c.push(rsi);
     c.sub(rsp, 0x20);  // rsp is 16-byte aligned from here to the site's call
-    c.mov(rbx, rcx);   // the record, for "mov rcx, rbx" after the site
+    c.mov(rbx, rcx);   // the record, for "mov rcx, rbx" after the keyboard site
     c.mov(rdx, rcx);
     c.mov(rbp, addr(loc::inputFrame));
     c.mov(rcx, loc::inputRcxValue);
     c.mov(rax, loc::inputRaxValue);
-    c.jmp(target(loc::keyboardInput), Xbyak::CodeGenerator::T_NEAR);
+    c.jmp(target(site), Xbyak::CodeGenerator::T_NEAR);
+    return entry;
+}
+
+// The matching exit, with the routine's result already in eax.
+void leaveInputRoutine(Xbyak::CodeGenerator& c) {
+    using namespace Xbyak::util;
+    c.add(rsp, 0x20);
+    c.pop(rsi);
+    c.pop(rbp);
+    c.pop(rbx);
+    c.ret();
+}
+
+void keyboardRoutine(Xbyak::CodeGenerator& c) {
+    using namespace Xbyak::util;
+    Xbyak::Label out, bad;
+    laid.keyboard = enterInputSite(c, loc::keyboardInput);
 
     laid.keyboardAfter = cur(c);  // after the site's last instruction
     c.mov(eax, 1);
@@ -47,35 +66,16 @@ void keyboardRoutine(Xbyak::CodeGenerator& c) {
     laid.keyboardBelow = cur(c);  // target of the site's jbe
     c.mov(eax, 2);
     c.L(out);
-    c.add(rsp, 0x20);
-    c.pop(rsi);
-    c.pop(rbp);
-    c.pop(rbx);
-    c.ret();
+    leaveInputRoutine(c);
 }
 
 void mouseRoutine(Xbyak::CodeGenerator& c) {
     using namespace Xbyak::util;
-    c.align(16);
-    laid.mouse = cur(c);
-    c.push(rbx);
-    c.push(rbp);
-    c.push(rsi);
-    c.sub(rsp, 0x20);
-    c.mov(rbx, rcx);
-    c.mov(rdx, rcx);
-    c.mov(rbp, addr(loc::inputFrame));
-    c.mov(rcx, loc::inputRcxValue);
-    c.mov(rax, loc::inputRaxValue);
-    c.jmp(target(loc::mouseInput), Xbyak::CodeGenerator::T_NEAR);
+    laid.mouse = enterInputSite(c, loc::mouseInput);
 
     laid.mouseAfter = cur(c);
     c.mov(eax, 1);
-    c.add(rsp, 0x20);
-    c.pop(rsi);
-    c.pop(rbp);
-    c.pop(rbx);
-    c.ret();
+    leaveInputRoutine(c);
 }
 
 // (gameResult in cl) -> al as stored at [rsp+0x70] | buildAllowedFlag << 8

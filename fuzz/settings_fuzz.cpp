@@ -74,9 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(check.opened);
     freeplot::printSettingsCheck(check, g_sink);
 
-    checkTable(freeplot::rotateStepCount, freeplot::rotateStepIdx);
-    checkTable(freeplot::moveStepCount, freeplot::moveStepIdx);
-    checkTable(freeplot::scaleStepCount, freeplot::scaleStepIdx);
+    checkTable(freeplot::rotateSteps.count, freeplot::rotateSteps.index);
+    checkTable(freeplot::moveSteps.count, freeplot::moveSteps.index);
+    checkTable(freeplot::scaleSteps.count, freeplot::scaleSteps.index);
     for (const freeplot::KeyBinding& b : freeplot::keyBindings) FUZZ_CHECK(b.primary != 0);
     FUZZ_CHECK(freeplot::settings.buildTimescale == freeplot::settings.buildTimescale);
 
@@ -84,14 +84,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using freeplot::Msg;
     for (std::size_t i = 0; i < freeplot::kMessageCount; ++i)
         FUZZ_CHECK(freeplot::messageText(static_cast<Msg>(i)) != nullptr);
-    FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::rotateStepChange,
-                                                   freeplot::currentRotateStep())) < 1024);
-    FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::moveStepChange,
-                                                   freeplot::currentMoveStep())) < 1024);
-    FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::scaleStepChange,
-                                                   freeplot::currentScaleStep())) < 1024);
-    FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::axisChange, 'Z')) < 1024);
-    FUZZ_CHECK(std::strlen(freeplot::formatMessage(Msg::scaleChange, -2147483647 - 1)) < 1024);
+    auto formattedLength = [](const freeplot::FormattedText& text) {
+        return std::strlen(text.c_str());
+    };
+    FUZZ_CHECK(formattedLength(freeplot::formatMessage(Msg::rotateStepChange,
+                                                       freeplot::rotateSteps.current())) < 1024);
+    FUZZ_CHECK(formattedLength(freeplot::formatMessage(Msg::moveStepChange,
+                                                       freeplot::moveSteps.current())) < 1024);
+    FUZZ_CHECK(formattedLength(freeplot::formatMessage(Msg::scaleStepChange,
+                                                       freeplot::scaleSteps.current())) < 1024);
+    FUZZ_CHECK(formattedLength(freeplot::formatMessage(Msg::axisChange, 'Z')) < 1024);
+    FUZZ_CHECK(formattedLength(freeplot::formatMessage(Msg::scaleChange, -2147483647 - 1)) < 1024);
 
     tryFormat(std::string(reinterpret_cast<const char*>(data), size));
     return 0;

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "common/IDebugLog.h"
+#include "common/WriteCode.h"
 #include "os/os.h"
 
 namespace freeplot {
@@ -88,7 +89,7 @@ void* BranchTrampoline::TakeSlot() {
     return slot;
 }
 
-void BranchTrampoline::WriteSlotCall(std::uintptr_t site, std::uintptr_t target) {
+bool BranchTrampoline::WriteSlotCall(std::uintptr_t site, std::uintptr_t target) {
     const std::uintptr_t next = site + kSlotCallSize;
 
     // A slot that already holds this target serves every further call to it.
@@ -119,10 +120,7 @@ void BranchTrampoline::WriteSlotCall(std::uintptr_t site, std::uintptr_t target)
     const auto rel = static_cast<std::int32_t>(distance);
     std::memcpy(code + 2, &rel, sizeof rel);
 
-    std::uint32_t oldProtection = 0;
-    os::protect(site, sizeof code, os::kPageExecuteReadWrite, oldProtection);
-    std::memcpy(reinterpret_cast<void*>(site), code, sizeof code);
-    os::protect(site, sizeof code, oldProtection, oldProtection);
+    return writeCode(site, code, sizeof code);
 }
 
 }  // namespace freeplot

@@ -33,8 +33,9 @@ public:
 
     // Writes at `site` a 6-byte indirect call (FF 15 rel32) through a slot holding `target`.
     // A slot that already holds `target` and is within reach is used again, so calling this
-    // any number of times for the same target costs one slot.
-    void WriteSlotCall(std::uintptr_t site, std::uintptr_t target);
+    // any number of times for the same target costs one slot. False when the site could not be
+    // made writable (it is then left as it was; the slot keeps the target for a later call).
+    bool WriteSlotCall(std::uintptr_t site, std::uintptr_t target);
 
     std::uint64_t Remain() const { return m_size - m_used; }
 

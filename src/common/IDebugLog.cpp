@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "os/os.h"
 
@@ -22,7 +23,9 @@ struct LogFile {
 };
 
 LogFile g_log;
-char g_formatBuffer[8192];
+// Held while a line is written, so lines of different threads never interleave.
+std::mutex g_writeMutex;
+constexpr std::size_t kLineCapacity = 8192;
 LogObserver g_observer = nullptr;
 void* g_observerContext = nullptr;
 std::atomic<bool> g_halted{false};
@@ -48,6 +51,7 @@ void createDirectories(const char* path) {
 }
 
 void writeLine(const char* text) {
+    const std::lock_guard lock(g_writeMutex);
     if (g_log.handle) {
         std::fputs(text, g_log.handle);
         std::fflush(g_log.handle);
@@ -72,34 +76,41 @@ void logOpen() {
     appendBounded(path, sizeof path, kLogName);
     createDirectories(path);
 
-    g_log.handle = os::openShareDenyWrite(path);
-    for (int i = 0; !g_log.handle && i < kFallbackNames; ++i) {
+    std::FILE* file = os::openShareDenyWrite(path);
+    for (int i = 0; !file && i < kFallbackNames; ++i) {
         char fallback[1024];
         std::snprintf(fallback, sizeof fallback, "%s%d", path, i);
-        g_log.handle = os::openShareDenyWrite(fallback);
+        file = os::openShareDenyWrite(fallback);
     }
+    const std::lock_guard lock(g_writeMutex);
+    g_log.handle = file;
 }
 
 void print(const char* format, ...) {
+    char line[kLineCapacity];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(g_formatBuffer, sizeof g_formatBuffer, format, args);
+    std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    writeLine(g_formatBuffer);
+    writeLine(line);
 }
 
 void setLogObserver(LogObserver observer, void* context) {
+    const std::lock_guard lock(g_writeMutex);
     g_observer = observer;
     g_observerContext = context;
 }
 
 bool halted() { return g_halted.load(); }
-void markHalted() { g_halted.store(true); }
+
+void halt() {
+    g_halted.store(true);
+    throw Halt{};
+}
 
 void assertionFailed(const char* source, int line, const char* condition) {
     print("Assertion failed in %s (%d): %s", source, line, condition);
-    markHalted();
-    throw Halt{};
+    halt();
 }
 
 void assertionFailedCode(const char* source, int line, const char* condition, std::int64_t code) {
@@ -111,8 +122,7 @@ void assertionFailedCode(const char* source, int line, const char* condition, st
         print("Assertion failed in %s (%d): %s (code = %08X (%d))", source, line, condition,
               static_cast<std::uint32_t>(bits), static_cast<std::int32_t>(bits));
     }
-    markHalted();
-    throw Halt{};
+    halt();
 }
 
 }  // namespace freeplot

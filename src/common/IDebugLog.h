@@ -13,16 +13,18 @@ namespace freeplot {
 // (throws Halt, see below).
 void logOpen();
 
-// printf-style; one line per call, to the file (if open) and to standard output.
+// printf-style; one line per call, to the file (if open) and to standard output. Safe to call
+// from any thread: each call formats into a buffer of its own and writes its line whole.
 void print(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
 
-// Raised after an assertion line has been logged: the plugin cannot go on. Every way into the
-// plugin (the two entry points, the hook handlers, the console command) catches it, marks the
-// plugin halted and returns to the game without touching anything further.
+// Raised by halt() after an assertion line has been logged: the plugin cannot go on. Every way
+// into the plugin (the two entry points, the hook handlers, the console command, the worker
+// threads) runs under guarded() (common/Guard.h), which catches it and returns to the game
+// without touching anything further.
 struct Halt {};
 
 // Every printed line is also handed to the observer, if one is set (tests use this to see the
@@ -32,7 +34,9 @@ void setLogObserver(LogObserver observer, void* context);
 
 // True once an assertion has stopped the plugin.
 bool halted();
-void markHalted();
+
+// Marks the plugin halted and raises Halt. Every stop of the plugin goes through here.
+[[noreturn]] void halt();
 
 // Logs "Assertion failed in %s (%d): %s" and throws Halt.
 [[noreturn]] void assertionFailed(const char* source, int line, const char* condition);

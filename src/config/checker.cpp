@@ -114,9 +114,11 @@ std::string stepList(const std::array<T, kStepCapacity>& table, std::int32_t cou
 }
 
 template <class T>
-void printSteps(std::FILE* out, const char* name, const std::array<T, kStepCapacity>& table,
-                std::int32_t count, std::int32_t index,
+void printSteps(std::FILE* out, const char* name, const StepTable<T>& steps,
                 const std::array<T, kStepCapacity>& defaults, std::int32_t defaultCount) {
+    const auto& table = steps.values;
+    const std::int32_t count = steps.count;
+    const std::int32_t index = steps.index;
     const bool isDefault = count == defaultCount && index == kDefaultStepIdx &&
                            std::equal(table.begin(), table.begin() + count, defaults.begin());
     std::fprintf(out, "  %-22s %s   (%d %s, entry %d current)  %s\n", name,
@@ -196,12 +198,9 @@ int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
     }
 
     std::fprintf(out, "\n[steps]  (the current entry in brackets)\n");
-    printSteps(out, "rotateSteps", rotateSteps, rotateStepCount, rotateStepIdx, kDefaultRotateSteps,
-               kDefaultRotateStepCount);
-    printSteps(out, "moveSteps", moveSteps, moveStepCount, moveStepIdx, kDefaultMoveSteps,
-               kDefaultMoveStepCount);
-    printSteps(out, "scaleSteps", scaleSteps, scaleStepCount, scaleStepIdx, kDefaultScaleSteps,
-               kDefaultScaleStepCount);
+    printSteps(out, "rotateSteps", rotateSteps, kDefaultRotateSteps, kDefaultRotateStepCount);
+    printSteps(out, "moveSteps", moveSteps, kDefaultMoveSteps, kDefaultMoveStepCount);
+    printSteps(out, "scaleSteps", scaleSteps, kDefaultScaleSteps, kDefaultScaleStepCount);
 
     int refused = 0, ignored = 0;
     std::fprintf(out, "\nFindings:\n");

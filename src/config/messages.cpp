@@ -45,22 +45,23 @@ int testInteger(Msg msg) {
     return msg == Msg::axisChange ? 'X' : msg == Msg::scaleChange ? 95 : 150;
 }
 
-// Formats a text already known to fit its value.
-int formatChecked(const char* text, FormatArg arg, double real, int integer) {
-    return arg == FormatArg::real ? std::snprintf(messageBuffer, kMessageBufferSize, text, real)
-                                  : std::snprintf(messageBuffer, kMessageBufferSize, text, integer);
+// Formats a text already known to fit its value into `buffer` of kMessageBufferSize bytes.
+int formatChecked(char* buffer, const char* text, FormatArg arg, double real, int integer) {
+    return arg == FormatArg::real ? std::snprintf(buffer, kMessageBufferSize, text, real)
+                                  : std::snprintf(buffer, kMessageBufferSize, text, integer);
 }
 
-const char* formatWith(Msg msg, FormatArg valueKind, double real, int integer) {
+FormattedText formatWith(Msg msg, FormatArg valueKind, double real, int integer) {
+    FormattedText out;
     const MessageInfo& info = messageInfo(msg);
     const char* text = messageText(msg);
     if (info.arg != FormatArg::none && info.arg == valueKind &&
         formatProblem(text, info.arg) == nullptr) {
-        formatChecked(text, info.arg, real, integer);
+        formatChecked(out.text, text, info.arg, real, integer);
     } else {
-        std::snprintf(messageBuffer, kMessageBufferSize, "%s", text);
+        std::snprintf(out.text, kMessageBufferSize, "%s", text);
     }
-    return messageBuffer;
+    return out;
 }
 
 }  // namespace
@@ -121,11 +122,11 @@ const char* formatProblem(const char* text, FormatArg arg) {
 
 const char* messageText(Msg msg) { return current[static_cast<std::size_t>(msg)]; }
 
-const char* formatMessage(Msg msg, double value) {
+FormattedText formatMessage(Msg msg, double value) {
     return formatWith(msg, FormatArg::real, value, 0);
 }
 
-const char* formatMessage(Msg msg, int value) {
+FormattedText formatMessage(Msg msg, int value) {
     return formatWith(msg, FormatArg::integer, 0.0, value);
 }
 
@@ -152,7 +153,8 @@ void readMessages(const IniFile& file, SettingsReport* report) {
             const char* problem = formatProblem(text.c_str(), info.arg);
             int length = -1;
             if (!problem) {
-                length = formatChecked(text.c_str(), info.arg, kTestReal, testInteger(msg));
+                length = formatChecked(messageBuffer, text.c_str(), info.arg, kTestReal,
+                                       testInteger(msg));
             }
             if (length < 1 || length > static_cast<int>(kMessageBufferSize) - 1) {
                 print(

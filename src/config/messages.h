@@ -97,10 +97,16 @@ inline const MessageInfo& messageInfo(Msg msg) { return kMessages[static_cast<st
 // The current text of a message, NUL-terminated, valid for the rest of the process.
 const char* messageText(Msg msg);
 
-// The one buffer formatted texts go into (the settings check uses it too). Shared without a
-// lock: a text must be handed on before the next one is formatted.
+// The buffer the settings check formats the candidate texts into while the plugin loads.
 inline constexpr std::size_t kMessageBufferSize = 1024;
 extern char messageBuffer[kMessageBufferSize];
+
+// One formatted text (cut to 1023 characters). Each use formats into a buffer of its own, so a
+// worker and the input thread never write into the same bytes.
+struct FormattedText {
+    char text[kMessageBufferSize];
+    const char* c_str() const { return text; }
+};
 
 // Why `text` must not be handed to printf with one value of kind `arg`, or null when it may.
 // A text fits when it holds exactly one conversion for that value, or none at all ("%%" is a
@@ -112,12 +118,11 @@ extern char messageBuffer[kMessageBufferSize];
 // conversion at all is refused.
 const char* formatProblem(const char* text, FormatArg arg);
 
-// Formats a message with its value into messageBuffer (cut to 1023 characters) and returns
-// messageBuffer: the double form for rotateStepChange and moveStepChange, the int form for
-// scaleStepChange, axisChange and scaleChange. Any other pairing, or a text that does not
-// fit its value, is copied into the buffer without formatting.
-const char* formatMessage(Msg msg, double value);
-const char* formatMessage(Msg msg, int value);
+// Formats a message with its value: the double form for rotateStepChange and moveStepChange,
+// the int form for scaleStepChange, axisChange and scaleChange. Any other pairing, or a text that
+// does not fit its value, is copied without formatting.
+FormattedText formatMessage(Msg msg, double value);
+FormattedText formatMessage(Msg msg, int value);
 
 // Reads [messages] into the table: plain texts are taken as written; a format text is taken
 // only when it fits its value and its test formatting gives 1 to 1023 characters, else its

@@ -14,15 +14,9 @@
 
 namespace freeplot {
 
-std::array<double, kStepCapacity> rotateSteps = kDefaultRotateSteps;
-std::array<double, kStepCapacity> moveSteps = kDefaultMoveSteps;
-std::array<std::int32_t, kStepCapacity> scaleSteps = kDefaultScaleSteps;
-std::int32_t rotateStepCount = kDefaultRotateStepCount;
-std::int32_t moveStepCount = kDefaultMoveStepCount;
-std::int32_t scaleStepCount = kDefaultScaleStepCount;
-std::int32_t rotateStepIdx = kDefaultStepIdx;
-std::int32_t moveStepIdx = kDefaultStepIdx;
-std::int32_t scaleStepIdx = kDefaultStepIdx;
+StepTable<double> rotateSteps{kDefaultRotateSteps, kDefaultRotateStepCount};
+StepTable<double> moveSteps{kDefaultMoveSteps, kDefaultMoveStepCount};
+StepTable<std::int32_t> scaleSteps{kDefaultScaleSteps, kDefaultScaleStepCount};
 
 namespace {
 
@@ -83,17 +77,18 @@ const char* restAfter(const char* text, int count) {
 }
 
 template <class T>
-void readTable(const IniFile& file, const char* listKey, const char* indexKey,
-               std::array<T, kStepCapacity>& table, std::int32_t& count, std::int32_t& index,
+void readTable(const IniFile& file, const char* listKey, const char* indexKey, StepTable<T>& table,
                std::int32_t wanted, SettingsReport* report) {
     const std::string text = file.reader.Get("steps", listKey, "");
     int taken = 0;
     if (!text.empty()) {
-        taken = parseList(text.c_str(), table, listKey);
-        if (taken > 0) count = taken;
+        taken = parseList(text.c_str(), table.values, listKey);
+        if (taken > 0) table.count = taken;
     }
-    const std::int32_t before = index;
-    index = settleIndex(index, wanted, count);
+    const std::int32_t count = table.count;
+    const std::int32_t before = table.index;
+    const std::int32_t index = settleIndex(before, wanted, count);
+    table.index = index;
 
     if (!report) return;
     if (file.reader.HasValue("steps", listKey)) {
@@ -133,7 +128,7 @@ void readTable(const IniFile& file, const char* listKey, const char* indexKey,
 
 }  // namespace
 
-std::int32_t stepIndex(std::int32_t& index, std::int32_t count, std::int32_t delta) {
+std::int32_t stepIndex(std::int32_t index, std::int32_t count, std::int32_t delta) {
     index += delta;
     if (index >= count)
         index = 0;
@@ -164,26 +159,19 @@ void readSteps(const IniFile& file, SettingsReport* report) {
         const std::int64_t oneBased = getInteger(file, "steps", key, current + 1);
         return static_cast<std::int32_t>(std::max<std::int64_t>(oneBased - 1, INT32_MIN));
     };
-    const std::int32_t rotateWanted = wantedIndex("rotateStepIdx", rotateStepIdx);
-    const std::int32_t moveWanted = wantedIndex("moveStepIdx", moveStepIdx);
-    const std::int32_t scaleWanted = wantedIndex("scaleStepIdx", scaleStepIdx);
+    const std::int32_t rotateWanted = wantedIndex("rotateStepIdx", rotateSteps.index);
+    const std::int32_t moveWanted = wantedIndex("moveStepIdx", moveSteps.index);
+    const std::int32_t scaleWanted = wantedIndex("scaleStepIdx", scaleSteps.index);
 
-    readTable(file, "rotateSteps", "rotateStepIdx", rotateSteps, rotateStepCount, rotateStepIdx,
-              rotateWanted, report);
-    readTable(file, "moveSteps", "moveStepIdx", moveSteps, moveStepCount, moveStepIdx, moveWanted,
-              report);
-    readTable(file, "scaleSteps", "scaleStepIdx", scaleSteps, scaleStepCount, scaleStepIdx,
-              scaleWanted, report);
+    readTable(file, "rotateSteps", "rotateStepIdx", rotateSteps, rotateWanted, report);
+    readTable(file, "moveSteps", "moveStepIdx", moveSteps, moveWanted, report);
+    readTable(file, "scaleSteps", "scaleStepIdx", scaleSteps, scaleWanted, report);
 }
 
 void restoreDefaultSteps() {
-    rotateSteps = kDefaultRotateSteps;
-    moveSteps = kDefaultMoveSteps;
-    scaleSteps = kDefaultScaleSteps;
-    rotateStepCount = kDefaultRotateStepCount;
-    moveStepCount = kDefaultMoveStepCount;
-    scaleStepCount = kDefaultScaleStepCount;
-    rotateStepIdx = moveStepIdx = scaleStepIdx = kDefaultStepIdx;
+    rotateSteps = {kDefaultRotateSteps, kDefaultRotateStepCount};
+    moveSteps = {kDefaultMoveSteps, kDefaultMoveStepCount};
+    scaleSteps = {kDefaultScaleSteps, kDefaultScaleStepCount};
 }
 
 }  // namespace freeplot

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/Shared.h"
+
 namespace freeplot {
 
 struct IniFile;
@@ -23,21 +25,30 @@ inline constexpr std::int32_t kDefaultMoveStepCount = 7;
 inline constexpr std::int32_t kDefaultScaleStepCount = 5;
 inline constexpr std::int32_t kDefaultStepIdx = 2;
 
-extern std::array<double, kStepCapacity> rotateSteps;       // degrees
-extern std::array<double, kStepCapacity> moveSteps;         // game distance units
-extern std::array<std::int32_t, kStepCapacity> scaleSteps;  // percentage points
-extern std::int32_t rotateStepCount, moveStepCount, scaleStepCount;
-extern std::int32_t rotateStepIdx, moveStepIdx, scaleStepIdx;  // 0-based
-
-inline double currentRotateStep() { return rotateSteps[static_cast<std::size_t>(rotateStepIdx)]; }
-inline double currentMoveStep() { return moveSteps[static_cast<std::size_t>(moveStepIdx)]; }
-inline std::int32_t currentScaleStep() {
-    return scaleSteps[static_cast<std::size_t>(scaleStepIdx)];
-}
-
 // Moves a current index by `delta` (+1 or -1), wrapping from the last entry to the first and
 // from the first to the last. Returns the new index.
-std::int32_t stepIndex(std::int32_t& index, std::int32_t count, std::int32_t delta);
+std::int32_t stepIndex(std::int32_t index, std::int32_t count, std::int32_t delta);
+
+// One table: its entries, how many are valid, and the current one. Entries and count are set
+// while the plugin loads; the index moves with the step keys on the input thread while workers
+// read the current step, so it is shared.
+template <class T>
+struct StepTable {
+    std::array<T, kStepCapacity> values;
+    std::int32_t count;
+    Shared<std::int32_t> index{kDefaultStepIdx};
+
+    T current() const { return values[static_cast<std::size_t>(index.load())]; }
+    // Moves to the next (+1) or previous (-1) entry, wrapping around; returns the new step.
+    T step(std::int32_t delta) {
+        index = stepIndex(index, count, delta);
+        return current();
+    }
+};
+
+extern StepTable<double> rotateSteps;       // degrees
+extern StepTable<double> moveSteps;         // game distance units
+extern StepTable<std::int32_t> scaleSteps;  // percentage points
 
 // Parses a list of up to 10 numbers separated by white space into `table`, as the [steps]
 // lists are read: stops at the first text that is no number (or is out of range, or no

@@ -2,12 +2,13 @@
 
 #include <cstring>
 
+#include "common/Guard.h"
 #include "common/IDebugLog.h"
+#include "common/WriteCode.h"
 #include "game/gamefunctions.h"
 #include "game/hooks.h"
 #include "game/locations.h"
 #include "game/patches.h"
-#include "os/os.h"
 
 namespace freeplot {
 
@@ -34,25 +35,19 @@ void takeOverCommand() {
     record.execute = reinterpret_cast<void*>(&toggleFreeplotCommand);
     record.flags = 0;
 
-    std::uint32_t oldProtection = 0;
-    os::protect(address, sizeof record, os::kPageExecuteReadWrite, oldProtection);
-    std::memcpy(debugTextCommand, &record, sizeof record);
-    os::protect(address, sizeof record, oldProtection, oldProtection);
+    // The record is written in one piece, or (when the table cannot be made writable) not at
+    // all and the game keeps its command.
+    writeCode(address, &record, sizeof record);
 }
 
 bool FREEPLOT_MSABI toggleFreeplotCommand(void*, void*, void*, void*, void*, void*, double* result,
                                           std::uint32_t*) {
-    if (halted()) return false;
-    try {
+    return guarded("ToggleFreeplot", false, [&] {
         if (result) *result = 1.0;
-        freeplotMode = !freeplotMode;
-        setFreeplotMode(freeplotMode);
-        consolePrint("Freeplot-> %s", freeplotMode ? "On" : "Off");
+        toggleFreeplotMode();
+        consolePrint("Freeplot-> %s", switches.freeplotMode ? "On" : "Off");
         return true;
-    } catch (const Halt&) {
-        markHalted();
-        return false;
-    }
+    });
 }
 
 void FREEPLOT_MSABI consolePrint(const char* format, ...) {

@@ -1,12 +1,14 @@
 #pragma once
-// Typed pointers for the game functions the plugin calls. Every one uses the Microsoft x64
-// calling convention, in the game and in the simulated game alike.
+// The game functions the plugin calls, typed, and the few calls every layer above makes through
+// one place each. Every game function uses the Microsoft x64 calling convention, in the game and
+// in the simulated game alike.
 
 #include <cstdarg>
 #include <cstdint>
 
 #include "common/msabi.h"
 #include "game/locations.h"
+#include "game/records.h"
 
 namespace freeplot {
 
@@ -20,6 +22,9 @@ using MsVaList = __builtin_ms_va_list;
 // (text, 0, 1): shows the text as an on-screen message.
 using HudMessageFn = void(FREEPLOT_MSABI*)(const char* text, std::uintptr_t, std::uintptr_t);
 
+// (handle*, reference** out): leaves the reference of the handle in *out, or leaves it alone.
+using LookupRefFn = std::uintptr_t(FREEPLOT_MSABI*)(const std::uint32_t* handle, void** out);
+
 // (context, command code, reference, fourth value, fifth value). The game reads the values after
 // the reference the way a variadic function does: for a position or angle command the fourth is
 // the axis letter and the fifth the double; for the scale command the fourth carries the double's
@@ -28,6 +33,15 @@ using RunAxisCommandFn = std::uintptr_t(FREEPLOT_MSABI*)(void* context, std::uin
                                                          void* reference, std::uint64_t fourth,
                                                          double fifth);
 
+// (request, out slot): switches the physics of the reference whose handle is in the request.
+using PhysicsToggleFn = std::uintptr_t(FREEPLOT_MSABI*)(const PhysicsRequest* request,
+                                                        std::uint64_t* out);
+
+// (0, 0, reference, 0, 0, 0, result slot, 0): a script command run on a reference.
+using RefCommandFn = std::uintptr_t(FREEPLOT_MSABI*)(std::uint64_t, std::uint64_t, void* reference,
+                                                     std::uint64_t, std::uint64_t, std::uint64_t,
+                                                     double* result, std::uint64_t);
+
 // (console object, format, argument list): prints a formatted line on the console.
 using ConsolePrintFn = void(FREEPLOT_MSABI*)(void* console, const char* format, MsVaList args);
 
@@ -35,5 +49,50 @@ template <class Fn>
 Fn gameFunction(Loc loc) {
     return reinterpret_cast<Fn>(addr(loc));
 }
+
+// Codes of the game's positioning command.
+inline constexpr std::uint32_t kSetPositionCommand = 0x1007;
+inline constexpr std::uint32_t kSetAngleCommand = 0x1009;
+inline constexpr std::uint32_t kSetScaleCommand = 0x113C;
+
+// Every on-screen message of the plugin goes through here.
+inline void showOnScreen(const char* text) {
+    gameFunction<HudMessageFn>(Loc::hudMessageFunction)(text, 0, 1);
+}
+
+// The reference selected in workshop mode, asked afresh; null when nothing is selected.
+inline GameReference* selectedReference() {
+    void* reference = nullptr;
+    gameFunction<LookupRefFn>(Loc::lookupRefByHandle)(ptr<std::uint32_t>(Loc::selectedRefHandle),
+                                                      &reference);
+    return static_cast<GameReference*>(reference);
+}
+
+// Sets one coordinate (kSetPositionCommand) or one angle in degrees (kSetAngleCommand) of a
+// reference; `axis` is 'X', 'Y' or 'Z'.
+inline void runAxisCommand(std::uint32_t code, GameReference* reference, char axis, double value) {
+    gameFunction<RunAxisCommandFn>(Loc::runAxisCommand)(*ptr<void*>(Loc::scriptContextPtr), code,
+                                                        reference, static_cast<std::uint64_t>(axis),
+                                                        value);
+}
+
+// Game bytes that the game's own threads also write: read and written whole.
+template <class T>
+T readGame(Loc loc) {
+    return detail::loadRelaxed(*ptr<T>(loc));
+}
+template <class T>
+void writeGame(Loc loc, T value) {
+    detail::storeRelaxed(*ptr<T>(loc), value);
+}
+
+// The game's critical section around its hand-over slots, held for the life of the object.
+class RefQueueLock {
+public:
+    RefQueueLock();
+    ~RefQueueLock();
+    RefQueueLock(const RefQueueLock&) = delete;
+    RefQueueLock& operator=(const RefQueueLock&) = delete;
+};
 
 }  // namespace freeplot

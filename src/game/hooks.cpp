@@ -5,11 +5,9 @@
 #include "common/BranchTrampoline.h"
 #include "common/IDebugLog.h"
 #include "config/settings.h"
-#include "feedback/scale.h"
 #include "game/console.h"
 #include "game/locations.h"
 #include "game/patches.h"
-#include "input/handlers.h"
 
 namespace freeplot {
 
@@ -22,6 +20,14 @@ namespace {
 
 const void* at(std::uintptr_t address) { return reinterpret_cast<const void*>(address); }
 
+// mov rax, imm64 in its 10-byte form (48 B8 and the 8-byte value), whatever the value: the stubs
+// are the same bytes wherever the plugin and the game are loaded.
+void movRaxImm64(Xbyak::CodeGenerator& g, std::uint64_t value) {
+    g.db(0x48);
+    g.db(0xB8);
+    g.dq(value);
+}
+
 // The body of the keyboard and mouse stubs.
 void emitInputHook(Xbyak::CodeGenerator& g, InputHandlerFn handler, std::uintptr_t callee,
                    std::uintptr_t site) {
@@ -31,7 +37,7 @@ void emitInputHook(Xbyak::CodeGenerator& g, InputHandlerFn handler, std::uintptr
     g.push(rdx);
     g.push(rax);
     g.mov(rcx, rdx);  // the game call's second argument is the handler's only one
-    g.mov(rax, reinterpret_cast<std::uint64_t>(handler));
+    movRaxImm64(g, reinterpret_cast<std::uint64_t>(handler));
     g.sub(rsp, 0x28);  // shadow space, and rsp 16-aligned at the call
     g.call(rax);
     g.add(rsp, 0x28);
@@ -77,7 +83,7 @@ CallScale_Code::CallScale_Code(void* buffer, std::size_t size, ScaleHandlerFn ha
     mov(edx, 0x113C);
     xorps(xmm4, xmm4);
     movq(r8, xmm1);  // the game reads the double from an integer register
-    mov(rax, reinterpret_cast<std::uint64_t>(handler));
+    movRaxImm64(*this, reinterpret_cast<std::uint64_t>(handler));
     call(rax);
     add(rsp, 0x20);
     pop(rax);
@@ -89,7 +95,7 @@ outlineEnable_Code::outlineEnable_Code(void* buffer, std::size_t size, std::uint
     : Xbyak::CodeGenerator(size, buffer) {
     using namespace Xbyak::util;
     Xbyak::Label done;
-    mov(rax, static_cast<std::uint64_t>(callee));
+    movRaxImm64(*this, static_cast<std::uint64_t>(callee));
     call(rax);
     test(al, al);
     jnz(done, T_SHORT);
@@ -118,7 +124,7 @@ const void* emitStub(const char* line, Args... args) {
         // A stub that cannot be made (no room left, a target out of 32-bit reach) leaves the
         // plugin unable to work; stop it like a failed assertion.
         print("Stub generation failed: %s", error.what());
-        throw Halt{};
+        halt();
     }
 }
 
@@ -132,7 +138,7 @@ std::uintptr_t findDebugTextCommand(std::uintptr_t table) {
     }
 }
 
-void SetHooks() {
+void SetHooks(const HookHandlers& handlers) {
     if (!g_branchTrampoline.ObtainBlock()) {
         print("couldn't create codegen buffer. this is fatal. skipping remainder of init process.");
         return;
@@ -142,19 +148,19 @@ void SetHooks() {
         "Setting freeplot enable hook, memory remain %d", addr(Loc::buildAllowedFlag));
 
     const void* keyboardStub = emitStub<KeyboardInputHook_Code>(
-        "Setting keyboard input hook, memory remain %d", &onKeyboardInput,
+        "Setting keyboard input hook, memory remain %d", handlers.keyboard,
         addr(Loc::keyboardInputCallee), addr(Loc::keyboardInput));
     if (siteWritable(Loc::keyboardInput))
         writeJump5(addr(Loc::keyboardInput), reinterpret_cast<std::uintptr_t>(keyboardStub));
 
     const void* mouseStub =
-        emitStub<MouseInputHook_Code>("Setting mouse input hook, memory remain %d", &onMouseInput,
+        emitStub<MouseInputHook_Code>("Setting mouse input hook, memory remain %d", handlers.mouse,
                                       addr(Loc::mouseInputCallee), addr(Loc::mouseInput));
     if (siteWritable(Loc::mouseInput))
         writeJump5(addr(Loc::mouseInput), reinterpret_cast<std::uintptr_t>(mouseStub));
 
     scaleCallStub = reinterpret_cast<ScaleCallStubFn>(const_cast<void*>(
-        emitStub<CallScale_Code>("Setting scale hook, memory remain %d", &scaleCallHandler)));
+        emitStub<CallScale_Code>("Setting scale hook, memory remain %d", handlers.scale)));
 
     outlineStub =
         emitStub<outlineEnable_Code>("Setting outline hook, memory remain %d",
@@ -171,10 +177,8 @@ void SetHooks() {
         }
         takeOverCommand();
     }
-    if (togglable == 0 || togglable == 1) {
-        freeplotMode = true;
-        setFreeplotMode(true);
-    }
+    // Freeplot mode is off until here; this switches it on.
+    if (togglable == 0 || togglable == 1) toggleFreeplotMode();
 }
 
 }  // namespace freeplot

@@ -64,9 +64,17 @@ extern const void* outlineStub;
 // The console command record named "GetDebugText"; null when none was found.
 extern void* debugTextCommand;
 
+// The plugin's handlers that the stubs call; the entry point hands them over, so this layer
+// never depends on the layers that implement them.
+struct HookHandlers {
+    InputHandlerFn keyboard = nullptr;
+    InputHandlerFn mouse = nullptr;
+    ScaleHandlerFn scale = nullptr;
+};
+
 // Makes the trampoline and the five stubs, links the keyboard and mouse stubs, takes over the
 // console command and switches freeplot mode on as `togglable` says. Lets Halt through.
-void SetHooks();
+void SetHooks(const HookHandlers& handlers);
 
 // Finds the first record named "GetDebugText" among the records numbered below 0x2F9 of the
 // command table at `table`; 0 when there is none.

@@ -3,23 +3,21 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <mutex>
+#include <optional>
 
 #include "common/BranchTrampoline.h"
 #include "common/IDebugLog.h"
+#include "common/WriteCode.h"
 #include "config/messages.h"
 #include "config/settings.h"
 #include "game/gamefunctions.h"
 #include "game/hooks.h"
 #include "game/signatures.h"
-#include "os/os.h"
 
 namespace freeplot {
 
-bool freeplotMode = false;
-bool objectLocked = false;
-bool clampedStoringDisabled = false;
-bool timescaleKeyFlag = false;
-std::uint8_t outlineStash = 0;
+SwitchStates switches;
 
 float savedSnapDistance = 48.0f;
 float savedSurfaceSnap = 0.8f;
@@ -43,13 +41,17 @@ constexpr std::size_t kCollisionSnapValueByte = 13;
 // Offset of the immediate of the byte stores at colorBase, buildAirEnable and outline.
 constexpr std::size_t kStoreImmediate = 6;
 
-void show(Msg message) {
-    gameFunction<HudMessageFn>(Loc::hudMessageFunction)(messageText(message), 0, 1);
-}
+// Held while freeplot mode or the object lock changes: those two are switched from more than
+// one thread (keys, console command, scale worker). Never held while a message is shown.
+std::mutex g_switchMutex;
 
-void write(Loc site, std::size_t offset, std::initializer_list<std::uint8_t> bytes) {
-    if (!siteWritable(site)) return;
-    writeCode(addr(site) + offset, bytes.begin(), bytes.size());
+void show(Msg message) { showOnScreen(messageText(message)); }
+
+// The writes below report false only when the system refused the write; a site left alone
+// because its signature did not match counts as done (it is reported once, by siteWritable).
+bool write(Loc site, std::size_t offset, std::initializer_list<std::uint8_t> bytes) {
+    if (!siteWritable(site)) return true;
+    return writeCode(addr(site) + offset, bytes.begin(), bytes.size());
 }
 
 // Keeps the game's bytes at `site` the first time; later calls leave the copy as it is.
@@ -62,21 +64,32 @@ void keep(Loc site, SavedBytes<N>& copy) {
 
 // Writes the game's bytes back. Without a kept copy there is nothing that could be written.
 template <std::size_t N>
-void restore(Loc site, const SavedBytes<N>& copy) {
-    if (!copy.filled || !siteWritable(site)) return;
-    writeCode(addr(site), copy.bytes.data(), N);
+bool restore(Loc site, const SavedBytes<N>& copy) {
+    if (!copy.filled || !siteWritable(site)) return true;
+    return writeCode(addr(site), copy.bytes.data(), N);
 }
 
 // Turns the 6-byte jump-if-equal at `site` into an unconditional jump to the same target.
-void writeJumpTemplate(Loc site, SavedBytes<6>& copy, JumpTemplate& jump) {
-    if (!siteWritable(site)) return;
+bool writeJumpTemplate(Loc site, SavedBytes<6>& copy, JumpTemplate& jump) {
+    if (!siteWritable(site)) return true;
     if (!copy.filled) {
         keep(site, copy);
         std::uint8_t original[6];
         std::memcpy(original, copy.bytes.data(), sizeof original);
         jump = completeJumpTemplate(original);
     }
-    writeCode(addr(site), jump.data(), jump.size());
+    return writeCode(addr(site), jump.data(), jump.size());
+}
+
+// What a switch did: whether its writes went in, and the message it has to show.
+struct Outcome {
+    bool written = true;
+    std::optional<Msg> message;
+};
+
+bool report(const Outcome& outcome, bool showMessage) {
+    if (outcome.written && outcome.message && showMessage) show(*outcome.message);
+    return outcome.written;
 }
 
 float& gameFloat(Loc loc) { return *ptr<float>(loc); }
@@ -92,13 +105,6 @@ JumpTemplate completeJumpTemplate(const std::uint8_t (&conditionalJump)[6]) {
     return jump;
 }
 
-void writeCode(std::uintptr_t address, const void* bytes, std::size_t length) {
-    std::uint32_t oldProtection = 0;
-    os::protect(address, length, os::kPageExecuteReadWrite, oldProtection);
-    std::memcpy(reinterpret_cast<void*>(address), bytes, length);
-    os::protect(address, length, oldProtection, oldProtection);
-}
-
 bool writeJump5(std::uintptr_t site, std::uintptr_t target) {
     const std::int64_t rel =
         static_cast<std::int64_t>(target) - static_cast<std::int64_t>(site + 5);
@@ -108,8 +114,7 @@ bool writeJump5(std::uintptr_t site, std::uintptr_t target) {
     std::uint8_t code[5] = {0xE9};
     const auto rel32 = static_cast<std::int32_t>(rel);
     std::memcpy(code + 1, &rel32, sizeof rel32);
-    writeCode(site, code, sizeof code);
-    return true;
+    return writeCode(site, code, sizeof code);
 }
 
 bool siteWritable(Loc site) {
@@ -122,52 +127,98 @@ bool siteWritable(Loc site) {
     return false;
 }
 
-void setFreeplotMode(bool on) {
+namespace {
+
+bool writeFreeplotMode(bool on) {
+    bool ok = true;
     if (on) {
         keep(Loc::freeplotEnable, savedCopies.freeplotEnable);
         // Without a stub there is nothing to call; the game's own result then stands.
         if (freeplotEnableStub && siteWritable(Loc::freeplotEnable))
-            g_branchTrampoline.WriteSlotCall(addr(Loc::freeplotEnable),
-                                             reinterpret_cast<std::uintptr_t>(freeplotEnableStub));
-        write(Loc::colorBase, kStoreImmediate, {0x00});
+            ok &= g_branchTrampoline.WriteSlotCall(
+                addr(Loc::freeplotEnable), reinterpret_cast<std::uintptr_t>(freeplotEnableStub));
+        ok &= write(Loc::colorBase, kStoreImmediate, {0x00});
         keep(Loc::selectEnable, savedCopies.selectEnable);
-        write(Loc::selectEnable, 0, {0x90, 0x90, 0x90});
+        ok &= write(Loc::selectEnable, 0, {0x90, 0x90, 0x90});
         keep(Loc::buildEnable, savedCopies.buildEnable);
-        write(Loc::buildEnable, 0, {0x31, 0xC0, 0x90, 0x90, 0x90, 0x90, 0x90});
-        write(Loc::buildEnable, buildEnableJumpOffset, {0xEB});
+        ok &= write(Loc::buildEnable, 0, {0x31, 0xC0, 0x90, 0x90, 0x90, 0x90, 0x90});
+        ok &= write(Loc::buildEnable, buildEnableJumpOffset, {0xEB});
         keep(Loc::buildWaterEnable, savedCopies.buildWaterEnable);
-        write(Loc::buildWaterEnable, 0, {0xEB, 0x20, 0x90, 0x90, 0x90, 0x90});
-        write(Loc::buildAirEnable, kStoreImmediate, {0x00});
+        ok &= write(Loc::buildWaterEnable, 0, {0xEB, 0x20, 0x90, 0x90, 0x90, 0x90});
+        ok &= write(Loc::buildAirEnable, kStoreImmediate, {0x00});
         keep(Loc::collisionSnap, savedCopies.collisionSnap);
         if (siteWritable(Loc::collisionSnap))
-            writeCode(addr(Loc::collisionSnap), kCollisionSnapCode, sizeof kCollisionSnapCode);
+            ok &=
+                writeCode(addr(Loc::collisionSnap), kCollisionSnapCode, sizeof kCollisionSnapCode);
     } else {
-        write(Loc::colorBase, kStoreImmediate, {0x01});
-        write(Loc::buildAirEnable, kStoreImmediate, {0x01});
-        restore(Loc::selectEnable, savedCopies.selectEnable);
-        restore(Loc::freeplotEnable, savedCopies.freeplotEnable);
-        restore(Loc::buildEnable, savedCopies.buildEnable);
-        write(Loc::buildEnable, buildEnableJumpOffset, {0x74});
-        restore(Loc::buildWaterEnable, savedCopies.buildWaterEnable);
-        restore(Loc::collisionSnap, savedCopies.collisionSnap);
+        ok &= write(Loc::colorBase, kStoreImmediate, {0x01});
+        ok &= write(Loc::buildAirEnable, kStoreImmediate, {0x01});
+        ok &= restore(Loc::selectEnable, savedCopies.selectEnable);
+        ok &= restore(Loc::freeplotEnable, savedCopies.freeplotEnable);
+        ok &= restore(Loc::buildEnable, savedCopies.buildEnable);
+        ok &= write(Loc::buildEnable, buildEnableJumpOffset, {0x74});
+        ok &= restore(Loc::buildWaterEnable, savedCopies.buildWaterEnable);
+        ok &= restore(Loc::collisionSnap, savedCopies.collisionSnap);
     }
+    return ok;
 }
 
-void setObjectSnap(bool showMessage) {
+Outcome writeObjectLock() {
+    if (switches.objectLocked)
+        return {
+            writeJumpTemplate(Loc::lockObject, savedCopies.lockObject, jumpTemplates.lockObject),
+            Msg::lockObjectOn};
+    // Never locked: nothing to write back and nothing to say.
+    if (!savedCopies.lockObject.filled) return {};
+    return {restore(Loc::lockObject, savedCopies.lockObject), Msg::lockObjectOff};
+}
+
+}  // namespace
+
+void startSwitchStates(const Settings& from) {
+    switches = {};
+    switches.snapDisabled = from.snapDisabled;
+    switches.timeoutFrozen = from.timeoutFrozen;
+    switches.outlineDisabled = from.outlineDisabled;
+    switches.extraOutlineEnabled = from.extraOutlineEnabled;
+}
+
+bool setFreeplotMode(bool on) {
+    const std::lock_guard lock(g_switchMutex);
+    return writeFreeplotMode(on);
+}
+
+bool toggleFreeplotMode() {
+    const std::lock_guard lock(g_switchMutex);
+    const bool on = !switches.freeplotMode;
+    if (writeFreeplotMode(on)) {
+        switches.freeplotMode = on;
+        return true;
+    }
+    // Half switched on is worse than off: put back what went in.
+    if (on) writeFreeplotMode(false);
+    return false;
+}
+
+bool setObjectSnap(bool showMessage) {
     float& snapDistance = gameFloat(Loc::snapDistance);
-    if (settings.snapDisabled) {
-        if (freeplotMode) write(Loc::collisionSnap, kCollisionSnapValueByte, {0x01});
+    Outcome outcome;
+    if (switches.snapDisabled) {
+        if (switches.freeplotMode)
+            outcome.written &= write(Loc::collisionSnap, kCollisionSnapValueByte, {0x01});
         keep(Loc::snapJump, savedCopies.snapJump);
-        write(Loc::snapJump, 0, {0x90, 0x90});
+        outcome.written &= write(Loc::snapJump, 0, {0x90, 0x90});
         savedSnapDistance = snapDistance;
         snapDistance = 0.0f;
-        if (showMessage) show(Msg::snapOff);
+        outcome.message = Msg::snapOff;
     } else {
-        if (freeplotMode) write(Loc::collisionSnap, kCollisionSnapValueByte, {0x00});
-        restore(Loc::snapJump, savedCopies.snapJump);
+        if (switches.freeplotMode)
+            outcome.written &= write(Loc::collisionSnap, kCollisionSnapValueByte, {0x00});
+        outcome.written &= restore(Loc::snapJump, savedCopies.snapJump);
         snapDistance = savedSnapDistance;
-        if (showMessage) show(Msg::snapOn);
+        outcome.message = Msg::snapOn;
     }
+    return report(outcome, showMessage);
 }
 
 void setSurfaceSnap(bool disable, bool showMessage) {
@@ -182,67 +233,82 @@ void setSurfaceSnap(bool disable, bool showMessage) {
     }
 }
 
-void setTimeoutFrozen(bool showMessage) {
-    if (settings.timeoutFrozen) {
-        writeJumpTemplate(Loc::timeoutFreese, savedCopies.timeoutFreese,
-                          jumpTemplates.timeoutFreese);
-        if (showMessage) show(Msg::freezeOn);
-    } else {
-        restore(Loc::timeoutFreese, savedCopies.timeoutFreese);
-        if (showMessage) show(Msg::freezeOff);
-    }
+bool setTimeoutFrozen(bool showMessage) {
+    if (switches.timeoutFrozen)
+        return report({writeJumpTemplate(Loc::timeoutFreese, savedCopies.timeoutFreese,
+                                         jumpTemplates.timeoutFreese),
+                       Msg::freezeOn},
+                      showMessage);
+    return report({restore(Loc::timeoutFreese, savedCopies.timeoutFreese), Msg::freezeOff},
+                  showMessage);
 }
 
-void setObjectLock() {
-    if (objectLocked) {
-        writeJumpTemplate(Loc::lockObject, savedCopies.lockObject, jumpTemplates.lockObject);
-        show(Msg::lockObjectOn);
-    } else if (savedCopies.lockObject.filled) {
-        restore(Loc::lockObject, savedCopies.lockObject);
-        show(Msg::lockObjectOff);
+bool setObjectLock() { return report(writeObjectLock(), true); }
+
+void toggleObjectLock() {
+    Outcome outcome;
+    {
+        const std::lock_guard lock(g_switchMutex);
+        switches.objectLocked = !switches.objectLocked;
+        outcome = writeObjectLock();
+        if (!outcome.written) switches.objectLocked = !switches.objectLocked;
     }
+    report(outcome, true);
 }
 
-void setOutline(bool showMessage) {
-    if (settings.outlineDisabled) {
-        write(Loc::outline, kStoreImmediate, {0x00});
-        if (showMessage) show(Msg::outlineOff);
-    } else {
-        write(Loc::outline, kStoreImmediate, {0x01});
-        if (showMessage) show(Msg::outlineOn);
+bool releaseObjectLock() {
+    Outcome outcome;
+    {
+        const std::lock_guard lock(g_switchMutex);
+        if (!switches.objectLocked) return false;
+        switches.objectLocked = false;
+        outcome = writeObjectLock();
+        if (!outcome.written) switches.objectLocked = true;
     }
+    report(outcome, true);
+    return outcome.written;
 }
 
-void setClampedStoring() {
-    if (clampedStoringDisabled) {
-        writeJumpTemplate(Loc::clampedStore, savedCopies.clampedStore, jumpTemplates.clampedStore);
-        show(Msg::clampedStoreOff);
-    } else {
-        restore(Loc::clampedStore, savedCopies.clampedStore);
-        show(Msg::clampedStoreOn);
-    }
+bool setOutline(bool showMessage) {
+    if (switches.outlineDisabled)
+        return report({write(Loc::outline, kStoreImmediate, {0x00}), Msg::outlineOff}, showMessage);
+    return report({write(Loc::outline, kStoreImmediate, {0x01}), Msg::outlineOn}, showMessage);
 }
 
-void setExtraSelection(bool showMessage) {
-    if (settings.extraOutlineEnabled) {
+bool setClampedStoring() {
+    if (switches.clampedStoringDisabled)
+        return report({writeJumpTemplate(Loc::clampedStore, savedCopies.clampedStore,
+                                         jumpTemplates.clampedStore),
+                       Msg::clampedStoreOff},
+                      true);
+    return report({restore(Loc::clampedStore, savedCopies.clampedStore), Msg::clampedStoreOn},
+                  true);
+}
+
+bool setExtraSelection(bool showMessage) {
+    Outcome outcome;
+    if (switches.extraOutlineEnabled) {
         keep(Loc::outlineUselectable, savedCopies.outlineUselectable);
         // Without the outline stub the game's call stays in place.
         if (outlineStub && siteWritable(Loc::outlineUselectable))
-            writeJump5(addr(Loc::outlineUselectable),
-                       reinterpret_cast<std::uintptr_t>(outlineStub));
+            outcome.written &= writeJump5(addr(Loc::outlineUselectable),
+                                          reinterpret_cast<std::uintptr_t>(outlineStub));
         keep(Loc::selectButtonUnselectable, savedCopies.selectButtonUnselectable);
-        write(Loc::selectButtonUnselectable, 0, {0xEB});
+        outcome.written &= write(Loc::selectButtonUnselectable, 0, {0xEB});
         keep(Loc::selectActionUnselectable, savedCopies.selectActionUnselectable);
         // mov eax, 1; jmp short to the routine's epilogue at site + 26; three NOPs.
-        write(Loc::selectActionUnselectable, 0,
-              {0xB8, 0x01, 0x00, 0x00, 0x00, 0xEB, 0x13, 0x90, 0x90, 0x90});
-        if (showMessage) show(Msg::extraOutlineOn);
+        outcome.written &= write(Loc::selectActionUnselectable, 0,
+                                 {0xB8, 0x01, 0x00, 0x00, 0x00, 0xEB, 0x13, 0x90, 0x90, 0x90});
+        outcome.message = Msg::extraOutlineOn;
     } else {
-        restore(Loc::outlineUselectable, savedCopies.outlineUselectable);
-        restore(Loc::selectButtonUnselectable, savedCopies.selectButtonUnselectable);
-        restore(Loc::selectActionUnselectable, savedCopies.selectActionUnselectable);
-        if (showMessage) show(Msg::extraOutlineOff);
+        outcome.written &= restore(Loc::outlineUselectable, savedCopies.outlineUselectable);
+        outcome.written &=
+            restore(Loc::selectButtonUnselectable, savedCopies.selectButtonUnselectable);
+        outcome.written &=
+            restore(Loc::selectActionUnselectable, savedCopies.selectActionUnselectable);
+        outcome.message = Msg::extraOutlineOff;
     }
+    return report(outcome, showMessage);
 }
 
 float* timeMultiplier() {
@@ -277,38 +343,39 @@ void toggleTimescale(bool showMessage) {
 }
 
 void autoTimescale() {
-    const bool inWorkshop = *ptr<std::int32_t>(Loc::workshopModeFlag) != 0;
+    const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
     if (!inWorkshop) {
         if (savedTimescale != 0.0f) {
             if (float* multiplier = timeMultiplier()) restoreClock(*multiplier);
         }
-        timescaleKeyFlag = false;
-    } else if (savedTimescale == 0.0f && settings.autoTimescaleEnabled && !timescaleKeyFlag) {
+        switches.timescaleKeyFlag = false;
+    } else if (savedTimescale == 0.0f && settings.autoTimescaleEnabled &&
+               !switches.timescaleKeyFlag) {
         if (float* multiplier = timeMultiplier()) slowClock(*multiplier);
     }
 }
 
 void autoOutline() {
-    const bool inWorkshop = *ptr<std::int32_t>(Loc::workshopModeFlag) != 0;
+    const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
     if (!inWorkshop) {
-        if (settings.outlineDisabled) {
-            outlineStash = 1;
-            settings.outlineDisabled = false;
+        if (switches.outlineDisabled) {
+            switches.outlineStash = 1;
+            switches.outlineDisabled = false;
             write(Loc::outline, kStoreImmediate, {0x01});
         }
-    } else if (outlineStash != 0) {
-        settings.outlineDisabled = true;
-        outlineStash = 0;
+    } else if (switches.outlineStash != 0) {
+        switches.outlineDisabled = true;
+        switches.outlineStash = 0;
         write(Loc::outline, kStoreImmediate, {0x00});
     }
 }
 
 void applyStartupPatches() {
-    if (settings.timeoutFrozen) setTimeoutFrozen(false);
-    if (settings.snapDisabled) setObjectSnap(false);
+    if (switches.timeoutFrozen) setTimeoutFrozen(false);
+    if (switches.snapDisabled) setObjectSnap(false);
     if (settings.groundDisabled) setSurfaceSnap(true, false);
-    if (settings.outlineDisabled) setOutline(false);
-    if (settings.extraOutlineEnabled) setExtraSelection(false);
+    if (switches.outlineDisabled) setOutline(false);
+    if (switches.extraOutlineEnabled) setExtraSelection(false);
 }
 
 }  // namespace freeplot

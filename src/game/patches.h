@@ -4,27 +4,43 @@
 // call the switch; the switches read the flags.
 //
 // A site whose code did not match its signature at query time is never written: its writes are
-// skipped, its bytes are not saved, and one log line names it the first time.
+// skipped, its bytes are not saved, and one log line names it the first time. A write that the
+// system refuses (the protection cannot be changed) leaves the bytes as they were; the switch
+// then reports false, shows no message, and the toggles below keep their flag as it was.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "common/Shared.h"
 #include "game/locations.h"
 
 namespace freeplot {
 
-// State flags that are not settings (the live states that double as settings, snapDisabled,
-// timeoutFrozen, outlineDisabled and extraOutlineEnabled, are fields of `settings`).
-extern bool freeplotMode;
-extern bool objectLocked;
-extern bool clampedStoringDisabled;
-// The player has used the timescale key during the current stay in workshop mode.
-extern bool timescaleKeyFlag;
-// The outline state parked by autoOutline while outside workshop mode.
-extern std::uint8_t outlineStash;
+struct Settings;
 
-// The game's values saved while a switch is on.
+// The live switch states: started from the settings at Load, then flipped by the keys, the
+// console command and the workers. Each is a byte that more than one thread may touch.
+struct SwitchStates {
+    Shared<bool> freeplotMode;
+    Shared<bool> snapDisabled;            // object snap off
+    Shared<bool> timeoutFrozen;           // workshop timeout suppressed
+    Shared<bool> objectLocked;            // the selected object is locked
+    Shared<bool> outlineDisabled;         // the game's object outline off
+    Shared<bool> clampedStoringDisabled;  // clamped objects are not stored
+    Shared<bool> extraOutlineEnabled;     // extra object selection on
+    // The player has used the timescale key during the current stay in workshop mode.
+    Shared<bool> timescaleKeyFlag;
+    // States parked while outside workshop mode (input thread only).
+    std::uint8_t outlineStash = 0;
+    std::uint8_t extraOutlineStash = 0;
+};
+extern SwitchStates switches;
+
+// Takes the start states from the settings file (Load, before the hooks are set).
+void startSwitchStates(const Settings& from);
+
+// The game's values saved while a switch is on (input thread only).
 extern float savedSnapDistance;  // 48.0 until the first disable of object snap
 extern float savedSurfaceSnap;   // 0.8 until the first disable of surface snap
 extern float savedTimescale;     // 0.0: the clock is not slowed
@@ -69,28 +85,35 @@ extern JumpTemplates jumpTemplates;
 // before the 6-byte one, so the target stays the same.
 JumpTemplate completeJumpTemplate(const std::uint8_t (&conditionalJump)[6]);
 
-// The only way game code is changed: makes the range writable and executable, copies the bytes,
-// and sets the protection back to what it was.
-void writeCode(std::uintptr_t address, const void* bytes, std::size_t length);
-
-// Writes E9 rel32 at `site` when `target` is within signed 32-bit reach of site + 5; returns
-// false and writes nothing otherwise.
+// Writes E9 rel32 at `site` when `target` is within signed 32-bit reach of site + 5 and the site
+// can be made writable; returns false and writes nothing otherwise.
 bool writeJump5(std::uintptr_t site, std::uintptr_t target);
 
 // Whether the code at a site may be written. For a site whose signature did not match, logs
 // "Site %s does not match the game's code, left unpatched" the first time and returns false.
 bool siteWritable(Loc site);
 
-// The switches. `show` decides whether the switch's message goes on screen.
-void setFreeplotMode(bool on);
-void setObjectSnap(bool show);
+// The switches. `show` decides whether the switch's message goes on screen. Each returns
+// whether its writes went in.
+bool setFreeplotMode(bool on);
+bool setObjectSnap(bool show);
 void setSurfaceSnap(bool disable, bool show);
-void setTimeoutFrozen(bool show);
-void setObjectLock();
-void setOutline(bool show);
-void setClampedStoring();
-void setExtraSelection(bool show);
+bool setTimeoutFrozen(bool show);
+bool setObjectLock();
+bool setOutline(bool show);
+bool setClampedStoring();
+bool setExtraSelection(bool show);
 void toggleTimescale(bool show);
+
+// Flips freeplot mode and switches it; false (and the mode as it was) when the switch could not
+// be written. Serialised with every other change of the mode (keys and console command run on
+// different threads).
+bool toggleFreeplotMode();
+// Flips the object lock and switches it (its message is shown). Serialised with releaseObjectLock.
+void toggleObjectLock();
+// When the object lock is on: switches it off (showing "Object unlocked") and returns true.
+// Called from the input thread and from the scale worker.
+bool releaseObjectLock();
 
 // Run on every input event: restore or slow the game clock, park or restore the outline state,
 // depending on whether the player is in workshop mode.

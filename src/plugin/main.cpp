@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/Guard.h"
 #include "common/IDebugLog.h"
 #include "common/Utilities.h"
 #include "config/settings.h"
@@ -9,6 +10,8 @@
 #include "game/locations.h"
 #include "game/patches.h"
 #include "game/signatures.h"
+#include "input/handlers.h"
+#include "objects/scale.h"
 #include "plugin/f4se.h"
 
 #if defined(_WIN32)
@@ -54,8 +57,9 @@ void load() {
 
     // A missing file leaves every setting at its default; the hooks go in either way.
     loadSettings(path);
+    startSwitchStates(settings);
 
-    SetHooks();
+    SetHooks({&onKeyboardInput, &onMouseInput, &scaleCallHandler});
     applyStartupPatches();
 }
 
@@ -64,23 +68,16 @@ void load() {
 
 extern "C" {
 
+// A plugin stopped by an assertion declines to load and touches nothing; Load always reports
+// success, leaving whatever was set up before a stop as it is.
 FREEPLOT_EXPORT bool F4SEPlugin_Query(const freeplot::F4SEInterface* f4se,
                                       freeplot::PluginInfo* info) {
-    try {
-        return freeplot::query(f4se, info);
-    } catch (const freeplot::Halt&) {
-        // An assertion has been logged; the plugin declines to load and touches nothing.
-        return false;
-    }
+    return freeplot::guarded("F4SEPlugin_Query", false,
+                             [&] { return freeplot::query(f4se, info); });
 }
 
 FREEPLOT_EXPORT bool F4SEPlugin_Load(const freeplot::F4SEInterface* /*f4se*/) {
-    if (freeplot::halted()) return true;
-    try {
-        freeplot::load();
-    } catch (const freeplot::Halt&) {
-        // The assertion line is in the log; whatever was set up before it stays as it is.
-    }
+    freeplot::guardedRun("F4SEPlugin_Load", [] { freeplot::load(); });
     return true;
 }
 

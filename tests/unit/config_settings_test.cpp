@@ -226,7 +226,7 @@ TEST_F(SettingsTest, LoadReportsAnUnreadableFileAndKeepsEveryDefault) {
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(keyBindings, kDefaultKeyBindings);
     EXPECT_EQ(settings.togglable, 0);
-    EXPECT_EQ(rotateStepCount, kDefaultRotateStepCount);
+    EXPECT_EQ(rotateSteps.count, kDefaultRotateStepCount);
     EXPECT_STREQ(messageText(Msg::snapOn), "Object snap on");
 }
 

@@ -50,7 +50,7 @@ TEST_F(SettingsTest, ShippedFileGivesExactlyTheBuiltInDefaults) {
     settings.buildTimescale = 3.0f;
     settings.wheelRotation = settings.snapDisabled = settings.deleteEnabled = true;
     for (KeyBinding& b : keyBindings) b = {1, 2};
-    rotateStepIdx = moveStepIdx = scaleStepIdx = 0;
+    rotateSteps.index = moveSteps.index = scaleSteps.index = 0;
 
     ASSERT_TRUE(loadSettings(windowsPathOf(kShipped)));
     EXPECT_EQ(log, kListLines);
@@ -64,15 +64,15 @@ TEST_F(SettingsTest, ShippedFileGivesExactlyTheBuiltInDefaults) {
     for (std::size_t i = 0; i < kMessageCount; ++i)
         EXPECT_STREQ(messageText(static_cast<Msg>(i)), kMessages[i].defaultText)
             << kMessages[i].key;
-    EXPECT_EQ(rotateSteps, kDefaultRotateSteps);
-    EXPECT_EQ(moveSteps, kDefaultMoveSteps);
-    EXPECT_EQ(scaleSteps, kDefaultScaleSteps);
-    EXPECT_EQ(rotateStepCount, kDefaultRotateStepCount);
-    EXPECT_EQ(moveStepCount, kDefaultMoveStepCount);
-    EXPECT_EQ(scaleStepCount, kDefaultScaleStepCount);
-    EXPECT_EQ(rotateStepIdx, kDefaultStepIdx);
-    EXPECT_EQ(moveStepIdx, kDefaultStepIdx);
-    EXPECT_EQ(scaleStepIdx, kDefaultStepIdx);
+    EXPECT_EQ(rotateSteps.values, kDefaultRotateSteps);
+    EXPECT_EQ(moveSteps.values, kDefaultMoveSteps);
+    EXPECT_EQ(scaleSteps.values, kDefaultScaleSteps);
+    EXPECT_EQ(rotateSteps.count, kDefaultRotateStepCount);
+    EXPECT_EQ(moveSteps.count, kDefaultMoveStepCount);
+    EXPECT_EQ(scaleSteps.count, kDefaultScaleStepCount);
+    EXPECT_EQ(rotateSteps.index, kDefaultStepIdx);
+    EXPECT_EQ(moveSteps.index, kDefaultStepIdx);
+    EXPECT_EQ(scaleSteps.index, kDefaultStepIdx);
 
     // Every key of every section is written out, and nothing else.
     const IniFile file(kShipped);

@@ -29,16 +29,17 @@ TEST_F(SettingsTest, StepListsTakeWhiteSpaceSeparatedNumbersUpToTen) {
              "moveStepIdx = 1\n"
              "scaleSteps = 1,5,10\n"))  // the comma ends the list
     ;
-    EXPECT_EQ(rotateStepCount, 3);
-    EXPECT_EQ((Reals{rotateSteps[0], rotateSteps[1], rotateSteps[2]}), (Reals{1, 2, 3}));
-    EXPECT_EQ(rotateStepIdx, 2);
-    EXPECT_EQ(currentRotateStep(), 3.0);
-    EXPECT_EQ(moveStepCount, 1);
-    EXPECT_EQ(moveStepIdx, 0);
-    EXPECT_EQ(currentMoveStep(), 5.0);
-    EXPECT_EQ(scaleStepCount, 1);
-    EXPECT_EQ(scaleStepIdx, 0);
-    EXPECT_EQ(currentScaleStep(), 1);
+    EXPECT_EQ(rotateSteps.count, 3);
+    EXPECT_EQ((Reals{rotateSteps.values[0], rotateSteps.values[1], rotateSteps.values[2]}),
+              (Reals{1, 2, 3}));
+    EXPECT_EQ(rotateSteps.index, 2);
+    EXPECT_EQ(rotateSteps.current(), 3.0);
+    EXPECT_EQ(moveSteps.count, 1);
+    EXPECT_EQ(moveSteps.index, 0);
+    EXPECT_EQ(moveSteps.current(), 5.0);
+    EXPECT_EQ(scaleSteps.count, 1);
+    EXPECT_EQ(scaleSteps.index, 0);
+    EXPECT_EQ(scaleSteps.current(), 1);
     EXPECT_EQ(log, (Lines{rotateLine(3), moveLine(1), scaleLine(1)}));
 
     // Twelve numbers: the first ten, no log line. Continuation lines separate like spaces.
@@ -50,13 +51,14 @@ TEST_F(SettingsTest, StepListsTakeWhiteSpaceSeparatedNumbersUpToTen) {
              "moveSteps = -1 0\n"
              "   1e2 0x10\n"              // any form strtod reads
              "scaleSteps = 3 2.5 7\n"));  // a fraction ends an integer list
-    EXPECT_EQ(rotateStepCount, 10);
-    EXPECT_EQ(rotateSteps, (Reals{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
-    EXPECT_EQ(moveStepCount, 4);
-    EXPECT_EQ((Reals{moveSteps[0], moveSteps[1], moveSteps[2], moveSteps[3]}),
-              (Reals{-1, 0, 100, 16}));
-    EXPECT_EQ(scaleStepCount, 2);
-    EXPECT_EQ((Ints{scaleSteps[0], scaleSteps[1]}), (Ints{3, 2}));
+    EXPECT_EQ(rotateSteps.count, 10);
+    EXPECT_EQ(rotateSteps.values, (Reals{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_EQ(moveSteps.count, 4);
+    EXPECT_EQ(
+        (Reals{moveSteps.values[0], moveSteps.values[1], moveSteps.values[2], moveSteps.values[3]}),
+        (Reals{-1, 0, 100, 16}));
+    EXPECT_EQ(scaleSteps.count, 2);
+    EXPECT_EQ((Ints{scaleSteps.values[0], scaleSteps.values[1]}), (Ints{3, 2}));
     EXPECT_EQ(log, (Lines{moveLine(4), scaleLine(2)}));
 }
 
@@ -66,11 +68,11 @@ TEST_F(SettingsTest, BadStepListsKeepTheTablesTheyWouldReplace) {
              "rotateSteps = abc\n"
              "moveSteps = inf 1\n"             // not finite: refused like a bad value
              "scaleSteps = 3000000000 1\n"));  // beyond 32 bits, as strtol on Windows
-    EXPECT_EQ(rotateStepCount, kDefaultRotateStepCount);
-    EXPECT_EQ(rotateSteps, kDefaultRotateSteps);
-    EXPECT_EQ(moveSteps, kDefaultMoveSteps);
-    EXPECT_EQ(scaleSteps, kDefaultScaleSteps);
-    EXPECT_EQ(scaleStepCount, kDefaultScaleStepCount);
+    EXPECT_EQ(rotateSteps.count, kDefaultRotateStepCount);
+    EXPECT_EQ(rotateSteps.values, kDefaultRotateSteps);
+    EXPECT_EQ(moveSteps.values, kDefaultMoveSteps);
+    EXPECT_EQ(scaleSteps.values, kDefaultScaleSteps);
+    EXPECT_EQ(scaleSteps.count, kDefaultScaleStepCount);
     EXPECT_EQ(log, (Lines{rotateLine(0), moveLine(0), scaleLine(0)}));
 
     Reals reals = kDefaultRotateSteps;
@@ -88,19 +90,19 @@ TEST_F(SettingsTest, BadStepListsKeepTheTablesTheyWouldReplace) {
 
 TEST_F(SettingsTest, IndexKeysCountFromOneAndSettleWithinTheList) {
     ASSERT_TRUE(load("[steps]\nrotateStepIdx = 0\nmoveStepIdx = 8\nscaleStepIdx = 0x3\n"));
-    EXPECT_EQ(rotateStepIdx, 2);  // 0 is outside 1..7
-    EXPECT_EQ(moveStepIdx, 2);    // 8 is outside 1..7
-    EXPECT_EQ(scaleStepIdx, 2);   // 0x3 is the third entry
+    EXPECT_EQ(rotateSteps.index, 2);  // 0 is outside 1..7
+    EXPECT_EQ(moveSteps.index, 2);    // 8 is outside 1..7
+    EXPECT_EQ(scaleSteps.index, 2);   // 0x3 is the third entry
     EXPECT_TRUE(log.empty());
 
     restoreDefaultSettings();
     ASSERT_TRUE(
         load("[STEPS]\nrotateStepIdx = 7\nmoveStepIdx = -2147483648\nscaleStepIdx = 5\n"
              "scaleSteps = 4 8\n"));  // the index asked for is judged against the new list
-    EXPECT_EQ(rotateStepIdx, 6);
-    EXPECT_EQ(moveStepIdx, 2);
-    EXPECT_EQ(scaleStepIdx, 1);  // 5 is outside 1..2; the default 2 is pulled in to 1
-    EXPECT_EQ(currentScaleStep(), 8);
+    EXPECT_EQ(rotateSteps.index, 6);
+    EXPECT_EQ(moveSteps.index, 2);
+    EXPECT_EQ(scaleSteps.index, 1);  // 5 is outside 1..2; the default 2 is pulled in to 1
+    EXPECT_EQ(scaleSteps.current(), 8);
 
     EXPECT_EQ(settleIndex(2, -1, 3), 2);
     EXPECT_EQ(settleIndex(6, 9, 1), 0);
@@ -108,13 +110,18 @@ TEST_F(SettingsTest, IndexKeysCountFromOneAndSettleWithinTheList) {
 }
 
 TEST(StepCycling, WrapsAtBothEnds) {
-    std::int32_t index = 6;
-    EXPECT_EQ(stepIndex(index, 7, +1), 0);
-    EXPECT_EQ(stepIndex(index, 7, -1), 6);
-    EXPECT_EQ(stepIndex(index, 7, -1), 5);
-    index = 0;
-    EXPECT_EQ(stepIndex(index, 1, +1), 0);
-    EXPECT_EQ(stepIndex(index, 1, -1), 0);
+    StepTable<double> table{kDefaultRotateSteps, kDefaultRotateStepCount};
+    table.index = 6;
+    EXPECT_EQ(table.step(+1), 0.1);   // past the last entry: the first
+    EXPECT_EQ(table.step(-1), 90.0);  // before the first: the last
+    EXPECT_EQ(table.step(-1), 45.0);
+    EXPECT_EQ(table.index, 5);
+
+    StepTable<std::int32_t> one{{7}, 1};
+    one.index = 0;
+    EXPECT_EQ(one.step(+1), 7);
+    EXPECT_EQ(one.step(-1), 7);
+    EXPECT_EQ(one.index, 0);
 }
 
 }  // namespace

@@ -109,8 +109,7 @@ protected:
     void SetUp() override {
         layGameCode();
         verifySignatures();
-        freeplotMode = objectLocked = clampedStoringDisabled = timescaleKeyFlag = false;
-        outlineStash = 0;
+        switches = {};
         savedSnapDistance = 48.0f;
         savedSurfaceSnap = 0.8f;
         savedTimescale = 0.0f;
@@ -202,30 +201,30 @@ TEST_F(Patches, ObjectSnapSavesTheGameValueEachTimeAndTouchesCollisionOnlyInFree
     EXPECT_EQ(savedSnapDistance, 48.0f);
 
     gameFloat(Loc::snapDistance) = 30.0f;
-    settings.snapDisabled = true;
+    switches.snapDisabled = true;
     setObjectSnap(true);
     EXPECT_EQ(bytes(Loc::snapJump, 2), (Bytes{0x90, 0x90}));
     EXPECT_EQ(gameFloat(Loc::snapDistance), 0.0f);
     EXPECT_EQ(savedSnapDistance, 30.0f);
     EXPECT_EQ(bytes(Loc::collisionSnap, 33), game.ranges[1].bytes);  // freeplot mode is off
-    settings.snapDisabled = false;
+    switches.snapDisabled = false;
     setObjectSnap(true);
     game.expectUnchanged();
     EXPECT_EQ(gameFloat(Loc::snapDistance), 30.0f);
 
     // In freeplot mode the substitute code's stored value follows the switch.
-    freeplotMode = true;
+    switches.freeplotMode = true;
     setFreeplotMode(true);
     gameFloat(Loc::snapDistance) = 48.0f;
-    settings.snapDisabled = true;
+    switches.snapDisabled = true;
     setObjectSnap(false);
     EXPECT_EQ(bytes(Loc::collisionSnap, 1, 13), Bytes{0x01});
     EXPECT_EQ(savedSnapDistance, 48.0f);
-    settings.snapDisabled = false;
+    switches.snapDisabled = false;
     setObjectSnap(false);
     EXPECT_EQ(bytes(Loc::collisionSnap, 1, 13), Bytes{0x00});
     EXPECT_EQ(gameFloat(Loc::snapDistance), 48.0f);
-    freeplotMode = false;
+    switches.freeplotMode = false;
     setFreeplotMode(false);
     game.expectUnchanged();
     EXPECT_EQ(shown, (std::vector<std::string>{"Object snap off", "Object snap on"}));
@@ -244,33 +243,33 @@ TEST_F(Patches, ConditionalJumpsBecomeUnconditionalToTheSameTarget) {
         {Loc::timeoutFreese, 0, 6}, {Loc::lockObject, 0, 6}, {Loc::clampedStore, 0, 6}};
 
     // Unlocking before anything was locked does nothing at all.
-    objectLocked = false;
+    switches.objectLocked = false;
     setObjectLock();
     EXPECT_TRUE(shown.empty());
 
-    settings.timeoutFrozen = true;
+    switches.timeoutFrozen = true;
     setTimeoutFrozen(true);
-    objectLocked = true;
+    switches.objectLocked = true;
     setObjectLock();
-    clampedStoringDisabled = true;
+    switches.clampedStoringDisabled = true;
     setClampedStoring();
     EXPECT_EQ(bytes(Loc::timeoutFreese, 6), (Bytes{0xE9, 0x11, 0x00, 0x00, 0x00, 0x90}));
     EXPECT_EQ(bytes(Loc::lockObject, 6), (Bytes{0xE9, 0x00, 0x00, 0x00, 0x00, 0x90}));
     EXPECT_EQ(bytes(Loc::clampedStore, 6), (Bytes{0xE9, 0x35, 0x12, 0x00, 0x00, 0x90}));
 
-    settings.timeoutFrozen = false;
+    switches.timeoutFrozen = false;
     setTimeoutFrozen(false);
-    objectLocked = false;
+    switches.objectLocked = false;
     setObjectLock();
-    clampedStoringDisabled = false;
+    switches.clampedStoringDisabled = false;
     setClampedStoring();
     game.expectUnchanged();
 
     // Switched on again, the completed template is written as it is.
-    settings.timeoutFrozen = true;
+    switches.timeoutFrozen = true;
     setTimeoutFrozen(false);
     EXPECT_EQ(bytes(Loc::timeoutFreese, 6), (Bytes{0xE9, 0x11, 0x00, 0x00, 0x00, 0x90}));
-    settings.timeoutFrozen = false;
+    switches.timeoutFrozen = false;
     setTimeoutFrozen(false);
     game.expectUnchanged();
 
@@ -285,14 +284,14 @@ TEST_F(Patches, OutlineAndExtraSelection) {
                         {Loc::outlineUselectable, 0, 36},
                         {Loc::selectButtonUnselectable, 0, 9},
                         {Loc::selectActionUnselectable, 0, 31}};
-    settings.outlineDisabled = true;
+    switches.outlineDisabled = true;
     setOutline(true);
     EXPECT_EQ(bytes(Loc::outline, 1, 6), Bytes{0x00});
-    settings.outlineDisabled = false;
+    switches.outlineDisabled = false;
     setOutline(true);
     EXPECT_EQ(bytes(Loc::outline, 1, 6), Bytes{0x01});
 
-    settings.extraOutlineEnabled = true;
+    switches.extraOutlineEnabled = true;
     setExtraSelection(true);
     const std::uint32_t rel = kFakeOutlineStub - (offsetOf(Loc::outlineUselectable) + 5);
     EXPECT_EQ(bytes(Loc::outlineUselectable, 5),
@@ -301,7 +300,7 @@ TEST_F(Patches, OutlineAndExtraSelection) {
     EXPECT_EQ(bytes(Loc::selectButtonUnselectable, 1), Bytes{0xEB});
     EXPECT_EQ(bytes(Loc::selectActionUnselectable, 10),
               (Bytes{0xB8, 0x01, 0x00, 0x00, 0x00, 0xEB, 0x13, 0x90, 0x90, 0x90}));
-    settings.extraOutlineEnabled = false;
+    switches.extraOutlineEnabled = false;
     setExtraSelection(true);
     game.expectUnchanged();
     EXPECT_EQ(shown, (std::vector<std::string>{"Object outline off", "Object outline on",
@@ -311,20 +310,20 @@ TEST_F(Patches, OutlineAndExtraSelection) {
     // Outside workshop mode a disabled outline is parked and the game's outline comes back;
     // back in workshop mode the parked state returns.
     *ptr<std::int32_t>(Loc::workshopModeFlag) = 0;
-    settings.outlineDisabled = true;
+    switches.outlineDisabled = true;
     setOutline(false);
     autoOutline();
-    EXPECT_FALSE(settings.outlineDisabled);
-    EXPECT_EQ(outlineStash, 1u);
+    EXPECT_FALSE(switches.outlineDisabled);
+    EXPECT_EQ(switches.outlineStash, 1u);
     EXPECT_EQ(bytes(Loc::outline, 1, 6), Bytes{0x01});
     autoOutline();  // nothing more to park
-    EXPECT_EQ(outlineStash, 1u);
+    EXPECT_EQ(switches.outlineStash, 1u);
     *ptr<std::int32_t>(Loc::workshopModeFlag) = 1;
     autoOutline();
-    EXPECT_TRUE(settings.outlineDisabled);
-    EXPECT_EQ(outlineStash, 0u);
+    EXPECT_TRUE(switches.outlineDisabled);
+    EXPECT_EQ(switches.outlineStash, 0u);
     EXPECT_EQ(bytes(Loc::outline, 1, 6), Bytes{0x00});
-    settings.outlineDisabled = false;
+    switches.outlineDisabled = false;
     setOutline(false);
     game.expectUnchanged();
     *ptr<std::int32_t>(Loc::workshopModeFlag) = 0;
@@ -345,10 +344,10 @@ TEST_F(Patches, TimescaleByKeyAndAutomatically) {
     // In workshop mode the clock is slowed automatically unless the player used the key.
     settings.autoTimescaleEnabled = true;
     *ptr<std::int32_t>(Loc::workshopModeFlag) = 1;
-    timescaleKeyFlag = true;
+    switches.timescaleKeyFlag = true;
     autoTimescale();
     EXPECT_EQ(multiplier(), 1.0f);
-    timescaleKeyFlag = false;
+    switches.timescaleKeyFlag = false;
     autoTimescale();
     EXPECT_EQ(multiplier(), 0.01f);
     autoTimescale();  // already slowed: the kept value stays the game's
@@ -356,11 +355,11 @@ TEST_F(Patches, TimescaleByKeyAndAutomatically) {
 
     // Leaving workshop mode restores the clock, whoever slowed it, and forgets the key.
     *ptr<std::int32_t>(Loc::workshopModeFlag) = 0;
-    timescaleKeyFlag = true;
+    switches.timescaleKeyFlag = true;
     autoTimescale();
     EXPECT_EQ(multiplier(), 1.0f);
     EXPECT_EQ(savedTimescale, 0.0f);
-    EXPECT_FALSE(timescaleKeyFlag);
+    EXPECT_FALSE(switches.timescaleKeyFlag);
     EXPECT_TRUE(shown.empty());
 
     // Without the game's time manager there is nothing to change.
@@ -378,11 +377,11 @@ TEST_F(Patches, SiteThatDoesNotMatchIsNeverWrittenAndNamedOnce) {
     verifySignatures();
     logged.clear();
 
-    settings.timeoutFrozen = true;
+    switches.timeoutFrozen = true;
     setTimeoutFrozen(true);
-    settings.timeoutFrozen = false;
+    switches.timeoutFrozen = false;
     setTimeoutFrozen(true);
-    settings.timeoutFrozen = true;
+    switches.timeoutFrozen = true;
     setTimeoutFrozen(false);
     EXPECT_EQ(*at(Loc::timeoutFreese), 0x0E);
     EXPECT_EQ(bytes(Loc::timeoutFreese, 5, 1),
@@ -391,13 +390,13 @@ TEST_F(Patches, SiteThatDoesNotMatchIsNeverWrittenAndNamedOnce) {
                           "Site timeoutFreese does not match the game's code, left unpatched"}));
     // The switch still reports as usual, and the other sites are still switched.
     EXPECT_EQ(shown, (std::vector<std::string>{"Workshop timeout off", "Workshop timeout on"}));
-    objectLocked = true;
+    switches.objectLocked = true;
     setObjectLock();
     EXPECT_EQ(bytes(Loc::lockObject, 1), Bytes{0xE9});
-    objectLocked = false;
+    switches.objectLocked = false;
     setObjectLock();
 
-    settings.timeoutFrozen = false;
+    switches.timeoutFrozen = false;
     *at(Loc::timeoutFreese) = original;
     verifySignatures();
     game.expectUnchanged();
@@ -409,8 +408,9 @@ TEST_F(Patches, StartupPatchesFollowTheSettingsSilently) {
                         {Loc::outline, 0, 18},
                         {Loc::outlineUselectable, 0, 5}};
     gameFloat(Loc::surfaceSnapValue) = 0.8f;
-    settings.timeoutFrozen = settings.snapDisabled = settings.groundDisabled = true;
-    settings.outlineDisabled = settings.extraOutlineEnabled = true;
+    switches.timeoutFrozen = switches.snapDisabled = true;
+    settings.groundDisabled = true;
+    switches.outlineDisabled = switches.extraOutlineEnabled = true;
     applyStartupPatches();
     EXPECT_EQ(bytes(Loc::timeoutFreese, 1), Bytes{0xE9});
     EXPECT_EQ(bytes(Loc::snapJump, 2), (Bytes{0x90, 0x90}));
@@ -419,6 +419,7 @@ TEST_F(Patches, StartupPatchesFollowTheSettingsSilently) {
     EXPECT_EQ(bytes(Loc::outlineUselectable, 1), Bytes{0xE9});
     EXPECT_TRUE(shown.empty());
 
+    switches = {};
     settings = Settings{};
     setTimeoutFrozen(false);
     setObjectSnap(false);

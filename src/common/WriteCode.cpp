@@ -1,0 +1,26 @@
+#include "common/WriteCode.h"
+
+#include <cstring>
+
+#include "common/IDebugLog.h"
+#include "os/os.h"
+
+namespace freeplot {
+
+bool writeCode(std::uintptr_t address, const void* bytes, std::size_t length) {
+    std::uint32_t oldProtection = 0;
+    if (!os::protect(address, length, os::kPageExecuteReadWrite, oldProtection)) {
+        print("Could not make " FREEPLOT_X64 " (%u bytes) writable (error %08X), left as it was",
+              static_cast<std::uint64_t>(address), static_cast<unsigned>(length), os::lastError());
+        return false;
+    }
+    std::memcpy(reinterpret_cast<void*>(address), bytes, length);
+    std::uint32_t unused = 0;
+    if (!os::protect(address, length, oldProtection, unused)) {
+        print("Could not restore the protection %08X of " FREEPLOT_X64 " (error %08X)",
+              oldProtection, static_cast<std::uint64_t>(address), os::lastError());
+    }
+    return true;
+}
+
+}  // namespace freeplot

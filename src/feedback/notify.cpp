@@ -1,0 +1,87 @@
+#include "feedback/notify.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "feedback/workers.h"
+#include "game/gamefunctions.h"
+
+namespace freeplot {
+namespace {
+
+// The hand-over between showMessage and the notifier thread. `generation` counts hand-overs,
+// so the notifier can tell a new text from the one it waits on.
+struct Notifier {
+    std::mutex mutex;
+    std::condition_variable handedOver;
+    std::string text;
+    std::uint64_t generation = 0;
+    bool running = false;
+};
+Notifier g_notifier;
+
+// The notifier thread: waits for a quiet period, shows the last text handed over, and ends
+// unless another text arrived while it was showing (which then gets a quiet period of its own).
+void messageNotifier() {
+    Notifier& n = g_notifier;
+    // However the thread ends, the next hand-over must find no notifier and start one.
+    struct Ending {
+        bool done = false;
+        ~Ending() {
+            if (done) return;
+            const std::lock_guard lock(g_notifier.mutex);
+            g_notifier.running = false;
+        }
+    } ending;
+    std::unique_lock lock(n.mutex);
+    std::uint64_t seen = n.generation;
+    for (;;) {
+        auto deadline = std::chrono::steady_clock::now() + kQuietPeriod;
+        while (n.handedOver.wait_until(lock, deadline, [&] { return n.generation != seen; })) {
+            seen = n.generation;
+            deadline = std::chrono::steady_clock::now() + kQuietPeriod;
+        }
+        const std::string text = n.text;
+        lock.unlock();  // never held while calling into the game
+        showOnScreen(text.c_str());
+        lock.lock();
+        if (n.generation == seen) {
+            n.running = false;
+            ending.done = true;
+            return;
+        }
+        seen = n.generation;
+    }
+}
+
+}  // namespace
+
+void showNow(Msg message) { showOnScreen(messageText(message)); }
+
+void showNow(const FormattedText& text) { showOnScreen(text.c_str()); }
+
+void showMessage(const FormattedText& text) {
+    Notifier& n = g_notifier;
+    {
+        const std::lock_guard lock(n.mutex);
+        n.text = text.c_str();
+        ++n.generation;
+        if (n.running) {
+            n.handedOver.notify_one();
+            return;
+        }
+        n.running = true;
+    }
+    const bool started = startThread("notifier", [] { messageNotifier(); });
+    const std::lock_guard lock(n.mutex);
+    if (!started) n.running = false;
+}
+
+bool notifierRunning() {
+    const std::lock_guard lock(g_notifier.mutex);
+    return g_notifier.running;
+}
+
+}  // namespace freeplot

@@ -1,0 +1,7 @@
+#include "feedback/workers.h"
+
+namespace freeplot {
+
+WorkerBusy workers;
+
+}  // namespace freeplot

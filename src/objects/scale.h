@@ -1,0 +1,44 @@
+#pragma once
+// Scaling and deleting the selected object. Both go through the game's own script machinery
+// and then hand the reference to the game's main loop, which has to take it before the change
+// shows; so they run on worker threads, never on the game's input thread.
+
+#include <cstdint>
+
+#include "common/msabi.h"
+#include "game/records.h"
+
+namespace freeplot {
+
+inline constexpr std::uint16_t kMinScalePercent = 10;
+inline constexpr std::uint16_t kMaxScalePercent = 0xFFFF;
+
+// Reached only through the scale stub: rcx = the reference, rdx = 0x113C, r8 = the bit pattern
+// of the scale factor (a double). Returns what the game's command returned (the stub drops it).
+std::uintptr_t FREEPLOT_MSABI scaleCallHandler(void* reference, std::uint64_t code,
+                                               std::uint64_t scaleBits);
+
+// Gives the reference to the game: stores it in the hand-over slot under the game's lock once
+// the slot is free (so a waiting hand-off of another worker is never overwritten), then waits,
+// polling every millisecond, until the game has taken it. Without a time limit: only the game
+// ends the wait.
+void handOffToGame(GameReference* reference);
+
+// Runs the game's scale command through the scale stub, then (for anything but an actor) hands
+// the reference to the game and marks it rescaled. Clears scaleBusy when `clearBusy`.
+void applyScale(GameReference* reference, double scaleFactor, bool clearBusy);
+
+// The percent a scale key leaves on an object at `current` percent: 100 for scaleReset; for
+// scaleDown the current percent less the step, for any other key plus the step; never below 10
+// and never above 65535.
+std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, std::uint16_t key);
+
+// Thread body of the scale keys: one scale step on the selected object, its undo record, and the
+// "Scale set to" message through the notifier. Clears scaleBusy at its end.
+void scaleByKeyWorker(std::uint16_t key);
+
+// Thread body of the delete key: hands the reference to the game and deletes it. Clears
+// deleteBusy at its end.
+void deleteWorker(GameReference* reference);
+
+}  // namespace freeplot

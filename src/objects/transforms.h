@@ -1,0 +1,68 @@
+#pragma once
+// What the keys and the mouse do to the object selected in workshop mode: move it by the move
+// step relative to the way the player faces, turn it by the rotate step about the chosen axis,
+// level its angles, store its position, angles and scale and write them onto another object,
+// switch its physics, and duplicate it. Every change of position or angle goes through the
+// game's axis command, and every change records its undo entry first.
+
+#include <cstdint>
+
+#include "common/Shared.h"
+#include "game/records.h"
+
+namespace freeplot {
+
+// The double nearest 180/pi.
+inline constexpr double kDegreesPerRadian = 57.29577951308232;
+inline double degrees(float radians) { return double{radians} * kDegreesPerRadian; }
+
+// The axis that key, wheel and held-button rotations turn about: 'X', 'Y' or 'Z'.
+extern Shared<char> rotateAxis;
+
+// The held-mouse-button rotation: 0 no button held, 1 the left one (turn +), 2 the right one
+// (turn -). Written by the mouse handler; the worker reads it before every turn.
+extern Shared<std::uint8_t> mouseRotateState;
+
+// An object's parameters as copyState stored them; scale 0.0 means nothing is stored yet.
+struct StoredParams {
+    float posX = 0, posY = 0, posZ = 0;
+    float angleX = 0, angleY = 0, angleZ = 0;  // degrees
+    float scale = 0;                           // factor
+};
+extern StoredParams storedParams;
+
+// Whether an actor is a turret: its base form's name holds "turret" in any case. False for
+// anything that is no actor, and wherever the game's data has a null pointer on the way.
+bool isTurret(const GameReference* reference);
+
+// The actor gate of moving, turning, levelling and locking: anything but an actor that is no
+// turret may be acted on.
+bool mayTransform(const GameReference* reference);
+
+// The horizontal offset of a move by `distance` for a player facing `heading` (radians about
+// Z): forth is (sin h, cos h), right is (cos h, -sin h).
+struct Offset {
+    double x, y;
+};
+Offset forthOffset(double heading, double distance);
+Offset rightOffset(double heading, double distance);
+
+// The row actions of the keyboard dispatcher; `key` is the normalised key code that ran them.
+void moveSelected(std::uint16_t key);
+void fixAngles(std::uint16_t key);
+void copyState();
+void applyStored(std::uint16_t key);
+void setPhysics(std::uint16_t key);
+void duplicateSelected();
+
+// Turns `reference` about rotateAxis by the rotate step. From a key (`explicitCall`) or the
+// wheel: one turn of `steps` steps (none for 0). Otherwise, with wheelRotation off, this is the
+// held-button worker: it turns one step every 25 ms in the direction mouseRotateState gives
+// until that is 0, workshop mode ends or its object is deleted, and clears rotateBusy at its end.
+void rotateSelected(GameReference* reference, std::int16_t steps, bool explicitCall);
+
+// The plugin is handing `reference` to the game for deletion: its undo records go, and a
+// held-button rotation of it stops before its next turn.
+void forgetDeletedReference(const GameReference* reference);
+
+}  // namespace freeplot

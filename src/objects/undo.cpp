@@ -1,0 +1,114 @@
+#include "objects/undo.h"
+
+#include <algorithm>
+#include <deque>
+#include <mutex>
+
+#include "feedback/workers.h"
+#include "game/gamefunctions.h"
+#include "objects/scale.h"
+#include "objects/transforms.h"
+
+namespace freeplot {
+namespace {
+
+// The input thread, the held-button rotation worker and the scale worker all record changes.
+struct UndoHistory {
+    std::mutex mutex;
+    std::deque<UndoRecord> records;  // oldest at the front
+};
+UndoHistory g_history;
+
+UndoRecord snapshot(GameReference* reference, std::int32_t kind, char axis) {
+    UndoRecord r;
+    r.reference = reference;
+    r.kind = kind;
+    r.axis = axis;
+    r.posX = reference->pos(0);
+    r.posY = reference->pos(1);
+    r.posZ = reference->pos(2);
+    r.rotX = reference->rot(0);
+    r.rotY = reference->rot(1);
+    r.rotZ = reference->rot(2);
+    r.scale = static_cast<float>(reference->scale() * 0.01);
+    return r;
+}
+
+void requeue(const UndoRecord& record) {
+    const std::lock_guard lock(g_history.mutex);
+    g_history.records.push_back(record);
+}
+
+}  // namespace
+
+void pushUndo(GameReference* reference, std::int32_t kind, char axis) {
+    const UndoRecord record = snapshot(reference, kind, axis);
+    const std::lock_guard lock(g_history.mutex);
+    auto& records = g_history.records;
+    if (!records.empty()) {
+        const UndoRecord& newest = records.back();
+        if (newest.reference == reference && newest.kind == kind && newest.axis == axis) return;
+    }
+    // A scale record put back by an undo may have made it eleven; it never grows beyond that.
+    while (records.size() >= kUndoLimit) records.pop_front();
+    records.push_back(record);
+}
+
+void undoLast() {
+    UndoRecord record;
+    {
+        const std::lock_guard lock(g_history.mutex);
+        if (g_history.records.empty()) return;
+        record = g_history.records.back();
+        g_history.records.pop_back();
+    }
+    applyUndoRecord(record);
+}
+
+void applyUndoRecord(const UndoRecord& r) {
+    GameReference* reference = r.reference;
+    const bool all = r.kind == UndoKind::all;
+    if (r.kind == UndoKind::position || all) {
+        // A horizontal move changes both X and Y.
+        if (r.axis == 'X' || r.axis == 'Y' || all) {
+            runAxisCommand(kSetPositionCommand, reference, 'X', r.posX);
+            runAxisCommand(kSetPositionCommand, reference, 'Y', r.posY);
+        }
+        if (r.axis == 'Z' || all) runAxisCommand(kSetPositionCommand, reference, 'Z', r.posZ);
+    }
+    if (r.kind == UndoKind::angle || all) {
+        // The angle fix ('R') changed the X angle and, levelling, the Y angle: both go back.
+        const bool fix = r.axis == 'R';
+        if (r.axis == 'X' || fix || all)
+            runAxisCommand(kSetAngleCommand, reference, 'X', degrees(r.rotX));
+        if (r.axis == 'Y' || fix || all)
+            runAxisCommand(kSetAngleCommand, reference, 'Y', degrees(r.rotY));
+        if (r.axis == 'Z' || all) runAxisCommand(kSetAngleCommand, reference, 'Z', degrees(r.rotZ));
+    }
+    if (r.kind == UndoKind::scale || all) {
+        // With a scale worker busy, the next undo tries again.
+        if (!startWorker(workers.scaleBusy, "undo scale", applyScale, reference, double{r.scale},
+                         true))
+            requeue(r);
+    }
+}
+
+void forgetUndoRecords(const GameReference* reference) {
+    const std::lock_guard lock(g_history.mutex);
+    auto& records = g_history.records;
+    records.erase(std::remove_if(records.begin(), records.end(),
+                                 [&](const UndoRecord& r) { return r.reference == reference; }),
+                  records.end());
+}
+
+std::vector<UndoRecord> undoHistorySnapshot() {
+    const std::lock_guard lock(g_history.mutex);
+    return {g_history.records.begin(), g_history.records.end()};
+}
+
+void clearUndoHistory() {
+    const std::lock_guard lock(g_history.mutex);
+    g_history.records.clear();
+}
+
+}  // namespace freeplot

@@ -1,0 +1,48 @@
+#pragma once
+// The undo history: before every change to the selected object (move, rotate, angle fix, scale,
+// applied stored parameters) its position, rotation and scale are recorded; the undo key takes
+// the newest record back off and writes it onto its object again. Ten records at most, and
+// repeated changes of the same kind on the same axis of the same object share one record, so
+// holding a key or scrolling the wheel costs one undo step.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "game/records.h"
+
+namespace freeplot {
+
+enum UndoKind : std::int32_t { position = 0, angle = 1, scale = 2, all = 4 };
+
+struct UndoRecord {
+    GameReference* reference = nullptr;
+    std::int32_t kind = 0;  // an UndoKind
+    // 'X', 'Y' or 'Z' for one axis, 'R' for the angle fix, 'S' for scale, 'D' for everything.
+    char axis = 0;
+    float posX = 0, posY = 0, posZ = 0;
+    float rotX = 0, rotY = 0, rotZ = 0;  // radians
+    float scale = 0;                     // factor (1.0 is natural size)
+};
+
+inline constexpr std::size_t kUndoLimit = 10;
+
+// Records the reference's state before a change, unless the newest record already is one of the
+// same reference, kind and axis (it then keeps the state from before the first of them).
+void pushUndo(GameReference* reference, std::int32_t kind, char axis);
+
+// Takes the newest record off and writes it back; nothing when the history is empty.
+void undoLast();
+
+// Writes a record onto its object: positions, then angles, then (on a worker thread) the scale.
+// A scale record that finds a scale worker busy goes back onto the history for the next undo.
+void applyUndoRecord(const UndoRecord& record);
+
+// Drops every record of a reference the plugin has handed to the game for deletion.
+void forgetUndoRecords(const GameReference* reference);
+
+// The history, oldest first (tests and the demo read it).
+std::vector<UndoRecord> undoHistorySnapshot();
+void clearUndoHistory();
+
+}  // namespace freeplot

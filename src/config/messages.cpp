@@ -5,8 +5,6 @@
 #include <string>
 
 #include "common/IDebugLog.h"
-#include "config/ini_file.h"
-#include "config/report.h"
 
 namespace freeplot {
 
@@ -16,6 +14,7 @@ namespace {
 
 // Texts read from the file live in `overrides`; `current` points at the text in force.
 std::array<std::string, kMessageCount> overrides;
+
 constinit std::array<const char*, kMessageCount> current = [] {
     std::array<const char*, kMessageCount> texts{};
     for (std::size_t i = 0; i < kMessageCount; ++i) texts[i] = kMessages[i].defaultText;
@@ -39,18 +38,6 @@ bool readDigits(const char*& p) {
 
 bool isOneOf(char c, const char* set) { return c != '\0' && std::strchr(set, c) != nullptr; }
 
-// The test values the acceptance test formats with.
-constexpr double kTestReal = 1.5;
-int testInteger(Msg msg) {
-    return msg == Msg::axisChange ? 'X' : msg == Msg::scaleChange ? 95 : 150;
-}
-
-// Formats a text already known to fit its value into `buffer` of kMessageBufferSize bytes.
-int formatChecked(char* buffer, const char* text, FormatArg arg, double real, int integer) {
-    return arg == FormatArg::real ? std::snprintf(buffer, kMessageBufferSize, text, real)
-                                  : std::snprintf(buffer, kMessageBufferSize, text, integer);
-}
-
 FormattedText formatWith(Msg msg, FormatArg valueKind, double real, int integer) {
     FormattedText out;
     const MessageInfo& info = messageInfo(msg);
@@ -65,6 +52,11 @@ FormattedText formatWith(Msg msg, FormatArg valueKind, double real, int integer)
 }
 
 }  // namespace
+
+int formatChecked(char* buffer, const char* text, FormatArg arg, double real, int integer) {
+    return arg == FormatArg::real ? std::snprintf(buffer, kMessageBufferSize, text, real)
+                                  : std::snprintf(buffer, kMessageBufferSize, text, integer);
+}
 
 const char* formatProblem(const char* text, FormatArg arg) {
     int conversions = 0;
@@ -122,63 +114,18 @@ const char* formatProblem(const char* text, FormatArg arg) {
 
 const char* messageText(Msg msg) { return current[static_cast<std::size_t>(msg)]; }
 
+void setMessageText(Msg msg, const std::string& text) {
+    const auto i = static_cast<std::size_t>(msg);
+    overrides[i] = text;
+    current[i] = overrides[i].c_str();
+}
+
 FormattedText formatMessage(Msg msg, double value) {
     return formatWith(msg, FormatArg::real, value, 0);
 }
 
 FormattedText formatMessage(Msg msg, int value) {
     return formatWith(msg, FormatArg::integer, 0.0, value);
-}
-
-void readMessages(const IniFile& file, SettingsReport* report) {
-    for (const std::string& name : file.names("messages")) {
-        const std::string text = file.reader.Get("messages", name, "Empty message");
-        std::size_t index = kMessageKeyCount;
-        for (std::size_t i = 0; i < kMessageKeyCount; ++i) {
-            if (name == kMessages[i].key) {
-                index = i;
-                break;
-            }
-        }
-        if (index == kMessageKeyCount) {
-            note(report, NoteKind::ignored, "messages", name,
-                 name == "stateStored" ? "this text cannot be changed from the file"
-                                       : "no message has this name (names are case-sensitive)");
-            continue;
-        }
-        const auto msg = static_cast<Msg>(index);
-        const MessageInfo& info = kMessages[index];
-        if (info.arg != FormatArg::none) {
-            // The text goes to the formatter only once it is known to fit its value.
-            const char* problem = formatProblem(text.c_str(), info.arg);
-            int length = -1;
-            if (!problem) {
-                length = formatChecked(messageBuffer, text.c_str(), info.arg, kTestReal,
-                                       testInteger(msg));
-            }
-            if (length < 1 || length > static_cast<int>(kMessageBufferSize) - 1) {
-                print(
-                    "Message for %s is too large or missing format placeholder, default message "
-                    "will be used",
-                    info.key);
-                if (report) {
-                    std::string why = problem       ? std::string("it holds ") + problem
-                                      : length == 0 ? std::string("it is empty")
-                                      : length < 0  ? std::string("it does not format")
-                                                    : "it formats to " + std::to_string(length) +
-                                                         " characters, more than 1023";
-                    note(report, NoteKind::refused, "messages", name,
-                         why + "; the text in force stays");
-                }
-                continue;
-            }
-        }
-        overrides[index] = text;
-        current[index] = overrides[index].c_str();
-        note(report, NoteKind::accepted, "messages", name,
-             file.reader.HasValue("messages", name) ? "\"" + text + "\""
-                                                    : "no stored value: \"Empty message\"");
-    }
 }
 
 void restoreDefaultMessages() {

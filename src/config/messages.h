@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace freeplot {
 
@@ -123,6 +124,13 @@ const char* formatProblem(const char* text, FormatArg arg);
 // does not fit its value, is copied without formatting.
 FormattedText formatMessage(Msg msg, double value);
 FormattedText formatMessage(Msg msg, int value);
+
+// Formats a text already known to fit its value (formatProblem gave null) into `buffer` of
+// kMessageBufferSize bytes; returns snprintf's result.
+int formatChecked(char* buffer, const char* text, FormatArg arg, double real, int integer);
+
+// Puts a text read from the file in force.
+void setMessageText(Msg msg, const std::string& text);
 
 // Reads [messages] into the table: plain texts are taken as written; a format text is taken
 // only when it fits its value and its test formatting gives 1 to 1023 characters, else its

@@ -1,69 +1,12 @@
 #include "config/settings.h"
 
-#include <cctype>
-#include <cmath>
-#include <cstdlib>
-#include <exception>
-#include <limits>
-
-#include "common/IDebugLog.h"
-#include "config/ini_file.h"
 #include "config/messages.h"
-#include "config/report.h"
 #include "config/steps.h"
-#include "os/os.h"
 
 namespace freeplot {
 
 Settings settings;
 std::array<KeyBinding, kActionCount> keyBindings = kDefaultKeyBindings;
-
-namespace {
-
-const char* const kKeys = "keys";
-
-std::string lowerCase(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// The words GetBoolean knows; every other text reads as false.
-bool isTrueWord(const std::string& lower) {
-    return lower == "true" || lower == "yes" || lower == "on" || lower == "1";
-}
-bool isFalseWord(const std::string& lower) {
-    return lower == "false" || lower == "no" || lower == "off" || lower == "0";
-}
-
-// Whether GetInteger / GetReal find a number at the start of the text.
-bool convertsAsInteger(const std::string& text) {
-    char* end = nullptr;
-    (void)std::strtol(text.c_str(), &end, 0);
-    return end > text.c_str();
-}
-bool convertsAsReal(const std::string& text) {
-    char* end = nullptr;
-    (void)std::strtod(text.c_str(), &end);
-    return end > text.c_str();
-}
-
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
-
-bool readBool(const IniFile& file, const char* section, const char* name, SettingsReport* report) {
-    const bool value = file.reader.GetBoolean(section, name, false);
-    if (report && file.reader.HasValue(section, name)) {
-        const std::string text = file.reader.Get(section, name, "");
-        const std::string lower = lowerCase(text);
-        if (isTrueWord(lower) || isFalseWord(lower))
-            note(report, NoteKind::accepted, section, name, value ? "true" : "false");
-        else
-            note(report, NoteKind::refused, section, name,
-                 quoted(text) + " is not true/yes/on/1 or false/no/off/0; it reads as false");
-    }
-    return value;
-}
-
-}  // namespace
 
 KeyBinding bindingForCode(std::uint16_t code) {
     switch (code) {
@@ -76,105 +19,6 @@ KeyBinding bindingForCode(std::uint16_t code) {
         default:
             return {code, 0};
     }
-}
-
-void readKeys(const IniFile& file, SettingsReport* report) {
-    for (const std::string& name : file.names(kKeys)) {
-        try {
-            const std::int32_t value = getInteger(file, kKeys, name, 0);
-            const auto code = static_cast<std::uint16_t>(value);
-            if (code == 0) {
-                print("Invalid value for key: %s", name.c_str());
-                note(report, NoteKind::refused, kKeys, name,
-                     quoted(file.reader.Get(kKeys, name, "")) +
-                         " is not a key code (a number from 1 to 65535); the default stays");
-                continue;
-            }
-            const KeyBinding bound = bindingForCode(code);
-            bool known = false;
-            for (std::size_t i = 0; i < kActionCount; ++i) {
-                if (name == kActionNames[i]) {
-                    keyBindings[i] = bound;
-                    known = true;
-                    break;
-                }
-            }
-            if (!report) continue;
-            if (!known) {
-                note(report, NoteKind::ignored, kKeys, name,
-                     "no action has this name (names are case-sensitive)");
-            } else if (value != code) {
-                note(report, NoteKind::adjusted, kKeys, name,
-                     std::to_string(value) + " is cut to 16 bits: " + std::to_string(code));
-            } else {
-                note(report, NoteKind::accepted, kKeys, name, std::to_string(code));
-            }
-        } catch (const std::exception&) {
-            print("Invalid key: %s", name.c_str());
-            note(report, NoteKind::refused, kKeys, name, "could not be read; the default stays");
-        }
-    }
-}
-
-void readBuildTimescale(const IniFile& file, SettingsReport* report) {
-    const double value = file.reader.GetReal("main", "buildTimescale", settings.buildTimescale);
-    // A value that is no finite number or does not fit a float would put garbage (or, for
-    // the conversion, undefined behaviour) into the game clock: it keeps the default.
-    const bool fits = std::isfinite(value) &&
-                      std::fabs(value) <= static_cast<double>(std::numeric_limits<float>::max());
-    if (fits) settings.buildTimescale = static_cast<float>(value);
-
-    if (!report || !file.reader.HasValue("main", "buildTimescale")) return;
-    const std::string text = file.reader.Get("main", "buildTimescale", "");
-    if (!convertsAsReal(text))
-        note(report, NoteKind::refused, "main", "buildTimescale",
-             quoted(text) + " is not a number; the default stays");
-    else if (!fits)
-        note(report, NoteKind::refused, "main", "buildTimescale",
-             quoted(text) + " is no finite number a float can hold; the default stays");
-    else
-        note(report, NoteKind::accepted, "main", "buildTimescale", text);
-}
-
-void readSwitches(const IniFile& file, SettingsReport* report) {
-    const std::int32_t togglable = getInteger(file, "main", "togglable", 0);
-    settings.togglable = static_cast<std::uint8_t>(togglable);
-    if (report && file.reader.HasValue("main", "togglable")) {
-        const std::string text = file.reader.Get("main", "togglable", "");
-        if (!convertsAsInteger(text))
-            note(report, NoteKind::refused, "main", "togglable",
-                 quoted(text) + " is not a number; the default stays");
-        else if (togglable != settings.togglable)
-            note(report, NoteKind::adjusted, "main", "togglable",
-                 std::to_string(togglable) +
-                     " counts only its low 8 bits: " + std::to_string(settings.togglable));
-        else
-            note(report, NoteKind::accepted, "main", "togglable", std::to_string(togglable));
-    }
-
-    settings.wheelRotation = readBool(file, "main", "wheelRotation", report);
-    settings.timeoutFrozen = readBool(file, "main", "timeoutFrozen", report);
-    settings.snapDisabled = readBool(file, "main", "snapDisabled", report);
-    settings.groundDisabled = readBool(file, "main", "groundDisabled", report);
-    settings.outlineDisabled = readBool(file, "main", "outlineDisabled", report);
-    settings.extraOutlineEnabled = readBool(file, "main", "extraOutlineEnabled", report);
-    settings.autoTimescaleEnabled = readBool(file, "main", "autoTimescaleEnabled", report);
-    settings.deleteEnabled = readBool(file, "dangerous", "deleteEnabled", report);
-    settings.duplicateEnabled = readBool(file, "cheats", "duplicateEnabled", report);
-}
-
-bool loadSettings(const std::string& windowsPath, SettingsReport* report) {
-    const IniFile file(os::nativePath(windowsPath.c_str()));
-    if (file.parseError() < 0) {
-        print("Could not read/parse config file %s", windowsPath.c_str());
-        return false;
-    }
-    readKeys(file, report);
-    readMessages(file, report);
-    readBuildTimescale(file, report);
-    readSteps(file, report);
-    readSwitches(file, report);
-    return true;
 }
 
 void restoreDefaultSettings() {

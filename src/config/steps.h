@@ -59,6 +59,11 @@ int parseStepList(const char* text, std::array<double, kStepCapacity>& table, co
 int parseStepList(const char* text, std::array<std::int32_t, kStepCapacity>& table,
                   const char* listKey);
 
+// One number from the start of `text` as a list entry: false when none converts, it is out of
+// range, or (for the real lists) it is no finite number; `end` points after what converted.
+bool convertStep(const char* text, char*& end, double& out);
+bool convertStep(const char* text, char*& end, std::int32_t& out);
+
 // The index a table settles on: the wanted index when it lies within the count, else the
 // current one pulled below the count.
 std::int32_t settleIndex(std::int32_t current, std::int32_t wanted, std::int32_t count);

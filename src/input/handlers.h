@@ -1,6 +1,7 @@
 #pragma once
-// The handlers the keyboard and mouse stubs call for every raw input event. A non-zero result
-// consumes the event: the game's own processing of it is skipped.
+// The handlers the keyboard and mouse stubs call for every raw input event the game processes.
+// In workshop mode they turn the bound keys, the wheel and a held mouse button into the
+// plugin's actions; every other event goes on to the game untouched.
 
 #include <cstdint>
 
@@ -8,7 +9,28 @@
 
 namespace freeplot {
 
+// The keyboard handler: 1 consumes the event (the game's own processing of it is skipped), 0
+// lets it through. A bound key's press is consumed and its action runs on the release.
 std::int32_t FREEPLOT_MSABI onKeyboardInput(void* record);
+
+// The mouse handler: always 0, so the game's processing always runs; an event the handler took
+// over reaches it with its button and wheel fields cleared.
 std::int32_t FREEPLOT_MSABI onMouseInput(void* record);
+
+// Builds the lookup from key codes to actions from the bindings in force. Called once the
+// settings are read, before the hooks are linked (and again by anything that changes bindings).
+void prepareKeyLookup();
+
+// The key code an event stands for: Shift as left or right Shift by its scan code, Ctrl and Alt
+// as left or right by the record's E0 flag, any other key as it is.
+std::uint16_t normalisedKey(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags);
+
+// The set of actions a key code is bound to, one bit per action number; 0 for none.
+std::uint64_t actionsOf(std::uint16_t code);
+
+// Run by both handlers on every event: the object lock goes off once nothing is selected, and
+// the extra selection is parked while outside workshop mode and brought back inside it.
+void autoObjectUnlock();
+void autoExtraSelection();
 
 }  // namespace freeplot

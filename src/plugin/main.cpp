@@ -58,6 +58,7 @@ void load() {
     // A missing file leaves every setting at its default; the hooks go in either way.
     loadSettings(path);
     startSwitchStates(settings);
+    prepareKeyLookup();
 
     SetHooks({&onKeyboardInput, &onMouseInput, &scaleCallHandler});
     applyStartupPatches();

@@ -92,7 +92,7 @@ TEST(SettingsSession, ShippedFileStartsTheGameAsNoFileDoes) {
 
 // Needs the keyboard dispatcher, which turns bound keys into actions; until it lands every key
 // passes through to the game. Enable it with the dispatcher.
-TEST(SettingsSession, DISABLED_BindingsMessagesAndStepsFromTheFileDriveTheKeys) {
+TEST(SettingsSession, BindingsMessagesAndStepsFromTheFileDriveTheKeys) {
     sim::Options options;
     options.settings =
         "[keys]\n"

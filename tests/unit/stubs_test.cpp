@@ -293,6 +293,8 @@ struct TestHandler : Xbyak::CodeGenerator {
 
 }  // namespace
 
+std::int32_t FREEPLOT_MSABI compiledPassThrough(void* record) { return record ? 0 : 1; }
+
 TEST(Stubs, InputStubsCallTheHandlerAndTheGameUnlessConsumed) {
     CodeBlock block;
     ASSERT_NE(block.base, nullptr);
@@ -341,9 +343,9 @@ TEST(Stubs, InputStubsCallTheHandlerAndTheGameUnlessConsumed) {
         }
     }
 
-    // The plugin's own handler, compiled code with the Microsoft convention, lets events through.
+    // A compiled handler with the Microsoft convention (as the plugin's are) lets events through.
     InputRoutine routine(block.base + 0x2800, reinterpret_cast<std::uintptr_t>(callee.getCode()));
-    KeyboardInputHook_Code(block.base + 0x4800, 0x100, &onKeyboardInput,
+    KeyboardInputHook_Code(block.base + 0x4800, 0x100, &compiledPassThrough,
                            reinterpret_cast<std::uintptr_t>(callee.getCode()), routine.site);
     ASSERT_TRUE(writeJump5(routine.site, block.at(0x4800)));
     inputState = {};

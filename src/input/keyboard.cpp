@@ -1,0 +1,308 @@
+// The keyboard dispatcher: what a bound key does in workshop mode. Its press never reaches the
+// game; on its release the dispatch chain below runs the first row that applies.
+
+#include <array>
+#include <initializer_list>
+
+#include "common/Guard.h"
+#include "config/messages.h"
+#include "config/settings.h"
+#include "config/steps.h"
+#include "feedback/notify.h"
+#include "feedback/workers.h"
+#include "game/gamefunctions.h"
+#include "game/patches.h"
+#include "input/handlers.h"
+#include "objects/scale.h"
+#include "objects/transforms.h"
+#include "objects/undo.h"
+#include "os/os.h"
+
+namespace freeplot {
+namespace {
+
+constexpr std::uint16_t kShift = 16, kCtrl = 17, kAlt = 18;
+constexpr std::uint16_t kLeftCtrl = 162, kRightCtrl = 163, kLeftAlt = 164, kRightAlt = 165;
+
+// Real key codes are below 256; each has its set of actions here. A code of 256 or more can
+// only come from a settings file and is looked up in the bindings directly.
+std::array<std::uint64_t, 256> g_actionsByCode{};
+
+constexpr std::uint64_t bit(Action action) {
+    return std::uint64_t{1} << static_cast<unsigned>(action);
+}
+constexpr std::uint64_t bits(std::initializer_list<Action> actions) {
+    std::uint64_t set = 0;
+    for (Action a : actions) set |= bit(a);
+    return set;
+}
+
+std::uint64_t scanBindings(std::uint16_t code) {
+    std::uint64_t set = 0;
+    if (code == 0) return 0;  // an unused alternate is stored as 0: no key matches it
+    for (std::size_t i = 0; i < kActionCount; ++i)
+        if (keyBindings[i].primary == code || keyBindings[i].alternate == code)
+            set |= std::uint64_t{1} << i;
+    return set;
+}
+
+// What one key release works on: its code, the actions it is bound to, and the workshop state
+// byte as read once for this event.
+struct KeyEvent {
+    std::uint16_t code;
+    std::uint64_t actions;
+    bool workshopBusy;  // the workshop state byte is 1: move, scale, undo and copies wait
+
+    bool is(Action action) const { return (actions & bit(action)) != 0; }
+};
+
+// Flips a switch state and runs its switch; a switch that could not be written leaves the
+// state as it was.
+template <class Switch>
+void flip(Shared<bool>& state, Switch run) {
+    state = !state;
+    if (!run()) state = !state;
+}
+
+void showStep(Msg message, double step) { showNow(formatMessage(message, step)); }
+void showStep(Msg message, std::int32_t step) { showNow(formatMessage(message, int{step})); }
+
+// --- The rows' effects ---------------------------------------------------------------------
+
+void toggleMode(const KeyEvent&) {
+    if (toggleFreeplotMode()) showNow(switches.freeplotMode ? Msg::freeplotOn : Msg::freeplotOff);
+}
+
+void toggleSnap(const KeyEvent&) {
+    flip(switches.snapDisabled, [] { return setObjectSnap(true); });
+}
+
+// Surface snap is the game's own value: 1.5 means off. The value it had is kept to go back to.
+void toggleGround(const KeyEvent&) {
+    const float value = readGame<float>(Loc::surfaceSnapValue);
+    if (value == kSurfaceSnapOff) {
+        writeGame<float>(Loc::surfaceSnapValue, savedSurfaceSnap);
+        showNow(Msg::groundOn);
+    } else {
+        savedSurfaceSnap = value;
+        writeGame<float>(Loc::surfaceSnapValue, kSurfaceSnapOff);
+        showNow(Msg::groundOff);
+    }
+}
+
+void toggleGridSnap(const KeyEvent&) {
+    const bool on = readGame<std::uint8_t>(Loc::gridSnapSetting) != 0;
+    writeGame<std::uint8_t>(Loc::gridSnapSetting, on ? 0 : 1);
+    showNow(on ? Msg::workshopOff : Msg::workshopOn);
+}
+
+void toggleTimeout(const KeyEvent&) {
+    flip(switches.timeoutFrozen, [] { return setTimeoutFrozen(true); });
+}
+
+void fixObjectAngles(const KeyEvent& key) { fixAngles(key.code); }
+
+void cycleRotateStep(const KeyEvent& key) {
+    showStep(Msg::rotateStepChange, rotateSteps.step(key.is(Action::rotateStepPlus) ? +1 : -1));
+}
+
+void cycleMoveStep(const KeyEvent& key) {
+    showStep(Msg::moveStepChange, moveSteps.step(key.is(Action::moveStepPlus) ? +1 : -1));
+}
+
+// The scale list runs the other way: scaleStepMinus (Page Up) moves to the next entry of the
+// ascending default list.
+void cycleScaleStep(const KeyEvent& key) {
+    showStep(Msg::scaleStepChange, scaleSteps.step(key.is(Action::scaleStepMinus) ? +1 : -1));
+}
+
+void cycleAxis(const KeyEvent&) {
+    const char axis = rotateAxis == 'Z' ? 'X' : static_cast<char>(rotateAxis + 1);
+    rotateAxis = axis;
+    showNow(formatMessage(Msg::axisChange, int{axis}));
+}
+
+void toggleOutline(const KeyEvent&) {
+    flip(switches.outlineDisabled, [] { return setOutline(true); });
+}
+
+void move(const KeyEvent& key) { moveSelected(key.code); }
+
+void scale(const KeyEvent& key) {
+    startWorker(workers.scaleBusy, "scale", scaleByKeyWorker, key.code);
+}
+
+void undo(const KeyEvent&) { undoLast(); }
+
+void storeParameters(const KeyEvent&) { copyState(); }
+
+void applyParameters(const KeyEvent& key) { applyStored(key.code); }
+
+void toggleClampedStoring(const KeyEvent&) {
+    flip(switches.clampedStoringDisabled, [] { return setClampedStoring(); });
+}
+
+void toggleLock(const KeyEvent&) {
+    const GameReference* reference = selectedReference();
+    if (reference && mayTransform(reference)) toggleObjectLock();
+}
+
+void toggleExtraSelection(const KeyEvent&) {
+    flip(switches.extraOutlineEnabled, [] { return setExtraSelection(true); });
+}
+
+void duplicate(const KeyEvent&) { duplicateSelected(); }
+
+void remove(const KeyEvent&) {
+    if (GameReference* reference = selectedReference())
+        startWorker(workers.deleteBusy, "delete", deleteWorker, reference);
+}
+
+void rotate(const KeyEvent& key) {
+    GameReference* reference = selectedReference();
+    if (!reference || !mayTransform(reference)) return;
+    rotateSelected(reference, key.is(Action::rotateLeft) ? -1 : +1, true);
+}
+
+void physics(const KeyEvent& key) { setPhysics(key.code); }
+
+void toggleSlowClock(const KeyEvent&) {
+    switches.timescaleKeyFlag = !switches.timescaleKeyFlag;
+    toggleTimescale(true);
+}
+
+// --- The dispatch chain --------------------------------------------------------------------
+
+// What lets a row run besides its keys. A row whose gate is shut lets the key go on down the
+// chain, so a key shared with a later action runs that one instead.
+enum class Gate : std::uint8_t { none, togglable, workshopIdle, duplicateEnabled, deleteEnabled };
+
+struct Row {
+    std::uint64_t actions;
+    Gate gate;
+    void (*run)(const KeyEvent&);
+};
+
+constexpr Row kChain[] = {
+    {bit(Action::main), Gate::togglable, toggleMode},
+    {bit(Action::snap), Gate::none, toggleSnap},
+    {bit(Action::ground), Gate::none, toggleGround},
+    {bit(Action::workshopSnap), Gate::none, toggleGridSnap},
+    {bit(Action::timeoutFreeze), Gate::none, toggleTimeout},
+    {bits({Action::resetAngles, Action::removeTremor}), Gate::none, fixObjectAngles},
+    {bits({Action::rotateStepMinus, Action::rotateStepPlus}), Gate::none, cycleRotateStep},
+    {bits({Action::moveStepMinus, Action::moveStepPlus}), Gate::none, cycleMoveStep},
+    {bits({Action::scaleStepMinus, Action::scaleStepPlus}), Gate::none, cycleScaleStep},
+    {bit(Action::changeRotateAxis), Gate::none, cycleAxis},
+    {bit(Action::outlineToggle), Gate::none, toggleOutline},
+    {bits({Action::moveDown, Action::moveUp, Action::moveLeft, Action::moveRight, Action::moveBack,
+           Action::moveForth}),
+     Gate::workshopIdle, move},
+    {bits({Action::scaleDown, Action::scaleUp, Action::scaleReset}), Gate::workshopIdle, scale},
+    {bit(Action::undo), Gate::workshopIdle, undo},
+    {bit(Action::copyState), Gate::none, storeParameters},
+    {bits({Action::copyPosX, Action::copyPosY, Action::copyPosZ, Action::copyAngleX,
+           Action::copyAngleY, Action::copyAngleZ, Action::copyScale, Action::copyAll}),
+     Gate::workshopIdle, applyParameters},
+    {bit(Action::clampedStoreToggle), Gate::none, toggleClampedStoring},
+    {bit(Action::lockObject), Gate::none, toggleLock},
+    {bit(Action::extraOutlineToggle), Gate::none, toggleExtraSelection},
+    {bit(Action::duplicateKey), Gate::duplicateEnabled, duplicate},
+    {bit(Action::deleteKey), Gate::deleteEnabled, remove},
+    {bits({Action::rotateLeft, Action::rotateRight}), Gate::none, rotate},
+    {bits({Action::physicsOn, Action::physicsOff}), Gate::none, physics},
+    {bit(Action::timescaleToggle), Gate::none, toggleSlowClock},
+};
+static_assert(std::size(kChain) == 24);
+
+bool open(Gate gate, const KeyEvent& key) {
+    switch (gate) {
+        case Gate::none:
+            return true;
+        case Gate::togglable:
+            return settings.togglable != 0;
+        case Gate::workshopIdle:
+            return !key.workshopBusy;
+        case Gate::duplicateEnabled:
+            return settings.duplicateEnabled;
+        case Gate::deleteEnabled:
+            return settings.deleteEnabled;
+    }
+    return false;
+}
+
+void dispatch(const KeyEvent& key) {
+    for (const Row& row : kChain) {
+        if ((row.actions & key.actions) != 0 && open(row.gate, key)) {
+            row.run(key);
+            return;
+        }
+    }
+}
+
+std::int32_t handleKey(const RawKeyboard& record) {
+    autoOutline();
+    autoTimescale();
+    if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0) return 0;
+    if (readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) return 0;
+    autoObjectUnlock();
+    autoExtraSelection();
+
+    const std::uint16_t code = normalisedKey(record.vkey, record.makeCode, record.flags);
+    const std::uint64_t actions = actionsOf(code);
+    if (actions == 0) return 0;
+    // The press (and every auto-repeat) of a bound key is kept from the game; the action runs
+    // on the release, which goes on to the game as usual.
+    if ((record.flags & kKeyBreak) == 0) return 1;
+    dispatch({code, actions, readGame<std::uint8_t>(Loc::workshopStateByte) == 1});
+    return 0;
+}
+
+}  // namespace
+
+void prepareKeyLookup() {
+    for (std::size_t code = 0; code < g_actionsByCode.size(); ++code)
+        g_actionsByCode[code] = scanBindings(static_cast<std::uint16_t>(code));
+}
+
+std::uint64_t actionsOf(std::uint16_t code) {
+    return code < g_actionsByCode.size() ? g_actionsByCode[code] : scanBindings(code);
+}
+
+std::uint16_t normalisedKey(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags) {
+    switch (vkey) {
+        case kShift:
+            return static_cast<std::uint16_t>(os::scanCodeToVirtualKey(scanCode));
+        case kCtrl:
+            return (flags & kKeyE0) ? kRightCtrl : kLeftCtrl;
+        case kAlt:
+            return (flags & kKeyE0) ? kRightAlt : kLeftAlt;
+        default:
+            return vkey;
+    }
+}
+
+void autoObjectUnlock() {
+    if (switches.objectLocked && readGame<std::uint32_t>(Loc::selectedRefHandle) == 0)
+        releaseObjectLock();
+}
+
+void autoExtraSelection() {
+    const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
+    if (!inWorkshop && switches.extraOutlineEnabled) {
+        switches.extraOutlineStash = 1;
+        switches.extraOutlineEnabled = false;
+        setExtraSelection(false);
+    } else if (inWorkshop && switches.extraOutlineStash != 0) {
+        switches.extraOutlineEnabled = true;
+        switches.extraOutlineStash = 0;
+        setExtraSelection(false);
+    }
+}
+
+std::int32_t FREEPLOT_MSABI onKeyboardInput(void* record) {
+    return guarded("keyboard handler", std::int32_t{0},
+                   [record] { return handleKey(*static_cast<const RawKeyboard*>(record)); });
+}
+
+}  // namespace freeplot

@@ -232,6 +232,9 @@ ConsoleResult Game::runConsoleCommand(const std::string& name) {
 
 std::vector<std::string> Game::calls() const { return recordedCalls(); }
 std::vector<std::string> Game::messages() const { return recordedMessages(); }
+std::vector<Timed> Game::timedCalls() const { return recordedTimedCalls(); }
+std::vector<Timed> Game::timedMessages() const { return recordedTimedMessages(); }
+std::int64_t Game::now() { return sessionMicros(); }
 std::vector<std::string> Game::consoleLines() const { return recordedConsole(); }
 
 std::vector<std::string> Game::logLines() const {

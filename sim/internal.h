@@ -41,6 +41,10 @@ void recordMessage(const std::string& text);
 void recordConsole(const std::string& text);
 std::vector<std::string> recordedCalls();
 std::vector<std::string> recordedMessages();
+std::vector<Timed> recordedTimedCalls();
+std::vector<Timed> recordedTimedMessages();
+// Microseconds since the session's recorder started (steady clock).
+std::int64_t sessionMicros();
 std::vector<std::string> recordedConsole();
 
 // --- Image -----------------------------------------------------------------------------------

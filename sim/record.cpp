@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 
@@ -16,6 +17,9 @@ int eventFd = -1;
 std::vector<std::string> callLines;
 std::vector<std::string> messageLines;
 std::vector<std::string> consoleLines;
+std::vector<std::int64_t> callTimes;
+std::vector<std::int64_t> messageTimes;
+const auto sessionStart = std::chrono::steady_clock::now();
 
 void writeAll(int fd, const std::string& text) {
     const char* p = text.data();
@@ -83,16 +87,26 @@ void emit(char kind, const std::vector<std::string>& fields) {
     if (eventFd >= 0) writeAll(eventFd, line);
 }
 
+std::int64_t sessionMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                 sessionStart)
+        .count();
+}
+
 void recordCall(const std::string& line) {
-    emit(kind::call, {line});
+    const std::int64_t at = sessionMicros();
+    emit(kind::call, {line, std::to_string(at)});
     std::lock_guard lock(recordMutex);
     callLines.push_back(line);
+    callTimes.push_back(at);
 }
 
 void recordMessage(const std::string& text) {
-    emit(kind::message, {text});
+    const std::int64_t at = sessionMicros();
+    emit(kind::message, {text, std::to_string(at)});
     std::lock_guard lock(recordMutex);
     messageLines.push_back(text);
+    messageTimes.push_back(at);
 }
 
 void recordConsole(const std::string& text) {
@@ -109,6 +123,21 @@ std::vector<std::string> recordedCalls() {
 std::vector<std::string> recordedMessages() {
     std::lock_guard lock(recordMutex);
     return messageLines;
+}
+
+std::vector<Timed> recordedTimedCalls() {
+    std::lock_guard lock(recordMutex);
+    std::vector<Timed> out;
+    for (std::size_t i = 0; i < callLines.size(); ++i) out.push_back({callLines[i], callTimes[i]});
+    return out;
+}
+
+std::vector<Timed> recordedTimedMessages() {
+    std::lock_guard lock(recordMutex);
+    std::vector<Timed> out;
+    for (std::size_t i = 0; i < messageLines.size(); ++i)
+        out.push_back({messageLines[i], messageTimes[i]});
+    return out;
 }
 
 std::vector<std::string> recordedConsole() {

@@ -181,12 +181,18 @@ void readEvents(const std::string& path, Transcript& t) {
         auto field = [&f](std::size_t i) { return i < f.size() ? f[i] : std::string(); };
         try {
             switch (f[0][0]) {
-                case kind::call:
+                case kind::call: {
+                    const std::int64_t at = std::stoll(field(2));
                     t.calls.push_back(field(1));
+                    t.callTimes.push_back(at);
                     break;
-                case kind::message:
+                }
+                case kind::message: {
+                    const std::int64_t at = std::stoll(field(2));
                     t.messages.push_back(field(1));
+                    t.messageTimes.push_back(at);
                     break;
+                }
                 case kind::console:
                     t.console.push_back(field(1));
                     break;

@@ -64,6 +64,13 @@ struct Note {
     std::string value;
 };
 
+// A recorded call or message with the time it happened: microseconds since the session began,
+// on the session's steady clock.
+struct Timed {
+    std::string text;
+    std::int64_t micros = 0;
+};
+
 struct Transcript {
     std::string root;  // the session's temp root
     bool queryCalled = false;
@@ -79,9 +86,13 @@ struct Transcript {
     std::vector<std::string> messages;  // texts shown through hudMessageFunction
     std::vector<std::string> console;   // lines printed through consolePrintFunction
     std::vector<std::string> calls;     // one line per game-function call
-    std::vector<SiteChange> sites;      // sites whose bytes changed since just before Query
-    std::vector<Note> notes;            // game.note(key, value) of the scripts
-    std::vector<std::string> errors;    // the sim's own failures (mapping, dlopen, script)
+    // When each message was shown and each call made, in the order of `messages` and `calls`
+    // (microseconds since the session began; not part of text(), which stays comparable).
+    std::vector<std::int64_t> messageTimes;
+    std::vector<std::int64_t> callTimes;
+    std::vector<SiteChange> sites;    // sites whose bytes changed since just before Query
+    std::vector<Note> notes;          // game.note(key, value) of the scripts
+    std::vector<std::string> errors;  // the sim's own failures (mapping, dlopen, script)
     std::vector<std::string> stderrLines;
 
     bool completed = false;  // the session ran to its end
@@ -257,6 +268,10 @@ public:
     // What the session recorded so far.
     std::vector<std::string> calls() const;
     std::vector<std::string> messages() const;
+    std::vector<Timed> timedCalls() const;
+    std::vector<Timed> timedMessages() const;
+    // Microseconds since the session began, on the clock of timedCalls and timedMessages.
+    static std::int64_t now();
     std::vector<std::string> consoleLines() const;
     std::vector<std::string> logLines() const;  // the plugin's standard output so far
     std::size_t refQueueTakes() const;          // references the main loop took

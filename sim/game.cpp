@@ -246,6 +246,13 @@ std::vector<std::string> Game::logLines() const {
 }
 
 std::size_t Game::refQueueTakes() const { return callees().refQueueTakes; }
+void Game::setMainLoopTakes(bool takes) { callees().mainLoopTakes = takes; }
+std::size_t Game::keyboardCalleeRuns() const {
+    return static_cast<std::size_t>(callees().keyboardRuns.load());
+}
+std::size_t Game::mouseCalleeRuns() const {
+    return static_cast<std::size_t>(callees().mouseRuns.load());
+}
 
 bool Game::waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -362,7 +362,7 @@ void buildImage(CommandTable table) {
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
     if (got == MAP_FAILED || got != want) {
         std::string why = got == MAP_FAILED ? std::strerror(errno) : "mapped elsewhere";
-        throw std::runtime_error("cannot map the game image at 0x140000000: " + why);
+        throw std::runtime_error("cannot map the game image at its base: " + why);
     }
     layHelpers();
     assembleRoutines();

@@ -83,6 +83,8 @@ struct CalleeState {
     std::uint16_t mouseSeenFlags = 0, mouseSeenData = 0;
     std::atomic<std::uint8_t> outlineResult{0};
     std::atomic<std::size_t> refQueueTakes{0};
+    std::atomic<bool> mainLoopTakes{true};       // the main loop takes refQueueSlot
+    std::atomic<bool> recordInputCallees{true};  // the input callees record their calls
 };
 CalleeState& callees();
 
@@ -107,8 +109,9 @@ void dropReference(std::uint32_t handle);
 // arguments from a Microsoft va_list (8-byte slots).
 std::string formatMsVaList(const char* format, const char* args);
 
-// The game's main loop: takes what is stored in refQueueSlot under refQueueLock.
-void startMainLoop(bool takeRefQueue);
+// The game's main loop: takes what is stored in refQueueSlot under refQueueLock (while
+// callees().mainLoopTakes is set).
+void startMainLoop();
 
 // Offsets in the sim objects area.
 namespace obj {

@@ -5,10 +5,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 namespace sim::loc {
 
-inline constexpr std::uintptr_t imageBase = 0x140000000;
+// The game executable's image base. A host that cannot map memory there (AddressSanitizer keeps
+// that range for itself) moves the image with FREEPLOT_IMAGE_BASE (hex), which the plugin's
+// POSIX layer reads as well.
+inline constexpr std::uintptr_t defaultImageBase = 0x140000000;
+inline std::uintptr_t imageBaseFromEnvironment() {
+    const char* text = std::getenv("FREEPLOT_IMAGE_BASE");
+    if (!text || !*text) return defaultImageBase;
+    const auto value = static_cast<std::uintptr_t>(std::strtoull(text, nullptr, 16));
+    return value ? value : defaultImageBase;
+}
+inline const std::uintptr_t imageBase = imageBaseFromEnvironment();
 inline constexpr std::size_t imageSize = 0x6000000;
 
 // Code sites.
@@ -83,6 +94,6 @@ inline constexpr std::uint32_t inputFrameCompare =
 
 namespace sim::loc {
 // Register values the input routines hold at the hooked call sites (besides rdx, the record).
-inline constexpr std::uint64_t inputRcxValue = imageBase + inputRecords + 0x800;
+inline const std::uint64_t inputRcxValue = imageBase + inputRecords + 0x800;
 inline constexpr std::uint64_t inputRaxValue = 0x1122334455667788;
 }  // namespace sim::loc

@@ -140,7 +140,9 @@ void emitSiteChanges(const char* stage, const std::vector<std::vector<std::uint8
         }
         emitSiteChanges("load", before);
 
-        startMainLoop(o.gameTakesRefQueue);
+        callees().mainLoopTakes = o.gameTakesRefQueue;
+        callees().recordInputCallees = o.recordInputCallees;
+        startMainLoop();
         if (o.script) o.script(*game);
         std::fflush(stdout);
         emitSiteChanges("end", before);

@@ -4,6 +4,7 @@
 // way the script extender loads it. `sim::run` forks the session, plays a script inside it and
 // returns what the session produced as a Transcript.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -34,8 +35,12 @@ struct Options {
     // HOME with a Documents folder; false leaves HOME unset.
     bool documents = true;
     CommandTable commandTable = CommandTable::Standard;
-    // Whether the main loop takes and clears what is stored in refQueueSlot.
+    // Whether the main loop takes and clears what is stored in refQueueSlot (at the start; a
+    // script can change it with Game::setMainLoopTakes).
     bool gameTakesRefQueue = true;
+    // Whether the game's keyboard and mouse callees record a call line each time they run (their
+    // runs are counted either way; a script feeding millions of events turns this off).
+    bool recordInputCallees = true;
     // Whether Load is called after a true Query.
     bool callLoad = true;
     // Plugin to load; empty: $FREEPLOT_PLUGIN, else the freeplot.so of this build.
@@ -135,6 +140,8 @@ struct RefSpec {
     std::uint16_t scale = 100;      // percent
     std::uint8_t formType = 0x20;   // 0x41: actor
     std::uint32_t flags = 0;
+    // Whether the reference has a base form at all (its pointer at 0xE0).
+    bool baseForm = true;
     // Text behind the base form (read by the turret test); none: the base form's pointer at
     // 0x1B8 is null.
     std::optional<std::string> baseText;
@@ -152,11 +159,11 @@ struct Ref {
     std::uint16_t scale() const { return field<std::uint16_t>(0x108); }
     std::uint32_t flags() const { return field<std::uint32_t>(0x10); }
     std::uint8_t formType() const { return field<std::uint8_t>(0x1A); }
+    // Read whole, as the game's own threads may be writing the field.
     template <typename T>
     T field(std::size_t offset) const {
-        T v;
-        std::memcpy(&v, reinterpret_cast<const void*>(address + offset), sizeof v);
-        return v;
+        return std::atomic_ref<T>(*reinterpret_cast<T*>(address + offset))
+            .load(std::memory_order_relaxed);
     }
 };
 
@@ -275,6 +282,10 @@ public:
     std::vector<std::string> consoleLines() const;
     std::vector<std::string> logLines() const;  // the plugin's standard output so far
     std::size_t refQueueTakes() const;          // references the main loop took
+    void setMainLoopTakes(bool takes);          // pause or resume the main loop's taking
+    // Runs of the game's own keyboard and mouse callees so far.
+    std::size_t keyboardCalleeRuns() const;
+    std::size_t mouseCalleeRuns() const;
 
     // Waiting for the plugin's worker threads (polls every millisecond).
     bool waitUntil(const std::function<bool()>& condition,

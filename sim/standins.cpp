@@ -88,6 +88,13 @@ std::uint64_t SIM_MSABI lookupRef(const std::uint32_t* handle, void** out) {
     return ref ? 1 : 0;
 }
 
+// The game changes a reference's fields on whichever thread runs its command, while the plugin
+// may read them on another: whole-field stores, as the game's own aligned stores are.
+template <typename T>
+void storeField(std::uintptr_t address, T value) {
+    std::atomic_ref<T>(*reinterpret_cast<T*>(address)).store(value, std::memory_order_relaxed);
+}
+
 bool knownRef(std::uintptr_t p) {
     std::lock_guard lock(refMutex);
     for (const auto& e : refs)
@@ -109,7 +116,7 @@ std::uint64_t SIM_MSABI runAxisCommand(void* ctx, std::uint64_t codeArg, void* r
         auto field = static_cast<std::uintptr_t>((code == 0x1007 ? 0xD0 : 0xC0) + 4 * (axis - 'X'));
         float v =
             code == 0x1007 ? static_cast<float>(a5) : static_cast<float>(a5 * 0.017453292519943295);
-        std::memcpy(reinterpret_cast<void*>(ref + field), &v, sizeof v);
+        storeField(ref + field, v);
         return 1;
     }
     if (code == 0x113C) {
@@ -119,8 +126,7 @@ std::uint64_t SIM_MSABI runAxisCommand(void* ctx, std::uint64_t codeArg, void* r
         if (!valid) return 0;
         double percent = std::round(factor * 100.0);
         percent = percent < 0 ? 0 : percent > 65535 ? 65535 : percent;
-        auto p = static_cast<std::uint16_t>(percent);
-        std::memcpy(reinterpret_cast<void*>(ref + 0x108), &p, sizeof p);
+        storeField(ref + 0x108, static_cast<std::uint16_t>(percent));
         return 1;
     }
     recordCall(head + hex64(a4) + ", " + number(a5) + ")");
@@ -197,9 +203,10 @@ void writeAbsoluteJump(std::uint32_t offset, const void* target) {
 
 std::uint64_t SIM_MSABI keyboardCalleeBody(std::uint64_t rcx, std::uint64_t rdx) {
     const Probe& p = *routines().keyboardProbe;
+    calleeState.keyboardRuns++;
+    if (!calleeState.recordInputCallees) return 0;
     recordCall("keyboardInputCallee(rcx=" + hex64(rcx) + ", rdx=" + describePointer(rdx) +
                ", rax=" + hex64(p.rax) + ")");
-    calleeState.keyboardRuns++;
     return 0;
 }
 
@@ -214,9 +221,10 @@ std::uint64_t SIM_MSABI mouseCalleeBody(std::uint64_t rcx, std::uint64_t rdx) {
                       static_cast<std::int16_t>(calleeState.mouseSeenData));
         fields = buf;
     }
+    calleeState.mouseRuns++;
+    if (!calleeState.recordInputCallees) return 0;
     recordCall("mouseInputCallee(rcx=" + hex64(rcx) + ", rdx=" + describePointer(rdx) +
                ", rax=" + hex64(p.rax) + ")" + fields);
-    calleeState.mouseRuns++;
     return 0;
 }
 
@@ -279,7 +287,7 @@ Ref addReference(const RefSpec& layout) {
     // Base form at +0x200; its pointer at 0x1B8 leads to a node whose pointer at 0x28 starts a
     // chain: nodes flagged 0x4000 at +8 link on through +0x10; the last holds text at +0x18.
     std::uint32_t baseForm = slot + 0x200;
-    put(slot + 0xE0, abs(baseForm));
+    put(slot + 0xE0, layout.baseForm ? abs(baseForm) : std::uintptr_t{0});
     if (layout.baseText) {
         std::uint32_t q = slot + 0x400;
         put(baseForm + 0x1B8, abs(q));
@@ -419,15 +427,15 @@ std::string formatMsVaList(const char* format, const char* args) {
 // --- Main loop
 // --------------------------------------------------------------------------------------
 
-void startMainLoop(bool takeRefQueue) {
-    std::thread([takeRefQueue] {
+void startMainLoop() {
+    std::thread([] {
         auto* lock = reinterpret_cast<pthread_mutex_t*>(abs(loc::refQueueLock));
         auto* slot = reinterpret_cast<std::uintptr_t*>(abs(loc::refQueueSlot));
         auto* slot2 = reinterpret_cast<std::uintptr_t*>(abs(loc::refQueueSlot2));
         std::uintptr_t seen2 = 0;
         for (;;) {
             pthread_mutex_lock(lock);
-            std::uintptr_t taken = takeRefQueue ? *slot : 0;
+            std::uintptr_t taken = calleeState.mainLoopTakes ? *slot : 0;
             if (taken) {
                 // Recorded before the slot is seen empty, so whoever waits for the slot to
                 // clear also finds the take in the record.

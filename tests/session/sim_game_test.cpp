@@ -24,7 +24,7 @@ sim::Options fixtureSession() {
 
 template <typename Fn>
 Fn gameFunction(std::uint32_t offset) {
-    return reinterpret_cast<Fn>(0x140000000ull + offset);
+    return reinterpret_cast<Fn>(sim::loc::imageBase + offset);
 }
 
 using PrintFn = void __attribute__((ms_abi)) (*)(void*, const char*, __builtin_ms_va_list);
@@ -95,7 +95,7 @@ TEST(SimRoutines, WhatIsWrittenAtASiteRuns) {
         const std::uint8_t code[] = {0xB0, 0x01, 0xA2, 0x2A, 0xB0, 0x86,
                                      0x45, 0x01, 0x00, 0x00, 0x00, 0xC3};
         std::memcpy(game.at(stub), code, sizeof code);
-        game.set<std::uint64_t>(slot, 0x140000000ull + stub);
+        game.set<std::uint64_t>(slot, sim::loc::imageBase + stub);
         const std::uint8_t call[] = {0xFF, 0x15};
         std::memcpy(game.at(0x1F0DAB), call, 2);
         game.set<std::int32_t>(0x1F0DAB + 2, static_cast<std::int32_t>(slot - (0x1F0DAB + 6)));
@@ -218,15 +218,26 @@ TEST(SimStandIns, MainLoopTakesTheHandedOverReference) {
             pthread_mutex_lock(lock);
             game.set<std::uint64_t>(0x5965970, ref.address);
             pthread_mutex_unlock(lock);
-            bool cleared = game.waitUntil([&] { return game.value<std::uint64_t>(0x5965970) == 0; },
-                                          std::chrono::milliseconds(1000));
+            // The slot is read under the game's lock, as the main loop writes it.
+            auto slotValue = [&] {
+                pthread_mutex_lock(lock);
+                const auto value = game.value<std::uint64_t>(0x5965970);
+                pthread_mutex_unlock(lock);
+                return value;
+            };
+            bool cleared =
+                game.waitUntil([&] { return slotValue() == 0; }, std::chrono::milliseconds(1000));
             game.note("cleared", str(cleared));
             game.note("takes", std::to_string(game.refQueueTakes()));
+            // A paused main loop takes again once it is resumed.
+            game.setMainLoopTakes(true);
+            game.note("resumed", str(game.waitUntil([&] { return slotValue() == 0; })));
         };
         const sim::Transcript t = sim::run(o);
         ASSERT_TRUE(t.completed) << t.text();
         EXPECT_EQ(t.note("cleared"), str(takes));
         EXPECT_EQ(t.note("takes"), takes ? "1" : "0");
-        EXPECT_EQ(t.countCalls("main loop took ref#1 from refQueueSlot"), takes ? 1u : 0u);
+        EXPECT_EQ(t.note("resumed"), "1");
+        EXPECT_EQ(t.countCalls("main loop took ref#1 from refQueueSlot"), 1u);
     }
 }

@@ -71,7 +71,7 @@ const Pattern patterns[] = {
      "0F 84 ?? ?? ?? ?? 48 89 5C 24 ?? 48 89 6C 24 ?? 48 89 74 24 ?? 48 8D 54 24 ?? 48 8D 0D"},
 };
 
-std::uint64_t gameAddress(std::uint32_t offset) { return 0x140000000ull + offset; }
+std::uint64_t gameAddress(std::uint32_t offset) { return sim::loc::imageBase + offset; }
 
 // Target of a rel32 operand at byte `at` of a site, for an instruction ending at byte `end`.
 std::uint64_t rel32Target(std::uint32_t site, const std::vector<std::uint8_t>& b, std::size_t at,
@@ -177,13 +177,15 @@ TEST(SimImage, DataStartsWithTheGamesValuesAndChains) {
                                  : "no");
         // All five pointers lead into memory the session owns for good: the image.
         for (auto ptr : {p, q, heading, game.consoleObject(), game.scriptContext()})
-            if (ptr < 0x140000000 || ptr >= 0x146000000) game.note("outside", std::to_string(ptr));
+            if (ptr < sim::loc::imageBase || ptr >= sim::loc::imageBase + sim::loc::imageSize)
+                game.note("outside", std::to_string(ptr));
         std::uint32_t zero = 0;
         for (std::uint32_t off : {0x586B02Au, 0x586B024u, 0x586B37Cu, 0x586B7CCu, 0x586B92Au,
                                   0x5A305C0u, 0x5965970u, 0x5965980u})
             zero |= game.value<std::uint8_t>(off);
         game.note("flagsZero", zero == 0 ? "yes" : "no");
-        auto* mutex = reinterpret_cast<pthread_mutex_t*>(0x140000000 + 0x5965948);
+        auto* mutex =
+            reinterpret_cast<pthread_mutex_t*>(sim::loc::imageBase + sim::loc::refQueueLock);
         int locked = pthread_mutex_trylock(mutex);
         game.note("trylock", std::to_string(locked));
         if (locked == 0) pthread_mutex_unlock(mutex);

@@ -1,131 +1,153 @@
-// What the keyboard hook costs one raw keyboard event: the game's routine around the hooked call,
-// once with the 5-byte jump into the keyboard stub (which calls a handler that lets the event
-// through, then makes the game's call) and once as the game has it. After the table the ratio of
-// the two times is printed.
+// What the plugin adds to the game's input processing: an unbound key event and a mouse movement
+// in workshop mode, each through the game's routine with the plugin's stub and real handler
+// linked in, against the same routine as the game has it.
+//
+// The table gives each of the four on its own. The figures that matter come after it: the two
+// routines run side by side in alternating batches, so the load that other programs put on a
+// shared machine falls on both alike, and the median difference per event is the time the
+// plugin adds to an event.
 
 #include <benchmark/benchmark.h>
-#include <sys/mman.h>
-#include <xbyak/xbyak.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <map>
-#include <string>
+#include <vector>
 
-#include "game/hooks.h"
-#include "game/patches.h"
+#include "input_game.h"
 
 namespace {
 
-using Routine = void (*)(void* record);
+using bench::InputGame;
+using bench::Routine;
 
-// The game's side: a routine that makes the input call with the record in rdx, the callee the
-// call reaches, and a handler that returns 0 at once.
-struct GameCode {
-    std::uint8_t* block = nullptr;
-    Routine unhooked = nullptr;
-    Routine hooked = nullptr;
-    std::uint64_t calleeRuns = 0;
-
-    GameCode() {
-        void* p = mmap(nullptr, 0x10000, PROT_READ | PROT_WRITE | PROT_EXEC,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) return;
-        block = static_cast<std::uint8_t*>(p);
-
-        struct Callee : Xbyak::CodeGenerator {
-            Callee(void* b, std::uint64_t* runs) : Xbyak::CodeGenerator(0x100, b) {
-                using namespace Xbyak::util;
-                mov(rax, reinterpret_cast<std::uint64_t>(runs));
-                add(qword[rax], 1);
-                ret();
-            }
-        } callee(block + 0x3000, &calleeRuns);
-        struct Handler : Xbyak::CodeGenerator {
-            explicit Handler(void* b) : Xbyak::CodeGenerator(0x100, b) {
-                using namespace Xbyak::util;
-                xor_(eax, eax);
-                ret();
-            }
-        } handler(block + 0x3100);
-        struct GameRoutine : Xbyak::CodeGenerator {
-            std::uintptr_t site = 0;
-            GameRoutine(void* b, const void* target) : Xbyak::CodeGenerator(0x100, b) {
-                using namespace Xbyak::util;
-                push(rbx);
-                mov(rdx, rdi);
-                mov(rcx, rdi);
-                site = reinterpret_cast<std::uintptr_t>(getCurr());
-                call(target);
-                pop(rbx);
-                ret();
-            }
-        };
-        GameRoutine plain(block + 0x1000, callee.getCode());
-        GameRoutine linked(block + 0x2000, callee.getCode());
-        freeplot::KeyboardInputHook_Code stub(block + 0x4000, 0x100,
-                                              reinterpret_cast<freeplot::InputHandlerFn>(
-                                                  const_cast<std::uint8_t*>(handler.getCode())),
-                                              reinterpret_cast<std::uintptr_t>(callee.getCode()),
-                                              linked.site);
-        freeplot::writeJump5(linked.site, reinterpret_cast<std::uintptr_t>(stub.getCode()));
-        unhooked = plain.getCode<Routine>();
-        hooked = linked.getCode<Routine>();
-    }
+struct Event {
+    const char* name;
+    Routine InputGame::*unhooked;
+    Routine InputGame::*hooked;
+    const std::uint64_t* InputGame::*calleeRuns;
+    bool keyboard;
 };
 
-GameCode& game() {
-    static GameCode code;
-    return code;
-}
+const Event kKeyEvent = {"unbound key event in workshop mode", &InputGame::keyboardUnhooked,
+                         &InputGame::keyboardHooked, &InputGame::keyboardCalleeRuns, true};
+const Event kMouseEvent = {"mouse move in workshop mode", &InputGame::mouseUnhooked,
+                           &InputGame::mouseHooked, &InputGame::mouseCalleeRuns, false};
 
-void runEvents(benchmark::State& state, Routine routine) {
-    if (!routine) {
-        state.SkipWithError("no executable memory");
+// The record of the event, as the game would hand it over.
+struct Record {
+    freeplot::RawKeyboard key = bench::unboundKeyPress();
+    freeplot::RawMouse mouse = bench::mouseMove();
+    void* of(const Event& event) { return event.keyboard ? static_cast<void*>(&key) : &mouse; }
+};
+
+void runEvents(benchmark::State& state, const Event& event, bool hooked) {
+    const InputGame& game = bench::inputGame();
+    if (!game.error.empty()) {
+        state.SkipWithError(game.error.c_str());
         return;
     }
-    std::uint8_t record[40] = {};
+    const Routine routine = game.*(hooked ? event.hooked : event.unhooked);
+    Record record;
+    void* raw = record.of(event);
+    const std::uint64_t before = *(game.*event.calleeRuns);
     for (auto _ : state) {
-        routine(record);
+        routine(raw);
         benchmark::ClobberMemory();
     }
+    // The handler must have let every event through to the game, or this is not the path meant.
+    if (*(game.*event.calleeRuns) - before != static_cast<std::uint64_t>(state.iterations()))
+        state.SkipWithError("the game's callee did not run for every event");
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
-void BM_KeyboardEventUnhooked(benchmark::State& state) { runEvents(state, game().unhooked); }
-void BM_KeyboardEventHooked(benchmark::State& state) { runEvents(state, game().hooked); }
+void BM_UnboundKey_Unhooked(benchmark::State& state) { runEvents(state, kKeyEvent, false); }
+void BM_UnboundKey_Hooked(benchmark::State& state) { runEvents(state, kKeyEvent, true); }
+void BM_MouseMove_Unhooked(benchmark::State& state) { runEvents(state, kMouseEvent, false); }
+void BM_MouseMove_Hooked(benchmark::State& state) { runEvents(state, kMouseEvent, true); }
 
-BENCHMARK(BM_KeyboardEventUnhooked);
-BENCHMARK(BM_KeyboardEventHooked);
+BENCHMARK(BM_UnboundKey_Unhooked);
+BENCHMARK(BM_UnboundKey_Hooked);
+BENCHMARK(BM_MouseMove_Unhooked);
+BENCHMARK(BM_MouseMove_Hooked);
 
-// The console table, then the hooked time as a multiple of the unhooked one.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
+// --- Side by side --------------------------------------------------------------------------
+
+constexpr int kBatch = 1000;   // events per timed batch
+constexpr int kRounds = 2001;  // one batch of each routine per round
+constexpr double kAimNs = 30.0;
+
+double batchNs(Routine routine, void* record) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kBatch; ++i) {
+        routine(record);
+        benchmark::ClobberMemory();
     }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        const auto plain = times_.find("BM_KeyboardEventUnhooked");
-        const auto hooked = times_.find("BM_KeyboardEventHooked");
-        if (plain != times_.end() && hooked != times_.end() && plain->second > 0)
-            std::printf("keyboard event hooked / unhooked: %.2f\n", hooked->second / plain->second);
-    }
+    const auto end = std::chrono::steady_clock::now();
+    return std::chrono::duration<double, std::nano>(end - start).count() / kBatch;
+}
 
-private:
-    std::map<std::string, double> times_;
-};
+double percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    return values[index];
+}
+
+// Returns false when the event did not take the path meant (the game's callee missed events).
+bool sideBySide(const Event& event) {
+    const InputGame& game = bench::inputGame();
+    const Routine unhooked = game.*event.unhooked;
+    const Routine hooked = game.*event.hooked;
+    Record record;
+    void* raw = record.of(event);
+    const std::uint64_t before = *(game.*event.calleeRuns);
+
+    std::vector<double> plain, linked, added;
+    for (int round = 0; round < kRounds; ++round) {
+        // Alternate which goes first, so neither always runs on a warmer machine.
+        double a, b;
+        if (round % 2 == 0) {
+            a = batchNs(unhooked, raw);
+            b = batchNs(hooked, raw);
+        } else {
+            b = batchNs(hooked, raw);
+            a = batchNs(unhooked, raw);
+        }
+        plain.push_back(a);
+        linked.push_back(b);
+        added.push_back(b - a);
+    }
+    const std::uint64_t runs = *(game.*event.calleeRuns) - before;
+    if (runs != std::uint64_t{2} * kBatch * kRounds) {
+        std::printf("%s: the game's callee ran %llu times for %d events; not measured\n",
+                    event.name, static_cast<unsigned long long>(runs), 2 * kBatch * kRounds);
+        return false;
+    }
+    const double median = percentile(added, 0.5);
+    std::printf(
+        "%s: unhooked %.1f ns, hooked %.1f ns, the plugin adds %.1f ns per event "
+        "(middle 80%% of rounds: %.1f to %.1f ns) (aim < %.0f ns): %s\n",
+        event.name, percentile(plain, 0.5), percentile(linked, 0.5), median, percentile(added, 0.1),
+        percentile(added, 0.9), kAimNs, median < kAimNs ? "met" : "missed");
+    return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const InputGame& game = bench::inputGame();
+    if (!game.error.empty()) {
+        std::fprintf(stderr, "hook_bench: %s\n", game.error.c_str());
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    return 0;
+
+    std::printf("\nSide by side: %d rounds of %d events through each routine, medians\n", kRounds,
+                kBatch);
+    const bool keyMeasured = sideBySide(kKeyEvent);
+    const bool mouseMeasured = sideBySide(kMouseEvent);
+    return keyMeasured && mouseMeasured ? 0 : 1;
 }

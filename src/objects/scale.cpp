@@ -83,7 +83,7 @@ void scaleByKeyWorker(std::uint16_t key) {
         releaseObjectLock();
         pushUndo(reference, UndoKind::scale, 'S');
         const std::uint16_t percent = scaledPercent(reference->scale(), scaleSteps.current(), key);
-        applyScale(reference, percent * 0.01, false);
+        applyScale(reference, percent / 100.0, false);
         showMessage(formatMessage(Msg::scaleChange, int{percent}));
     }
     workers.scaleBusy = 0;

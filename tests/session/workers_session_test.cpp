@@ -1,0 +1,283 @@
+// The work that runs off the game's input thread, driven by keys in the simulated game: the scale
+// worker through the executed scale stub and the hand-off to the game's main loop, the delete
+// worker, the debounced scale message, and what happens when the game never takes a hand-off.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "session_support.h"
+#include "sim/sim.h"
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::Not;
+
+using namespace session;
+
+namespace {
+
+// The scale the scale worker left on `ref` equals `percent` and its message came.
+bool waitForScale(sim::Game& game, const sim::Ref& ref, std::uint16_t percent,
+                  std::size_t messages) {
+    return game.waitUntil([&] { return ref.scale() == percent; }) &&
+           waitForMessages(game, messages);
+}
+
+}  // namespace
+
+TEST(ScaleWorker, StepsFromTheObjectsPercentWithinItsLimits) {
+    struct Case {
+        std::uint16_t start;
+        std::uint16_t vkey, scanCode;
+        std::uint16_t expected;
+    };
+    sim::Options options;
+    // Step 5 first; Page Up moves to the next entries, 1 and then 50. scaleDown is bound to both
+    // Shift keys, so the right one (scan code 0x36) is its alternate code.
+    options.settings = "[steps]\nscaleSteps = 5 1 50\nscaleStepIdx = 1\n[keys]\nscaleDown = 16\n";
+    options.script = [](sim::Game& game) {
+        game.setWorkshopMode(true);
+        std::size_t messages = 0;
+        auto scaleCase = [&](const Case& c) {
+            sim::RefSpec spec;
+            spec.scale = c.start;
+            sim::Ref ref = selectNew(game, spec);
+            tap(game, c.vkey, c.scanCode);
+            const bool done = waitForScale(game, ref, c.expected, ++messages);
+            game.note("case", std::to_string(c.start) + " -> " + std::to_string(ref.scale()) +
+                                  (done ? "" : " (not finished)"));
+        };
+        scaleCase({12, 16, 0x2A, 10});  // 12 - 5 is below the floor of 10
+        scaleCase({15, 16, 0x36, 10});  // exactly 10, through the alternate code
+        scaleCase({30, key::scaleUp, 0, 35});
+        scaleCase({250, key::scaleReset, 0, 100});
+        // Page Up shows its message at once; it counts among the messages waited for.
+        tap(game, key::scaleStepMinus);  // step 1
+        ++messages;
+        scaleCase({10, 16, 0x2A, 10});
+        tap(game, key::scaleStepMinus);  // step 50
+        ++messages;
+        scaleCase({65500, key::scaleUp, 0, 65535});  // kept at the top, not wrapped
+    };
+    const sim::Transcript t = sim::run(options);
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_THAT(t.notesFor("case"), ElementsAre("12 -> 10", "15 -> 10", "30 -> 35", "250 -> 100",
+                                                "10 -> 10", "65500 -> 65535"));
+    EXPECT_THAT(t.messages,
+                ElementsAre("Scale set to 10%", "Scale set to 10%", "Scale set to 35%",
+                            "Scale set to 100%", "Scale step changed to 1%", "Scale set to 10%",
+                            "Scale step changed to 50%", "Scale set to 65535%"));
+    // The factor went through the executed stub as the bits of a double in the fourth argument.
+    EXPECT_THAT(t.calls, Contains("runAxisCommand(context, 0x113C, ref#3, scale 0.35)"));
+    // Each object was handed to the game, taken, flagged and put in the second slot.
+    for (int ref = 1; ref <= 6; ++ref) {
+        const std::string name = "ref#" + std::to_string(ref);
+        EXPECT_EQ(t.countCalls("main loop took " + name + " from refQueueSlot"), 1u) << name;
+        EXPECT_EQ(t.countCalls("main loop sees " + name + " in refQueueSlot2"), 1u) << name;
+    }
+}
+
+TEST(ScaleWorker, ActorsAreScaledInPlaceAndALockGoesOffFirst) {
+    sim::Options options;
+    options.script = [](sim::Game& game) {
+        sim::RefSpec actor;
+        actor.formType = 0x41;
+        actor.baseText = "Turret";  // a turret, so the lock key may lock it
+        sim::Ref ref = selectNew(game, actor);
+        tap(game, key::lock);
+        tap(game, key::scaleUp);
+        waitForScale(game, ref, 110, 3);
+        game.note("flags", std::to_string(ref.flags()));
+    };
+    const sim::Transcript t = sim::run(options);
+    ASSERT_TRUE(t.completed) << t.text();
+    // The lock is switched off (with its message) before the scale changes.
+    EXPECT_THAT(t.messages, ElementsAre("Object locked", "Object unlocked", "Scale set to 110%"));
+    EXPECT_THAT(t.calls, Contains("runAxisCommand(context, 0x113C, ref#1, scale 1.1)"));
+    // An actor is not handed to the game and its flags stay as they were.
+    EXPECT_EQ(t.countCalls("main loop"), 0u);
+    EXPECT_EQ(t.note("flags"), "0");
+}
+
+TEST(Notifier, ABurstOfScaleChangesGivesOneMessageWithTheLastValue) {
+    sim::Options options;
+    options.script = [](sim::Game& game) {
+        sim::Ref ref = selectNew(game);
+        // Three changes 200 ms apart: one message, about 500 ms after the third.
+        std::int64_t lastRelease = 0;
+        for (int i = 0; i < 3; ++i) {
+            if (i) game.sleep(std::chrono::milliseconds(200));
+            tap(game, key::scaleUp);
+            lastRelease = sim::Game::now();
+            game.waitUntil([&] { return ref.scale() == 110 + 10 * i; });
+        }
+        waitForMessages(game, 1);
+        game.note("afterThird", std::to_string(game.timedMessages()[0].micros - lastRelease));
+
+        // Two changes 600 ms apart: two messages.
+        tap(game, key::scaleUp);
+        game.sleep(std::chrono::milliseconds(600));
+        tap(game, key::scaleUp);
+        waitForMessages(game, 3);
+
+        // An immediate message during a quiet period is shown at once and does not restart it.
+        tap(game, key::scaleUp);
+        const std::int64_t scaled = sim::Game::now();
+        game.sleep(std::chrono::milliseconds(100));
+        tap(game, key::snap);
+        const std::int64_t snapped = sim::Game::now();
+        waitForMessages(game, 5);
+        const std::vector<sim::Timed> shown = game.timedMessages();
+        game.note("snapShownAfter", std::to_string(shown[3].micros - snapped));
+        game.note("scaleShownAfter", std::to_string(shown[4].micros - scaled));
+
+        // Nothing selected: no message, no notifier.
+        game.selectRef(0);
+        tap(game, key::scaleUp);
+        game.sleep(std::chrono::milliseconds(800));
+    };
+    const sim::Transcript t = sim::run(options);
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_THAT(t.messages,
+                ElementsAre("Scale set to 130%", "Scale set to 140%", "Scale set to 150%",
+                            "Object snap off", "Scale set to 160%"));
+    // Generous windows: the exact delay is a benchmark figure.
+    const long afterThird = std::stol(*t.note("afterThird"));
+    EXPECT_GE(afterThird, 490'000);
+    EXPECT_LT(afterThird, 2'000'000);
+    EXPECT_LT(std::stol(*t.note("snapShownAfter")), 0);  // shown inside the key's call
+    const long scaleShownAfter = std::stol(*t.note("scaleShownAfter"));
+    EXPECT_GE(scaleShownAfter, 490'000);
+    EXPECT_LT(scaleShownAfter, 590'000 + 1'000'000);
+}
+
+TEST(DeleteWorker, HandsTheObjectToTheGameThenDeletesItOnlyWhenEnabled) {
+    for (bool enabled : {false, true}) {
+        SCOPED_TRACE(enabled);
+        sim::Options options;
+        if (enabled) options.settings = "[dangerous]\ndeleteEnabled = true\n";
+        options.script = [enabled](sim::Game& game) {
+            game.setWorkshopMode(true);
+            const sim::InputResult nothingSelected = game.keyPress(key::remove);
+            game.keyRelease(key::remove);
+            selectNew(game);
+            const sim::InputResult press = game.keyPress(key::remove);
+            game.keyRelease(key::remove);
+            game.note("consumed", std::to_string(!nothingSelected.calleeRan && !press.calleeRan));
+            // Switched off, no worker starts and there is nothing to wait for.
+            if (enabled)
+                game.waitUntil(
+                    [&] { return !callsStarting(game.calls(), "refCommandExecute2").empty(); });
+        };
+        const sim::Transcript t = sim::run(options);
+        ASSERT_TRUE(t.completed) << t.text();
+        EXPECT_EQ(t.note("consumed"), "1");
+        const auto handed = callsStarting(t.calls, "main loop took");
+        const auto deleted = callsStarting(t.calls, "refCommandExecute2");
+        if (!enabled) {
+            EXPECT_TRUE(handed.empty());
+            EXPECT_TRUE(deleted.empty());
+            continue;
+        }
+        // Handed over first, deleted after the game took it; no message.
+        ASSERT_THAT(handed, ElementsAre("main loop took ref#1 from refQueueSlot"));
+        ASSERT_THAT(deleted, ElementsAre("refCommandExecute2(0, 0, ref#1, 0, 0, 0, &0, 0)"));
+        EXPECT_LT(std::find(t.calls.begin(), t.calls.end(), handed[0]),
+                  std::find(t.calls.begin(), t.calls.end(), deleted[0]));
+        EXPECT_TRUE(t.messages.empty());
+    }
+}
+
+TEST(HandOff, AGameThatNeverTakesTheSlotHoldsOnlyTheWaitingWorker) {
+    sim::Options options;
+    options.gameTakesRefQueue = false;
+    options.settings = "[dangerous]\ndeleteEnabled = true\n";
+    options.script = [](sim::Game& game) {
+        sim::Ref ref = selectNew(game, at(0, 0, 100));
+        tap(game, key::scaleUp);
+        game.waitUntil([&] { return ref.scale() == 110; });
+        // The worker waits for the game with its busy byte set: a second scale key does nothing,
+        // while the input thread and the other actions go on.
+        tap(game, key::scaleUp);
+        tap(game, key::moveUp);
+        tap(game, key::rotateRight);
+        tap(game, key::snap);
+        game.note("z", std::to_string(ref.pos(2)));
+        // Once the game takes the slot again the worker finishes with its message.
+        game.setMainLoopTakes(true);
+        waitForMessages(game, 2);
+        tap(game, key::scaleUp);
+        game.waitUntil([&] { return ref.scale() == 120; });
+        waitForMessages(game, 3);
+    };
+    const sim::Transcript t = sim::run(options);
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_EQ(t.note("z"), "101.000000");
+    EXPECT_EQ(t.countCalls("runAxisCommand(context, 0x1009, ref#1, 'Z', 1)"), 1u);
+    EXPECT_THAT(t.messages,
+                ElementsAre("Object snap off", "Scale set to 110%", "Scale set to 120%"));
+    EXPECT_EQ(t.countCalls("runAxisCommand(context, 0x113C"), 2u);
+    EXPECT_EQ(t.countCalls("main loop took ref#1"), 2u);
+}
+
+TEST(Workers, TenThousandRequestsWhileTheGameTakesTheSlotsLoseNothing) {
+    sim::Options options;
+    options.settings = "[dangerous]\ndeleteEnabled = true\n";
+    options.recordInputCallees = false;
+    options.timeout = std::chrono::minutes(5);
+    options.script = [](sim::Game& game) {
+        sim::Ref a = selectNew(game, at(0, 0, 0));
+        sim::Ref b = game.createRef();
+        const std::uint16_t keys[] = {key::scaleUp, key::scaleDown, key::scaleReset, key::remove,
+                                      key::undo,    key::moveUp,    key::copyAll};
+        tap(game, key::copyState);
+        for (int i = 0; i < 10000; ++i) {
+            if (i % 100 == 0) game.selectRef((i / 100) % 2 ? b.handle : a.handle);
+            tap(game, keys[static_cast<unsigned>(i * 7919) % std::size(keys)]);
+            // Keys come a little slower than the workers finish, so many of them run.
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        // Every hand-off is taken in the end: one per scale applied to a non-actor and one per
+        // delete.
+        std::string counts;
+        auto settled = [&] {
+            std::size_t scales = 0, deletes = 0, takes = 0;
+            for (const auto& c : game.calls()) {
+                scales += c.rfind("runAxisCommand(context, 0x113C", 0) == 0;
+                deletes += c.rfind("refCommandExecute2(", 0) == 0;
+                takes += c.rfind("main loop took", 0) == 0;
+            }
+            counts = std::to_string(scales) + " scales, " + std::to_string(deletes) + " deletes, " +
+                     std::to_string(takes) + " taken";
+            return scales + deletes == takes;
+        };
+        game.note("settled", std::to_string(game.waitUntil(settled, std::chrono::seconds(60))));
+        game.note("counts", counts);
+        // The busy bytes are free again: one more scale and one more delete both run.
+        const std::size_t before = game.calls().size();
+        auto ranSince = [&](const char* prefix) {
+            return game.waitUntil([&] {
+                const auto calls = game.calls();
+                for (std::size_t i = before; i < calls.size(); ++i)
+                    if (calls[i].rfind(prefix, 0) == 0) return true;
+                return false;
+            });
+        };
+        tap(game, key::scaleReset);
+        game.note("scaleRuns", std::to_string(ranSince("runAxisCommand(context, 0x113C")));
+        tap(game, key::remove);
+        game.note("deleteRuns", std::to_string(ranSince("refCommandExecute2(")));
+    };
+    const sim::Transcript t = sim::run(options);
+    ASSERT_TRUE(t.completed) << t.ending;
+    EXPECT_EQ(t.note("settled"), "1") << t.note("counts").value_or("");
+    RecordProperty("counts", t.note("counts").value_or(""));
+    EXPECT_EQ(t.note("scaleRuns"), "1");
+    EXPECT_EQ(t.note("deleteRuns"), "1");
+    EXPECT_TRUE(t.errors.empty());
+}

@@ -20,11 +20,13 @@ inline constexpr std::size_t kMaxPath = 260;
 // GetModuleHandleA(NULL): the load address of the process's main executable.
 std::uintptr_t mainModule();
 
-// GetModuleFileNameA(main module, buffer, size): the executable's path as a Windows path,
-// NUL-terminated. Returns the length written, 0 on failure.
+// GetModuleFileNameA(main module, buffer, size): the executable's path as a Windows path.
+// Returns its length; a path that does not fit is cut to the buffer, `size` is returned and
+// the last error is ERROR_INSUFFICIENT_BUFFER (122). 0 on failure.
 std::uint32_t mainModuleFileName(char* buffer, std::uint32_t size);
 
-// VirtualQuery: the region containing `address`.
+// VirtualQuery: the region that starts at the page holding `address` and runs upward while the
+// pages stay alike: a free region up to the next used one, a used one to the end of its run.
 struct Region {
     std::uintptr_t base;
     std::size_t size;
@@ -32,16 +34,19 @@ struct Region {
 };
 bool queryRegion(std::uintptr_t address, Region& out);
 
-// VirtualAlloc(address, size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE).
-// Returns the address of the block (the request rounded down to 64 KiB), or 0.
+// VirtualAlloc(address, size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE). Reserves and
+// commits from the address rounded down to 64 KiB up to the page holding the request's last
+// byte. Returns the rounded address, or 0 (last error ERROR_INVALID_ADDRESS, 487, when part of
+// that range is in use).
 std::uintptr_t allocateAt(std::uintptr_t address, std::size_t size);
 
 // VirtualProtect: sets `protection` on the pages covering [address, address + size) and
-// reports the protection they had before in `oldProtection`.
+// reports the protection the first of them had in `oldProtection`. When any page of the range
+// is not in use, nothing changes and the result is false.
 bool protect(std::uintptr_t address, std::size_t size, std::uint32_t protection,
              std::uint32_t& oldProtection);
 
-// GetLastError.
+// GetLastError: a Windows error code on both backends.
 std::uint32_t lastError();
 
 // SHGetFolderPathA(NULL, CSIDL_MYDOCUMENTS | CSIDL_FLAG_CREATE, NULL, 0, buffer):

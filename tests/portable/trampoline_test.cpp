@@ -1,127 +1,129 @@
 // The branch trampoline: the downward search for a free block below a module, the bookkeeping of
-// code allocations and slots, the slot call it writes, and its assertions.
+// code allocations and slots, the slot call it writes, and its assertions. The layouts below the
+// module are made at run time in free address space, so the same tests run against Windows and
+// against the POSIX emulation; the block must land where Windows puts it and the log must hold
+// the lines the search writes under Windows.
 
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 
+#include <cinttypes>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/BranchTrampoline.h"
 #include "common/IDebugLog.h"
+#include "log_capture.h"
+#include "os/os.h"
+#include "test_memory.h"
 
 using freeplot::BranchTrampoline;
+using testmem::Access;
 
 namespace {
 
-// Collects the log lines printed while it lives.
-struct LogCapture {
-    std::vector<std::string> lines;
-    LogCapture() {
-        freeplot::setLogObserver(
-            [](const char* line, void* self) {
-                static_cast<LogCapture*>(self)->lines.emplace_back(line);
-            },
-            this);
-    }
-    ~LogCapture() { freeplot::setLogObserver(nullptr, nullptr); }
-    bool has(const std::string& prefix) const {
-        for (const auto& l : lines)
-            if (l.rfind(prefix, 0) == 0) return true;
-        return false;
-    }
-};
+constexpr std::size_t kUnit = 0x10000;  // the allocation granularity
 
-// An anonymous mapping at a fixed address that the test owns, unmapped at the end.
-struct Mapping {
-    std::uintptr_t start = 0;
-    std::size_t size = 0;
-    Mapping(std::uintptr_t at, std::size_t length, int prot = PROT_NONE) : size(length) {
-        void* p = mmap(reinterpret_cast<void*>(at), length, prot,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE, -1, 0);
-        if (p != MAP_FAILED) start = reinterpret_cast<std::uintptr_t>(p);
-    }
-    ~Mapping() {
-        if (start) munmap(reinterpret_cast<void*>(start), size);
-    }
-    bool ok(std::uintptr_t at) const { return start == at; }
+// A module base with `below` bytes of free address space under it, and the module itself (one
+// read-only 64 KiB unit) in place.
+struct Module {
+    std::uintptr_t base;
+    testmem::Block image;
+    explicit Module(std::size_t below)
+        : base(testmem::freeRange(below + kUnit) + below), image(base, kUnit, Access::read) {}
 };
 
 void release(BranchTrampoline& t) {
-    if (t.m_base) munmap(reinterpret_cast<void*>(t.m_base), 0x1000);
+    if (!t.m_base) return;
+    freeplot::os::Region block{};
+    if (freeplot::os::queryRegion(t.m_base, block)) testmem::release(t.m_base, block.size);
 }
 
-// Module bases far from anything the test process maps; each test takes its own.
-constexpr std::uintptr_t kModuleA = 0x500000000000;
-constexpr std::uintptr_t kModuleB = 0x510000000000;
-constexpr std::uintptr_t kModuleC = 0x520000000000;
-constexpr std::uintptr_t kModuleD = 0x530000000000;
+std::string allocFailed(std::uintptr_t at) {
+    return testlog::format("trampoline alloc " FREEPLOT_X64 "x0000000000000800 failed (000001E7)",
+                           static_cast<std::uint64_t>(at));
+}
 
 }  // namespace
 
 TEST(Trampoline, TakesTheTopOfTheFreeRegionBelowTheModuleRoundedTo64KiB) {
-    Mapping module(kModuleA, 0x10000, PROT_READ);
-    ASSERT_TRUE(module.ok(kModuleA));
-    LogCapture log;
+    Module module(0x100000);
+    ASSERT_TRUE(module.image.ok());
+    testlog::Capture log;
     BranchTrampoline t;
-    ASSERT_TRUE(t.ObtainBlock(kModuleA));
-    // The top 2 KiB of the free region is asked for; the reservation starts at its 64 KiB
-    // boundary, as Windows rounds it.
-    EXPECT_EQ(t.m_base, kModuleA - 0x10000);
+    ASSERT_TRUE(t.ObtainBlock(module.base));
+    // The top 2 KiB below the module is asked for; the reservation starts at its 64 KiB unit and
+    // all of it, up to the module, is committed.
+    EXPECT_EQ(t.m_base, module.base - kUnit);
     EXPECT_EQ(t.m_size, 0x800u);
     EXPECT_EQ(t.Remain(), 0x800u);
     EXPECT_TRUE(log.lines.empty());
+    freeplot::os::Region block{};
+    ASSERT_TRUE(freeplot::os::queryRegion(t.m_base, block));
+    EXPECT_FALSE(block.free);
+    EXPECT_EQ(block.base, t.m_base);
+    EXPECT_EQ(block.size, kUnit);
+    EXPECT_EQ(testmem::accessAt(t.m_base), Access::executeReadWrite);
 
-    // The block is writable and executable memory.
+    // The block is writable memory.
     std::memset(reinterpret_cast<void*>(t.m_base), 0xC3, 0x800);
 
     // A second call keeps the block where and as large as it is.
     t.EndCode(static_cast<std::uint8_t*>(t.BeginCode()) + 16);
-    ASSERT_TRUE(t.ObtainBlock(kModuleA));
-    EXPECT_EQ(t.m_base, kModuleA - 0x10000);
+    ASSERT_TRUE(t.ObtainBlock(module.base));
+    EXPECT_EQ(t.m_base, module.base - kUnit);
     EXPECT_EQ(t.Remain(), 0x800u - 16);
     release(t);
 }
 
-TEST(Trampoline, WalksPastUsedRegionsAndFailedAllocations) {
-    // Directly below the module a used region; below it a free gap too small to hold a 64 KiB
-    // aligned reservation (the request rounds down into the used region below it); below that
-    // a second used region, then free space.
-    Mapping module(kModuleB, 0x10000, PROT_READ);
-    Mapping used(kModuleB - 0x20000, 0x20000);
-    Mapping used2(kModuleB - 0x50000, 0x2C000);
-    ASSERT_TRUE(module.ok(kModuleB) && used.ok(kModuleB - 0x20000) && used2.ok(kModuleB - 0x50000));
-    LogCapture log;
+TEST(Trampoline, WalksDownAUsedRegionDirectlyBelowTheModule) {
+    // Used: [B - 0x20000, B). A query answers from the page of its address up, so the search
+    // steps down the used region one page at a time and reaches the free page below it.
+    Module module(0x100000);
+    testmem::Block used(module.base - 0x20000, 0x20000, Access::readWrite);
+    ASSERT_TRUE(module.image.ok() && used.ok());
+    testlog::Capture log;
     BranchTrampoline t;
-    ASSERT_TRUE(t.ObtainBlock(kModuleB));
-    // Gap [B-0x24000, B-0x20000): its top 2 KiB at B-0x20800 rounds to B-0x30000, inside used2.
-    ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0].rfind("trampoline alloc 000050FFFFFDF800x0000000000000800 failed (", 0),
-              0u)
-        << log.lines[0];
-    EXPECT_EQ(t.m_base, kModuleB - 0x60000);
+    ASSERT_TRUE(t.ObtainBlock(module.base));
+    // The top 2 KiB under the used region, B - 0x20800, reserved from its 64 KiB unit.
+    EXPECT_EQ(t.m_base, module.base - 0x30000);
+    EXPECT_TRUE(log.lines.empty());
+    release(t);
+}
+
+TEST(Trampoline, AFreeGapSmallerThan64KiBCostsOneFailedAllocationPerPage) {
+    // Free: [B - 0xF000, B), fifteen pages; used below it down to B - 0x20000. Each query in the
+    // gap answers from its page up to the module, so each asks for the same block at B - 0x800,
+    // whose 64 KiB unit reaches into the used region: refused fifteen times, once per page.
+    Module module(0x100000);
+    testmem::Block used(module.base - 0x20000, 0x11000, Access::readWrite);
+    ASSERT_TRUE(module.image.ok() && used.ok());
+    testlog::Capture log;
+    BranchTrampoline t;
+    ASSERT_TRUE(t.ObtainBlock(module.base));
+    EXPECT_EQ(t.m_base, module.base - 0x30000);
+    EXPECT_EQ(log.lines, std::vector<std::string>(15, allocFailed(module.base - 0x800)));
     release(t);
 }
 
 TEST(Trampoline, FailsWhenEverythingWithinReachIsUsed) {
-    const std::uintptr_t lowest = kModuleC - BranchTrampoline::kMaxDistance;
-    Mapping module(kModuleC, 0x10000, PROT_READ);
-    Mapping used(lowest, BranchTrampoline::kMaxDistance);
-    ASSERT_TRUE(module.ok(kModuleC) && used.ok(lowest));
-    LogCapture log;
+    Module module(BranchTrampoline::kMaxDistance + kUnit);
+    testmem::Reservation used(module.base - BranchTrampoline::kMaxDistance,
+                              BranchTrampoline::kMaxDistance);
+    ASSERT_TRUE(module.image.ok() && used.ok());
+    testlog::Capture log;
     BranchTrampoline t;
-    EXPECT_FALSE(t.ObtainBlock(kModuleC));
+    EXPECT_FALSE(t.ObtainBlock(module.base));
     EXPECT_EQ(t.m_base, 0u);
     EXPECT_EQ(log.lines,
               std::vector<std::string>{"couldn't allocate trampoline, no free space before image"});
 }
 
 TEST(Trampoline, CodeAllocationsAndSlotsAreHandedOutUpwards) {
-    Mapping module(kModuleD, 0x10000, PROT_READ);
-    ASSERT_TRUE(module.ok(kModuleD));
+    Module module(0x100000);
+    ASSERT_TRUE(module.image.ok());
     BranchTrampoline t;
-    ASSERT_TRUE(t.ObtainBlock(kModuleD));
+    ASSERT_TRUE(t.ObtainBlock(module.base));
 
     auto* p = static_cast<std::uint8_t*>(t.BeginCode());
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p), t.m_base);
@@ -143,16 +145,16 @@ TEST(Trampoline, CodeAllocationsAndSlotsAreHandedOutUpwards) {
 TEST(Trampoline, SlotCallIsWrittenAndReusedForTheSameTarget) {
     BranchTrampoline t;
     ASSERT_TRUE(t.ObtainBlock());  // below the main module, as in the plugin
-    // Within reach below it even where nothing is mapped at the module's address.
-    EXPECT_LT(t.m_base, 0x140000000u);
-    EXPECT_GE(t.m_base, 0x140000000u - BranchTrampoline::kMaxDistance);
+    const std::uintptr_t main = freeplot::os::mainModule();
+    EXPECT_LT(t.m_base, main);
+    EXPECT_GE(t.m_base, main - BranchTrampoline::kMaxDistance);
     auto* block = static_cast<std::uint8_t*>(t.BeginCode());
     t.EndCode(block + 0x200);
 
     // The slot (the next 8 bytes, at +0x200) lies 0x100 above the end of the 6-byte call.
     const std::uintptr_t site = t.m_base + 0x200 - 0x106;
     const std::uint64_t target = 0x1122334455667788;
-    t.WriteSlotCall(site, target);
+    EXPECT_TRUE(t.WriteSlotCall(site, target));
     const std::uint8_t call[] = {0xFF, 0x15, 0x00, 0x01, 0x00, 0x00};
     EXPECT_EQ(std::memcmp(reinterpret_cast<void*>(site), call, 6), 0);
     std::uint64_t held = 0;
@@ -179,11 +181,33 @@ TEST(Trampoline, SlotCallIsWrittenAndReusedForTheSameTarget) {
     release(t);
 }
 
+TEST(Trampoline, SlotCallOnASiteThatCannotBeMadeWritableWritesNothing) {
+    // A lone page of code above the module with free space above it; the site's last two bytes
+    // would lie on the free page.
+    const std::uintptr_t base = testmem::freeRange(0x200000);
+    testmem::Block module(base + 0x100000, kUnit, Access::read);
+    testmem::Block code(base + 0x180000, 0x1000, Access::executeRead);
+    ASSERT_TRUE(module.ok() && code.ok());
+    BranchTrampoline t;
+    ASSERT_TRUE(t.ObtainBlock(base + 0x100000));
+    const std::uintptr_t site = base + 0x181000 - 4;
+    testlog::Capture log;
+    EXPECT_FALSE(t.WriteSlotCall(site, 0x1234));
+    const std::uint8_t zeros[4] = {};
+    EXPECT_EQ(std::memcmp(zeros, reinterpret_cast<const void*>(site), sizeof zeros), 0);
+    EXPECT_EQ(testmem::accessAt(site), Access::executeRead);
+    EXPECT_EQ(log.lines, std::vector<std::string>{
+                             testlog::format("Could not make " FREEPLOT_X64
+                                             " (6 bytes) writable (error 00000057), left as it was",
+                                             static_cast<std::uint64_t>(site))});
+    release(t);
+}
+
 namespace {
 // Runs `step`, which must stop the plugin with the trampoline's assertion on `condition`.
 template <class Step>
 void expectAssertion(Step step, const std::string& condition) {
-    LogCapture log;
+    testlog::Capture log;
     EXPECT_THROW(step(), freeplot::Halt) << condition;
     ASSERT_EQ(log.lines.size(), 1u) << condition;
     const std::string& line = log.lines[0];
@@ -203,9 +227,11 @@ TEST(Trampoline, MisuseStopsThePluginWithTheAssertionLine) {
     expectAssertion([&] { none.EndCode(nullptr); }, "m_base");
     expectAssertion([&] { none.TakeSlot(); }, "m_base");
 
+    Module module(0x100000);
+    ASSERT_TRUE(module.image.ok());
     BranchTrampoline t;
-    ASSERT_TRUE(t.ObtainBlock());
-    auto* p = static_cast<std::uint8_t*>(t.m_base ? reinterpret_cast<void*>(t.m_base) : nullptr);
+    ASSERT_TRUE(t.ObtainBlock(module.base));
+    auto* p = reinterpret_cast<std::uint8_t*>(t.m_base);
     expectAssertion([&] { t.EndCode(p); }, "m_curAlloc");
     t.BeginCode();
     expectAssertion([&] { t.BeginCode(); }, "!m_curAlloc");
@@ -213,9 +239,7 @@ TEST(Trampoline, MisuseStopsThePluginWithTheAssertionLine) {
     t.EndCode(p + 0x100);
 
     // A site farther than 2 GiB from the slot cannot reach it.
-    static std::uint8_t farSite[6];
-    const auto far = reinterpret_cast<std::uintptr_t>(farSite);
-    ASSERT_GT(far > t.m_base ? far - t.m_base : t.m_base - far, 0x80000000u);
+    const std::uintptr_t far = module.base + 0x100000000;
     expectAssertion([&] { t.WriteSlotCall(far, 1); }, "result");
 
     // With no room left for a slot, a new target cannot be written.

@@ -30,9 +30,11 @@ TEST(Paths, ExecutablePathAndDocumentsFolderComeFromTheEnvironment) {
     char buffer[4096];
     ASSERT_EQ(os::mainModuleFileName(buffer, sizeof buffer), 35u);
     EXPECT_STREQ(buffer, "Z:\\opt\\games\\Fallout 4\\Fallout4.exe");
-    // A buffer too small gets the cut path, still terminated.
+    // A buffer too small gets the cut path (here still terminated) and, as from Windows, the
+    // whole size back with ERROR_INSUFFICIENT_BUFFER.
     char small[8];
-    EXPECT_EQ(os::mainModuleFileName(small, sizeof small), 7u);
+    EXPECT_EQ(os::mainModuleFileName(small, sizeof small), 8u);
+    EXPECT_EQ(os::lastError(), 122u);
     EXPECT_STREQ(small, "Z:\\opt\\");
     ::setenv("FREEPLOT_GAME_EXE", "Z:\\already\\windows.exe", 1);
     os::mainModuleFileName(buffer, sizeof buffer);

@@ -1,0 +1,195 @@
+// The operating-system layer, held to what Windows does: the same checks run against the real
+// calls (under Wine) and against the POSIX emulation. Layouts are made at run time in free
+// address space with the system's own calls.
+
+#include "os/os.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_memory.h"
+
+using namespace freeplot;
+using testmem::Access;
+
+namespace {
+constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kErrorInvalidAddress = 487;
+constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+constexpr std::uint32_t kErrorSharingViolation = 32;
+}  // namespace
+
+TEST(OsLayer, RegionQueryAnswersFromThePageOfTheAddressUpward) {
+    const std::uintptr_t base = testmem::freeRange(0x100000);
+    testmem::Block used(base + 0x40000, 0x20000, Access::readWrite);
+    ASSERT_TRUE(used.ok());
+
+    struct Case {
+        std::uintptr_t address, base;
+        std::size_t size;
+        bool free;
+    };
+    const Case cases[] = {
+        // In use: from the page of the address to the end of the allocation.
+        {base + 0x40000, base + 0x40000, 0x20000, false},
+        {base + 0x45123, base + 0x45000, 0x1B000, false},
+        {base + 0x5FFFF, base + 0x5F000, 0x1000, false},
+        // Free: from the page of the address up to the next used region, never down to the
+        // start of the gap.
+        {base + 0x3FFFF, base + 0x3F000, 0x1000, true},
+        {base + 0x10010, base + 0x10000, 0x30000, true},
+    };
+    for (const Case& c : cases) {
+        os::Region r{};
+        ASSERT_TRUE(os::queryRegion(c.address, r)) << std::hex << c.address - base;
+        EXPECT_EQ(r.base, c.base) << std::hex << c.address - base;
+        EXPECT_EQ(r.size, c.size) << std::hex << c.address - base;
+        EXPECT_EQ(r.free, c.free) << std::hex << c.address - base;
+    }
+
+    // Above the user address space there is nothing to answer.
+    os::Region r{};
+    EXPECT_FALSE(os::queryRegion(std::uintptr_t{1} << 47, r));
+    EXPECT_EQ(os::lastError(), kErrorInvalidParameter);
+}
+
+TEST(OsLayer, AllocationReservesFromThe64KiBUnitAndCommitsToTheEndOfTheRequest) {
+    const std::uintptr_t base = testmem::freeRange(0x100000);
+    const std::uintptr_t got = os::allocateAt(base + 0x21234, 0x2000);
+    ASSERT_EQ(got, base + 0x20000);
+    // Committed from the unit's start to the page holding the request's last byte.
+    os::Region r{};
+    ASSERT_TRUE(os::queryRegion(got, r));
+    EXPECT_FALSE(r.free);
+    EXPECT_EQ(r.size, 0x4000u);
+    ASSERT_TRUE(os::queryRegion(got + 0x4000, r));
+    EXPECT_TRUE(r.free);
+    EXPECT_EQ(testmem::accessAt(got), Access::executeReadWrite);
+
+    // Writable and executable: mov eax, 42; ret.
+    const std::uint8_t code[] = {0xB8, 0x2A, 0x00, 0x00, 0x00, 0xC3};
+    std::memcpy(reinterpret_cast<void*>(got + 0x3000), code, sizeof code);
+    EXPECT_EQ(reinterpret_cast<int (*)()>(got + 0x3000)(), 42);
+
+    // A request whose unit is partly in use is refused, and nothing is taken.
+    EXPECT_EQ(os::allocateAt(base + 0x2F800, 0x800), 0u);
+    EXPECT_EQ(os::lastError(), kErrorInvalidAddress);
+    ASSERT_TRUE(os::queryRegion(base + 0x2F000, r));
+    EXPECT_TRUE(r.free);
+    testmem::release(got, 0x4000);
+}
+
+TEST(OsLayer, ProtectionChangesAllPagesOrNone) {
+    // Two pages of code with free space above them.
+    const std::uintptr_t base = testmem::freeRange(0x100000);
+    testmem::Block code(base, 0x2000, Access::executeRead);
+    ASSERT_TRUE(code.ok());
+
+    std::uint32_t old = 0;
+    ASSERT_TRUE(os::protect(base + 0x10, 6, os::kPageExecuteReadWrite, old));
+    EXPECT_EQ(old, os::kPageExecuteRead);
+    EXPECT_EQ(testmem::accessAt(base), Access::executeReadWrite);
+    ASSERT_TRUE(os::protect(base + 0x10, 6, old, old));
+    EXPECT_EQ(old, os::kPageExecuteReadWrite);
+    EXPECT_EQ(testmem::accessAt(base), Access::executeRead);
+
+    // A range that runs onto a free page: refused, and the page before it keeps its protection.
+    old = 0xDEAD;
+    EXPECT_FALSE(os::protect(base + 0x1FFD, 6, os::kPageExecuteReadWrite, old));
+    EXPECT_EQ(os::lastError(), kErrorInvalidParameter);
+    EXPECT_EQ(old, 0xDEADu);
+    EXPECT_EQ(testmem::accessAt(base + 0x1000), Access::executeRead);
+
+    // Free memory, and a protection of 0, are refused alike.
+    EXPECT_FALSE(os::protect(base + 0x10000, 6, os::kPageExecuteReadWrite, old));
+    EXPECT_EQ(os::lastError(), kErrorInvalidParameter);
+    EXPECT_FALSE(os::protect(base + 0x10, 6, 0, old));
+    EXPECT_EQ(os::lastError(), kErrorInvalidParameter);
+    EXPECT_EQ(testmem::accessAt(base), Access::executeRead);
+
+    // Across pages of different protection the old one reported is the first page's.
+    ASSERT_TRUE(testmem::setAccess(base + 0x1000, 0x1000, Access::readWrite));
+    ASSERT_TRUE(os::protect(base + 0xFF0, 0x20, os::kPageExecuteReadWrite, old));
+    EXPECT_EQ(old, os::kPageExecuteRead);
+    EXPECT_EQ(testmem::accessAt(base + 0x1000), Access::executeReadWrite);
+}
+
+TEST(OsLayer, ExecutablePathIsAWindowsPathCutToTheBuffer) {
+    char full[4096];
+    const std::uint32_t n = os::mainModuleFileName(full, sizeof full);
+    ASSERT_GT(n, 3u);
+    EXPECT_EQ(std::strlen(full), n);
+    EXPECT_EQ(std::string(full + 1, 2), ":\\") << full;
+
+    // A buffer too small takes what fits; the whole size comes back with the error saying so.
+    char small[8];
+    EXPECT_EQ(os::mainModuleFileName(small, sizeof small), 8u);
+    EXPECT_EQ(os::lastError(), kErrorInsufficientBuffer);
+    EXPECT_EQ(std::string(small, 7), std::string(full, 7));
+}
+
+TEST(OsLayer, DocumentsFolderIsAWindowsPath) {
+    const std::string scratch = testmem::scratchFolder();
+    ASSERT_FALSE(scratch.empty());
+    testmem::DocumentsIn here(scratch);
+    char docs[os::kMaxPath];
+    ASSERT_EQ(os::documentsFolder(docs), 0);
+    EXPECT_EQ(std::string(docs + 1, 2), ":\\") << docs;
+}
+
+TEST(OsLayer, ShareDenyWriteRefusesASecondWriterAndLeavesTheFileAsItWas) {
+    const std::string scratch = testmem::scratchFolder();
+    ASSERT_FALSE(scratch.empty());
+    const std::string native = scratch + "held.log";
+    const std::string path = testmem::pluginPath(native);
+    {
+        std::FILE* earlier = std::fopen(native.c_str(), "wb");
+        ASSERT_NE(earlier, nullptr);
+        std::fputs("earlier run", earlier);
+        std::fclose(earlier);
+    }
+
+    std::FILE* first = os::openShareDenyWrite(path.c_str());
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(testmem::readFile(native), "") << "the first opener truncates";
+    std::fputs("held", first);
+    std::fflush(first);
+
+    EXPECT_EQ(os::openShareDenyWrite(path.c_str()), nullptr) << "a second writer is refused";
+    EXPECT_EQ(os::lastError(), kErrorSharingViolation);
+    EXPECT_EQ(testmem::readFile(native), "held") << "readers are let in, the file is as it was";
+
+    std::fclose(first);
+    std::FILE* again = os::openShareDenyWrite(path.c_str());
+    ASSERT_NE(again, nullptr) << "free once the holder closed it";
+    std::fclose(again);
+    EXPECT_EQ(testmem::readFile(native), "");
+    EXPECT_TRUE(testmem::removeFile(native));
+}
+
+TEST(OsLayer, ShiftScanCodesMapToLeftAndRightShift) {
+    EXPECT_EQ(os::scanCodeToVirtualKey(0x2A), 160u);  // VK_LSHIFT
+    EXPECT_EQ(os::scanCodeToVirtualKey(0x36), 161u);  // VK_RSHIFT
+}
+
+TEST(OsLayer, CriticalSectionLetsOneThreadInAtATime) {
+    void* section = testmem::newCriticalSection();
+    long counter = 0;  // not atomic: only the critical section keeps the increments whole
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                os::enterCriticalSection(section);
+                counter = counter + 1;
+                os::leaveCriticalSection(section);
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(counter, 80000);
+    testmem::deleteCriticalSection(section);
+}

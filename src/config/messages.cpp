@@ -38,6 +38,15 @@ bool readDigits(const char*& p) {
 
 bool isOneOf(char c, const char* set) { return c != '\0' && std::strchr(set, c) != nullptr; }
 
+// The length of the conversion that starts at `percent`: flags, width, precision, length
+// modifiers and the conversion character, as far as the text goes.
+std::size_t conversionLength(const char* percent) {
+    const char* p = percent + 1;
+    while (isOneOf(*p, "-+ #0123456789.*$'hlLqjztIw")) ++p;
+    if (*p != '\0') ++p;
+    return static_cast<std::size_t>(p - percent);
+}
+
 FormattedText formatWith(Msg msg, FormatArg valueKind, double real, int integer) {
     FormattedText out;
     const MessageInfo& info = messageInfo(msg);
@@ -58,13 +67,18 @@ int formatChecked(char* buffer, const char* text, FormatArg arg, double real, in
                                   : std::snprintf(buffer, kMessageBufferSize, text, integer);
 }
 
-const char* formatProblem(const char* text, FormatArg arg) {
+FormatFault findFormatFault(const char* text, FormatArg arg) {
     int conversions = 0;
     for (const char* p = text; *p; ++p) {
         if (*p != '%') continue;
+        const char* const start = p;
         ++p;
         if (*p == '%') continue;  // literal per cent sign
-        if (*p == '\0') return "a lone % ends the text";
+        auto fault = [&](FormatFaultKind kind, const char* reason) {
+            return FormatFault{kind, reason, static_cast<std::size_t>(start - text),
+                               conversionLength(start)};
+        };
+        if (*p == '\0') return fault(FormatFaultKind::lonePercent, "a lone % ends the text");
 
         bool alternate = false, zero = false, sign = false;
         while (isOneOf(*p, "-+ #0")) {
@@ -73,43 +87,78 @@ const char* formatProblem(const char* text, FormatArg arg) {
             sign |= *p == '+' || *p == ' ';
             ++p;
         }
-        if (*p == '*') return "a * width takes an extra argument";
-        if (!readDigits(p)) return "a width beyond the 1023 characters a message can hold";
-        if (*p == '$') return "a positional argument";
+        if (*p == '*')
+            return fault(FormatFaultKind::badSpecification, "a * width takes an extra argument");
+        if (!readDigits(p))
+            return fault(FormatFaultKind::tooWide,
+                         "a width beyond the 1023 characters a message can hold");
+        if (*p == '$') return fault(FormatFaultKind::badSpecification, "a positional argument");
         bool precision = false;
         if (*p == '.') {
             ++p;
             precision = true;
-            if (*p == '*') return "a * precision takes an extra argument";
-            if (!readDigits(p)) return "a precision beyond the 1023 characters a message can hold";
+            if (*p == '*')
+                return fault(FormatFaultKind::badSpecification,
+                             "a * precision takes an extra argument");
+            if (!readDigits(p))
+                return fault(FormatFaultKind::tooWide,
+                             "a precision beyond the 1023 characters a message can hold");
         }
         int shorts = 0;
         bool longFlag = false;
         while (*p == 'h' && shorts < 2) ++shorts, ++p;
         if (shorts == 0 && *p == 'l') longFlag = true, ++p;
         const char conversion = *p;
-        if (conversion == '\0') return "a conversion is cut off at the end";
+        if (conversion == '\0')
+            return fault(FormatFaultKind::lonePercent, "a conversion is cut off at the end");
 
         if (isOneOf(conversion, "fFeEgGaA")) {
             if (arg != FormatArg::real)
-                return "a floating-point conversion where an int is formatted";
-            if (shorts) return "a length modifier that changes the argument's type";
+                return fault(FormatFaultKind::wrongConversion,
+                             "a floating-point conversion where an int is formatted");
+            if (shorts)
+                return fault(FormatFaultKind::badSpecification,
+                             "a length modifier that changes the argument's type");
         } else if (isOneOf(conversion, "diuxXoc")) {
-            if (arg != FormatArg::integer) return "an int conversion where a double is formatted";
-            if (longFlag) return "a length modifier that changes the argument's type";
+            if (arg != FormatArg::integer)
+                return fault(FormatFaultKind::wrongConversion,
+                             "an int conversion where a double is formatted");
+            if (longFlag)
+                return fault(FormatFaultKind::badSpecification,
+                             "a length modifier that changes the argument's type");
             if (conversion == 'c' && (shorts || zero || sign || alternate || precision))
-                return "flags, precision or length with %c";
+                return fault(FormatFaultKind::badSpecification,
+                             "flags, precision or length with %c");
             if (alternate && !isOneOf(conversion, "oxX"))
-                return "the # flag with a decimal conversion";
+                return fault(FormatFaultKind::badSpecification,
+                             "the # flag with a decimal conversion");
         } else if (isOneOf(conversion, "hlLqjztIw")) {
-            return "a length modifier that changes the argument's type";
+            return fault(FormatFaultKind::badSpecification,
+                         "a length modifier that changes the argument's type");
+        } else if (isOneOf(conversion, "sS")) {
+            return fault(FormatFaultKind::wrongConversion,
+                         "a string conversion, which cannot take the message's value");
+        } else if (conversion == 'p') {
+            return fault(FormatFaultKind::wrongConversion,
+                         "a pointer conversion, which cannot take the message's value");
+        } else if (conversion == 'n') {
+            return fault(FormatFaultKind::wrongConversion,
+                         "a %n conversion, which writes into memory instead of showing a value");
         } else {
-            return "a conversion that does not take the message's value";
+            return fault(FormatFaultKind::wrongConversion,
+                         "a conversion that does not take the message's value");
         }
-        if (arg == FormatArg::none) return "a conversion in a text that takes no value";
-        if (++conversions > 1) return "more than one conversion";
+        if (arg == FormatArg::none)
+            return fault(FormatFaultKind::wrongConversion,
+                         "a conversion in a text that takes no value");
+        if (++conversions > 1)
+            return fault(FormatFaultKind::secondConversion, "more than one conversion");
     }
-    return nullptr;
+    return {};
+}
+
+const char* formatProblem(const char* text, FormatArg arg) {
+    return findFormatFault(text, arg).reason;
 }
 
 const char* messageText(Msg msg) { return current[static_cast<std::size_t>(msg)]; }

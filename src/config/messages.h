@@ -109,14 +109,36 @@ struct FormattedText {
     const char* c_str() const { return text; }
 };
 
-// Why `text` must not be handed to printf with one value of kind `arg`, or null when it may.
-// A text fits when it holds exactly one conversion for that value, or none at all ("%%" is a
-// literal per cent sign and no conversion). For a double: f F e E g G a A; for an int:
-// d i u x X o c. Flags, a digit width and a digit precision are allowed where C defines
-// them for the conversion, and "l" before a double conversion (it changes nothing). Anything
-// else is refused: %n, %s, %p, * widths, positional arguments, length modifiers that change
-// the argument's type, a second conversion, a lone "%" at the end. For FormatArg::none any
-// conversion at all is refused.
+// What keeps a text from being handed to printf with its one value.
+enum class FormatFaultKind : std::uint8_t {
+    none,              // the text fits
+    lonePercent,       // a "%" that starts no complete conversion (at the end of the text)
+    wrongConversion,   // a conversion that cannot take the value (%s, %f for an int, ...)
+    badSpecification,  // a fitting conversion spoilt by a modifier, flag, * or n$
+    tooWide,           // a width or precision beyond what a message can hold
+    secondConversion,  // a further conversion: the message has one value
+};
+
+// Why a text does not fit, and where: `offset` and `length` cover the conversion at fault, from
+// its "%" to its conversion character (or the end of the text).
+struct FormatFault {
+    FormatFaultKind kind = FormatFaultKind::none;
+    const char* reason = nullptr;  // null when the text fits
+    std::size_t offset = 0;
+    std::size_t length = 0;
+};
+
+// Whether `text` may be handed to printf with one value of kind `arg`. A text fits when it
+// holds exactly one conversion for that value, or none at all ("%%" is a literal per cent sign
+// and no conversion). For a double: f F e E g G a A; for an int: d i u x X o c. Flags, a digit
+// width and a digit precision are allowed where C defines them for the conversion, and "l"
+// before a double conversion (it changes nothing). Anything else is refused: %n, %s, %p,
+// * widths, positional arguments, length modifiers that change the argument's type, a second
+// conversion, a lone "%" at the end. For FormatArg::none any conversion at all is refused.
+FormatFault findFormatFault(const char* text, FormatArg arg);
+
+// Why `text` must not be handed to printf with one value of kind `arg` (findFormatFault's
+// reason), or null when it may.
 const char* formatProblem(const char* text, FormatArg arg);
 
 // Formats a message with its value: the double form for rotateStepChange and moveStepChange,

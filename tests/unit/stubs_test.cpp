@@ -20,6 +20,7 @@
 #include "game/hooks.h"
 #include "game/patches.h"
 #include "input/handlers.h"
+#include "os/os.h"
 
 using namespace freeplot;
 using Bytes = std::vector<std::uint8_t>;
@@ -107,7 +108,7 @@ std::string hex(std::uint64_t v) {
     return text;
 }
 
-// Addresses above 4 GiB, so every absolute move takes its 10-byte form.
+// Addresses above 4 GiB (the test below also takes handlers below it).
 constexpr std::uint64_t kHandler = 0x00007FF612345678;
 constexpr std::uint64_t kBuildAllowedFlag = 0x14586B02A;
 
@@ -200,35 +201,68 @@ TEST(Stubs, InputAndOutlineBytesMatchTheTables) {
                                   "je " + hex(p + 24), "mov al,0x1", "jmp " + hex(site + 5)}));
 }
 
-TEST(Stubs, FiveStubsLeave1885BytesOfAFreshTrampoline) {
+TEST(Stubs, FiveStubsLeave1885BytesOfAFreshTrampolineWhereverTheHandlersLie) {
     // The stubs in the order and with the targets SetHooks gives them: the game's addresses lie
-    // just above the trampoline, the handlers in the plugin above 4 GiB.
-    BranchTrampoline t;
-    ASSERT_TRUE(t.ObtainBlock());
-    const std::uintptr_t game = 0x140000000;
-    auto emit = [&](auto make) {
-        void* p = t.BeginCode();
-        auto code = make(p, static_cast<std::size_t>(t.Remain()));
-        t.EndCode(code.getCode() + code.getSize());
-        return code.getSize();
+    // just above the trampoline. The handlers lie in the plugin, which may be loaded above or
+    // below 4 GiB: the handler's address always takes the 10-byte mov rax, imm64, so the stubs
+    // are the same bytes and sizes either way.
+    struct Handlers {
+        const char* where;
+        InputHandlerFn keyboard, mouse;
+        ScaleHandlerFn scale;
     };
-    std::size_t sizes[5];
-    sizes[0] = emit(
-        [&](void* p, std::size_t n) { return FreeplotEnableHook_Code(p, n, game + 0x586B02A); });
-    sizes[1] = emit([&](void* p, std::size_t n) {
-        return KeyboardInputHook_Code(p, n, &onKeyboardInput, game + 0x1B11580, game + 0xD2678D);
-    });
-    sizes[2] = emit([&](void* p, std::size_t n) {
-        return MouseInputHook_Code(p, n, &onMouseInput, game + 0x1B11900, game + 0xD2676B);
-    });
-    sizes[3] = emit([&](void* p, std::size_t n) {
-        return CallScale_Code(p, n, reinterpret_cast<ScaleHandlerFn>(kHandler));
-    });
-    sizes[4] = emit([&](void* p, std::size_t n) {
-        return outlineEnable_Code(p, n, game + 0x242E30, game + 0x22ABA3);
-    });
-    EXPECT_EQ(sizes[0] + sizes[1] + sizes[2] + sizes[3] + sizes[4], 163u);
-    EXPECT_EQ(t.Remain(), 1885u);
+    const Handlers cases[] = {
+        {"the plugin's own", &onKeyboardInput, &onMouseInput,
+         reinterpret_cast<ScaleHandlerFn>(kHandler)},
+        {"below 4 GiB", reinterpret_cast<InputHandlerFn>(0x00401000),
+         reinterpret_cast<InputHandlerFn>(0x00402000),
+         reinterpret_cast<ScaleHandlerFn>(0x00403000)},
+    };
+    const std::uintptr_t game = os::mainModule();
+    for (const Handlers& h : cases) {
+        SCOPED_TRACE(h.where);
+        BranchTrampoline t;
+        ASSERT_TRUE(t.ObtainBlock());
+        std::vector<Bytes> code;
+        auto emit = [&](auto make) {
+            void* p = t.BeginCode();
+            auto generated = make(p, static_cast<std::size_t>(t.Remain()));
+            t.EndCode(generated.getCode() + generated.getSize());
+            code.push_back(emitted(generated));
+        };
+        emit([&](void* p, std::size_t n) {
+            return FreeplotEnableHook_Code(p, n, game + 0x586B02A);
+        });
+        emit([&](void* p, std::size_t n) {
+            return KeyboardInputHook_Code(p, n, h.keyboard, game + 0x1B11580, game + 0xD2678D);
+        });
+        emit([&](void* p, std::size_t n) {
+            return MouseInputHook_Code(p, n, h.mouse, game + 0x1B11900, game + 0xD2676B);
+        });
+        emit([&](void* p, std::size_t n) { return CallScale_Code(p, n, h.scale); });
+        emit([&](void* p, std::size_t n) {
+            return outlineEnable_Code(p, n, game + 0x242E30, game + 0x22ABA3);
+        });
+        ASSERT_EQ(code.size(), 5u);
+        EXPECT_EQ(code[0].size(), 12u);
+        EXPECT_EQ(code[1].size(), 43u);
+        EXPECT_EQ(code[2].size(), 43u);
+        EXPECT_EQ(code[3].size(), 36u);
+        EXPECT_EQ(code[4].size(), 29u);
+        EXPECT_EQ(t.Remain(), 1885u);
+
+        // Each handler's address sits in a mov rax, imm64 at the place the tables give it.
+        auto movRax = [](const Bytes& b, std::size_t at, auto handler) {
+            Bytes expected = {0x48, 0xB8};
+            const auto v = reinterpret_cast<std::uint64_t>(handler);
+            for (int i = 0; i < 8; ++i) expected.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+            return Bytes(b.begin() + static_cast<std::ptrdiff_t>(at),
+                         b.begin() + static_cast<std::ptrdiff_t>(at + 10)) == expected;
+        };
+        EXPECT_TRUE(movRax(code[1], 6, h.keyboard));
+        EXPECT_TRUE(movRax(code[2], 6, h.mouse));
+        EXPECT_TRUE(movRax(code[3], 18, h.scale));
+    }
 }
 
 namespace {

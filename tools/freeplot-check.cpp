@@ -14,7 +14,8 @@
 namespace {
 
 // The plugin receives Windows paths; a POSIX path is written as one on drive Z:, as Wine
-// does, and turned back by the OS layer when the file is opened.
+// does, and turned back by the OS layer when the file is opened. The report names the file
+// as the player gave it.
 std::string windowsPathOf(const std::string& path) {
     std::string out = path.size() > 0 && path[0] == '/' ? "Z:" + path : path;
     for (char& c : out)
@@ -41,7 +42,7 @@ int main(int argc, char** argv) {
     const int saved = dup(STDOUT_FILENO);
     const int null = open("/dev/null", O_WRONLY);
     if (saved >= 0 && null >= 0) dup2(null, STDOUT_FILENO);
-    const freeplot::SettingsCheck check = freeplot::checkSettings(windowsPathOf(argv[1]));
+    const freeplot::SettingsCheck check = freeplot::checkSettings(windowsPathOf(argv[1]), argv[1]);
     std::fflush(stdout);
     if (saved >= 0 && null >= 0) dup2(saved, STDOUT_FILENO);
     if (null >= 0) close(null);

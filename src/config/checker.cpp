@@ -26,13 +26,15 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
-// A text as it can be shown on one terminal line.
-std::string printable(const std::string& text) {
+// A text as it can be shown on one terminal line. A backslash is doubled where a "\n" could
+// otherwise be read either way; the log lines, which hold Windows paths and no line feeds,
+// keep theirs single.
+std::string printable(const std::string& text, bool doubleBackslash = true) {
     std::string out;
     for (unsigned char c : text) {
         if (c == '\n') {
             out += "\\n";
-        } else if (c == '\\') {
+        } else if (c == '\\' && doubleBackslash) {
             out += "\\\\";
         } else if (c < 0x20 || c == 0x7F) {
             char hex[8];
@@ -126,10 +128,111 @@ void printSteps(std::FILE* out, const char* name, const StepTable<T>& steps,
                  index + 1, origin(isDefault));
 }
 
+// How a message's value goes into its text, for the advice on a refused format.
+struct ValueAdvice {
+    const char* conversion;
+    const char* value;
+};
+
+ValueAdvice adviceFor(Msg msg) {
+    switch (msg) {
+        case Msg::rotateStepChange:
+            return {"%0.1f", "the rotate step"};
+        case Msg::moveStepChange:
+            return {"%0.1f", "the move step"};
+        case Msg::scaleStepChange:
+            return {"%d", "the scale step"};
+        case Msg::axisChange:
+            return {"%c", "the axis letter"};
+        default:
+            return {"%d", "the scale"};
+    }
+}
+
+// The 1-based number of the character that starts at byte `offset` (UTF-8 continuation bytes
+// are no characters of their own).
+std::size_t characterNumber(const std::string& text, std::size_t offset) {
+    std::size_t number = 1;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++number;
+    return number;
+}
+
+// Names the part of a refused format text at fault and what to write instead; "" when the
+// text has no such part (it is empty or formats too long).
+std::string explainFormatFault(const std::string& text, Msg msg) {
+    const FormatFault fault = findFormatFault(text.c_str(), messageInfo(msg).arg);
+    if (!fault.reason) return {};
+    const ValueAdvice advice = adviceFor(msg);
+    std::string why = "it holds \"" + text.substr(fault.offset, fault.length) + "\" at character " +
+                      std::to_string(characterNumber(text, fault.offset)) + ", " + fault.reason +
+                      "; ";
+    switch (fault.kind) {
+        case FormatFaultKind::lonePercent:
+            why += "write %% for a percent sign";
+            break;
+        case FormatFaultKind::wrongConversion:
+            why += std::string("write ") + advice.conversion + " for " + advice.value +
+                   ", or %% for a percent sign";
+            break;
+        case FormatFaultKind::badSpecification:
+            why += std::string("write ") + advice.conversion + " for " + advice.value;
+            break;
+        case FormatFaultKind::tooWide:
+            why += "keep a width or precision at 1023 or less";
+            break;
+        case FormatFaultKind::secondConversion:
+            why += std::string("the message has one value: keep one ") + advice.conversion +
+                   " and write %% for any other percent sign";
+            break;
+        case FormatFaultKind::none:
+            break;
+    }
+    return why + "; the text in force stays";
+}
+
+// The readers say that a format text was refused; the checker adds which part of it and the fix.
+void explainRefusedFormats(const IniFile& file, SettingsReport& report) {
+    for (SettingsNote& n : report.notes) {
+        if (n.kind != NoteKind::refused || n.section != "messages") continue;
+        for (std::size_t i = 0; i < kMessageKeyCount; ++i) {
+            if (n.name != kMessages[i].key || kMessages[i].arg == FormatArg::none) continue;
+            const std::string why = explainFormatFault(
+                file.reader.Get("messages", n.name, "Empty message"), static_cast<Msg>(i));
+            if (!why.empty()) n.detail = why;
+        }
+    }
+}
+
+// The plugin logs "Invalid value in rotateSteps, succesfully parsed N" whenever a list ends
+// before ten values, which is also the end of every well-formed shorter list. Says which of the
+// two a log line is; "" for other lines.
+std::string stepLogNote(const std::string& line, const SettingsReport& report) {
+    for (const char* key : {"rotateSteps", "moveSteps", "scaleSteps"}) {
+        const std::string prefix = std::string("Invalid value in ") + key + ", succesfully parsed ";
+        if (line.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string count = line.substr(prefix.size());
+        if (count.empty() ||
+            !std::all_of(count.begin(), count.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return {};
+        const bool wellFormed =
+            std::any_of(report.notes.begin(), report.notes.end(), [&](const SettingsNote& n) {
+                return n.kind == NoteKind::accepted && n.section == "steps" && n.name == key;
+            });
+        if (!wellFormed) return std::string("see [steps] ") + key + " under Findings";
+        const bool one = count == "1";
+        return "expected: the list has " + count + (one ? " value" : " values") +
+               ", fewer than 10, and the plugin logs this for any such list; " +
+               (one ? "the value is" : "all " + count + " are") + " in force";
+    }
+    return {};
+}
+
 }  // namespace
 
-SettingsCheck checkSettings(const std::string& windowsPath) {
+SettingsCheck checkSettings(const std::string& windowsPath, const std::string& shownPath) {
     SettingsCheck check;
+    check.path = shownPath.empty() ? windowsPath : shownPath;
     check.windowsPath = windowsPath;
     restoreDefaultSettings();
 
@@ -139,12 +242,15 @@ SettingsCheck checkSettings(const std::string& windowsPath) {
 
     const IniFile file(os::nativePath(windowsPath.c_str()));
     check.parseError = check.opened ? file.parseError() : -1;
-    if (check.opened) noteUnknownEntries(file, check.report);
+    if (check.opened) {
+        noteUnknownEntries(file, check.report);
+        explainRefusedFormats(file, check.report);
+    }
     return check;
 }
 
 int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
-    std::fprintf(out, "Settings file: %s\n", check.windowsPath.c_str());
+    std::fprintf(out, "Settings file: %s\n", check.path.c_str());
     if (!check.opened) {
         std::fprintf(out, "The file cannot be opened: the plugin keeps every default.\n");
     } else if (check.parseError > 0) {
@@ -225,8 +331,11 @@ int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
         std::fprintf(out, "  none\n");
 
     std::fprintf(out, "\nPlugin log lines for this file:\n");
-    for (const std::string& line : check.logLines)
-        std::fprintf(out, "  %s\n", printable(line).c_str());
+    for (const std::string& line : check.logLines) {
+        std::fprintf(out, "  %s\n", printable(line, false).c_str());
+        const std::string note = stepLogNote(line, check.report);
+        if (!note.empty()) std::fprintf(out, "    (%s)\n", note.c_str());
+    }
     if (check.logLines.empty()) std::fprintf(out, "  none\n");
 
     std::fprintf(out, "\nResult: %d refused, %d ignored.\n", refused, ignored);

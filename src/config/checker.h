@@ -11,7 +11,8 @@
 namespace freeplot {
 
 struct SettingsCheck {
-    std::string windowsPath;
+    std::string path;         // the file as the player named it
+    std::string windowsPath;  // the same file as the plugin is given it
     bool opened = false;
     int parseError = 0;                 // as INIReader::ParseError
     SettingsReport report;              // what the readers made of each entry
@@ -19,9 +20,10 @@ struct SettingsCheck {
 };
 
 // Puts every setting back to its default, reads the file at `windowsPath` through
-// loadSettings and gathers the outcome. Afterwards the plugin's settings, bindings,
-// messages and step tables hold what the file gives.
-SettingsCheck checkSettings(const std::string& windowsPath);
+// loadSettings and gathers the outcome; `shownPath` is how the report names the file
+// (default: `windowsPath`). Afterwards the plugin's settings, bindings, messages and step
+// tables hold what the file gives.
+SettingsCheck checkSettings(const std::string& windowsPath, const std::string& shownPath = {});
 
 // Prints the effective configuration, the findings and the log lines; returns the exit
 // status: 0 when every entry took effect, 1 when any value was refused or any entry or

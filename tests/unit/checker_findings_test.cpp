@@ -1,0 +1,206 @@
+// What the settings checker tells a player beyond the plugin's own log: the part of a refused
+// message text at fault and its fix, which step-list log lines are expected, the file named as
+// given, and the README's key table against the bindings in the code.
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "config/checker.h"
+#include "config/keynames.h"
+#include "config/messages.h"
+#include "config_support.h"
+
+namespace freeplot::testing {
+namespace {
+
+std::pair<int, std::string> runChecker(const std::string& posixPath) {
+    const SettingsCheck check = checkSettings(windowsPathOf(posixPath), posixPath);
+    std::FILE* out = std::tmpfile();
+    const int status = printSettingsCheck(check, out);
+    std::rewind(out);
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
+        text.append(buffer, n);
+    std::fclose(out);
+    return {status, text};
+}
+
+// The lines of `text` between the line `from` and the next empty line.
+std::string block(const std::string& text, const std::string& from) {
+    const std::size_t start = text.find(from);
+    if (start == std::string::npos) return "<no " + from + ">";
+    const std::size_t end = text.find("\n\n", start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+struct FaultCase {
+    const char* text;
+    FormatArg arg;
+    FormatFaultKind kind;
+    const char* fragment;  // the text at fault
+};
+
+TEST(FormatFault, NamesTheConversionAtFaultAndItsKind) {
+    const FaultCase cases[] = {
+        {"Axis %s", FormatArg::integer, FormatFaultKind::wrongConversion, "%s"},
+        // A percent sign before a word reads as a conversion with a space flag.
+        {"100% sure: %d", FormatArg::integer, FormatFaultKind::wrongConversion, "% s"},
+        {"Scale %d%% of %d", FormatArg::integer, FormatFaultKind::secondConversion, "%d"},
+        {"Step %f", FormatArg::integer, FormatFaultKind::wrongConversion, "%f"},
+        {"Step %d", FormatArg::real, FormatFaultKind::wrongConversion, "%d"},
+        {"Scale %d now at 100%", FormatArg::integer, FormatFaultKind::lonePercent, "%"},
+        {"Step %-5", FormatArg::real, FormatFaultKind::lonePercent, "%-5"},
+        {"Step %1$d", FormatArg::integer, FormatFaultKind::badSpecification, "%1$d"},
+        {"Step %*d", FormatArg::integer, FormatFaultKind::badSpecification, "%*d"},
+        {"Step %ld!", FormatArg::integer, FormatFaultKind::badSpecification, "%ld"},
+        {"Step %I64d", FormatArg::integer, FormatFaultKind::badSpecification, "%I64d"},
+        {"Axis %05c", FormatArg::integer, FormatFaultKind::badSpecification, "%05c"},
+        {"Step %2000.1f", FormatArg::real, FormatFaultKind::tooWide, "%2000.1f"},
+        {"Step %.1500f", FormatArg::real, FormatFaultKind::tooWide, "%.1500f"},
+        {"%n", FormatArg::integer, FormatFaultKind::wrongConversion, "%n"},
+    };
+    for (const FaultCase& c : cases) {
+        const FormatFault fault = findFormatFault(c.text, c.arg);
+        EXPECT_EQ(fault.kind, c.kind) << c.text;
+        ASSERT_NE(fault.reason, nullptr) << c.text;
+        EXPECT_STREQ(formatProblem(c.text, c.arg), fault.reason) << c.text;
+        EXPECT_EQ(std::string(c.text).substr(fault.offset, fault.length), c.fragment) << c.text;
+    }
+    // The second conversion is the one named, not the first.
+    EXPECT_EQ(findFormatFault("Scale %d%% of %d", FormatArg::integer).offset, 14u);
+
+    for (const char* fits : {"Scale %d%%", "Axis: %c", "100%% sure"}) {
+        const FormatFault fault = findFormatFault(fits, FormatArg::integer);
+        EXPECT_EQ(fault.kind, FormatFaultKind::none) << fits;
+        EXPECT_EQ(fault.reason, nullptr) << fits;
+    }
+}
+
+TEST_F(SettingsTest, CheckerNamesTheFragmentOfARefusedFormatAndTheFix) {
+    const auto [status, out] =
+        runChecker(writeFile("[messages]\n"
+                             "axisChange = Achse %s\n"
+                             "scaleChange = Größe %d bei 100% sicher\n"
+                             "rotateStepChange = Step %d\n"
+                             "moveStepChange = Step %f or %f\n"
+                             "scaleStepChange = Step %ld\n"));
+    EXPECT_EQ(status, 1) << out;
+    const std::string findings = block(out, "Findings:");
+    const char* expected[] = {
+        "refused  [messages] axisChange: it holds \"%s\" at character 7, a string conversion, "
+        "which cannot take the message's value; write %c for the axis letter, or %% for a "
+        "percent sign; the text in force stays\n",
+        // Counted in characters: the two letters ö and ß take two bytes each.
+        "refused  [messages] scaleChange: it holds \"% s\" at character 17, a string conversion, "
+        "which cannot take the message's value; write %d for the scale, or %% for a percent "
+        "sign; the text in force stays\n",
+        "refused  [messages] rotateStepChange: it holds \"%d\" at character 6, an int conversion "
+        "where a double is formatted; write %0.1f for the rotate step, or %% for a percent sign",
+        "refused  [messages] moveStepChange: it holds \"%f\" at character 12, more than one "
+        "conversion; the message has one value: keep one %0.1f and write %% for any other "
+        "percent sign",
+        "refused  [messages] scaleStepChange: it holds \"%ld\" at character 6, a length modifier "
+        "that changes the argument's type; write %d for the scale step;",
+    };
+    for (const char* line : expected)
+        EXPECT_NE(findings.find(line), std::string::npos) << line << "\n" << findings;
+    // The plugin's behaviour is unchanged: each refusal is logged, the defaults stay.
+    EXPECT_NE(block(out, "Plugin log lines")
+                  .find("  Message for scaleChange is too large or missing format placeholder, "
+                        "default message will be used\n"),
+              std::string::npos)
+        << out;
+    EXPECT_STREQ(messageText(Msg::scaleChange), "Scale set to %d%%");
+
+    // A refusal that is no fault of a conversion keeps the reader's own words.
+    const auto [emptyStatus, emptyOut] = runChecker(writeFile("[messages]\naxisChange =\n"));
+    EXPECT_EQ(emptyStatus, 1);
+    EXPECT_NE(emptyOut.find("refused  [messages] axisChange: it is empty; the text in force stays"),
+              std::string::npos)
+        << emptyOut;
+}
+
+TEST_F(SettingsTest, CheckerMarksTheLogLineOfAShortStepListAsExpected) {
+    const auto [status, out] =
+        runChecker(writeFile("[steps]\n"
+                             "rotateSteps = 1 2 3\n"
+                             "moveSteps = 7\n"
+                             "scaleSteps = 1 2 3 4 5 6 7 8 9 10\n"));
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Findings:\n  none\n"), std::string::npos) << out;
+    EXPECT_EQ(block(out, "Plugin log lines"),
+              "Plugin log lines for this file:\n"
+              "  Invalid value in rotateSteps, succesfully parsed 3\n"
+              "    (expected: the list has 3 values, fewer than 10, and the plugin logs this for "
+              "any such list; all 3 are in force)\n"
+              "  Invalid value in moveSteps, succesfully parsed 1\n"
+              "    (expected: the list has 1 value, fewer than 10, and the plugin logs this for "
+              "any such list; the value is in force)");
+
+    // A list that stops at a bad value, or gives none, is a finding, and its log line says so.
+    const auto [badStatus, badOut] =
+        runChecker(writeFile("[steps]\nrotateSteps = 1, 2\nscaleSteps = big\n"));
+    EXPECT_EQ(badStatus, 1);
+    EXPECT_EQ(block(badOut, "Plugin log lines"),
+              "Plugin log lines for this file:\n"
+              "  Invalid value in rotateSteps, succesfully parsed 1\n"
+              "    (see [steps] rotateSteps under Findings)\n"
+              "  Invalid value in scaleSteps, succesfully parsed 0\n"
+              "    (see [steps] scaleSteps under Findings)");
+}
+
+TEST_F(SettingsTest, CheckerNamesTheFileAsGiven) {
+    const std::string path = writeFile("[main]\n");
+    const std::string given = dir_.string() + "/./freeplot.ini";
+    const SettingsCheck check = checkSettings(windowsPathOf(given), given);
+    EXPECT_TRUE(check.opened);
+    std::FILE* out = std::tmpfile();
+    printSettingsCheck(check, out);
+    std::rewind(out);
+    char first[4096] = {};
+    ASSERT_NE(std::fgets(first, sizeof first, out), nullptr);
+    std::fclose(out);
+    EXPECT_EQ(std::string(first), "Settings file: " + given + "\n");
+
+    // A file that cannot be opened: named as given; the plugin's log line shows what the
+    // plugin itself is given, a Windows path.
+    const std::string missing = dir_.string() + "/absent.ini";
+    const auto [status, text] = runChecker(missing);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(text.rfind("Settings file: " + missing + "\n", 0), 0u) << text;
+    EXPECT_NE(text.find("Could not read/parse config file " + windowsPathOf(missing)),
+              std::string::npos);
+}
+
+// The README's key table names each action's default key as the checker does, gives the gate
+// of the gated ones, and leaves no action out.
+TEST(ReadmeKeyTable, MatchesTheDefaultBindings) {
+    std::ifstream in(std::string(FREEPLOT_SOURCE_DIR) + "/README.md", std::ios::binary);
+    ASSERT_TRUE(in);
+    const std::regex row(R"(^\| `(\w+)` \| ([^|]+?) \| [^|]+ \| ([^|]+?) \|$)");
+    std::map<std::string, std::pair<std::string, std::string>> rows;
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        if (std::regex_match(line, m, row)) rows[m[1]] = {m[2], m[3]};
+    }
+    const std::map<std::string, std::string> gates = {
+        {"main", "`togglable` 1 or more"},
+        {"duplicateKey", "`duplicateEnabled` in `[cheats]`"},
+        {"deleteKey", "`deleteEnabled` in `[dangerous]`"},
+    };
+    for (std::size_t i = 0; i < kActionCount; ++i) {
+        const auto found = rows.find(kActionNames[i]);
+        ASSERT_NE(found, rows.end()) << kActionNames[i] << " has no row";
+        EXPECT_EQ(found->second.first, bindingName(kDefaultKeyBindings[i])) << kActionNames[i];
+        const auto gate = gates.find(kActionNames[i]);
+        EXPECT_EQ(found->second.second, gate == gates.end() ? "—" : gate->second)
+            << kActionNames[i];
+    }
+}
+
+}  // namespace
+}  // namespace freeplot::testing

@@ -3,7 +3,7 @@
 # the tests, compiles every source for Windows with mingw-w64 (checking the exports), runs the
 # settings fuzzer briefly, then runs every test: plainly, the unit tests under AddressSanitizer
 # with UndefinedBehaviorSanitizer, and every test (sessions included) under ThreadSanitizer and
-# under UndefinedBehaviorSanitizer.
+# under UndefinedBehaviorSanitizer; last, the Windows test program under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -41,3 +41,6 @@ step "Every test under UndefinedBehaviorSanitizer"
 cmake --preset ubsan >/dev/null
 cmake --build --preset ubsan
 ctest --preset ubsan
+
+step "Windows tests under Wine (the portable tests on the Windows layer)"
+scripts/windows-tests.sh

@@ -27,7 +27,7 @@ fi
 step "Tests"
 ctest --preset linux
 
-step "Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+step "Unit tests and the raw-input fuzz under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan

@@ -1,0 +1,239 @@
+// Random raw keyboard and mouse records through the game's own input routines, the executed stubs
+// and the plugin's handlers, in sessions with random settings and random game state. Nothing may
+// crash, and the game's own processing must run exactly when the handler lets the event through:
+// an oracle written from the rules (not from the plugin's code) says when that is.
+//
+// FREEPLOT_INPUT_FUZZ_EVENTS sets the number of events over all sessions (default 1,000,000);
+// FREEPLOT_INPUT_FUZZ_SEED the seed of the first session (default 1).
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sim/sim.h"
+
+namespace {
+
+constexpr int kActions = 44;
+const char* const kActionNames[kActions] = {"main",
+                                            "snap",
+                                            "ground",
+                                            "workshopSnap",
+                                            "timeoutFreeze",
+                                            "resetAngles",
+                                            "removeTremor",
+                                            "rotateStepMinus",
+                                            "rotateStepPlus",
+                                            "changeRotateAxis",
+                                            "outlineToggle",
+                                            "moveDown",
+                                            "moveUp",
+                                            "moveLeft",
+                                            "moveRight",
+                                            "moveBack",
+                                            "moveForth",
+                                            "moveStepMinus",
+                                            "moveStepPlus",
+                                            "scaleDown",
+                                            "scaleUp",
+                                            "scaleReset",
+                                            "undo",
+                                            "copyState",
+                                            "copyPosX",
+                                            "copyPosY",
+                                            "copyPosZ",
+                                            "copyAngleX",
+                                            "copyAngleY",
+                                            "copyAngleZ",
+                                            "copyScale",
+                                            "copyAll",
+                                            "clampedStoreToggle",
+                                            "lockObject",
+                                            "extraOutlineToggle",
+                                            "duplicateKey",
+                                            "deleteKey",
+                                            "rotateLeft",
+                                            "rotateRight",
+                                            "physicsOn",
+                                            "physicsOff",
+                                            "scaleStepMinus",
+                                            "scaleStepPlus",
+                                            "timescaleToggle"};
+// The default codes: primary, and the one alternate (right Ctrl for the axis key).
+const std::uint16_t kDefaultCodes[kActions] = {
+    119, 112, 113, 114, 116, 96,  101, 109, 107, 162, 115, 98, 104, 100, 102,
+    103, 105, 111, 106, 97,  99,  110, 8,   187, 49,  50,  51, 52,  53,  54,
+    55,  48,  117, 118, 45,  191, 46,  188, 190, 36,  35,  33, 34,  122};
+
+std::uint64_t envNumber(const char* name, std::uint64_t fallback) {
+    const char* text = std::getenv(name);
+    return text && *text ? std::strtoull(text, nullptr, 10) : fallback;
+}
+
+// One session's settings, and the key codes they bind.
+struct Plan {
+    std::string settings;
+    std::set<std::uint16_t> bound;
+    bool wheelRotation = false;
+};
+
+Plan makePlan(std::mt19937_64& rng) {
+    Plan plan;
+    // The defaults, then what the file gives, action by action.
+    std::array<std::pair<std::uint16_t, std::uint16_t>, kActions> bindings{};
+    for (int i = 0; i < kActions; ++i)
+        bindings[i] = {kDefaultCodes[i], static_cast<std::uint16_t>(i == 9 ? 163 : 0)};
+    std::string keys = "[keys]\n";
+    for (int i = 0; i < kActions; ++i) {
+        if (rng() % 2) continue;
+        const auto code = static_cast<std::uint16_t>(rng() % 0x1C0);  // some above 255
+        keys += std::string(kActionNames[i]) + " = " + std::to_string(code) + "\n";
+        if (code == 0) continue;  // refused: the default stays
+        if (code >= 16 && code <= 18) {
+            // Generic Shift, Ctrl and Alt bind the left and the right key.
+            const auto left = static_cast<std::uint16_t>(160 + 2 * (code - 16));
+            bindings[i] = {left, static_cast<std::uint16_t>(left + 1)};
+        } else {
+            bindings[i] = {code, 0};
+        }
+    }
+    for (const auto& [primary, alternate] : bindings) {
+        plan.bound.insert(primary);
+        if (alternate) plan.bound.insert(alternate);
+    }
+
+    plan.wheelRotation = rng() % 2;
+    plan.settings =
+        keys + "[main]\ntogglable = " + std::to_string(rng() % 4) +
+        "\nwheelRotation = " + (plan.wheelRotation ? "true" : "false") +
+        "\nautoTimescaleEnabled = " + (rng() % 2 ? "true" : "false") +
+        "\n[dangerous]\ndeleteEnabled = " + (rng() % 2 ? "true" : "false") +
+        "\n[cheats]\nduplicateEnabled = " + (rng() % 2 ? "true" : "false") +
+        "\n[steps]\nrotateSteps = " + std::to_string(static_cast<int>(rng() % 200) - 100) +
+        " 0.5 1e9\nmoveSteps = -3 " + std::to_string(rng() % 1000) +
+        "\nscaleSteps = " + std::to_string(static_cast<int>(rng() % 70000) - 35000) +
+        " 2147483647 -2147483648\n";
+    return plan;
+}
+
+// The code a keyboard record stands for, as the rules give it.
+std::uint16_t normalised(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags) {
+    if (vkey == 16) return scanCode == 0x2A ? 160 : scanCode == 0x36 ? 161 : 0;
+    if (vkey == 17) return (flags & 2) ? 163 : 162;
+    if (vkey == 18) return (flags & 2) ? 165 : 164;
+    return vkey;
+}
+
+void runSession(std::uint64_t seed, std::uint64_t events) {
+    std::mt19937_64 rng(seed);
+    const Plan plan = makePlan(rng);
+    sim::Options options;
+    options.settings = plan.settings;
+    options.recordInputCallees = false;
+    options.timeout = std::chrono::minutes(10);
+    options.script = [&plan, seed, events](sim::Game& game) {
+        std::mt19937_64 r(seed * 7919 + 17);
+        sim::RefSpec actor;
+        actor.formType = 0x41;
+        sim::RefSpec turret = actor;
+        turret.baseText = "Laser Turret";
+        turret.baseLinks = 2;
+        const sim::Ref refs[] = {game.createRef(), game.createRef(actor), game.createRef(turret)};
+        std::uint64_t mismatches = 0, keyboard = 0, mouse = 0, consumed = 0, taken = 0;
+        std::string firstMismatch;
+        for (std::uint64_t i = 0; i < events; ++i) {
+            // The game's state for this event, mostly in workshop mode with an object selected.
+            const bool workshop = r() % 8 != 0;
+            const bool ignore = r() % 16 == 0;
+            const std::uint8_t state = static_cast<std::uint8_t>(r() % 8 == 0 ? 1 : r() % 3);
+            const int selection = static_cast<int>(r() % 5);  // 3, 4: nothing selected
+            game.setWorkshopMode(workshop);
+            game.setInputIgnore(ignore);
+            game.setWorkshopState(state);
+            game.selectRef(selection < 3 ? refs[selection].handle : 0);
+
+            if (r() % 2) {
+                ++keyboard;
+                // Half the time a bound key, else a plausible code, sometimes any 16-bit value.
+                const auto vkey = static_cast<std::uint16_t>(
+                    r() % 2
+                        ? *std::next(plan.bound.begin(), static_cast<long>(r() % plan.bound.size()))
+                    : r() % 4 ? r() % 256
+                              : r());
+                const auto scan =
+                    static_cast<std::uint16_t>(r() % 3 ? (r() % 2 ? 0x2A : 0x36) : r());
+                const auto flags = static_cast<std::uint16_t>(r() % 4 ? r() % 4 : r());
+                const std::uint16_t code = normalised(vkey, scan, flags);
+                const bool expectConsumed =
+                    workshop && !ignore && code != 0 && plan.bound.count(code) && !(flags & 1);
+                const sim::InputResult result = game.keyboardEvent(vkey, scan, flags);
+                consumed += expectConsumed;
+                if (result.calleeRan == expectConsumed) {
+                    if (!mismatches++)
+                        firstMismatch = "key " + std::to_string(vkey) + " scan " +
+                                        std::to_string(scan) + " flags " + std::to_string(flags);
+                }
+            } else {
+                ++mouse;
+                // Mostly the wheel or one button transition, sometimes any flags.
+                const auto buttons = static_cast<std::uint16_t>(
+                    r() % 4 ? (r() % 2 ? 0x0400 : 1u << (r() % 4)) : r());
+                const auto data = static_cast<std::int16_t>(
+                    r() % 2 ? 120 * static_cast<int>(r() % 9 - 4) : static_cast<int>(r()));
+                const std::uint16_t mask = plan.wheelRotation ? 0x0400 : 0x000F;
+                const bool actedOn = selection == 0 || selection == 2;  // not the plain actor
+                const bool expectTaken = (buttons & mask) && workshop && !ignore && state != 1 &&
+                                         selection < 3 && actedOn;
+                const sim::InputResult result = game.mouseEvent(buttons, data);
+                taken += expectTaken;
+                const bool cleared = result.seenButtonFlags == 0 && result.seenButtonData == 0;
+                const bool unchanged = result.seenButtonFlags == buttons &&
+                                       result.seenButtonData == static_cast<std::uint16_t>(data);
+                if (!result.calleeRan || (expectTaken ? !cleared : !unchanged)) {
+                    if (!mismatches++)
+                        firstMismatch =
+                            "mouse " + std::to_string(buttons) + " data " + std::to_string(data);
+                }
+            }
+        }
+        game.setMainLoopTakes(true);
+        game.note("events", std::to_string(keyboard) + " keyboard (" + std::to_string(consumed) +
+                                " kept), " + std::to_string(mouse) + " mouse (" +
+                                std::to_string(taken) + " taken over)");
+        game.note("mismatches", std::to_string(mismatches));
+        if (mismatches) game.note("first", firstMismatch);
+    };
+    const sim::Transcript t = sim::run(options);
+    ASSERT_TRUE(t.completed) << "seed " << seed << ": " << t.ending << "\n"
+                             << plan.settings << "\n"
+                             << [&] {
+                                    std::string s;
+                                    for (const auto& l : t.stderrLines) s += l + "\n";
+                                    return s;
+                                }();
+    EXPECT_EQ(t.note("mismatches"), "0")
+        << "seed " << seed << ", first: " << t.note("first").value_or("") << "\n"
+        << plan.settings;
+    EXPECT_TRUE(t.errors.empty()) << "seed " << seed;
+    EXPECT_TRUE(t.stderrLines.empty()) << "seed " << seed << ": " << t.stderrLines.front();
+    ::testing::Test::RecordProperty("seed" + std::to_string(seed), t.note("events").value_or(""));
+}
+
+}  // namespace
+
+TEST(InputFuzz, RandomRawRecordsReachTheGameExactlyWhenTheHandlersLetThem) {
+    const std::uint64_t total = envNumber("FREEPLOT_INPUT_FUZZ_EVENTS", 1'000'000);
+    const std::uint64_t firstSeed = envNumber("FREEPLOT_INPUT_FUZZ_SEED", 1);
+    constexpr std::uint64_t kSessions = 20;
+    for (std::uint64_t s = 0; s < kSessions; ++s) {
+        runSession(firstSeed + s, total / kSessions);
+        if (HasFatalFailure()) return;
+    }
+}

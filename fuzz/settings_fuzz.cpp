@@ -3,6 +3,7 @@
 // the rest of the plugin relies on is checked. Each input is also tried as a message format:
 // a text the format check lets through must format safely with its value.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -18,7 +19,9 @@
 
 namespace {
 
-std::string g_posixPath;
+// The input goes into one file on a memory-backed folder, unlinked as soon as it is made: the
+// readers open it by its /proc/self/fd name, and nothing is left behind however the run ends.
+int g_inputFd = -1;
 std::string g_windowsPath;
 std::FILE* g_sink = nullptr;
 
@@ -47,27 +50,37 @@ void tryFormat(const std::string& text) {
         std::snprintf(buffer, sizeof buffer, text.c_str(), static_cast<char*>(nullptr));
 }
 
+// A folder on memory for the input file: /dev/shm where there is one, else $TMPDIR or /tmp.
+std::string inputFolder() {
+    struct stat info {};
+    if (stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) && access("/dev/shm", W_OK) == 0)
+        return "/dev/shm";
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp && *tmp ? tmp : "/tmp";
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The plugin's log copies every line to standard output; keep the fuzzer's own output
     // readable.
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
-    const char* tmp = std::getenv("TMPDIR");
-    g_posixPath = std::string(tmp && *tmp ? tmp : "/tmp") + "/freeplot-fuzz-" +
-                  std::to_string(getpid()) + ".ini";
-    g_windowsPath = "Z:" + g_posixPath;
-    for (char& c : g_windowsPath)
-        if (c == '/') c = '\\';
+    std::string path = inputFolder() + "/freeplot-fuzz-XXXXXX";
+    g_inputFd = mkstemp(path.data());
+    if (g_inputFd < 0) std::abort();
+    unlink(path.c_str());
+    g_windowsPath = "Z:\\proc\\self\\fd\\" + std::to_string(g_inputFd);
+    // The report is formatted in full for every input; a large buffer keeps that off the system.
     g_sink = std::fopen("/dev/null", "w");
+    if (!g_sink) std::abort();
+    static char sinkBuffer[1 << 16];
+    std::setvbuf(g_sink, sinkBuffer, _IOFBF, sizeof sinkBuffer);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::FILE* file = std::fopen(g_posixPath.c_str(), "wb");
-    if (!file) return 0;
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
+    if (ftruncate(g_inputFd, 0) != 0) std::abort();
+    if (size && pwrite(g_inputFd, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
 
     // checkSettings puts every default back and reads the file through loadSettings.
     const freeplot::SettingsCheck check = freeplot::checkSettings(g_windowsPath);

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Fuzzes the settings reading for SECONDS seconds: builds the fuzz preset (clang, libFuzzer,
-# AddressSanitizer, UndefinedBehaviorSanitizer) and feeds arbitrary settings files through
-# loadSettings and the settings checker. Exits non-zero on a finding, whose input is kept
-# in build/fuzz/findings/.
+# AddressSanitizer, UndefinedBehaviorSanitizer, optimised with debug information) and feeds
+# arbitrary settings files through loadSettings and the settings checker. Exits non-zero on a
+# finding, whose input is kept in build/fuzz/findings/.
 #
 #   scripts/fuzz.sh SECONDS
 set -eu
@@ -22,7 +22,8 @@ cmake --build --preset fuzz --target settings_fuzz >/dev/null
 # New inputs go into a working corpus in the build tree; the corpus in the repository and
 # the shipped settings file are starting points only.
 mkdir -p "$build/corpus" "$build/findings"
-log="$build/fuzz.log"
+# One log per run, named by its start, so runs side by side keep their own.
+log="$build/fuzz-$(date -u +%Y%m%dT%H%M%SZ)-$$.log"
 status=0
 "$build/fuzz/settings_fuzz" \
     -max_total_time="$seconds" -max_len=16384 -timeout=10 -print_final_stats=1 \
@@ -30,9 +31,11 @@ status=0
     "$build/corpus" "$root/fuzz/corpus" "$root/data" >"$log" 2>&1 || status=$?
 
 runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+cov=$(grep -o 'cov: [0-9]* ft: [0-9]* corp: [0-9]*/[^ ]*' "$log" | tail -n 1)
 if [ "$status" -ne 0 ]; then
     tail -n 40 "$log" >&2
     echo "settings fuzzer: FINDING after ${runs:-?} executions (log: $log)" >&2
     exit 1
 fi
-echo "settings fuzzer: ${runs:-?} executions in ${seconds} s ran clean (log: $log)"
+echo "settings fuzzer: ${runs:-?} executions in ${seconds} s (${rate:-?}/s; ${cov:-no coverage line}) ran clean (log: $log)"

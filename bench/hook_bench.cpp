@@ -79,37 +79,58 @@ BENCHMARK(BM_MouseMove_Hooked);
 // What a starter costs the input thread, without the simulated game around it: the plugin's
 // startWorker (claim the busy byte, make and detach the thread), and a bare thread made and
 // detached, the floor under any starter that makes a thread. Only the start is timed; the
-// benchmark then waits, untimed, for the worker to end, as the busy byte makes the game do.
-void BM_StartWorker(benchmark::State& state) {
-    freeplot::BusyByte busy;
+// benchmark then waits, untimed, for the worker to end, as the busy byte makes the game do, and
+// then pauses for the argument's milliseconds: back to back (0) a start is much cheaper than at
+// a player's pace (2), when the processor's caches have moved on between two starts.
+template <class Start, class Wait>
+void timeStarts(benchmark::State& state, Start start, Wait waitForEnd) {
+    const auto pause = std::chrono::milliseconds(state.range(0));
     for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        const bool started = freeplot::startWorker(
-            busy, "bench", [](freeplot::BusyByte* b) { b->store(0); }, &busy);
+        const auto begin = std::chrono::steady_clock::now();
+        const bool started = start();
         const auto end = std::chrono::steady_clock::now();
-        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+        state.SetIterationTime(std::chrono::duration<double>(end - begin).count());
         if (!started) {
-            state.SkipWithError("no worker started");
+            state.SkipWithError("no thread started");
             return;
         }
-        while (busy.load() != 0) std::this_thread::yield();
+        waitForEnd();
+        if (pause.count() > 0) std::this_thread::sleep_for(pause);
     }
+}
+
+void BM_StartWorker(benchmark::State& state) {
+    freeplot::BusyByte busy;
+    timeStarts(
+        state,
+        [&busy] {
+            return freeplot::startWorker(
+                busy, "bench", [](freeplot::BusyByte* b) { b->store(0); }, &busy);
+        },
+        [&busy] {
+            while (busy.load() != 0) std::this_thread::yield();
+        });
 }
 
 void BM_ThreadStart(benchmark::State& state) {
     std::atomic<bool> ended{false};
-    for (auto _ : state) {
-        ended = false;
-        const auto start = std::chrono::steady_clock::now();
-        std::thread([&ended] { ended = true; }).detach();
-        const auto end = std::chrono::steady_clock::now();
-        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
-        while (!ended) std::this_thread::yield();
-    }
+    timeStarts(
+        state,
+        [&ended] {
+            ended = false;
+            std::thread([&ended] { ended = true; }).detach();
+            return true;
+        },
+        [&ended] {
+            while (!ended) std::this_thread::yield();
+        });
 }
 
-BENCHMARK(BM_StartWorker)->UseManualTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ThreadStart)->UseManualTime()->Unit(benchmark::kMicrosecond);
+// At a player's pace a fixed number of starts, or the pauses would stretch the run to minutes.
+BENCHMARK(BM_StartWorker)->Arg(0)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StartWorker)->Arg(2)->Iterations(300)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ThreadStart)->Arg(0)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ThreadStart)->Arg(2)->Iterations(300)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 // --- Side by side --------------------------------------------------------------------------
 

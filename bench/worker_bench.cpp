@@ -373,9 +373,8 @@ void BM_StarterTime(benchmark::State& state) {
             "scale key %.0f us (max %.0f us), unbound key %.0f us (max %.0f us)",
             s.p90, s.max, sw.median, sw.max, uw.median, uw.max));
         summary.push_back(format(
-            "    processor time of the input thread: median %.0f us (whole release: scale key "
-            "%.0f us, max %.0f us; unbound key %.0f us); the rest of the time above it waited "
-            "for the processor",
+            "    processor time the input thread used for it: median %.0f us (whole release: "
+            "scale key %.0f us, max %.0f us; unbound key %.0f us)",
             sc.median - uc.median, sc.median, sc.max, uc.median));
     }
 }

@@ -205,13 +205,28 @@ public:
     }
     template <typename T>
     static T value(std::uint32_t offset) {
+        if (whole<T>(offset))
+            return std::atomic_ref<T>(*reinterpret_cast<T*>(at(offset)))
+                .load(std::memory_order_relaxed);
         T v;
         std::memcpy(&v, at(offset), sizeof v);
         return v;
     }
+    // The game's variables are read by the plugin on its own threads: an aligned variable of a
+    // machine size is written whole, as the game's own stores are.
     template <typename T>
     static void set(std::uint32_t offset, T v) {
+        if (whole<T>(offset)) {
+            std::atomic_ref<T>(*reinterpret_cast<T*>(at(offset)))
+                .store(v, std::memory_order_relaxed);
+            return;
+        }
         std::memcpy(at(offset), &v, sizeof v);
+    }
+    template <typename T>
+    static bool whole(std::uint32_t offset) {
+        return sizeof(T) <= 8 && (sizeof(T) & (sizeof(T) - 1)) == 0 &&
+               reinterpret_cast<std::uintptr_t>(at(offset)) % alignof(T) == 0;
     }
     static std::vector<std::uint8_t> bytes(std::uint32_t offset, std::size_t count);
 

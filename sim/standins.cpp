@@ -79,7 +79,9 @@ std::uint64_t SIM_MSABI lookupRef(const std::uint32_t* handle, void** out) {
                    describePointer(reinterpret_cast<std::uintptr_t>(out)) + ")");
         return 0;
     }
-    std::uint32_t h = *handle;
+    // The game selects objects on its own threads while workers look them up.
+    std::uint32_t h = std::atomic_ref<std::uint32_t>(*const_cast<std::uint32_t*>(handle))
+                          .load(std::memory_order_relaxed);
     std::optional<Ref> ref = findReference(h);
     if (ref && out) *out = reinterpret_cast<void*>(ref->address);
     recordCall("lookupRefByHandle(" + describePointer(reinterpret_cast<std::uintptr_t>(handle)) +

@@ -28,7 +28,6 @@ std::mutex g_writeMutex;
 constexpr std::size_t kLineCapacity = 8192;
 LogObserver g_observer = nullptr;
 void* g_observerContext = nullptr;
-std::atomic<bool> g_halted{false};
 
 // Appends `text` to the NUL-terminated `buffer` of `size` characters, cutting what does not fit.
 void appendBounded(char* buffer, std::size_t size, const char* text) {
@@ -101,10 +100,12 @@ void setLogObserver(LogObserver observer, void* context) {
     g_observerContext = context;
 }
 
-bool halted() { return g_halted.load(); }
+namespace detail {
+std::atomic<bool> haltedFlag{false};
+}  // namespace detail
 
 void halt() {
-    g_halted.store(true);
+    detail::haltedFlag.store(true);
     throw Halt{};
 }
 

@@ -2,6 +2,7 @@
 // The plugin's one diagnostic channel: a log file under the user's documents folder, with a
 // copy of every line on standard output.
 
+#include <atomic>
 #include <cinttypes>
 #include <cstdint>
 
@@ -32,8 +33,12 @@ struct Halt {};
 using LogObserver = void (*)(const char* line, void* context);
 void setLogObserver(LogObserver observer, void* context);
 
-// True once an assertion has stopped the plugin.
-bool halted();
+namespace detail {
+extern std::atomic<bool> haltedFlag;
+}  // namespace detail
+
+// True once an assertion has stopped the plugin. Inline: every event asks.
+inline bool halted() { return detail::haltedFlag.load(std::memory_order_relaxed); }
 
 // Marks the plugin halted and raises Halt. Every stop of the plugin goes through here.
 [[noreturn]] void halt();

@@ -20,9 +20,12 @@ std::array<std::uintptr_t, static_cast<std::size_t>(Loc::count)> makeStaticLocat
     return table;
 }
 
-std::array<std::uintptr_t, static_cast<std::size_t>(Loc::count)> g_resolved = makeStaticLocations();
-
 }  // namespace
+
+namespace detail {
+std::array<std::uintptr_t, static_cast<std::size_t>(Loc::count)> resolvedLocations =
+    makeStaticLocations();
+}  // namespace detail
 
 std::uint32_t buildEnableJumpOffset = 0;
 
@@ -31,15 +34,14 @@ std::uintptr_t gameBase() { return g_gameBase; }
 std::uintptr_t resolve(std::uint32_t offset) { return g_gameBase + offset; }
 
 void resolveLocations() {
-    for (std::size_t i = 0; i < g_resolved.size(); ++i) {
+    auto& resolved = detail::resolvedLocations;
+    for (std::size_t i = 0; i < resolved.size(); ++i) {
         const Loc loc = static_cast<Loc>(i);
         // The console print function is looked up afresh each time it is used, and the snap
         // override value is only ever reached rip-relative from code the plugin writes.
         if (loc == Loc::consolePrintFunction || loc == Loc::snapOverrideValue) continue;
-        g_resolved[i] = resolve(kLocations[i].offset);
+        resolved[i] = resolve(kLocations[i].offset);
     }
 }
-
-std::uintptr_t addr(Loc loc) { return g_resolved[static_cast<std::size_t>(loc)]; }
 
 }  // namespace freeplot

@@ -3,6 +3,7 @@
 // game build the plugin supports (runtime 1.9.4). The table names each location once, by its
 // role; all other code asks for locations by that name.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -93,8 +94,16 @@ std::uintptr_t resolve(std::uint32_t offset);
 // consoleManagerPtr and commandTable are already resolved at library load.
 void resolveLocations();
 
-// The resolved address of a location; 0 while it is not resolved.
-std::uintptr_t addr(Loc loc);
+namespace detail {
+// Resolved addresses by location, 0 while not resolved (locations.cpp fills it).
+extern std::array<std::uintptr_t, static_cast<std::size_t>(Loc::count)> resolvedLocations;
+}  // namespace detail
+
+// The resolved address of a location; 0 while it is not resolved. Inline: the input handlers
+// look up several locations on every event.
+inline std::uintptr_t addr(Loc loc) {
+    return detail::resolvedLocations[static_cast<std::size_t>(loc)];
+}
 
 template <class T>
 T* ptr(Loc loc) {

@@ -344,6 +344,7 @@ void toggleTimescale(bool showMessage) {
 
 void autoTimescale() {
     const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
+    if (autoTimescaleIdle(inWorkshop)) return;
     if (!inWorkshop) {
         if (savedTimescale != 0.0f) {
             if (float* multiplier = timeMultiplier()) restoreClock(*multiplier);
@@ -357,6 +358,7 @@ void autoTimescale() {
 
 void autoOutline() {
     const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
+    if (autoOutlineIdle(inWorkshop)) return;
     if (!inWorkshop) {
         if (switches.outlineDisabled) {
             switches.outlineStash = 1;

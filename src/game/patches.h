@@ -13,11 +13,10 @@
 #include <cstdint>
 
 #include "common/Shared.h"
+#include "config/settings.h"
 #include "game/locations.h"
 
 namespace freeplot {
-
-struct Settings;
 
 // The live switch states: started from the settings at Load, then flipped by the keys, the
 // console command and the workers. Each is a byte that more than one thread may touch.
@@ -119,6 +118,16 @@ bool releaseObjectLock();
 // depending on whether the player is in workshop mode.
 void autoTimescale();
 void autoOutline();
+
+// Whether autoTimescale and autoOutline have nothing to do on an event: the common case, told by
+// a look at a few flags without a call (the input handlers' quick exit asks the same).
+inline bool autoTimescaleIdle(bool inWorkshop) {
+    if (!inWorkshop) return savedTimescale == 0.0f && !switches.timescaleKeyFlag;
+    return savedTimescale != 0.0f || !settings.autoTimescaleEnabled || switches.timescaleKeyFlag;
+}
+inline bool autoOutlineIdle(bool inWorkshop) {
+    return inWorkshop ? switches.outlineStash == 0 : !switches.outlineDisabled;
+}
 
 // The start-up patches that the settings ask for, each without a message.
 void applyStartupPatches();

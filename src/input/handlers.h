@@ -6,6 +6,8 @@
 #include <cstdint>
 
 #include "common/msabi.h"
+#include "game/gamefunctions.h"
+#include "game/patches.h"
 
 namespace freeplot {
 
@@ -32,5 +34,13 @@ std::uint64_t actionsOf(std::uint16_t code);
 // the extra selection is parked while outside workshop mode and brought back inside it.
 void autoObjectUnlock();
 void autoExtraSelection();
+
+// Whether those two have nothing to do (the handlers' quick exit asks the same).
+inline bool autoObjectUnlockIdle() {
+    return !switches.objectLocked || readGame<std::uint32_t>(Loc::selectedRefHandle) != 0;
+}
+inline bool autoExtraSelectionIdle(bool inWorkshop) {
+    return inWorkshop ? switches.extraOutlineStash == 0 : !switches.extraOutlineEnabled;
+}
 
 }  // namespace freeplot

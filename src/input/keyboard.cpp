@@ -283,26 +283,53 @@ std::uint16_t normalisedKey(std::uint16_t vkey, std::uint16_t scanCode, std::uin
 }
 
 void autoObjectUnlock() {
-    if (switches.objectLocked && readGame<std::uint32_t>(Loc::selectedRefHandle) == 0)
-        releaseObjectLock();
+    if (!autoObjectUnlockIdle()) releaseObjectLock();
 }
 
 void autoExtraSelection() {
     const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
-    if (!inWorkshop && switches.extraOutlineEnabled) {
+    if (autoExtraSelectionIdle(inWorkshop)) return;
+    if (!inWorkshop) {
         switches.extraOutlineStash = 1;
         switches.extraOutlineEnabled = false;
         setExtraSelection(false);
-    } else if (inWorkshop && switches.extraOutlineStash != 0) {
+    } else {
         switches.extraOutlineEnabled = true;
         switches.extraOutlineStash = 0;
         setExtraSelection(false);
     }
 }
 
-std::int32_t FREEPLOT_MSABI onKeyboardInput(void* record) {
+namespace {
+
+// Most key events change nothing: the housekeeping has nothing to do, and the key is no bound
+// key (or workshop mode is off, or input is ignored). They are told here by a few loads, without
+// a call, and leave at once; every other event goes to the full handler.
+bool quietKeyEvent(const RawKeyboard& record) {
+    if (halted()) return true;
+    const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
+    if (!autoOutlineIdle(inWorkshop) || !autoTimescaleIdle(inWorkshop)) return false;
+    if (!inWorkshop || readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) return true;
+    if (!autoObjectUnlockIdle() || !autoExtraSelectionIdle(inWorkshop)) return false;
+    // Telling left from right Shift takes a system call: the full handler does that.
+    if (record.vkey == kShift) return false;
+    const std::uint16_t code =
+        record.vkey == kCtrl  ? ((record.flags & kKeyE0) ? kRightCtrl : kLeftCtrl)
+        : record.vkey == kAlt ? ((record.flags & kKeyE0) ? kRightAlt : kLeftAlt)
+                              : record.vkey;
+    return code < g_actionsByCode.size() && g_actionsByCode[code] == 0;
+}
+
+FREEPLOT_NOINLINE std::int32_t FREEPLOT_MSABI fullKeyboardHandler(void* record) {
     return guarded("keyboard handler", std::int32_t{0},
                    [record] { return handleKey(*static_cast<const RawKeyboard*>(record)); });
+}
+
+}  // namespace
+
+std::int32_t FREEPLOT_MSABI onKeyboardInput(void* record) {
+    if (quietKeyEvent(*static_cast<const RawKeyboard*>(record))) return 0;
+    return fullKeyboardHandler(record);
 }
 
 }  // namespace freeplot

@@ -68,11 +68,28 @@ std::int32_t handleMouse(RawMouse& record) {
     return 0;
 }
 
+// Most mouse events (every movement) change nothing: the housekeeping has nothing to do and the
+// event holds none of the buttons or the wheel the plugin takes. They are told here by a few
+// loads, without a call, and leave at once; every other event goes to the full handler.
+bool quietMouseEvent(const RawMouse& record) {
+    if (halted()) return true;
+    const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
+    if (!autoExtraSelectionIdle(inWorkshop) || !autoObjectUnlockIdle() ||
+        !autoOutlineIdle(inWorkshop) || !autoTimescaleIdle(inWorkshop))
+        return false;
+    return (record.buttonFlags & (settings.wheelRotation ? kMouseWheel : kButtonMask)) == 0;
+}
+
+FREEPLOT_NOINLINE std::int32_t FREEPLOT_MSABI fullMouseHandler(void* record) {
+    return guarded("mouse handler", std::int32_t{0},
+                   [record] { return handleMouse(*static_cast<RawMouse*>(record)); });
+}
+
 }  // namespace
 
 std::int32_t FREEPLOT_MSABI onMouseInput(void* record) {
-    return guarded("mouse handler", std::int32_t{0},
-                   [record] { return handleMouse(*static_cast<RawMouse*>(record)); });
+    if (quietMouseEvent(*static_cast<const RawMouse*>(record))) return 0;
+    return fullMouseHandler(record);
 }
 
 }  // namespace freeplot

@@ -18,6 +18,9 @@ struct Notifier {
     std::condition_variable handedOver;
     std::string text;
     std::uint64_t generation = 0;
+    // When the last text was handed over: the quiet period runs from there, however late the
+    // notifier thread wakes up to it.
+    std::chrono::steady_clock::time_point handedAt;
     bool running = false;
 };
 Notifier g_notifier;
@@ -38,11 +41,9 @@ void messageNotifier() {
     std::unique_lock lock(n.mutex);
     std::uint64_t seen = n.generation;
     for (;;) {
-        auto deadline = std::chrono::steady_clock::now() + kQuietPeriod;
-        while (n.handedOver.wait_until(lock, deadline, [&] { return n.generation != seen; })) {
+        while (n.handedOver.wait_until(lock, n.handedAt + kQuietPeriod,
+                                       [&] { return n.generation != seen; }))
             seen = n.generation;
-            deadline = std::chrono::steady_clock::now() + kQuietPeriod;
-        }
         const std::string text = n.text;
         lock.unlock();  // never held while calling into the game
         showOnScreen(text.c_str());
@@ -68,6 +69,7 @@ void showMessage(const FormattedText& text) {
         const std::lock_guard lock(n.mutex);
         n.text = text.c_str();
         ++n.generation;
+        n.handedAt = std::chrono::steady_clock::now();
         if (n.running) {
             n.handedOver.notify_one();
             return;

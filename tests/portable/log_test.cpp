@@ -22,7 +22,8 @@ constexpr const char* kEol = "\n";
 }  // namespace
 
 TEST(Log, OpensUnderTheDocumentsFolderAndFallsBackToNumberedNames) {
-    const std::string scratch = testmem::scratchFolder();
+    const testmem::Scratch folder;
+    const std::string& scratch = folder.path;
     ASSERT_FALSE(scratch.empty());
     testmem::DocumentsIn here(scratch);
     char docs[os::kMaxPath];

@@ -133,7 +133,8 @@ TEST(OsLayer, ExecutablePathIsAWindowsPathCutToTheBuffer) {
 }
 
 TEST(OsLayer, DocumentsFolderIsAWindowsPath) {
-    const std::string scratch = testmem::scratchFolder();
+    const testmem::Scratch folder;
+    const std::string& scratch = folder.path;
     ASSERT_FALSE(scratch.empty());
     testmem::DocumentsIn here(scratch);
     char docs[os::kMaxPath];
@@ -142,7 +143,8 @@ TEST(OsLayer, DocumentsFolderIsAWindowsPath) {
 }
 
 TEST(OsLayer, ShareDenyWriteRefusesASecondWriterAndLeavesTheFileAsItWas) {
-    const std::string scratch = testmem::scratchFolder();
+    const testmem::Scratch folder;
+    const std::string& scratch = folder.path;
     ASSERT_FALSE(scratch.empty());
     const std::string native = scratch + "held.log";
     const std::string path = testmem::pluginPath(native);

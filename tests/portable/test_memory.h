@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace testmem {
 
@@ -68,6 +70,19 @@ private:
 
 // A new empty folder for the test, as a native path with a trailing separator.
 std::string scratchFolder();
+
+// A scratch folder removed with everything in it when the test is done (what cannot be removed,
+// such as a file another opener still holds on Windows, stays).
+struct Scratch {
+    std::string path = scratchFolder();
+    Scratch() = default;
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    ~Scratch() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+};
 
 // While it lives, the documents folder lies inside `folder` where the backend lets a test say so
 // (POSIX: $HOME); on Windows it stays the user's (under Wine, inside the test's own prefix).

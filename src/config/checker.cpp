@@ -236,11 +236,12 @@ SettingsCheck checkSettings(const std::string& windowsPath, const std::string& s
     check.windowsPath = windowsPath;
     restoreDefaultSettings();
 
+    // The file is parsed once and read as the plugin reads it.
+    const IniFile file(os::nativePath(windowsPath.c_str()));
     setLogObserver(collectLine, &check.logLines);
-    check.opened = loadSettings(windowsPath, &check.report);
+    check.opened = loadSettings(windowsPath, file, &check.report);
     setLogObserver(nullptr, nullptr);
 
-    const IniFile file(os::nativePath(windowsPath.c_str()));
     check.parseError = check.opened ? file.parseError() : -1;
     if (check.opened) {
         noteUnknownEntries(file, check.report);

@@ -131,6 +131,9 @@ KeyBinding bindingForCode(std::uint16_t code);
 // Logs "Could not read/parse config file %s" with `windowsPath` and returns false when
 // the file cannot be opened; every setting then keeps its default.
 bool loadSettings(const std::string& windowsPath, SettingsReport* report = nullptr);
+// The same for a file already parsed from `windowsPath` (the checker parses it once for both).
+bool loadSettings(const std::string& windowsPath, const IniFile& file,
+                  SettingsReport* report = nullptr);
 
 // The steps of loadSettings, for an already parsed file.
 void readKeys(const IniFile& file, SettingsReport* report = nullptr);

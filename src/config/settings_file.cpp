@@ -151,6 +151,10 @@ void readSwitches(const IniFile& file, SettingsReport* report) {
 
 bool loadSettings(const std::string& windowsPath, SettingsReport* report) {
     const IniFile file(os::nativePath(windowsPath.c_str()));
+    return loadSettings(windowsPath, file, report);
+}
+
+bool loadSettings(const std::string& windowsPath, const IniFile& file, SettingsReport* report) {
     if (file.parseError() < 0) {
         print("Could not read/parse config file %s", windowsPath.c_str());
         return false;

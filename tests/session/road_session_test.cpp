@@ -19,8 +19,8 @@ TEST(Road, OneKeyPressFromTheKeyboardToTheGame) {
         const sim::InputResult release = game.keyRelease(key::moveUp, 0x48);
         game.note("press", press.calleeRan ? "reached the game" : "kept from the game");
         game.note("release", release.calleeRan ? "reached the game" : "kept from the game");
-        game.note("position", std::to_string(ref.pos(0)) + " " + std::to_string(ref.pos(1)) +
-                                  " " + std::to_string(ref.pos(2)));
+        game.note("position", std::to_string(ref.pos(0)) + " " + std::to_string(ref.pos(1)) + " " +
+                                  std::to_string(ref.pos(2)));
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();

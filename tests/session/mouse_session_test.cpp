@@ -158,9 +158,11 @@ TEST(Mouse, AHeldButtonTurnsTheObjectOnOneWorker) {
     ASSERT_TRUE(t.completed) << t.text();
     EXPECT_EQ(t.note("leftDown"), "0/0 after 0/0");
     EXPECT_EQ(t.note("rightUp"), "0/0 after 0/0");
-    // One worker: no more than one turn per 25 ms (a millisecond allowed for the clocks).
-    EXPECT_LE(std::stol(*t.note("shortfall")), 1'000);
-    EXPECT_LE(std::stol(*t.note("shortfallWithKey")), 1'000);
+    // One worker: no more than one turn per 25 ms. The first turn's record may come late (its
+    // thread can be held up between reading the clock and the game's call), which shortens the
+    // span; a second worker would come short by a turn's worth for every second turn.
+    EXPECT_LE(std::stol(*t.note("shortfall")), 20'000);
+    EXPECT_LE(std::stol(*t.note("shortfallWithKey")), 20'000);
     // Up first, then down: at least 3 turns each way.
     EXPECT_GE(std::stoi(*t.note("turns")), 6);
     EXPECT_EQ(t.note("turnedBack"), "1");

@@ -130,9 +130,9 @@ bool play(benchmark::State& state, const std::string& settings,
 // A selected object in workshop mode; an actor when asked (the scale worker hands no actor to
 // the game's main loop, so its message follows its scale call at once).
 sim::Ref selectObject(sim::Game& game, bool actor = false) {
-    sim::RefSpec spec;
-    if (actor) spec.formType = 0x41;
-    const sim::Ref ref = game.createRef(spec);
+    sim::RefLayout layout;
+    if (actor) layout.formType = 0x41;
+    const sim::Ref ref = game.createRef(layout);
     game.selectRef(ref.handle);
     game.setWorkshopMode(true);
     return ref;

@@ -112,7 +112,7 @@ void Game::noteFile(const std::string& key, const std::string& path) {
     if (auto content = readFile(path)) note(key, *content);
 }
 
-Ref Game::createRef(const RefSpec& layout) { return addReference(layout); }
+Ref Game::createRef(const RefLayout& layout) { return addReference(layout); }
 std::optional<Ref> Game::refByHandle(std::uint32_t handle) const { return findReference(handle); }
 void Game::forgetRef(std::uint32_t handle) { dropReference(handle); }
 

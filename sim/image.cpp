@@ -292,14 +292,14 @@ void layData() {
     // refQueueLock: 40 zero bytes, an unlocked pthread mutex.
 }
 
-struct CommandSpec {
+struct CommandEntry {
     const char* longName;
     const char* shortName;
     std::uint32_t number;
 };
 
 void layCommandTable(CommandTable variant) {
-    std::vector<CommandSpec> table = {
+    std::vector<CommandEntry> table = {
         {"Show", "", 0x100},
         {"ShowVars", "sv", 0x101},
         {"ToggleCollision", "tcl", 0x1A4},

@@ -101,7 +101,7 @@ std::uint64_t SIM_MSABI outlineCalleeBody(std::uint64_t rcx);
 
 // References known to the game (for lookupRefByHandle and readable call lines).
 std::string describePointer(std::uintptr_t p);
-Ref addReference(const RefSpec& layout);
+Ref addReference(const RefLayout& layout);
 std::optional<Ref> findReference(std::uint32_t handle);
 void dropReference(std::uint32_t handle);
 

@@ -154,7 +154,7 @@ private:
 // The demo: the game in workshop mode, one object selected, the player facing along +Y
 // (heading 0, so "forth" is +Y and "right" is +X).
 void demoScript(sim::Game& game) {
-    sim::RefSpec layout;
+    sim::RefLayout layout;
     layout.position[0] = 100.0f;
     layout.position[1] = 200.0f;
     layout.position[2] = 50.0f;

@@ -134,7 +134,7 @@ std::string hex(const std::uint8_t* bytes, std::size_t count);
 std::string hex(const std::vector<std::uint8_t>& bytes);
 
 // A simulated reference as laid in the image.
-struct RefSpec {
+struct RefLayout {
     float position[3] = {0, 0, 0};
     float rotation[3] = {0, 0, 0};  // radians
     std::uint16_t scale = 100;      // percent
@@ -253,7 +253,7 @@ public:
     void noteFile(const std::string& key, const std::string& path);
 
     // References.
-    Ref createRef(const RefSpec& layout = {});
+    Ref createRef(const RefLayout& layout = {});
     std::optional<Ref> refByHandle(std::uint32_t handle) const;
     void forgetRef(std::uint32_t handle);  // lookups of its handle fail from now on
     void selectRef(std::uint32_t handle) { set<std::uint32_t>(loc::selectedRefHandle, handle); }

@@ -272,7 +272,7 @@ std::string describePointer(std::uintptr_t p) {
     return hex64(p);
 }
 
-Ref addReference(const RefSpec& layout) {
+Ref addReference(const RefLayout& layout) {
     std::lock_guard lock(refMutex);
     if (refs.size() >= loc::maxReferences) throw std::runtime_error("too many references");
     auto index = static_cast<int>(refs.size()) + 1;

@@ -175,7 +175,7 @@ std::string explainFormatFault(const std::string& text, Msg msg) {
             why += std::string("write ") + advice.conversion + " for " + advice.value +
                    ", or %% for a percent sign";
             break;
-        case FormatFaultKind::badSpecification:
+        case FormatFaultKind::spoiltConversion:
             why += std::string("write ") + advice.conversion + " for " + advice.value;
             break;
         case FormatFaultKind::tooWide:

@@ -88,17 +88,17 @@ FormatFault findFormatFault(const char* text, FormatArg arg) {
             ++p;
         }
         if (*p == '*')
-            return fault(FormatFaultKind::badSpecification, "a * width takes an extra argument");
+            return fault(FormatFaultKind::spoiltConversion, "a * width takes an extra argument");
         if (!readDigits(p))
             return fault(FormatFaultKind::tooWide,
                          "a width beyond the 1023 characters a message can hold");
-        if (*p == '$') return fault(FormatFaultKind::badSpecification, "a positional argument");
+        if (*p == '$') return fault(FormatFaultKind::spoiltConversion, "a positional argument");
         bool precision = false;
         if (*p == '.') {
             ++p;
             precision = true;
             if (*p == '*')
-                return fault(FormatFaultKind::badSpecification,
+                return fault(FormatFaultKind::spoiltConversion,
                              "a * precision takes an extra argument");
             if (!readDigits(p))
                 return fault(FormatFaultKind::tooWide,
@@ -117,23 +117,23 @@ FormatFault findFormatFault(const char* text, FormatArg arg) {
                 return fault(FormatFaultKind::wrongConversion,
                              "a floating-point conversion where an int is formatted");
             if (shorts)
-                return fault(FormatFaultKind::badSpecification,
+                return fault(FormatFaultKind::spoiltConversion,
                              "a length modifier that changes the argument's type");
         } else if (isOneOf(conversion, "diuxXoc")) {
             if (arg != FormatArg::integer)
                 return fault(FormatFaultKind::wrongConversion,
                              "an int conversion where a double is formatted");
             if (longFlag)
-                return fault(FormatFaultKind::badSpecification,
+                return fault(FormatFaultKind::spoiltConversion,
                              "a length modifier that changes the argument's type");
             if (conversion == 'c' && (shorts || zero || sign || alternate || precision))
-                return fault(FormatFaultKind::badSpecification,
+                return fault(FormatFaultKind::spoiltConversion,
                              "flags, precision or length with %c");
             if (alternate && !isOneOf(conversion, "oxX"))
-                return fault(FormatFaultKind::badSpecification,
+                return fault(FormatFaultKind::spoiltConversion,
                              "the # flag with a decimal conversion");
         } else if (isOneOf(conversion, "hlLqjztIw")) {
-            return fault(FormatFaultKind::badSpecification,
+            return fault(FormatFaultKind::spoiltConversion,
                          "a length modifier that changes the argument's type");
         } else if (isOneOf(conversion, "sS")) {
             return fault(FormatFaultKind::wrongConversion,

@@ -114,7 +114,7 @@ enum class FormatFaultKind : std::uint8_t {
     none,              // the text fits
     lonePercent,       // a "%" that starts no complete conversion (at the end of the text)
     wrongConversion,   // a conversion that cannot take the value (%s, %f for an int, ...)
-    badSpecification,  // a fitting conversion spoilt by a modifier, flag, * or n$
+    spoiltConversion,  // a fitting conversion spoilt by a modifier, flag, * or n$
     tooWide,           // a width or precision beyond what a message can hold
     secondConversion,  // a further conversion: the message has one value
 };

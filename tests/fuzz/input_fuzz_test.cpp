@@ -140,9 +140,9 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
     options.timeout = std::chrono::minutes(10);
     options.script = [&plan, seed, events](sim::Game& game) {
         std::mt19937_64 r(seed * 7919 + 17);
-        sim::RefSpec actor;
+        sim::RefLayout actor;
         actor.formType = 0x41;
-        sim::RefSpec turret = actor;
+        sim::RefLayout turret = actor;
         turret.baseText = "Laser Turret";
         turret.baseLinks = 2;
         const sim::Ref refs[] = {game.createRef(), game.createRef(actor), game.createRef(turret)};

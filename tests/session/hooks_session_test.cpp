@@ -177,7 +177,7 @@ TEST(HookSession, OutlineStubTurnsUnselectableIntoSelectableExceptForActors) {
     options.settings = "[main]\nextraOutlineEnabled=1\n";
     options.script = [](sim::Game& game) {
         for (std::uint8_t formType : {std::uint8_t{0x20}, std::uint8_t{0x41}}) {
-            sim::RefSpec layout;
+            sim::RefLayout layout;
             layout.formType = formType;
             const sim::Ref ref = game.createRef(layout);
             for (std::uint8_t result : {std::uint8_t{0}, std::uint8_t{1}}) {

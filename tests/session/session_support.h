@@ -40,19 +40,19 @@ inline void tap(sim::Game& game, std::uint16_t vkey, std::uint16_t scanCode = 0,
 }
 
 // Workshop mode on with a new object selected.
-inline sim::Ref selectNew(sim::Game& game, const sim::RefSpec& spec = {}) {
-    sim::Ref ref = game.createRef(spec);
+inline sim::Ref selectNew(sim::Game& game, const sim::RefLayout& layout = {}) {
+    sim::Ref ref = game.createRef(layout);
     game.selectRef(ref.handle);
     game.setWorkshopMode(true);
     return ref;
 }
 
-inline sim::RefSpec at(float x, float y, float z) {
-    sim::RefSpec spec;
-    spec.position[0] = x;
-    spec.position[1] = y;
-    spec.position[2] = z;
-    return spec;
+inline sim::RefLayout at(float x, float y, float z) {
+    sim::RefLayout layout;
+    layout.position[0] = x;
+    layout.position[1] = y;
+    layout.position[2] = z;
+    return layout;
 }
 
 // The calls whose line starts with `prefix`, in order.

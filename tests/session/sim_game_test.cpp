@@ -136,7 +136,7 @@ TEST(SimStandIns, GameFunctionsRecordAndAct) {
 
         gameFunction<Hud>(0xADFBC0)("Object snap off", 0, 1);
 
-        sim::RefSpec layout;
+        sim::RefLayout layout;
         layout.position[2] = 3.0f;
         layout.scale = 80;
         sim::Ref ref = game.createRef(layout);

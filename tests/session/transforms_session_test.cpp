@@ -82,16 +82,16 @@ TEST(Angles, LevelRemoveTremorAndRotateAboutTheChosenAxis) {
     sim::Options options;
     options.settings = "[steps]\nrotateSteps = 15\n";
     options.script = [](sim::Game& game) {
-        sim::RefSpec spec;
-        spec.rotation[0] = static_cast<float>(10 / kDegrees);
-        spec.rotation[1] = static_cast<float>(20 / kDegrees);
-        spec.rotation[2] = static_cast<float>(30 / kDegrees);
-        selectNew(game, spec);
+        sim::RefLayout layout;
+        layout.rotation[0] = static_cast<float>(10 / kDegrees);
+        layout.rotation[1] = static_cast<float>(20 / kDegrees);
+        layout.rotation[2] = static_cast<float>(30 / kDegrees);
+        selectNew(game, layout);
         tap(game, key::removeTremor);  // writes the X angle back as it is
         tap(game, key::resetAngles);   // X and Y to 0, Z kept
 
-        spec.rotation[1] = 0.5f;
-        selectNew(game, spec);
+        layout.rotation[1] = 0.5f;
+        selectNew(game, layout);
         tap(game, key::leftCtrl);  // axis X
         tap(game, key::leftCtrl);  // axis Y
         tap(game, key::rotateLeft);
@@ -108,10 +108,10 @@ TEST(Angles, LevelRemoveTremorAndRotateAboutTheChosenAxis) {
 TEST(StoredParameters, CopyOntoAnotherObjectAxisByAxis) {
     sim::Options options;
     options.script = [](sim::Game& game) {
-        sim::RefSpec spec = at(1, 2, 3);
-        spec.rotation[2] = 0.25f;
-        spec.scale = 150;
-        sim::Ref source = game.createRef(spec);
+        sim::RefLayout layout = at(1, 2, 3);
+        layout.rotation[2] = 0.25f;
+        layout.scale = 150;
+        sim::Ref source = game.createRef(layout);
         sim::Ref target = selectNew(game, at(9, 9, 9));
         // Nothing stored yet: the copy keys do nothing.
         tap(game, key::copyAngleZ);
@@ -128,7 +128,7 @@ TEST(StoredParameters, CopyOntoAnotherObjectAxisByAxis) {
         tap(game, key::copyScale);
         game.waitUntil([&] { return target.scale() == 150; });
         // An actor takes no stored parameters.
-        sim::RefSpec actor;
+        sim::RefLayout actor;
         actor.formType = 0x41;
         actor.baseText = "Turret";
         selectNew(game, actor);
@@ -145,10 +145,10 @@ TEST(StoredParameters, CopyOntoAnotherObjectAxisByAxis) {
 TEST(StoredParameters, CopyAllSendsSixCommandsThenTheScale) {
     sim::Options options;
     options.script = [](sim::Game& game) {
-        sim::RefSpec spec = at(1, 2, 3);
-        spec.rotation[0] = 0.5f;
-        spec.scale = 50;
-        selectNew(game, spec);
+        sim::RefLayout layout = at(1, 2, 3);
+        layout.rotation[0] = 0.5f;
+        layout.scale = 50;
+        selectNew(game, layout);
         tap(game, key::copyState);
         sim::Ref target = selectNew(game);
         tap(game, key::copyAll);
@@ -183,12 +183,12 @@ TEST(ActorGate, OnlyTurretsAmongActorsAreMovedTurnedOrLocked) {
         SCOPED_TRACE(c.name);
         sim::Options options;
         options.script = [&c](sim::Game& game) {
-            sim::RefSpec spec;
-            spec.formType = c.formType;
-            spec.baseText = c.baseText;
-            spec.baseLinks = c.links;
-            spec.baseForm = c.baseForm;
-            selectNew(game, spec);
+            sim::RefLayout layout;
+            layout.formType = c.formType;
+            layout.baseText = c.baseText;
+            layout.baseLinks = c.links;
+            layout.baseForm = c.baseForm;
+            selectNew(game, layout);
             tap(game, key::moveUp);
             tap(game, key::rotateRight);
             tap(game, key::resetAngles);

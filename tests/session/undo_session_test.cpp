@@ -96,12 +96,12 @@ TEST(Undo, KeepsTheTenNewestRecords) {
 TEST(Undo, CopyAllWithABusyScaleWorkerAndItsUndo) {
     sim::Options options;
     options.script = [](sim::Game& game) {
-        sim::RefSpec spec = at(1, 2, 3);
-        spec.rotation[0] = 0.1f;
-        spec.rotation[1] = 0.2f;
-        spec.rotation[2] = 0.3f;
-        spec.scale = 80;
-        selectNew(game, spec);
+        sim::RefLayout layout = at(1, 2, 3);
+        layout.rotation[0] = 0.1f;
+        layout.rotation[1] = 0.2f;
+        layout.rotation[2] = 0.3f;
+        layout.scale = 80;
+        selectNew(game, layout);
         tap(game, key::copyState);
         sim::Ref target = selectNew(game, at(7, 8, 9));
 
@@ -137,11 +137,11 @@ TEST(Undo, CopyAllWithABusyScaleWorkerAndItsUndo) {
 TEST(Undo, RotationsAndAngleFixesComeBack) {
     sim::Options options;
     options.script = [](sim::Game& game) {
-        sim::RefSpec spec;
-        spec.rotation[0] = 0.1f;
-        spec.rotation[1] = 0.2f;
-        spec.rotation[2] = 0.3f;
-        sim::Ref ref = selectNew(game, spec);
+        sim::RefLayout layout;
+        layout.rotation[0] = 0.1f;
+        layout.rotation[1] = 0.2f;
+        layout.rotation[2] = 0.3f;
+        sim::Ref ref = selectNew(game, layout);
         auto angles = [&] {
             char text[96];
             std::snprintf(text, sizeof text, "%.5f %.5f %.5f", ref.rot(0), ref.rot(1), ref.rot(2));

@@ -44,9 +44,9 @@ TEST(ScaleWorker, StepsFromTheObjectsPercentWithinItsLimits) {
         game.setWorkshopMode(true);
         std::size_t messages = 0;
         auto scaleCase = [&](const Case& c) {
-            sim::RefSpec spec;
-            spec.scale = c.start;
-            sim::Ref ref = selectNew(game, spec);
+            sim::RefLayout layout;
+            layout.scale = c.start;
+            sim::Ref ref = selectNew(game, layout);
             tap(game, c.vkey, c.scanCode);
             const bool done = waitForScale(game, ref, c.expected, ++messages);
             game.note("case", std::to_string(c.start) + " -> " + std::to_string(ref.scale()) +
@@ -85,7 +85,7 @@ TEST(ScaleWorker, StepsFromTheObjectsPercentWithinItsLimits) {
 TEST(ScaleWorker, ActorsAreScaledInPlaceAndALockGoesOffFirst) {
     sim::Options options;
     options.script = [](sim::Game& game) {
-        sim::RefSpec actor;
+        sim::RefLayout actor;
         actor.formType = 0x41;
         actor.baseText = "Turret";  // a turret, so the lock key may lock it
         sim::Ref ref = selectNew(game, actor);

@@ -91,10 +91,10 @@ std::uint64_t SIM_MSABI lookupRef(const std::uint32_t* handle, void** out) {
 }
 
 // The game changes a reference's fields on whichever thread runs its command, while the plugin
-// may read them on another: whole-field stores, as the game's own aligned stores are.
+// may read them on another: Game::set stores them whole.
 template <typename T>
 void storeField(std::uintptr_t address, T value) {
-    std::atomic_ref<T>(*reinterpret_cast<T*>(address)).store(value, std::memory_order_relaxed);
+    Game::set<T>(static_cast<std::uint32_t>(address - loc::imageBase), value);
 }
 
 bool knownRef(std::uintptr_t p) {

@@ -76,7 +76,7 @@ WorkerLine& lineOf(const void* kind) {
 
 }  // namespace
 
-void detail::post(const void* kind, const char* /*name*/, std::function<void()> job) {
+void detail::post(const void* kind, std::function<void()> job) {
     lineOf(kind).post(std::move(job));
 }
 

@@ -31,7 +31,7 @@ extern WorkerBusy workers;
 namespace detail {
 // Runs `job` on the thread of the kind named by `kind` (its busy byte, or another address that
 // stands for it), making the thread on the kind's first job. Throws when no thread can be made.
-void post(const void* kind, const char* name, std::function<void()> job);
+void post(const void* kind, std::function<void()> job);
 }  // namespace detail
 
 // Runs `work` on the thread of its kind (`busy`, or `name` for a kind without a busy byte). The
@@ -42,7 +42,7 @@ void post(const void* kind, const char* name, std::function<void()> job);
 template <class Work>
 bool startThread(const char* name, Work work, BusyByte* busy = nullptr) noexcept {
     try {
-        detail::post(busy ? static_cast<const void*>(busy) : name, name,
+        detail::post(busy ? static_cast<const void*>(busy) : name,
                      [name, busy, work = std::move(work)]() mutable {
                          if (!guardedRun(name, work) && busy) busy->store(0);
                      });

@@ -92,8 +92,6 @@ bool report(const Outcome& outcome, bool showMessage) {
     return outcome.written;
 }
 
-float& gameFloat(Loc loc) { return *ptr<float>(loc); }
-
 }  // namespace
 
 JumpTemplate completeJumpTemplate(const std::uint8_t (&conditionalJump)[6]) {
@@ -201,34 +199,32 @@ bool toggleFreeplotMode() {
 }
 
 bool setObjectSnap(bool showMessage) {
-    float& snapDistance = gameFloat(Loc::snapDistance);
     Outcome outcome;
     if (switches.snapDisabled) {
         if (switches.freeplotMode)
             outcome.written &= write(Loc::collisionSnap, kCollisionSnapValueByte, {0x01});
         keep(Loc::snapJump, savedCopies.snapJump);
         outcome.written &= write(Loc::snapJump, 0, {0x90, 0x90});
-        savedSnapDistance = snapDistance;
-        snapDistance = 0.0f;
+        savedSnapDistance = readGame<float>(Loc::snapDistance);
+        writeGame<float>(Loc::snapDistance, 0.0f);
         outcome.message = Msg::snapOff;
     } else {
         if (switches.freeplotMode)
             outcome.written &= write(Loc::collisionSnap, kCollisionSnapValueByte, {0x00});
         outcome.written &= restore(Loc::snapJump, savedCopies.snapJump);
-        snapDistance = savedSnapDistance;
+        writeGame<float>(Loc::snapDistance, savedSnapDistance);
         outcome.message = Msg::snapOn;
     }
     return report(outcome, showMessage);
 }
 
 void setSurfaceSnap(bool disable, bool showMessage) {
-    float& surfaceSnap = gameFloat(Loc::surfaceSnapValue);
     if (disable) {
-        savedSurfaceSnap = surfaceSnap;
-        surfaceSnap = kSurfaceSnapOff;
+        savedSurfaceSnap = readGame<float>(Loc::surfaceSnapValue);
+        writeGame<float>(Loc::surfaceSnapValue, kSurfaceSnapOff);
         if (showMessage) show(Msg::groundOff);
     } else {
-        surfaceSnap = savedSurfaceSnap;
+        writeGame<float>(Loc::surfaceSnapValue, savedSurfaceSnap);
         if (showMessage) show(Msg::groundOn);
     }
 }

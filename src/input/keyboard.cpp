@@ -28,6 +28,13 @@ constexpr std::uint16_t kLeftCtrl = 162, kRightCtrl = 163, kLeftAlt = 164, kRigh
 // only come from a settings file and is looked up in the bindings directly.
 std::array<std::uint64_t, 256> g_actionsByCode{};
 
+// The code of any key but Shift: Ctrl and Alt as left or right by the E0 flag, others as they are.
+constexpr std::uint16_t withoutShift(std::uint16_t vkey, std::uint16_t flags) {
+    if (vkey == kCtrl) return (flags & kKeyE0) ? kRightCtrl : kLeftCtrl;
+    if (vkey == kAlt) return (flags & kKeyE0) ? kRightAlt : kLeftAlt;
+    return vkey;
+}
+
 constexpr std::uint64_t bit(Action action) {
     return std::uint64_t{1} << static_cast<unsigned>(action);
 }
@@ -77,17 +84,9 @@ void toggleSnap(const KeyEvent&) {
     flip(switches.snapDisabled, [] { return setObjectSnap(true); });
 }
 
-// Surface snap is the game's own value: 1.5 means off. The value it had is kept to go back to.
+// Surface snap is the game's own value: 1.5 means off (anything else, NaN included, is on).
 void toggleGround(const KeyEvent&) {
-    const float value = readGame<float>(Loc::surfaceSnapValue);
-    if (value == kSurfaceSnapOff) {
-        writeGame<float>(Loc::surfaceSnapValue, savedSurfaceSnap);
-        showNow(Msg::groundOn);
-    } else {
-        savedSurfaceSnap = value;
-        writeGame<float>(Loc::surfaceSnapValue, kSurfaceSnapOff);
-        showNow(Msg::groundOff);
-    }
+    setSurfaceSnap(readGame<float>(Loc::surfaceSnapValue) != kSurfaceSnapOff, true);
 }
 
 void toggleGridSnap(const KeyEvent&) {
@@ -143,8 +142,7 @@ void toggleClampedStoring(const KeyEvent&) {
 }
 
 void toggleLock(const KeyEvent&) {
-    const GameReference* reference = selectedReference();
-    if (reference && mayTransform(reference)) toggleObjectLock();
+    if (selectedForTransform()) toggleObjectLock();
 }
 
 void toggleExtraSelection(const KeyEvent&) {
@@ -159,9 +157,8 @@ void remove(const KeyEvent&) {
 }
 
 void rotate(const KeyEvent& key) {
-    GameReference* reference = selectedReference();
-    if (!reference || !mayTransform(reference)) return;
-    rotateSelected(reference, key.is(Action::rotateLeft) ? -1 : +1, true);
+    if (GameReference* reference = selectedForTransform())
+        rotateSelected(reference, key.is(Action::rotateLeft) ? -1 : +1, true);
 }
 
 void physics(const KeyEvent& key) { setPhysics(key.code); }
@@ -270,16 +267,8 @@ std::uint64_t actionsOf(std::uint16_t code) {
 }
 
 std::uint16_t normalisedKey(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags) {
-    switch (vkey) {
-        case kShift:
-            return static_cast<std::uint16_t>(os::scanCodeToVirtualKey(scanCode));
-        case kCtrl:
-            return (flags & kKeyE0) ? kRightCtrl : kLeftCtrl;
-        case kAlt:
-            return (flags & kKeyE0) ? kRightAlt : kLeftAlt;
-        default:
-            return vkey;
-    }
+    return vkey == kShift ? static_cast<std::uint16_t>(os::scanCodeToVirtualKey(scanCode))
+                          : withoutShift(vkey, flags);
 }
 
 void autoObjectUnlock() {
@@ -313,10 +302,7 @@ bool quietKeyEvent(const RawKeyboard& record) {
     if (!autoObjectUnlockIdle() || !autoExtraSelectionIdle(inWorkshop)) return false;
     // Telling left from right Shift takes a system call: the full handler does that.
     if (record.vkey == kShift) return false;
-    const std::uint16_t code =
-        record.vkey == kCtrl  ? ((record.flags & kKeyE0) ? kRightCtrl : kLeftCtrl)
-        : record.vkey == kAlt ? ((record.flags & kKeyE0) ? kRightAlt : kLeftAlt)
-                              : record.vkey;
+    const std::uint16_t code = withoutShift(record.vkey, record.flags);
     return code < g_actionsByCode.size() && g_actionsByCode[code] == 0;
 }
 

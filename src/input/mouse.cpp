@@ -51,8 +51,8 @@ std::int32_t handleMouse(RawMouse& record) {
         readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0 ||
         readGame<std::uint8_t>(Loc::workshopStateByte) == 1)
         return 0;
-    GameReference* reference = selectedReference();
-    if (!reference || !mayTransform(reference)) return 0;
+    GameReference* reference = selectedForTransform();
+    if (!reference) return 0;
 
     if (wheel) {
         // One step per notch, several notches in one command; less than a notch turns nothing.

@@ -46,12 +46,6 @@ bool stillBuilding() {
            readGame<std::uint8_t>(Loc::workshopStateByte) != 1;
 }
 
-// The selected reference when it passes the actor gate; else null.
-GameReference* selectedForTransform() {
-    GameReference* reference = selectedReference();
-    return reference && mayTransform(reference) ? reference : nullptr;
-}
-
 void setPosition(GameReference* reference, char axis, double value) {
     runAxisCommand(kSetPositionCommand, reference, axis, value);
 }
@@ -93,6 +87,11 @@ bool isTurret(const GameReference* reference) {
 
 bool mayTransform(const GameReference* reference) {
     return !reference->isActor() || isTurret(reference);
+}
+
+GameReference* selectedForTransform() {
+    GameReference* reference = selectedReference();
+    return reference && mayTransform(reference) ? reference : nullptr;
 }
 
 Offset forthOffset(double heading, double distance) {

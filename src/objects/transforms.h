@@ -39,6 +39,9 @@ bool isTurret(const GameReference* reference);
 // turret may be acted on.
 bool mayTransform(const GameReference* reference);
 
+// The selected reference when it passes that gate; null when nothing is selected or it fails.
+GameReference* selectedForTransform();
+
 // The horizontal offset of a move by `distance` for a player facing `heading` (radians about
 // Z): forth is (sin h, cos h), right is (cos h, -sin h).
 struct Offset {

@@ -34,7 +34,7 @@ done
 
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
     echo "Configuring $build (RelWithDebInfo) ..."
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFREEPLOT_TESTS=ON >/dev/null
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFREEPLOT_TESTS=ON >/dev/null
 fi
 echo "Building hook_count in $build ..."
 cmake --build "$build" --target hook_count -j2 >/dev/null

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "game/hooks.h"
+#include "game/stubs.h"
 #include "game/locations.h"
 #include "game/patches.h"
 #include "input/handlers.h"

@@ -1,46 +1,98 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds the Linux plugin, the simulated game and
-# the tests, compiles every source for Windows with mingw-w64 (checking the exports), runs the
-# settings fuzzer briefly, then runs every test: plainly, the unit tests under AddressSanitizer
-# with UndefinedBehaviorSanitizer, and every test (sessions included) under ThreadSanitizer and
-# under UndefinedBehaviorSanitizer; last, the Windows test program under Wine.
+# The test command. Installs what is missing, then:
+#   - builds the Linux plugin, the simulated game, the tests and the benchmarks, and runs every
+#     test;
+#   - builds every source for Windows with mingw-w64 (checking the exports) and runs the Windows
+#     test program under Wine;
+#   - runs the settings fuzzer briefly (FREEPLOT_FUZZ_SECONDS, default 10);
+#   - runs the unit tests and the raw-input fuzz under AddressSanitizer with
+#     UndefinedBehaviorSanitizer, and every test under ThreadSanitizer with
+#     UndefinedBehaviorSanitizer.
+# The builds run one after another, each on every core; the test runs go on beside the next
+# build (they spend most of their time waiting on timers), each into a log of its own that is
+# shown when it ends. Every compile goes through ccache when it is there, so a second clone of
+# the same commit compiles almost nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-step() { printf '\n==== %s\n' "$*"; }
+started=$(date +%s)
+logs=build/test-logs
+mkdir -p "$logs"
+rm -f "$logs"/*.log
 
+elapsed() { echo $(($(date +%s) - started)); }
+step() { printf '\n==== %s (at %d s)\n' "$*" "$(elapsed)"; }
+
+# Runs a command in the foreground with its output in a log; shows the log only on failure.
+quiet() {
+  local name=$1 log="$logs/$1.log"
+  shift
+  if ! "$@" >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "FAILED: $name (log: $log)"
+    exit 1
+  fi
+}
+
+# Runs a command beside the next steps; `collect NAME` waits for it and shows its outcome.
+declare -A jobs=()
+beside() {
+  local name=$1
+  shift
+  ("$@") >"$logs/$name.log" 2>&1 &
+  jobs[$name]=$!
+}
+failures=0
+collect() {
+  local name=$1 log="$logs/$1.log" status=0
+  wait "${jobs[$name]}" || status=$?
+  unset "jobs[$name]"
+  step "$name: $([ "$status" -eq 0 ] && echo passed || echo FAILED)"
+  if [ "$status" -eq 0 ]; then
+    grep -E '^(Total Test time|100% tests passed|[0-9]+% tests passed)|tests passed|Windows tests under Wine|settings fuzzer' "$log" || true
+  else
+    tail -n 80 "$log"
+    echo "FAILED: $name (log: $log)"
+    failures=$((failures + 1))
+  fi
+}
+# However the script ends, no test run is left behind.
+trap 'for pid in "${jobs[@]}"; do kill "$pid" 2>/dev/null || true; done' EXIT
+
+step "Debian packages"
 scripts/setup.sh
 
 step "Linux build"
-cmake --preset linux
-cmake --build --preset linux
+quiet configure-linux cmake --preset linux
+grep -h "Compiler cache" "$logs/configure-linux.log" || true
+quiet build-linux cmake --build --preset linux
+beside "Linux tests" ctest --preset linux
 
-step "Windows compile (mingw-w64) and export check"
-cmake --preset windows-mingw
-cmake --build --preset windows-mingw
+step "Windows build (mingw-w64): every source, the export check, the Windows test program"
+quiet configure-windows cmake --preset windows-mingw
+quiet build-windows cmake --build --preset windows-mingw
+grep -h "Exports checked" "$logs/build-windows.log" || true
+beside "Windows tests under Wine" scripts/windows-tests.sh
 
-if [ -x scripts/fuzz.sh ]; then
-  step "Settings fuzzer"
-  scripts/fuzz.sh "${FREEPLOT_FUZZ_SECONDS:-30}"
+step "Settings fuzzer"
+scripts/fuzz.sh "${FREEPLOT_FUZZ_SECONDS:-10}"
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer build (unit tests, raw-input fuzz)"
+quiet configure-asan cmake --preset asan
+quiet build-asan cmake --build --preset asan
+collect "Linux tests"
+beside "Tests under AddressSanitizer" ctest --preset asan
+
+step "ThreadSanitizer + UndefinedBehaviorSanitizer build (every test)"
+quiet configure-tsan cmake --preset tsan
+quiet build-tsan cmake --build --preset tsan
+collect "Windows tests under Wine"
+collect "Tests under AddressSanitizer"
+beside "Tests under ThreadSanitizer" ctest --preset tsan
+collect "Tests under ThreadSanitizer"
+
+step "Done in $(elapsed) s"
+if [ "$failures" -ne 0 ]; then
+  echo "$failures test run(s) failed"
+  exit 1
 fi
-
-step "Tests"
-ctest --preset linux
-
-step "Unit tests and the raw-input fuzz under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset asan >/dev/null
-cmake --build --preset asan
-ctest --preset asan
-
-step "Every test under ThreadSanitizer"
-cmake --preset tsan >/dev/null
-cmake --build --preset tsan
-ctest --preset tsan
-
-step "Every test under UndefinedBehaviorSanitizer"
-cmake --preset ubsan >/dev/null
-cmake --build --preset ubsan
-ctest --preset ubsan
-
-step "Windows tests under Wine (the portable tests on the Windows layer)"
-scripts/windows-tests.sh

@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-build="$root/build/windows-tests"
+build="$root/build/windows-mingw"
 
 fail() {
   echo "Windows tests: $*" >&2
@@ -39,7 +39,7 @@ else
 fi
 wineserver=$(find_wine_binary wineserver64 || find_wine_binary wineserver || true)
 
-cmake --preset windows-tests >/dev/null
+cmake --preset windows-mingw >/dev/null
 cmake --build --preset windows-tests >/dev/null
 program="$build/tests/windows/freeplot_windows_tests.exe"
 

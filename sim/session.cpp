@@ -17,13 +17,14 @@
 #include <fstream>
 #include <thread>
 
+#include "sim/build_paths.h"
 #include "sim/internal.h"
 
-#ifndef FREEPLOT_PLUGIN_PATH
-#define FREEPLOT_PLUGIN_PATH ""
+#ifndef FREEPLOT_PLUGIN_IN_BUILD
+#define FREEPLOT_PLUGIN_IN_BUILD ""
 #endif
-#ifndef FREEPLOT_SIM_FIXTURE_PATH
-#define FREEPLOT_SIM_FIXTURE_PATH ""
+#ifndef FREEPLOT_SIM_FIXTURE_IN_BUILD
+#define FREEPLOT_SIM_FIXTURE_IN_BUILD ""
 #endif
 
 namespace sim {
@@ -252,12 +253,20 @@ void readEvents(const std::string& path, Transcript& t) {
 
 }  // namespace
 
+namespace {
+// A file of this build, named by its path inside the build folder.
+std::string inBuild(const char* relative) {
+    const std::string build = buildDirectory();
+    return build.empty() || !*relative ? std::string() : build + "/" + relative;
+}
+}  // namespace
+
 std::string defaultPluginPath() {
     const char* env = std::getenv("FREEPLOT_PLUGIN");
-    return env && *env ? env : FREEPLOT_PLUGIN_PATH;
+    return env && *env ? env : inBuild(FREEPLOT_PLUGIN_IN_BUILD);
 }
 
-std::string fixturePluginPath() { return FREEPLOT_SIM_FIXTURE_PATH; }
+std::string fixturePluginPath() { return inBuild(FREEPLOT_SIM_FIXTURE_IN_BUILD); }
 
 Transcript run(const Options& options) {
     Transcript t;

@@ -8,6 +8,7 @@
 #include "game/console.h"
 #include "game/locations.h"
 #include "game/patches.h"
+#include "game/stubs.h"
 
 namespace freeplot {
 

@@ -15,6 +15,7 @@
 #include "common/msabi.h"
 #include "config/settings.h"
 #include "game/hooks.h"
+#include "game/stubs.h"
 #include "game/locations.h"
 #include "game/patches.h"
 #include "game/signatures.h"

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "session_support.h"
+#include "sim/build_paths.h"
 #include "sim/sim.h"
 
 using namespace session;
@@ -25,6 +26,6 @@ TEST(Road, OneKeyPressFromTheKeyboardToTheGame) {
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();
     EXPECT_EQ(sim::compareWithGolden(
-                  t, FREEPLOT_SOURCE_DIR "/tests/session/golden/road_of_one_key_press.transcript"),
+                  t, sim::sourceDirectory() + "/tests/session/golden/road_of_one_key_press.transcript"),
               "");
 }

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 
+#include "sim/build_paths.h"
 #include "sim/sim.h"
 
 using ::testing::Contains;
@@ -71,7 +72,7 @@ TEST(SettingsSession, FileMistakesAreLoggedAndItsValuesSetTheStartState) {
 }
 
 TEST(SettingsSession, ShippedFileStartsTheGameAsNoFileDoes) {
-    std::ifstream in(std::string(FREEPLOT_SOURCE_DIR) + "/data/freeplot.ini", std::ios::binary);
+    std::ifstream in(sim::sourceDirectory() + "/data/freeplot.ini", std::ios::binary);
     const std::string shipped((std::istreambuf_iterator<char>(in)), {});
     ASSERT_FALSE(shipped.empty());
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "sim/build_paths.h"
 #include "sim/sim.h"
 
 using ::testing::ElementsAre;
@@ -172,6 +173,6 @@ TEST(SimSession, TranscriptOfAFixedScriptMatchesItsGoldenFile) {
     const sim::Transcript t = sim::run(o);
     ASSERT_TRUE(t.completed) << t.text();
     EXPECT_EQ(sim::compareWithGolden(
-                  t, FREEPLOT_SOURCE_DIR "/tests/session/golden/sim_fixture.transcript"),
+                  t, sim::sourceDirectory() + "/tests/session/golden/sim_fixture.transcript"),
               "");
 }

@@ -225,18 +225,18 @@ TEST(HandOff, AGameThatNeverTakesTheSlotHoldsOnlyTheWaitingWorker) {
     EXPECT_EQ(t.countCalls("main loop took ref#1"), 2u);
 }
 
-TEST(Workers, TenThousandRequestsWhileTheGameTakesTheSlotsLoseNothing) {
+TEST(Workers, ThousandsOfRequestsWhileTheGameTakesTheSlotsLoseNothing) {
     sim::Options options;
     options.settings = "[dangerous]\ndeleteEnabled = true\n";
     options.recordInputCallees = false;
-    options.timeout = std::chrono::minutes(5);
+    options.timeout = std::chrono::seconds(60);
     options.script = [](sim::Game& game) {
         sim::Ref a = selectNew(game, at(0, 0, 0));
         sim::Ref b = game.createRef();
         const std::uint16_t keys[] = {key::scaleUp, key::scaleDown, key::scaleReset, key::remove,
                                       key::undo,    key::moveUp,    key::copyAll};
         tap(game, key::copyState);
-        for (int i = 0; i < 10000; ++i) {
+        for (int i = 0; i < 3000; ++i) {
             if (i % 100 == 0) game.selectRef((i / 100) % 2 ? b.handle : a.handle);
             tap(game, keys[static_cast<unsigned>(i * 7919) % std::size(keys)]);
             // Keys come a little slower than the workers finish, so many of them run.

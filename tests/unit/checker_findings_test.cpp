@@ -12,6 +12,7 @@
 #include "config/keynames.h"
 #include "config/messages.h"
 #include "config_support.h"
+#include "sim/build_paths.h"
 
 namespace freeplot::testing {
 namespace {
@@ -179,7 +180,7 @@ TEST_F(SettingsTest, CheckerNamesTheFileAsGiven) {
 // The README's key table names each action's default key as the checker does, gives the gate
 // of the gated ones, and leaves no action out.
 TEST(ReadmeKeyTable, MatchesTheDefaultBindings) {
-    std::ifstream in(std::string(FREEPLOT_SOURCE_DIR) + "/README.md", std::ios::binary);
+    std::ifstream in(sim::sourceDirectory() + "/README.md", std::ios::binary);
     ASSERT_TRUE(in);
     const std::regex row(R"(^\| `(\w+)` \| ([^|]+?) \| [^|]+ \| ([^|]+?) \|$)");
     std::map<std::string, std::pair<std::string, std::string>> rows;

@@ -11,13 +11,14 @@
 #include "config/messages.h"
 #include "config/steps.h"
 #include "config_support.h"
+#include "sim/build_paths.h"
 
 namespace freeplot::testing {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-const std::string kShipped = std::string(FREEPLOT_SOURCE_DIR) + "/data/freeplot.ini";
+const std::string kShipped = sim::sourceDirectory() + "/data/freeplot.ini";
 
 const Lines kListLines = {"Invalid value in rotateSteps, succesfully parsed 7",
                           "Invalid value in moveSteps, succesfully parsed 7",

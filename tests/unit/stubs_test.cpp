@@ -18,6 +18,7 @@
 
 #include "common/BranchTrampoline.h"
 #include "game/hooks.h"
+#include "game/stubs.h"
 #include "game/patches.h"
 #include "input/handlers.h"
 #include "os/os.h"

@@ -1,0 +1,1 @@
+// The translation unit that carries the test programs' precompiled header.

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "game/hooks.h"
-#include "game/stubs.h"
 #include "game/locations.h"
 #include "game/patches.h"
+#include "game/stubs.h"
 #include "input/handlers.h"
 #include "os/os.h"
 

@@ -15,10 +15,10 @@
 #include "common/msabi.h"
 #include "config/settings.h"
 #include "game/hooks.h"
-#include "game/stubs.h"
 #include "game/locations.h"
 #include "game/patches.h"
 #include "game/signatures.h"
+#include "game/stubs.h"
 #include "log_capture.h"
 #include "test_memory.h"
 

@@ -25,7 +25,8 @@ TEST(Road, OneKeyPressFromTheKeyboardToTheGame) {
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();
-    EXPECT_EQ(sim::compareWithGolden(
-                  t, sim::sourceDirectory() + "/tests/session/golden/road_of_one_key_press.transcript"),
-              "");
+    EXPECT_EQ(
+        sim::compareWithGolden(
+            t, sim::sourceDirectory() + "/tests/session/golden/road_of_one_key_press.transcript"),
+        "");
 }

@@ -2,6 +2,8 @@
 // by an independent disassembler (binutils' objdump), the sizes a fresh trampoline ends up with,
 // and the stubs executed around small routines that play the game's side of each hook.
 
+#include "game/stubs.h"
+
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -18,7 +20,6 @@
 
 #include "common/BranchTrampoline.h"
 #include "game/hooks.h"
-#include "game/stubs.h"
 #include "game/patches.h"
 #include "input/handlers.h"
 #include "os/os.h"

@@ -3,11 +3,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -73,6 +77,17 @@ std::string resolvePath(const std::string& root, const std::string& path) {
 
 }  // namespace
 
+bool Game::codePagesAsLaid(std::string& why) { return detail::codePagesAsLaid(why); }
+
+void Game::patchCode(std::uint32_t offset, const std::vector<std::uint8_t>& bytes) {
+    const auto first = reinterpret_cast<std::uintptr_t>(at(offset)) & ~std::uintptr_t{0xFFF};
+    const auto end = reinterpret_cast<std::uintptr_t>(at(offset)) + bytes.size();
+    void* pages = reinterpret_cast<void*>(first);
+    ::mprotect(pages, end - first, PROT_READ | PROT_WRITE | PROT_EXEC);
+    std::memcpy(at(offset), bytes.data(), bytes.size());
+    ::mprotect(pages, end - first, PROT_READ | PROT_EXEC);
+}
+
 std::vector<std::uint8_t> Game::bytes(std::uint32_t offset, std::size_t count) {
     return std::vector<std::uint8_t>(at(offset), at(offset) + count);
 }
@@ -115,6 +130,8 @@ void Game::noteFile(const std::string& key, const std::string& path) {
 Ref Game::createRef(const RefLayout& layout) { return addReference(layout); }
 std::optional<Ref> Game::refByHandle(std::uint32_t handle) const { return findReference(handle); }
 void Game::forgetRef(std::uint32_t handle) { dropReference(handle); }
+void Game::unloadRef(std::uint32_t handle) { unloadReference(handle); }
+std::optional<RefLayout> Game::readRef(std::uint32_t handle) const { return readReference(handle); }
 
 void Game::setHeading(float radians) { set<float>(obj::heading + 0xC8, radians); }
 
@@ -228,6 +245,56 @@ ConsoleResult Game::runConsoleCommand(const std::string& name) {
         handler(params, at(commandScratch), nullptr, nullptr, nullptr, nullptr, &result, &offset);
     r.result = result;
     return r;
+}
+
+namespace {
+// The game's console thread: runs the commands handed to it in order.
+struct ConsoleThread {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::string> commands;
+    std::size_t pending = 0;  // handed over and not yet finished
+    bool started = false;
+};
+ConsoleThread& consoleThread() {
+    static auto* console = new ConsoleThread;  // the thread may outlive static destruction
+    return *console;
+}
+}  // namespace
+
+void Game::runConsoleCommandOnConsoleThread(const std::string& name) {
+    ConsoleThread& c = consoleThread();
+    std::lock_guard lock(c.mutex);
+    c.commands.push_back(name);
+    ++c.pending;
+    if (!c.started) {
+        c.started = true;
+        std::thread([this, &c] {
+            for (;;) {
+                std::string command;
+                {
+                    std::unique_lock wait(c.mutex);
+                    c.wake.wait(wait, [&] { return !c.commands.empty(); });
+                    command = c.commands.front();
+                    c.commands.pop_front();
+                }
+                runConsoleCommand(command);
+                std::lock_guard done(c.mutex);
+                --c.pending;
+            }
+        }).detach();
+    }
+    c.wake.notify_one();
+}
+
+bool Game::waitForConsole(std::chrono::milliseconds timeout) {
+    ConsoleThread& c = consoleThread();
+    return waitUntil(
+        [&] {
+            std::lock_guard lock(c.mutex);
+            return c.pending == 0;
+        },
+        timeout);
 }
 
 std::vector<std::string> Game::calls() const { return recordedCalls(); }

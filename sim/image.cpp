@@ -3,8 +3,11 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -355,6 +358,154 @@ void layCommandTable(CommandTable variant) {
 }  // namespace
 
 const std::vector<SiteInfo>& watchedSites() { return sites; }
+
+std::vector<std::uint32_t> codePages() {
+    std::vector<std::uint32_t> pages;
+    for (const SiteInfo& s : sites) {
+        if (std::strncmp(s.name, "commandTable", 12) == 0) continue;  // data
+        for (std::uint32_t page = s.offset & ~0xFFFu; page < s.offset + s.length; page += 0x1000)
+            if (std::find(pages.begin(), pages.end(), page) == pages.end()) pages.push_back(page);
+    }
+    return pages;
+}
+
+namespace {
+
+std::vector<std::vector<std::uint8_t>> laidBytes;  // by watched site, when protectCode ran
+
+// A switched form of a site: bytes written over the laid ones at an offset; -1 matches any byte.
+struct Patch {
+    std::size_t at;
+    std::vector<int> bytes;
+};
+struct SiteForm {
+    const char* site;
+    const char* group;  // sites of one switch, which are all on or all off
+    std::vector<Patch> on;
+};
+
+// The 5-byte jump (E9, rel32 + 1, 90) that a switch writes over a 6-byte jump-if-equal.
+std::vector<int> jumpTemplate(const std::vector<std::uint8_t>& laid) {
+    std::uint32_t rel = 0;
+    std::memcpy(&rel, laid.data() + 2, 4);
+    ++rel;
+    std::vector<int> bytes{0xE9};
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<int>((rel >> (8 * i)) & 0xFF));
+    bytes.push_back(0x90);
+    return bytes;
+}
+
+std::vector<SiteForm> switchedForms() {
+    const std::vector<int> anyJump{0xE9, -1, -1, -1, -1};
+    return {
+        {"freeplotEnable", "freeplot mode", {{0, {0xFF, 0x15, -1, -1, -1, -1}}}},
+        {"colorBase", "freeplot mode", {{6, {0x00}}}},
+        {"selectEnable", "freeplot mode", {{0, {0x90, 0x90, 0x90}}}},
+        {"buildEnable",
+         "freeplot mode",
+         {{0, {0x31, 0xC0, 0x90, 0x90, 0x90, 0x90, 0x90}}, {30, {0xEB}}}},
+        {"buildWaterEnable", "freeplot mode", {{0, {0xEB, 0x20, 0x90, 0x90, 0x90, 0x90}}}},
+        {"buildAirEnable", "freeplot mode", {{6, {0x00}}}},
+        {"collisionSnap", "freeplot mode", {{0, {0x48, 0x8D, 0x8D, 0x60, 0x11, 0x00, 0x00,
+                                                 0xC7, 0x05, 0x75, 0xB7, 0x67, 0x05, -1,
+                                                 0x00, 0x00, 0x00, 0x90, 0x90, 0x90, 0x90}}}},
+        {"snapJump", "object snap", {{0, {0x90, 0x90}}}},
+        {"timeoutFreese", "timeout", {}},
+        {"lockObject", "object lock", {}},
+        {"clampedStore", "clamped storing", {}},
+        {"outline", "outline", {{6, {0x00}}}},
+        {"outlineUselectable", "extra selection", {{0, anyJump}}},
+        {"selectButtonUnselectable", "extra selection", {{0, {0xEB}}}},
+        {"selectActionUnselectable",
+         "extra selection",
+         {{0, {0xB8, 0x01, 0x00, 0x00, 0x00, 0xEB, 0x13, 0x90, 0x90, 0x90}}}},
+        {"keyboardInput", "keyboard hook", {{0, anyJump}}},
+        {"mouseInput", "mouse hook", {{0, anyJump}}},
+    };
+}
+
+bool matches(const std::vector<std::uint8_t>& now, const std::vector<std::uint8_t>& laid,
+             const std::vector<Patch>& patches) {
+    std::vector<int> want(laid.begin(), laid.end());
+    for (const Patch& p : patches)
+        for (std::size_t i = 0; i < p.bytes.size() && p.at + i < want.size(); ++i)
+            want[p.at + i] = p.bytes[i];
+    for (std::size_t i = 0; i < now.size(); ++i)
+        if (want[i] >= 0 && want[i] != now[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+bool sitesAsSwitched(std::string& why) {
+    std::vector<std::pair<std::string, bool>> groups;  // group, on
+    for (SiteForm form : switchedForms()) {
+        const auto it = std::find_if(sites.begin(), sites.end(), [&](const SiteInfo& s) {
+            return std::strcmp(s.name, form.site) == 0;
+        });
+        const auto index = static_cast<std::size_t>(it - sites.begin());
+        if (it == sites.end() || index >= laidBytes.size()) continue;
+        const std::vector<std::uint8_t>& laid = laidBytes[index];
+        const std::vector<std::uint8_t> now = Game::bytes(it->offset, it->length);
+        if (form.on.empty()) form.on = {{0, jumpTemplate(laid)}};
+        bool on = false;
+        if (matches(now, laid, form.on)) {
+            on = true;
+        } else if (now != laid) {
+            why = std::string("site ") + form.site + " holds " + hex(now) +
+                  ", neither the game's bytes nor its switch's";
+            return false;
+        }
+        const auto group = std::find_if(groups.begin(), groups.end(),
+                                        [&](const auto& g) { return g.first == form.group; });
+        if (group == groups.end()) {
+            groups.push_back({form.group, on});
+        } else if (group->second != on) {
+            why = std::string("the sites of ") + form.group + " disagree: " + form.site + " is " +
+                  (on ? "switched" : "the game's");
+            return false;
+        }
+    }
+    return true;
+}
+
+void protectCode() {
+    laidBytes.clear();
+    for (const SiteInfo& s : sites) laidBytes.push_back(Game::bytes(s.offset, s.length));
+    for (std::uint32_t page : codePages())
+        if (::mprotect(Game::at(page), 0x1000, PROT_READ | PROT_EXEC) != 0)
+            throw std::runtime_error("cannot make the game's code read-execute");
+}
+
+bool codePagesAsLaid(std::string& why) {
+    std::ifstream maps("/proc/self/maps");
+    struct Mapping {
+        std::uintptr_t start, end;
+        std::string perms;
+    };
+    std::vector<Mapping> mappings;
+    for (std::string line; std::getline(maps, line);) {
+        Mapping m{};
+        char perms[8] = {};
+        if (std::sscanf(line.c_str(), "%lx-%lx %7s", &m.start, &m.end, perms) != 3) continue;
+        m.perms = perms;
+        mappings.push_back(m);
+    }
+    for (std::uint32_t page : codePages()) {
+        const auto at = reinterpret_cast<std::uintptr_t>(Game::at(page));
+        std::string perms = "unmapped";
+        for (const Mapping& m : mappings)
+            if (m.start <= at && at < m.end) perms = m.perms.substr(0, 3);
+        if (perms != "r-x") {
+            char text[96];
+            std::snprintf(text, sizeof text, "the code page at game+0x%X is %s, not r-x", page,
+                          perms.c_str());
+            why = text;
+            return false;
+        }
+    }
+    return true;
+}
 
 void buildImage(CommandTable table) {
     void* want = reinterpret_cast<void*>(loc::imageBase);

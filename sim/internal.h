@@ -29,6 +29,7 @@ inline constexpr char info = 'I';
 inline constexpr char sitesBegin = 'S';
 inline constexpr char site = 's';
 inline constexpr char end = 'E';
+inline constexpr char step = 'P';  // a scenario step began (its line)
 }  // namespace kind
 
 std::string escapeField(std::string_view text);
@@ -57,6 +58,17 @@ const std::vector<SiteInfo>& watchedSites();
 
 // Maps the image (throws std::runtime_error when 0x140000000 is taken) and lays everything.
 void buildImage(CommandTable table);
+
+// The pages that hold the game's code at the watched sites, by image offset. The game's code is
+// read-execute: protectCode() makes these pages so before the plugin loads, and
+// codePagesAsLaid() tells whether every one of them is read-execute still (the plugin must put
+// back the protection it changes to write).
+std::vector<std::uint32_t> codePages();
+void protectCode();
+bool codePagesAsLaid(std::string& why);
+// Whether every watched site holds either the bytes laid for it (taken by protectCode) or the
+// bytes its switch writes, and the sites of one switch agree on whether it is on.
+bool sitesAsSwitched(std::string& why);
 
 // --- Stand-ins and references ----------------------------------------------------------------
 // Registers written by the entry code of the three game callees before their C++ part runs.
@@ -104,6 +116,19 @@ std::string describePointer(std::uintptr_t p);
 Ref addReference(const RefLayout& layout);
 std::optional<Ref> findReference(std::uint32_t handle);
 void dropReference(std::uint32_t handle);
+std::optional<RefLayout> readReference(std::uint32_t handle);
+// The game lets go of a reference: its handle resolves to nothing from now on, and the main loop
+// frees it at the end of its frame (a couple of milliseconds later): its page becomes unreadable,
+// so whoever still reads it crashes.
+void unloadReference(std::uint32_t handle);
+void freeUnloadedReferences();
+// Whether the game has freed the reference at `p` (false for anything else).
+bool isUnloadedReference(std::uintptr_t p);
+// Whether the game let go of the reference at `p` longer ago than one action takes.
+bool isStaleReference(std::uintptr_t p);
+// A game function was handed a reference the game has let go of: in the game that reads freed
+// memory. Records the call as an error and crashes the session, as the game would.
+[[noreturn]] void calledOnUnloaded(const std::string& call);
 
 // Formats a console line the way the game's printf-style function does, reading the
 // arguments from a Microsoft va_list (8-byte slots).

@@ -110,6 +110,7 @@ void emitSiteChanges(const char* stage, const std::vector<std::vector<std::uint8
 
         std::vector<std::vector<std::uint8_t>> before;
         for (const auto& s : watchedSites()) before.push_back(snapshot(s));
+        protectCode();
 
         if (plugin.empty())
             throw std::runtime_error("no plugin to load: set FREEPLOT_PLUGIN or Options::plugin");
@@ -240,6 +241,9 @@ void readEvents(const std::string& path, Transcript& t) {
                     break;
                 case kind::end:
                     ended = true;
+                    break;
+                case kind::step:
+                    t.lastStep = std::stoi(field(1));
                     break;
                 default:
                     break;

@@ -101,6 +101,7 @@ struct Transcript {
     std::vector<std::string> stderrLines;
 
     bool completed = false;  // the session ran to its end
+    int lastStep = 0;        // the line of the last scenario step that began (scenarios only)
     bool timedOut = false;
     int exitCode = -1;   // when the child exited
     int signal = 0;      // when the child was killed by a signal
@@ -229,6 +230,12 @@ public:
                reinterpret_cast<std::uintptr_t>(at(offset)) % alignof(T) == 0;
     }
     static std::vector<std::uint8_t> bytes(std::uint32_t offset, std::size_t count);
+    // Writes into the game's code as a patching program would: the pages made writable for the
+    // copy and read-execute again afterwards (the code is read-execute once the plugin loads).
+    static void patchCode(std::uint32_t offset, const std::vector<std::uint8_t>& bytes);
+    // Whether every page of the game's code at the watched sites is read-execute, as the session
+    // laid it before the plugin loaded; `why` names the first that is not.
+    static bool codePagesAsLaid(std::string& why);
 
     // Paths of the session.
     const std::string& root() const { return root_; }
@@ -255,7 +262,15 @@ public:
     // References.
     Ref createRef(const RefLayout& layout = {});
     std::optional<Ref> refByHandle(std::uint32_t handle) const;
+    // The position, rotation and scale of a reference the game still has, read while the game
+    // cannot let go of it (a worker of the plugin may be deleting it); nullopt once it is gone.
+    std::optional<RefLayout> readRef(std::uint32_t handle) const;
     void forgetRef(std::uint32_t handle);  // lookups of its handle fail from now on
+    // The game lets go of the reference: lookups of its handle fail from now on, and at the end
+    // of the main loop's frame (a couple of milliseconds later) its memory becomes unreadable, so a
+    // plugin that still reads it or hands it to the game crashes the session (the transcript's
+    // errors say which call).
+    void unloadRef(std::uint32_t handle);
     void selectRef(std::uint32_t handle) { set<std::uint32_t>(loc::selectedRefHandle, handle); }
     std::uint32_t selectedRefHandle() const { return value<std::uint32_t>(loc::selectedRefHandle); }
 
@@ -284,6 +299,10 @@ public:
     FreeplotEnableResult runFreeplotEnableSite(std::uint8_t gameResult);
     OutlineResult runOutlineSite(std::uintptr_t reference);
     ConsoleResult runConsoleCommand(const std::string& name);
+    // Runs the command on the game's console thread, as the game does while it goes on handling
+    // input: returns at once; waitForConsole() waits until every command handed over has run.
+    void runConsoleCommandOnConsoleThread(const std::string& name);
+    bool waitForConsole(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
     // The record of the console command table with this long or short name, or 0.
     std::uintptr_t findCommand(const std::string& name) const;
 

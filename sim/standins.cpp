@@ -4,12 +4,15 @@
 // Also the simulated references and the game's main loop.
 
 #include <pthread.h>
+#include <sys/mman.h>
 
 #include <atomic>
 #include <charconv>
 #include <cinttypes>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -55,12 +58,21 @@ std::string quoted(const char* text) {
 
 struct RefEntry {
     Ref ref;
-    bool alive = true;
+    bool alive = true;             // its handle resolves
+    std::int64_t unloadedAt = -1;  // when the game let go of it (session microseconds)
+    bool freed = false;            // its page is unreadable
 };
 std::mutex refMutex;
 std::vector<RefEntry> refs;
 
 constexpr std::uint32_t firstHandle = 0x00F00001;
+
+// The game frees what it let go of at the end of a frame: a little later than the moment its handle
+// stops resolving. A lookup and the call right after it are one action; a reference kept past
+// that is stale: a game function handed one unloaded more than kStaleMicros ago, or the main loop
+// finding one in the hand-over slot once it is freed, is a crash in the game.
+constexpr std::int64_t kStaleMicros = 2000;
+constexpr std::int64_t kFreeDelayMicros = 50000;
 
 CalleeState calleeState;
 
@@ -84,8 +96,12 @@ std::uint64_t SIM_MSABI lookupRef(const std::uint32_t* handle, void** out) {
                           .load(std::memory_order_relaxed);
     std::optional<Ref> ref = findReference(h);
     if (ref && out) *out = reinterpret_cast<void*>(ref->address);
-    recordCall("lookupRefByHandle(" + describePointer(reinterpret_cast<std::uintptr_t>(handle)) +
-               "=" + hex32(h) + ") -> " +
+    // The plugin asks either through the game's own variable or with a handle it kept.
+    const auto where = reinterpret_cast<std::uintptr_t>(handle);
+    const std::string asked = where == abs(loc::selectedRefHandle)
+                                  ? "&selectedRefHandle=" + hex32(h)
+                                  : "kept handle " + hex32(h);
+    recordCall("lookupRefByHandle(" + asked + ") -> " +
                (ref ? describePointer(ref->address) : std::string("none")));
     return ref ? 1 : 0;
 }
@@ -104,12 +120,18 @@ bool knownRef(std::uintptr_t p) {
     return false;
 }
 
+// The stand-ins that act on a reference first make sure the game still has it.
+void checkLoaded(void* ref, const std::string& call) {
+    if (isStaleReference(reinterpret_cast<std::uintptr_t>(ref))) calledOnUnloaded(call);
+}
+
 std::uint64_t SIM_MSABI runAxisCommand(void* ctx, std::uint64_t codeArg, void* refArg,
                                        std::uint64_t a4, double a5) {
     auto code = static_cast<std::uint32_t>(codeArg);
     auto ref = reinterpret_cast<std::uintptr_t>(refArg);
     std::string head = "runAxisCommand(" + describePointer(reinterpret_cast<std::uintptr_t>(ctx)) +
                        ", " + hexShort(code) + ", " + describePointer(ref) + ", ";
+    checkLoaded(refArg, head + "...)");
     bool valid = knownRef(ref);
     if (code == 0x1007 || code == 0x1009) {
         char axis = static_cast<char>(a4 & 0xFF);
@@ -163,14 +185,28 @@ std::string refCommandLine(const char* name, std::uint64_t a1, std::uint64_t a2,
 std::uint64_t SIM_MSABI refCommand(std::uint64_t a1, std::uint64_t a2, void* ref, std::uint64_t a4,
                                    std::uint64_t a5, std::uint64_t a6, double* result,
                                    std::uint64_t a8) {
-    recordCall(refCommandLine("refCommandExecute", a1, a2, ref, a4, a5, a6, result, a8));
+    const std::string line =
+        refCommandLine("refCommandExecute", a1, a2, ref, a4, a5, a6, result, a8);
+    checkLoaded(ref, line);
+    recordCall(line);
     return 1;
 }
 
 std::uint64_t SIM_MSABI refCommand2(std::uint64_t a1, std::uint64_t a2, void* ref, std::uint64_t a4,
                                     std::uint64_t a5, std::uint64_t a6, double* result,
                                     std::uint64_t a8) {
-    recordCall(refCommandLine("refCommandExecute2", a1, a2, ref, a4, a5, a6, result, a8));
+    const std::string line =
+        refCommandLine("refCommandExecute2", a1, a2, ref, a4, a5, a6, result, a8);
+    checkLoaded(ref, line);
+    recordCall(line);
+    // The plugin runs this command to delete the reference: the game lets go of it.
+    std::uint32_t handle = 0;
+    {
+        std::lock_guard lock(refMutex);
+        for (const auto& e : refs)
+            if (e.ref.address == reinterpret_cast<std::uintptr_t>(ref)) handle = e.ref.handle;
+    }
+    if (handle) unloadReference(handle);
     return 1;
 }
 
@@ -261,7 +297,9 @@ std::string describePointer(std::uintptr_t p) {
     {
         std::lock_guard lock(refMutex);
         for (const auto& e : refs)
-            if (e.ref.address == p) return "ref#" + std::to_string(e.ref.index);
+            if (e.ref.address == p)
+                return "ref#" + std::to_string(e.ref.index) +
+                       (e.unloadedAt >= 0 ? " (unloaded)" : "");
     }
     if (p == abs(obj::scriptContext)) return "context";
     if (p == abs(obj::console)) return "console";
@@ -321,6 +359,66 @@ void dropReference(std::uint32_t handle) {
     std::lock_guard lock(refMutex);
     for (auto& e : refs)
         if (e.ref.handle == handle) e.alive = false;
+}
+
+std::optional<RefLayout> readReference(std::uint32_t handle) {
+    std::lock_guard lock(refMutex);
+    for (const auto& e : refs) {
+        if (e.ref.handle != handle || !e.alive) continue;
+        RefLayout layout;
+        for (int axis = 0; axis < 3; ++axis) {
+            layout.position[axis] = e.ref.pos(axis);
+            layout.rotation[axis] = e.ref.rot(axis);
+        }
+        layout.scale = e.ref.scale();
+        layout.formType = e.ref.formType();
+        layout.flags = e.ref.flags();
+        return layout;
+    }
+    return std::nullopt;
+}
+
+void unloadReference(std::uint32_t handle) {
+    std::lock_guard lock(refMutex);
+    for (auto& e : refs) {
+        if (e.ref.handle != handle || e.unloadedAt >= 0) continue;
+        e.alive = false;
+        e.unloadedAt = sessionMicros();
+    }
+}
+
+void freeUnloadedReferences() {
+    const std::int64_t now = sessionMicros();
+    std::lock_guard lock(refMutex);
+    for (auto& e : refs) {
+        if (e.freed || e.unloadedAt < 0 || now - e.unloadedAt < kFreeDelayMicros) continue;
+        e.freed = true;
+        // Each reference lies on a page of its own (see loc::referenceStride).
+        ::mprotect(reinterpret_cast<void*>(e.ref.address), loc::referenceStride, PROT_NONE);
+    }
+}
+
+bool isUnloadedReference(std::uintptr_t p) {
+    std::lock_guard lock(refMutex);
+    for (const auto& e : refs)
+        if (e.ref.address == p) return e.freed;
+    return false;
+}
+
+bool isStaleReference(std::uintptr_t p) {
+    const std::int64_t now = sessionMicros();
+    std::lock_guard lock(refMutex);
+    for (const auto& e : refs)
+        if (e.ref.address == p) return e.unloadedAt >= 0 && now - e.unloadedAt >= kStaleMicros;
+    return false;
+}
+
+void calledOnUnloaded(const std::string& call) {
+    emit(kind::error,
+         {"a game function was called on a reference the game has let go of: " + call});
+    std::fflush(nullptr);
+    std::raise(SIGSEGV);
+    std::abort();
 }
 
 // --- Console formatting --------------------------------------------------------------------------
@@ -432,21 +530,31 @@ std::string formatMsVaList(const char* format, const char* args) {
 void startMainLoop() {
     std::thread([] {
         auto* lock = reinterpret_cast<pthread_mutex_t*>(abs(loc::refQueueLock));
-        auto* slot = reinterpret_cast<std::uintptr_t*>(abs(loc::refQueueSlot));
-        auto* slot2 = reinterpret_cast<std::uintptr_t*>(abs(loc::refQueueSlot2));
+        // The slots are read and written whole: the plugin polls them without the lock.
+        std::atomic_ref<std::uintptr_t> slot(
+            *reinterpret_cast<std::uintptr_t*>(abs(loc::refQueueSlot)));
+        std::atomic_ref<std::uintptr_t> slot2(
+            *reinterpret_cast<std::uintptr_t*>(abs(loc::refQueueSlot2)));
         std::uintptr_t seen2 = 0;
         for (;;) {
             pthread_mutex_lock(lock);
-            std::uintptr_t taken = calleeState.mainLoopTakes ? *slot : 0;
+            std::uintptr_t taken = calleeState.mainLoopTakes ? slot.load() : 0;
+            if (taken && isUnloadedReference(taken))
+                calledOnUnloaded("the main loop took " + describePointer(taken) +
+                                 " from refQueueSlot");
             if (taken) {
                 // Recorded before the slot is seen empty, so whoever waits for the slot to
                 // clear also finds the take in the record.
                 recordCall("main loop took " + describePointer(taken) + " from refQueueSlot");
                 calleeState.refQueueTakes++;
-                *slot = 0;
+                slot.store(0);
             }
-            std::uintptr_t now2 = *slot2;
+            std::uintptr_t now2 = slot2.load();
             pthread_mutex_unlock(lock);
+            freeUnloadedReferences();
+            if (now2 != seen2 && now2 && isUnloadedReference(now2))
+                calledOnUnloaded("the main loop found " + describePointer(now2) +
+                                 " in refQueueSlot2");
             if (now2 != seen2) {
                 recordCall("main loop sees " + describePointer(now2) + " in refQueueSlot2");
                 seen2 = now2;

@@ -90,6 +90,8 @@ void* BranchTrampoline::TakeSlot() {
 }
 
 bool BranchTrampoline::WriteSlotCall(std::uintptr_t site, std::uintptr_t target) {
+    // The console thread and the input thread both switch freeplot mode, which takes slots.
+    const CodeWriterLock lock;
     const std::uintptr_t next = site + kSlotCallSize;
 
     // A slot that already holds this target serves every further call to it.
@@ -112,7 +114,7 @@ bool BranchTrampoline::WriteSlotCall(std::uintptr_t site, std::uintptr_t target)
     FREEPLOT_ASSERT(kSource, result);
 
     if (!reused) {
-        std::memcpy(reinterpret_cast<void*>(slot), &target, sizeof target);
+        if (!writeCode(slot, &target, sizeof target)) return false;
         if (m_slotCount < kMaxSlots) m_slots[m_slotCount++] = slot;
     }
 

@@ -1,13 +1,27 @@
 #include "common/WriteCode.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "common/IDebugLog.h"
 #include "os/os.h"
 
 namespace freeplot {
+namespace {
+
+std::recursive_mutex& writerMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+}  // namespace
+
+CodeWriterLock::CodeWriterLock() { writerMutex().lock(); }
+
+CodeWriterLock::~CodeWriterLock() { writerMutex().unlock(); }
 
 bool writeCode(std::uintptr_t address, const void* bytes, std::size_t length) {
+    const CodeWriterLock lock;
     std::uint32_t oldProtection = 0;
     if (!os::protect(address, length, os::kPageExecuteReadWrite, oldProtection)) {
         print("Could not make " FREEPLOT_X64 " (%u bytes) writable (error %08X), left as it was",
@@ -20,7 +34,12 @@ bool writeCode(std::uintptr_t address, const void* bytes, std::size_t length) {
         print("Could not restore the protection %08X of " FREEPLOT_X64 " (error %08X)",
               oldProtection, static_cast<std::uint64_t>(address), os::lastError());
     }
+    os::flushInstructionCache(address, length);
     return true;
+}
+
+void codeWritten(std::uintptr_t address, std::size_t length) {
+    os::flushInstructionCache(address, length);
 }
 
 }  // namespace freeplot

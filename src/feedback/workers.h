@@ -4,9 +4,10 @@
 // a busy byte: the starter claims it, the worker clears it at its end, so at most one worker of a
 // kind runs at a time.
 //
-// Each kind also has one thread of its own, made the first time the kind is started and woken
-// for every later start: making a thread costs the input thread some 50 to 100 microseconds,
-// waking one that waits a few. The thread lives, idle between jobs, until the process ends.
+// Each kind also has one thread of its own (scaling and deleting share theirs), made the first
+// time the kind is started and woken for every later start: making a thread costs the input
+// thread some 50 to 100 microseconds, waking one that waits a few. The thread lives, idle between
+// jobs, until the process ends.
 
 #include <cstdint>
 #include <exception>
@@ -29,6 +30,11 @@ struct WorkerBusy {
 extern WorkerBusy workers;
 
 namespace detail {
+// The thread a kind runs on. Scaling and deleting both hand references to the game, and share
+// one thread: one job after the other, so that no object is handed over while it is deleted.
+inline const void* threadOf(const BusyByte* busy) {
+    return busy == &workers.deleteBusy ? &workers.scaleBusy : busy;
+}
 // Runs `job` on the thread of the kind named by `kind` (its busy byte, or another address that
 // stands for it), making the thread on the kind's first job. Throws when no thread can be made.
 void post(const void* kind, std::function<void()> job);
@@ -42,7 +48,7 @@ void post(const void* kind, std::function<void()> job);
 template <class Work>
 bool startThread(const char* name, Work work, BusyByte* busy = nullptr) noexcept {
     try {
-        detail::post(busy ? static_cast<const void*>(busy) : name,
+        detail::post(busy ? detail::threadOf(busy) : name,
                      [name, busy, work = std::move(work)]() mutable {
                          if (!guardedRun(name, work) && busy) busy->store(0);
                      });

@@ -4,6 +4,25 @@
 
 namespace freeplot {
 
+GameReference* lookUp(const HeldRef& held) {
+    if (!held.named) return nullptr;
+    void* reference = nullptr;
+    gameFunction<LookupRefFn>(Loc::lookupRefByHandle)(&held.handle, &reference);
+    return reference == held.named ? static_cast<GameReference*>(reference) : nullptr;
+}
+
+Selection selection() {
+    // The handle is read before the game is asked through its own variable: should the selection
+    // change in between, the pair names two references and every later lookUp fails, which only
+    // drops what was kept.
+    const auto handle = readGame<std::uint32_t>(Loc::selectedRefHandle);
+    void* reference = nullptr;
+    gameFunction<LookupRefFn>(Loc::lookupRefByHandle)(ptr<std::uint32_t>(Loc::selectedRefHandle),
+                                                      &reference);
+    auto* selected = static_cast<GameReference*>(reference);
+    return {selected, {handle, selected}};
+}
+
 RefQueueLock::RefQueueLock() { os::enterCriticalSection(ptr<void>(Loc::refQueueLock)); }
 
 RefQueueLock::~RefQueueLock() { os::leaveCriticalSection(ptr<void>(Loc::refQueueLock)); }

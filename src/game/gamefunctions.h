@@ -60,13 +60,25 @@ inline void showOnScreen(const char* text) {
     gameFunction<HudMessageFn>(Loc::hudMessageFunction)(text, 0, 1);
 }
 
-// The reference selected in workshop mode, asked afresh; null when nothing is selected.
-inline GameReference* selectedReference() {
-    void* reference = nullptr;
-    gameFunction<LookupRefFn>(Loc::lookupRefByHandle)(ptr<std::uint32_t>(Loc::selectedRefHandle),
-                                                      &reference);
-    return static_cast<GameReference*>(reference);
-}
+// A reference kept past the event that looked it up. The game frees references when it likes
+// (a cell unloads, the player scraps, another mod deletes), so what outlives an event keeps the
+// handle that found the reference, and the reference the handle named then, which is compared
+// and never followed.
+struct HeldRef {
+    std::uint32_t handle = 0;
+    const GameReference* named = nullptr;
+};
+
+// The reference a held handle names now, when it is still the one it named; null when the game
+// has let go of it (or the handle names another reference now).
+GameReference* lookUp(const HeldRef& held);
+
+// The reference selected in workshop mode, asked afresh, and its handle for keeping it.
+struct Selection {
+    GameReference* reference = nullptr;  // null when nothing is selected
+    HeldRef held;
+};
+Selection selection();
 
 // Sets one coordinate (kSetPositionCommand) or one angle in degrees (kSetAngleCommand) of a
 // reference; `axis` is 'X', 'Y' or 'Z'.

@@ -4,6 +4,7 @@
 
 #include "common/BranchTrampoline.h"
 #include "common/IDebugLog.h"
+#include "common/WriteCode.h"
 #include "config/settings.h"
 #include "game/console.h"
 #include "game/locations.h"
@@ -118,8 +119,10 @@ const void* emitStub(const char* line, Args... args) {
     print("Buffer allocated at " FREEPLOT_X64,
           static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(buffer)));
     try {
+        const CodeWriterLock lock;
         Generator code(buffer, static_cast<std::size_t>(trampoline.Remain()), args...);
         trampoline.EndCode(code.getCode() + code.getSize());
+        codeWritten(reinterpret_cast<std::uintptr_t>(code.getCode()), code.getSize());
         return code.getCode();
     } catch (const Xbyak::Error& error) {
         // A stub that cannot be made (no room left, a target out of 32-bit reach) leaves the

@@ -1,9 +1,9 @@
 #include "game/patches.h"
 
+#include <atomic>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
-#include <mutex>
 #include <optional>
 
 #include "common/BranchTrampoline.h"
@@ -28,8 +28,8 @@ JumpTemplates jumpTemplates;
 
 namespace {
 
-// Sites already reported as left unpatched, so each is named once.
-bool reportedSites[static_cast<std::size_t>(Loc::count)] = {};
+// Sites already reported as left unpatched, so each is named once (whichever thread asks first).
+std::atomic<bool> reportedSites[static_cast<std::size_t>(Loc::count)] = {};
 
 // The substitute code at collisionSnap while freeplot mode is on: lea rcx, [rbp+0x1160];
 // mov dword [rip+0x0567B775], 0 (the store into snapOverrideValue, whose low byte is at +13);
@@ -40,10 +40,6 @@ constexpr std::uint8_t kCollisionSnapCode[21] = {0x48, 0x8D, 0x8D, 0x60, 0x11, 0
 constexpr std::size_t kCollisionSnapValueByte = 13;
 // Offset of the immediate of the byte stores at colorBase, buildAirEnable and outline.
 constexpr std::size_t kStoreImmediate = 6;
-
-// Held while freeplot mode or the object lock changes: those two are switched from more than
-// one thread (keys, console command, scale worker). Never held while a message is shown.
-std::mutex g_switchMutex;
 
 void show(Msg message) { showOnScreen(messageText(message)); }
 
@@ -117,17 +113,17 @@ bool writeJump5(std::uintptr_t site, std::uintptr_t target) {
 
 bool siteWritable(Loc site) {
     if (siteVerified(site)) return true;
-    bool& reported = reportedSites[static_cast<std::size_t>(site)];
-    if (!reported) {
-        reported = true;
+    if (!reportedSites[static_cast<std::size_t>(site)].exchange(true))
         print("Site %s does not match the game's code, left unpatched", info(site).name);
-    }
     return false;
 }
 
 namespace {
 
-bool writeFreeplotMode(bool on) {
+// The bytes of each switch, for its state as it is now. Called with the code writer's lock held;
+// none shows anything (the lock is never held while calling into the game).
+
+Outcome writeFreeplotMode(bool on) {
     bool ok = true;
     if (on) {
         keep(Loc::freeplotEnable, savedCopies.freeplotEnable);
@@ -158,47 +154,12 @@ bool writeFreeplotMode(bool on) {
         ok &= restore(Loc::buildWaterEnable, savedCopies.buildWaterEnable);
         ok &= restore(Loc::collisionSnap, savedCopies.collisionSnap);
     }
-    return ok;
+    return {ok, on ? Msg::freeplotOn : Msg::freeplotOff};
 }
 
-Outcome writeObjectLock() {
-    if (switches.objectLocked)
-        return {
-            writeJumpTemplate(Loc::lockObject, savedCopies.lockObject, jumpTemplates.lockObject),
-            Msg::lockObjectOn};
-    // Never locked: nothing to write back and nothing to say.
-    if (!savedCopies.lockObject.filled) return {};
-    return {restore(Loc::lockObject, savedCopies.lockObject), Msg::lockObjectOff};
-}
+Outcome writeFreeplotModeState() { return writeFreeplotMode(switches.freeplotMode); }
 
-}  // namespace
-
-void startSwitchStates(const Settings& from) {
-    switches = {};
-    switches.snapDisabled = from.snapDisabled;
-    switches.timeoutFrozen = from.timeoutFrozen;
-    switches.outlineDisabled = from.outlineDisabled;
-    switches.extraOutlineEnabled = from.extraOutlineEnabled;
-}
-
-bool setFreeplotMode(bool on) {
-    const std::lock_guard lock(g_switchMutex);
-    return writeFreeplotMode(on);
-}
-
-bool toggleFreeplotMode() {
-    const std::lock_guard lock(g_switchMutex);
-    const bool on = !switches.freeplotMode;
-    if (writeFreeplotMode(on)) {
-        switches.freeplotMode = on;
-        return true;
-    }
-    // Half switched on is worse than off: put back what went in.
-    if (on) writeFreeplotMode(false);
-    return false;
-}
-
-bool setObjectSnap(bool showMessage) {
+Outcome writeObjectSnap() {
     Outcome outcome;
     if (switches.snapDisabled) {
         if (switches.freeplotMode)
@@ -215,73 +176,42 @@ bool setObjectSnap(bool showMessage) {
         writeGame<float>(Loc::snapDistance, savedSnapDistance);
         outcome.message = Msg::snapOn;
     }
-    return report(outcome, showMessage);
+    return outcome;
 }
 
-void setSurfaceSnap(bool disable, bool showMessage) {
-    if (disable) {
-        savedSurfaceSnap = readGame<float>(Loc::surfaceSnapValue);
-        writeGame<float>(Loc::surfaceSnapValue, kSurfaceSnapOff);
-        if (showMessage) show(Msg::groundOff);
-    } else {
-        writeGame<float>(Loc::surfaceSnapValue, savedSurfaceSnap);
-        if (showMessage) show(Msg::groundOn);
-    }
-}
-
-bool setTimeoutFrozen(bool showMessage) {
+Outcome writeTimeoutFrozen() {
     if (switches.timeoutFrozen)
-        return report({writeJumpTemplate(Loc::timeoutFreese, savedCopies.timeoutFreese,
-                                         jumpTemplates.timeoutFreese),
-                       Msg::freezeOn},
-                      showMessage);
-    return report({restore(Loc::timeoutFreese, savedCopies.timeoutFreese), Msg::freezeOff},
-                  showMessage);
+        return {writeJumpTemplate(Loc::timeoutFreese, savedCopies.timeoutFreese,
+                                  jumpTemplates.timeoutFreese),
+                Msg::freezeOn};
+    return {restore(Loc::timeoutFreese, savedCopies.timeoutFreese), Msg::freezeOff};
 }
 
-bool setObjectLock() { return report(writeObjectLock(), true); }
-
-void toggleObjectLock() {
-    Outcome outcome;
-    {
-        const std::lock_guard lock(g_switchMutex);
-        switches.objectLocked = !switches.objectLocked;
-        outcome = writeObjectLock();
-        if (!outcome.written) switches.objectLocked = !switches.objectLocked;
-    }
-    report(outcome, true);
+Outcome writeObjectLock() {
+    if (switches.objectLocked)
+        return {
+            writeJumpTemplate(Loc::lockObject, savedCopies.lockObject, jumpTemplates.lockObject),
+            Msg::lockObjectOn};
+    // Never locked: nothing to write back and nothing to say.
+    if (!savedCopies.lockObject.filled) return {};
+    return {restore(Loc::lockObject, savedCopies.lockObject), Msg::lockObjectOff};
 }
 
-bool releaseObjectLock() {
-    Outcome outcome;
-    {
-        const std::lock_guard lock(g_switchMutex);
-        if (!switches.objectLocked) return false;
-        switches.objectLocked = false;
-        outcome = writeObjectLock();
-        if (!outcome.written) switches.objectLocked = true;
-    }
-    report(outcome, true);
-    return outcome.written;
-}
-
-bool setOutline(bool showMessage) {
+Outcome writeOutline() {
     if (switches.outlineDisabled)
-        return report({write(Loc::outline, kStoreImmediate, {0x00}), Msg::outlineOff}, showMessage);
-    return report({write(Loc::outline, kStoreImmediate, {0x01}), Msg::outlineOn}, showMessage);
+        return {write(Loc::outline, kStoreImmediate, {0x00}), Msg::outlineOff};
+    return {write(Loc::outline, kStoreImmediate, {0x01}), Msg::outlineOn};
 }
 
-bool setClampedStoring() {
+Outcome writeClampedStoring() {
     if (switches.clampedStoringDisabled)
-        return report({writeJumpTemplate(Loc::clampedStore, savedCopies.clampedStore,
-                                         jumpTemplates.clampedStore),
-                       Msg::clampedStoreOff},
-                      true);
-    return report({restore(Loc::clampedStore, savedCopies.clampedStore), Msg::clampedStoreOn},
-                  true);
+        return {writeJumpTemplate(Loc::clampedStore, savedCopies.clampedStore,
+                                  jumpTemplates.clampedStore),
+                Msg::clampedStoreOff};
+    return {restore(Loc::clampedStore, savedCopies.clampedStore), Msg::clampedStoreOn};
 }
 
-bool setExtraSelection(bool showMessage) {
+Outcome writeExtraSelection() {
     Outcome outcome;
     if (switches.extraOutlineEnabled) {
         keep(Loc::outlineUselectable, savedCopies.outlineUselectable);
@@ -304,8 +234,110 @@ bool setExtraSelection(bool showMessage) {
             restore(Loc::selectActionUnselectable, savedCopies.selectActionUnselectable);
         outcome.message = Msg::extraOutlineOff;
     }
+    return outcome;
+}
+
+// A switch: the state it follows and the writes that put its bytes in line with that state.
+struct SwitchRow {
+    Shared<bool> SwitchStates::*state;
+    Outcome (*write)();
+};
+
+constexpr SwitchRow kSwitchRows[] = {
+    {&SwitchStates::freeplotMode, writeFreeplotModeState},
+    {&SwitchStates::snapDisabled, writeObjectSnap},
+    {&SwitchStates::timeoutFrozen, writeTimeoutFrozen},
+    {&SwitchStates::objectLocked, writeObjectLock},
+    {&SwitchStates::outlineDisabled, writeOutline},
+    {&SwitchStates::clampedStoringDisabled, writeClampedStoring},
+    {&SwitchStates::extraOutlineEnabled, writeExtraSelection},
+};
+
+const SwitchRow& row(Switch which) { return kSwitchRows[static_cast<std::size_t>(which)]; }
+
+// Writes a switch's bytes for its state as it is, then shows its message when asked.
+bool apply(Switch which, bool showMessage) {
+    Outcome outcome;
+    {
+        const CodeWriterLock lock;
+        outcome = row(which).write();
+    }
     return report(outcome, showMessage);
 }
+
+}  // namespace
+
+void startSwitchStates(const Settings& from) {
+    switches = {};
+    switches.snapDisabled = from.snapDisabled;
+    switches.timeoutFrozen = from.timeoutFrozen;
+    switches.outlineDisabled = from.outlineDisabled;
+    switches.extraOutlineEnabled = from.extraOutlineEnabled;
+}
+
+bool toggle(Switch which, bool showMessage) {
+    const SwitchRow& r = row(which);
+    Shared<bool>& state = switches.*r.state;
+    Outcome outcome;
+    {
+        const CodeWriterLock lock;
+        state = !state;
+        outcome = r.write();
+        if (!outcome.written) {
+            state = !state;
+            // Half switched on is worse than off: put back what went in.
+            if (which == Switch::freeplotMode && !state) r.write();
+        }
+    }
+    return report(outcome, showMessage);
+}
+
+bool setFreeplotMode(bool on) {
+    const CodeWriterLock lock;
+    return writeFreeplotMode(on).written;
+}
+
+bool toggleFreeplotMode() { return toggle(Switch::freeplotMode, false); }
+
+bool setObjectSnap(bool showMessage) { return apply(Switch::objectSnap, showMessage); }
+
+void setSurfaceSnap(bool disable, bool showMessage) {
+    {
+        const CodeWriterLock lock;
+        if (disable) {
+            savedSurfaceSnap = readGame<float>(Loc::surfaceSnapValue);
+            writeGame<float>(Loc::surfaceSnapValue, kSurfaceSnapOff);
+        } else {
+            writeGame<float>(Loc::surfaceSnapValue, savedSurfaceSnap);
+        }
+    }
+    if (showMessage) show(disable ? Msg::groundOff : Msg::groundOn);
+}
+
+bool setTimeoutFrozen(bool showMessage) { return apply(Switch::timeoutFrozen, showMessage); }
+
+bool setObjectLock() { return apply(Switch::objectLock, true); }
+
+void toggleObjectLock() { toggle(Switch::objectLock); }
+
+bool releaseObjectLock() {
+    Outcome outcome;
+    {
+        const CodeWriterLock lock;
+        if (!switches.objectLocked) return false;
+        switches.objectLocked = false;
+        outcome = writeObjectLock();
+        if (!outcome.written) switches.objectLocked = true;
+    }
+    report(outcome, true);
+    return outcome.written;
+}
+
+bool setOutline(bool showMessage) { return apply(Switch::outline, showMessage); }
+
+bool setClampedStoring() { return apply(Switch::clampedStoring, true); }
+
+bool setExtraSelection(bool showMessage) { return apply(Switch::extraSelection, showMessage); }
 
 float* timeMultiplier() {
     const auto manager = *ptr<std::uintptr_t>(Loc::timeManagerPtr);
@@ -331,16 +363,20 @@ void restoreClock(float& multiplier) {
 void toggleTimescale(bool showMessage) {
     float* multiplier = timeMultiplier();
     if (!multiplier) return;
-    if (savedTimescale == 0.0f)
-        slowClock(*multiplier);
-    else
-        restoreClock(*multiplier);
+    {
+        const CodeWriterLock lock;
+        if (savedTimescale == 0.0f)
+            slowClock(*multiplier);
+        else
+            restoreClock(*multiplier);
+    }
     if (showMessage) show(savedTimescale != 0.0f ? Msg::timescaleOn : Msg::timescaleOff);
 }
 
 void autoTimescale() {
     const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
     if (autoTimescaleIdle(inWorkshop)) return;
+    const CodeWriterLock lock;
     if (!inWorkshop) {
         if (savedTimescale != 0.0f) {
             if (float* multiplier = timeMultiplier()) restoreClock(*multiplier);
@@ -355,6 +391,7 @@ void autoTimescale() {
 void autoOutline() {
     const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
     if (autoOutlineIdle(inWorkshop)) return;
+    const CodeWriterLock lock;
     if (!inWorkshop) {
         if (switches.outlineDisabled) {
             switches.outlineStash = 1;

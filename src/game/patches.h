@@ -1,7 +1,7 @@
 #pragma once
 // Every building rule the plugin switches, by rewriting a few bytes of the game's code or one
-// game variable, and the write-back that undoes it. Callers flip the matching state flag and
-// call the switch; the switches read the flags.
+// game variable, and the write-back that undoes it. A switch's state and its bytes change
+// together, under the code writer's lock (common/WriteCode.h).
 //
 // A site whose code did not match its signature at query time is never written: its writes are
 // skipped, its bytes are not saved, and one log line names it the first time. A write that the
@@ -92,8 +92,8 @@ bool writeJump5(std::uintptr_t site, std::uintptr_t target);
 // "Site %s does not match the game's code, left unpatched" the first time and returns false.
 bool siteWritable(Loc site);
 
-// The switches. `show` decides whether the switch's message goes on screen. Each returns
-// whether its writes went in.
+// The switches, writing the bytes for their state as it is. `show` decides whether the switch's
+// message goes on screen. Each returns whether its writes went in.
 bool setFreeplotMode(bool on);
 bool setObjectSnap(bool show);
 void setSurfaceSnap(bool disable, bool show);
@@ -104,11 +104,26 @@ bool setClampedStoring();
 bool setExtraSelection(bool show);
 void toggleTimescale(bool show);
 
-// Flips freeplot mode and switches it; false (and the mode as it was) when the switch could not
-// be written. Serialised with every other change of the mode (keys and console command run on
-// different threads).
+// The switches that keys and the console command flip.
+enum class Switch : std::uint8_t {
+    freeplotMode,
+    objectSnap,  // snapDisabled
+    timeoutFrozen,
+    objectLock,      // objectLocked
+    outline,         // outlineDisabled
+    clampedStoring,  // clampedStoringDisabled
+    extraSelection,  // extraOutlineEnabled
+};
+
+// Flips the switch's state and writes its bytes together, under the code writer's lock (keys,
+// the console command and the scale worker switch from different threads), then shows its
+// message when `show` (freeplot mode's is "Freeplot mode on" or "off"). When the bytes cannot be
+// written the state stays as it was, nothing is shown and the result is false.
+bool toggle(Switch which, bool show = true);
+
+// toggle(Switch::freeplotMode) without a message.
 bool toggleFreeplotMode();
-// Flips the object lock and switches it (its message is shown). Serialised with releaseObjectLock.
+// toggle(Switch::objectLock).
 void toggleObjectLock();
 // When the object lock is on: switches it off (showing "Object unlocked") and returns true.
 // Called from the input thread and from the scale worker.

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "common/Guard.h"
+#include "common/WriteCode.h"
 #include "config/messages.h"
 #include "config/settings.h"
 #include "config/steps.h"
@@ -63,26 +64,14 @@ struct KeyEvent {
     bool is(Action action) const { return (actions & bit(action)) != 0; }
 };
 
-// Flips a switch state and runs its switch; a switch that could not be written leaves the
-// state as it was.
-template <class Switch>
-void flip(Shared<bool>& state, Switch run) {
-    state = !state;
-    if (!run()) state = !state;
-}
-
 void showStep(Msg message, double step) { showNow(formatMessage(message, step)); }
 void showStep(Msg message, std::int32_t step) { showNow(formatMessage(message, int{step})); }
 
 // --- The rows' effects ---------------------------------------------------------------------
 
-void toggleMode(const KeyEvent&) {
-    if (toggleFreeplotMode()) showNow(switches.freeplotMode ? Msg::freeplotOn : Msg::freeplotOff);
-}
+void toggleMode(const KeyEvent&) { toggle(Switch::freeplotMode); }
 
-void toggleSnap(const KeyEvent&) {
-    flip(switches.snapDisabled, [] { return setObjectSnap(true); });
-}
+void toggleSnap(const KeyEvent&) { toggle(Switch::objectSnap); }
 
 // Surface snap is the game's own value: 1.5 means off (anything else, NaN included, is on).
 void toggleGround(const KeyEvent&) {
@@ -95,9 +84,7 @@ void toggleGridSnap(const KeyEvent&) {
     showNow(on ? Msg::workshopOff : Msg::workshopOn);
 }
 
-void toggleTimeout(const KeyEvent&) {
-    flip(switches.timeoutFrozen, [] { return setTimeoutFrozen(true); });
-}
+void toggleTimeout(const KeyEvent&) { toggle(Switch::timeoutFrozen); }
 
 void fixObjectAngles(const KeyEvent& key) { fixAngles(key.code); }
 
@@ -121,9 +108,7 @@ void cycleAxis(const KeyEvent&) {
     showNow(formatMessage(Msg::axisChange, int{axis}));
 }
 
-void toggleOutline(const KeyEvent&) {
-    flip(switches.outlineDisabled, [] { return setOutline(true); });
-}
+void toggleOutline(const KeyEvent&) { toggle(Switch::outline); }
 
 void move(const KeyEvent& key) { moveSelected(key.code); }
 
@@ -137,28 +122,24 @@ void storeParameters(const KeyEvent&) { copyState(); }
 
 void applyParameters(const KeyEvent& key) { applyStored(key.code); }
 
-void toggleClampedStoring(const KeyEvent&) {
-    flip(switches.clampedStoringDisabled, [] { return setClampedStoring(); });
-}
+void toggleClampedStoring(const KeyEvent&) { toggle(Switch::clampedStoring); }
 
 void toggleLock(const KeyEvent&) {
-    if (selectedForTransform()) toggleObjectLock();
+    if (selectedForTransform().reference) toggle(Switch::objectLock);
 }
 
-void toggleExtraSelection(const KeyEvent&) {
-    flip(switches.extraOutlineEnabled, [] { return setExtraSelection(true); });
-}
+void toggleExtraSelection(const KeyEvent&) { toggle(Switch::extraSelection); }
 
 void duplicate(const KeyEvent&) { duplicateSelected(); }
 
 void remove(const KeyEvent&) {
-    if (GameReference* reference = selectedReference())
-        startWorker(workers.deleteBusy, "delete", deleteWorker, reference);
+    if (const Selection selected = selection(); selected.reference)
+        startWorker(workers.deleteBusy, "delete", deleteWorker, selected.held);
 }
 
 void rotate(const KeyEvent& key) {
-    if (GameReference* reference = selectedForTransform())
-        rotateSelected(reference, key.is(Action::rotateLeft) ? -1 : +1, true);
+    if (const Selection selected = selectedForTransform(); selected.reference)
+        rotateSelected(selected, key.is(Action::rotateLeft) ? -1 : +1);
 }
 
 void physics(const KeyEvent& key) { setPhysics(key.code); }
@@ -278,6 +259,7 @@ void autoObjectUnlock() {
 void autoExtraSelection() {
     const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
     if (autoExtraSelectionIdle(inWorkshop)) return;
+    const CodeWriterLock lock;
     if (!inWorkshop) {
         switches.extraOutlineStash = 1;
         switches.extraOutlineEnabled = false;

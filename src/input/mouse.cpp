@@ -16,51 +16,53 @@ namespace {
 constexpr std::uint16_t kButtonMask =
     kLeftButtonDown | kLeftButtonUp | kRightButtonDown | kRightButtonUp;
 
-// The held-button worker turns the object while mouseRotateState says so; a running worker
-// picks up a new direction by itself.
-void startTurning(GameReference* reference) {
-    startWorker(workers.rotateBusy, "rotate", rotateSelected, reference, std::int16_t{0}, false);
+// The release of the button that turns the object ends the turning, whatever else holds: the
+// crosshair may have left the object, the game may ignore input or the workshop be busy by then,
+// and the worker would otherwise turn the object on until the next button event.
+void endTurningOnRelease(std::uint16_t buttons) {
+    const std::uint8_t state = mouseRotateState;
+    if (((buttons & kLeftButtonUp) && state == 1) || ((buttons & kRightButtonUp) && state == 2))
+        mouseRotateState = 0;  // the worker stops before its next turn
 }
 
-void handleButtons(std::uint16_t buttons, GameReference* reference) {
-    const std::uint8_t state = mouseRotateState;
+void handleButtons(std::uint16_t buttons, const Selection& selected) {
+    // A press while no button turns the object starts a new hold on this object; a press of the
+    // other button while one is held only turns the other way.
+    const bool newHold = mouseRotateState == 0;
     if (buttons & kLeftButtonDown) {
-        mouseRotateState = 1;
-        startTurning(reference);
+        beginTurning(1, selected, newHold);
     } else if (buttons & kRightButtonDown) {
-        mouseRotateState = 2;
-        startTurning(reference);
-    } else if (((buttons & kLeftButtonUp) && state == 1) ||
-               ((buttons & kRightButtonUp) && state == 2)) {
-        mouseRotateState = 0;  // the worker stops before its next turn
-    } else if (state != 0) {
-        startTurning(reference);
+        beginTurning(2, selected, newHold);
+    } else if (const std::uint8_t state = mouseRotateState; state != 0) {
+        beginTurning(state, selected, false);
     }
 }
 
 std::int32_t handleMouse(RawMouse& record) {
+    const bool wheel = settings.wheelRotation;
+    const std::uint16_t buttons = record.buttonFlags;
+    if (!wheel) endTurningOnRelease(buttons);
+
     autoExtraSelection();
     autoObjectUnlock();
     autoOutline();
     autoTimescale();
 
-    const bool wheel = settings.wheelRotation;
-    const std::uint16_t buttons = record.buttonFlags;
     if ((buttons & (wheel ? kMouseWheel : kButtonMask)) == 0) return 0;
     if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0 ||
         readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0 ||
         readGame<std::uint8_t>(Loc::workshopStateByte) == 1)
         return 0;
-    GameReference* reference = selectedForTransform();
-    if (!reference) return 0;
+    const Selection selected = selectedForTransform();
+    if (!selected.reference) return 0;
 
     if (wheel) {
         // One step per notch, several notches in one command; less than a notch turns nothing.
         const auto notches =
             static_cast<std::int16_t>(static_cast<std::int16_t>(record.buttonData) / kWheelDelta);
-        if (notches != 0) rotateSelected(reference, notches, false);
+        rotateSelected(selected, notches);
     } else {
-        handleButtons(buttons, reference);
+        handleButtons(buttons, selected);
     }
     // Taken over: the game sees neither the buttons nor the wheel of this event.
     record.buttonFlags = 0;

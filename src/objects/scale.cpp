@@ -20,8 +20,15 @@ namespace freeplot {
 namespace {
 
 constexpr auto kHandOffPoll = std::chrono::milliseconds(1);
+// How long a hand-off waits before it says so in the log (once per hand-off).
+constexpr auto kHandOffPatience = std::chrono::seconds(5);
+// While a reference waits in the slot, its handle is looked up again every this many polls.
+constexpr int kHandleChecks = 10;
 
-GameReference*& slot(Loc loc) { return *ptr<GameReference*>(loc); }
+// The hand-over slots are the game's: read and written whole (the game reads them on its own
+// thread, under its lock, and the plugin polls them without).
+GameReference* inSlot(Loc loc) { return readGame<GameReference*>(loc); }
+void putInSlot(Loc loc, GameReference* reference) { writeGame<GameReference*>(loc, reference); }
 
 }  // namespace
 
@@ -36,34 +43,59 @@ std::uintptr_t FREEPLOT_MSABI scaleCallHandler(void* reference, std::uint64_t co
     });
 }
 
-void handOffToGame(GameReference* reference) {
-    for (;;) {
+bool handOffToGame(const HeldRef& held) {
+    const auto since = std::chrono::steady_clock::now();
+    bool told = false;
+    auto waited = [&] {
+        if (!told && std::chrono::steady_clock::now() - since >= kHandOffPatience) {
+            told = true;
+            print("The game has not taken a reference handed to it for 5 s; still waiting");
+        }
+        std::this_thread::sleep_for(kHandOffPoll);
+    };
+    // Stored once the slot is free (another hand-off may hold it), looked up right before.
+    GameReference* handed = nullptr;
+    for (int polls = 0; !handed; ++polls) {
+        GameReference* reference = lookUp(held);
+        if (!reference) return false;
         {
             const RefQueueLock lock;
-            if (!slot(Loc::refQueueSlot)) {
-                slot(Loc::refQueueSlot) = reference;
+            if (!inSlot(Loc::refQueueSlot)) {
+                putInSlot(Loc::refQueueSlot, reference);
+                handed = reference;
                 break;
             }
         }
-        std::this_thread::sleep_for(kHandOffPoll);
+        waited();
     }
-    for (;;) {
+    // Then until the game has taken it. Should the game let go of the reference while it waits
+    // in the slot, it is taken back out: the game would otherwise take what it has freed.
+    for (int polls = 1;; ++polls) {
         {
             const RefQueueLock lock;
-            if (slot(Loc::refQueueSlot) != reference) return;
+            if (inSlot(Loc::refQueueSlot) != handed) return true;
         }
-        std::this_thread::sleep_for(kHandOffPoll);
+        if (polls % kHandleChecks == 0 && lookUp(held) != handed) {
+            const RefQueueLock lock;
+            if (inSlot(Loc::refQueueSlot) != handed) return true;
+            putInSlot(Loc::refQueueSlot, nullptr);
+            return false;
+        }
+        waited();
     }
 }
 
-void applyScale(GameReference* reference, double scaleFactor, bool clearBusy) {
-    if (scaleCallStub) {
+void applyScale(const HeldRef& held, double scaleFactor, bool clearBusy) {
+    GameReference* reference = scaleCallStub ? lookUp(held) : nullptr;
+    if (reference) {
+        const bool actor = reference->isActor();
         scaleCallStub(reference, scaleFactor);
-        if (!reference->isActor()) {
-            handOffToGame(reference);
-            const RefQueueLock lock;
-            reference->setFlagBits(kRefFlagRescaled);
-            slot(Loc::refQueueSlot2) = reference;
+        if (!actor && handOffToGame(held)) {
+            if (GameReference* taken = lookUp(held)) {
+                const RefQueueLock lock;
+                taken->setFlagBits(kRefFlagRescaled);
+                putInSlot(Loc::refQueueSlot2, taken);
+            }
         }
     }
     if (clearBusy) workers.scaleBusy = 0;
@@ -78,22 +110,26 @@ std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, std::uint1
 }
 
 void scaleByKeyWorker(std::uint16_t key) {
-    if (GameReference* reference = selectedReference()) {
+    if (const Selection selected = selection(); selected.reference) {
         releaseObjectLock();
-        pushUndo(reference, UndoKind::scale, 'S');
-        const std::uint16_t percent = scaledPercent(reference->scale(), scaleSteps.current(), key);
-        applyScale(reference, percent / 100.0, false);
+        pushUndo(selected.reference, selected.held, UndoKind::scale, 'S');
+        const std::uint16_t percent =
+            scaledPercent(selected.reference->scale(), scaleSteps.current(), key);
+        applyScale(selected.held, percent / 100.0, false);
         showMessage(formatMessage(Msg::scaleChange, int{percent}));
     }
     workers.scaleBusy = 0;
 }
 
-void deleteWorker(GameReference* reference) {
-    // Once the game has it, the object is gone: nothing may write through it any more.
-    forgetDeletedReference(reference);
-    handOffToGame(reference);
-    double result = 0.0;
-    gameFunction<RefCommandFn>(Loc::refCommandExecute2)(0, 0, reference, 0, 0, 0, &result, 0);
+void deleteWorker(const HeldRef& held) {
+    forgetUndoRecords(held.handle);
+    if (handOffToGame(held)) {
+        if (GameReference* reference = lookUp(held)) {
+            double result = 0.0;
+            gameFunction<RefCommandFn>(Loc::refCommandExecute2)(0, 0, reference, 0, 0, 0, &result,
+                                                                0);
+        }
+    }
     workers.deleteBusy = 0;
 }
 

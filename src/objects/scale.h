@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/msabi.h"
+#include "game/gamefunctions.h"
 #include "game/records.h"
 
 namespace freeplot {
@@ -18,15 +19,18 @@ inline constexpr std::uint16_t kMaxScalePercent = 0xFFFF;
 std::uintptr_t FREEPLOT_MSABI scaleCallHandler(void* reference, std::uint64_t code,
                                                std::uint64_t scaleBits);
 
-// Gives the reference to the game: stores it in the hand-over slot under the game's lock once
-// the slot is free (so a waiting hand-off of another worker is never overwritten), then waits,
-// polling every millisecond, until the game has taken it. Without a time limit: only the game
-// ends the wait.
-void handOffToGame(GameReference* reference);
+// Gives the held reference to the game: looks it up, stores it in the hand-over slot under the
+// game's lock once the slot is free (so a waiting hand-off of another worker is never
+// overwritten), then waits, polling every millisecond, until the game has taken it. Without a
+// time limit: only the game ends the wait; after 5 s one log line says that it goes on waiting.
+// False when the game has let go of the reference: then nothing is handed over (a reference
+// already in the slot is taken back out).
+bool handOffToGame(const HeldRef& held);
 
 // Runs the game's scale command through the scale stub, then (for anything but an actor) hands
-// the reference to the game and marks it rescaled. Clears scaleBusy when `clearBusy`.
-void applyScale(GameReference* reference, double scaleFactor, bool clearBusy);
+// the reference to the game and marks it rescaled; nothing when the game has let go of it.
+// Clears scaleBusy when `clearBusy`.
+void applyScale(const HeldRef& held, double scaleFactor, bool clearBusy);
 
 // The percent a scale key leaves on an object at `current` percent: 100 for scaleReset; for
 // scaleDown the current percent less the step, for any other key plus the step; never below 10
@@ -37,8 +41,8 @@ std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, std::uint1
 // "Scale set to" message through the notifier. Clears scaleBusy at its end.
 void scaleByKeyWorker(std::uint16_t key);
 
-// Thread body of the delete key: hands the reference to the game and deletes it. Clears
-// deleteBusy at its end.
-void deleteWorker(GameReference* reference);
+// Thread body of the delete key: hands the reference to the game and deletes it (nothing when
+// the game has let go of it). Clears deleteBusy at its end.
+void deleteWorker(const HeldRef& held);
 
 }  // namespace freeplot

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "config/settings.h"
@@ -30,9 +31,16 @@ constexpr int kMaxNameLinks = 64;
 constexpr std::size_t kMaxNameLength = 1024;
 constexpr std::uint32_t kLinkFlag = 0x4000;
 
-// The object the held-button worker turns, and whether it has been handed over for deletion.
-Shared<const GameReference*> g_turning{nullptr};
-Shared<bool> g_turningDeleted{false};
+// What a held button turns: the object under the crosshair when the button went down. Each new
+// hold counts up `hold`, so that a worker still running from the last one turns to the new
+// object. The direction lives in mouseRotateState; a press changes both under the mutex, so the
+// worker never clears the state of a hold that it has not seen.
+struct TurnTarget {
+    std::mutex mutex;
+    HeldRef held;
+    std::uint64_t hold = 0;
+};
+TurnTarget g_target;
 
 template <class T>
 T readAt(const void* base, std::size_t offset) {
@@ -54,10 +62,10 @@ void setAngle(GameReference* reference, char axis, double degreesValue) {
 }
 
 // One turn of `direction` rotate steps about the current axis.
-void turn(GameReference* reference, int direction) {
+void turn(GameReference* reference, const HeldRef& held, int direction) {
     const char axis = rotateAxis;
     const double delta = direction * rotateSteps.current();
-    pushUndo(reference, UndoKind::angle, axis);
+    pushUndo(reference, held, UndoKind::angle, axis);
     // The axis may have changed meanwhile (the worker runs beside the input thread).
     const char now = rotateAxis;
     setAngle(reference, now, degrees(reference->rot(now - 'X')) + delta);
@@ -89,9 +97,10 @@ bool mayTransform(const GameReference* reference) {
     return !reference->isActor() || isTurret(reference);
 }
 
-GameReference* selectedForTransform() {
-    GameReference* reference = selectedReference();
-    return reference && mayTransform(reference) ? reference : nullptr;
+Selection selectedForTransform() {
+    Selection selected = selection();
+    if (selected.reference && !mayTransform(selected.reference)) selected.reference = nullptr;
+    return selected;
 }
 
 Offset forthOffset(double heading, double distance) {
@@ -106,11 +115,12 @@ void moveSelected(std::uint16_t key) {
     const bool backwards = matches(Action::moveDown, key) || matches(Action::moveLeft, key) ||
                            matches(Action::moveBack, key);
     const double distance = (backwards ? -1.0 : 1.0) * moveSteps.current();
-    GameReference* reference = selectedForTransform();
+    const Selection selected = selectedForTransform();
+    GameReference* reference = selected.reference;
     if (!reference) return;
 
     if (matches(Action::moveDown, key) || matches(Action::moveUp, key)) {
-        pushUndo(reference, UndoKind::position, 'Z');
+        pushUndo(reference, selected.held, UndoKind::position, 'Z');
         setPosition(reference, 'Z', reference->pos(2) + distance);
         return;
     }
@@ -122,64 +132,89 @@ void moveSelected(std::uint16_t key) {
     // The second coordinate is read after the first command has run.
     if (matches(Action::moveLeft, key) || matches(Action::moveRight, key)) {
         const Offset o = rightOffset(h, distance);
-        pushUndo(reference, UndoKind::position, 'X');
+        pushUndo(reference, selected.held, UndoKind::position, 'X');
         setPosition(reference, 'X', o.x + reference->pos(0));
         setPosition(reference, 'Y', reference->pos(1) + o.y);
     } else {
         const Offset o = forthOffset(h, distance);
-        pushUndo(reference, UndoKind::position, 'Y');
+        pushUndo(reference, selected.held, UndoKind::position, 'Y');
         setPosition(reference, 'Y', o.y + reference->pos(1));
         setPosition(reference, 'X', o.x + reference->pos(0));
     }
 }
 
 void fixAngles(std::uint16_t key) {
-    GameReference* reference = selectedForTransform();
+    const Selection selected = selectedForTransform();
+    GameReference* reference = selected.reference;
     if (!reference) return;
-    pushUndo(reference, UndoKind::angle, 'R');
+    pushUndo(reference, selected.held, UndoKind::angle, 'R');
     // removeTremor writes the object's own X angle back; resetAngles levels it.
     const double x = matches(Action::removeTremor, key) ? degrees(reference->rot(0)) : 0.0;
     setAngle(reference, 'X', x);
     if (matches(Action::resetAngles, key)) setAngle(reference, 'Y', x);
 }
 
-void rotateSelected(GameReference* reference, std::int16_t steps, bool explicitCall) {
-    if (explicitCall || settings.wheelRotation) {
-        if (steps == 0) return;
-        if (!stillBuilding()) {
-            mouseRotateState = 0;
-            return;
-        }
-        turn(reference, steps);
+void rotateSelected(const Selection& selected, std::int16_t steps) {
+    if (steps == 0) return;
+    if (!stillBuilding()) {
+        mouseRotateState = 0;
         return;
     }
-
-    // The held-button worker. It keeps a steady cadence (a turn every 25 ms from the first, so 40
-    // a second) rather than sleeping 25 ms after each turn, which would lose the time each turn
-    // takes; after a stall it goes on from now instead of catching up with a burst of turns.
-    g_turningDeleted = false;
-    g_turning = reference;
-    auto next = std::chrono::steady_clock::now();
-    for (std::uint8_t state = mouseRotateState; state != 0; state = mouseRotateState) {
-        if (!stillBuilding() || g_turningDeleted) {
-            mouseRotateState = 0;
-            break;
-        }
-        turn(reference, state == 1 ? +1 : -1);
-        next = std::max(next + kTurnInterval, std::chrono::steady_clock::now());
-        std::this_thread::sleep_until(next);
-    }
-    g_turning = nullptr;
-    workers.rotateBusy = 0;
+    turn(selected.reference, selected.held, steps);
 }
 
-void forgetDeletedReference(const GameReference* reference) {
-    forgetUndoRecords(reference);
-    if (g_turning == reference) g_turningDeleted = true;
+void beginTurning(std::uint8_t state, const Selection& selected, bool newHold) {
+    {
+        const std::lock_guard lock(g_target.mutex);
+        mouseRotateState = state;
+        if (newHold) {
+            g_target.held = selected.held;
+            ++g_target.hold;
+        }
+    }
+    startWorker(workers.rotateBusy, "rotate", turnWhileButtonHeld);
+}
+
+void turnWhileButtonHeld() {
+    // The worker keeps a steady cadence (a turn every 25 ms from the first, so 40 a second)
+    // rather than sleeping 25 ms after each turn, which would lose the time each turn takes;
+    // after a stall it goes on from now instead of catching up with a burst of turns.
+    for (;;) {
+        HeldRef held;
+        std::uint64_t hold = 0;
+        {
+            const std::lock_guard lock(g_target.mutex);
+            held = g_target.held;
+            hold = g_target.hold;
+        }
+        auto next = std::chrono::steady_clock::now();
+        for (std::uint8_t state = mouseRotateState; state != 0; state = mouseRotateState) {
+            GameReference* reference = stillBuilding() ? lookUp(held) : nullptr;
+            if (!reference) {
+                // Out of workshop mode, or the object is gone: the turning ends, unless a new
+                // hold has begun meanwhile, which the next round takes up.
+                const std::lock_guard lock(g_target.mutex);
+                if (g_target.hold == hold) mouseRotateState = 0;
+                break;
+            }
+            turn(reference, held, state == 1 ? +1 : -1);
+            next = std::max(next + kTurnInterval, std::chrono::steady_clock::now());
+            std::this_thread::sleep_until(next);
+            const std::lock_guard lock(g_target.mutex);
+            if (g_target.hold != hold) {
+                held = g_target.held;  // a new hold began before this one was seen to end
+                hold = g_target.hold;
+            }
+        }
+        workers.rotateBusy = 0;
+        // A press that came after the last look at the state found the worker busy and started
+        // nothing: this worker goes on for it, unless a new worker has claimed the byte.
+        if (mouseRotateState == 0 || workers.rotateBusy.exchange(1) != 0) return;
+    }
 }
 
 void copyState() {
-    if (const GameReference* reference = selectedReference()) {
+    if (const GameReference* reference = selection().reference) {
         storedParams.posX = reference->pos(0);
         storedParams.posY = reference->pos(1);
         storedParams.posZ = reference->pos(2);
@@ -192,15 +227,16 @@ void copyState() {
 }
 
 void applyStored(std::uint16_t key) {
-    GameReference* reference = selectedReference();
+    const Selection selected = selection();
+    GameReference* reference = selected.reference;
     if (!reference || storedParams.scale == 0.0f || reference->isActor()) return;
 
     const bool all = matches(Action::copyAll, key);
     auto wanted = [&](Action action) { return all || matches(action, key); };
     if (matches(Action::copyScale, key)) {
-        pushUndo(reference, UndoKind::scale, 'S');
+        pushUndo(reference, selected.held, UndoKind::scale, 'S');
     } else if (all) {
-        pushUndo(reference, UndoKind::all, 'D');
+        pushUndo(reference, selected.held, UndoKind::all, 'D');
     } else {
         const bool angle = matches(Action::copyAngleX, key) || matches(Action::copyAngleY, key) ||
                            matches(Action::copyAngleZ, key);
@@ -208,7 +244,7 @@ void applyStored(std::uint16_t key) {
                           : matches(Action::copyPosZ, key) || matches(Action::copyAngleZ, key)
                               ? 'Z'
                               : 'X';
-        pushUndo(reference, angle ? UndoKind::angle : UndoKind::position, axis);
+        pushUndo(reference, selected.held, angle ? UndoKind::angle : UndoKind::position, axis);
     }
 
     const StoredParams p = storedParams;
@@ -219,11 +255,12 @@ void applyStored(std::uint16_t key) {
     if (wanted(Action::copyAngleY)) setAngle(reference, 'Y', p.angleY);
     if (wanted(Action::copyAngleZ)) setAngle(reference, 'Z', p.angleZ);
     if (wanted(Action::copyScale))
-        startWorker(workers.scaleBusy, "apply scale", applyScale, reference, double{p.scale}, true);
+        startWorker(workers.scaleBusy, "apply scale", applyScale, selected.held, double{p.scale},
+                    true);
 }
 
 void setPhysics(std::uint16_t key) {
-    const GameReference* reference = selectedReference();
+    const GameReference* reference = selection().reference;
     if (!reference || reference->isActor()) return;
     const bool on = matches(Action::physicsOn, key);
     PhysicsRequest request;
@@ -235,7 +272,7 @@ void setPhysics(std::uint16_t key) {
 }
 
 void duplicateSelected() {
-    GameReference* reference = selectedReference();
+    GameReference* reference = selection().reference;
     if (!reference) return;
     double slot = 0.0;
     gameFunction<RefCommandFn>(Loc::refCommandExecute)(0, 0, reference, 0, 0, 0, &slot, 0);

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "common/Shared.h"
+#include "game/gamefunctions.h"
 #include "game/records.h"
 
 namespace freeplot {
@@ -39,8 +40,8 @@ bool isTurret(const GameReference* reference);
 // turret may be acted on.
 bool mayTransform(const GameReference* reference);
 
-// The selected reference when it passes that gate; null when nothing is selected or it fails.
-GameReference* selectedForTransform();
+// The selection when it passes that gate; a null reference when nothing is selected or it fails.
+Selection selectedForTransform();
 
 // The horizontal offset of a move by `distance` for a player facing `heading` (radians about
 // Z): forth is (sin h, cos h), right is (cos h, -sin h).
@@ -58,14 +59,20 @@ void applyStored(std::uint16_t key);
 void setPhysics(std::uint16_t key);
 void duplicateSelected();
 
-// Turns `reference` about rotateAxis by the rotate step. From a key (`explicitCall`) or the
-// wheel: one turn of `steps` steps (none for 0). Otherwise, with wheelRotation off, this is the
-// held-button worker: it turns one step every 25 ms in the direction mouseRotateState gives
-// until that is 0, workshop mode ends or its object is deleted, and clears rotateBusy at its end.
-void rotateSelected(GameReference* reference, std::int16_t steps, bool explicitCall);
+// Turns the selected object about rotateAxis by `steps` rotate steps in one command (a key or the
+// wheel; nothing for 0). Outside workshop mode, or while the workshop is busy, it turns nothing
+// and the held-button turning ends too.
+void rotateSelected(const Selection& selected, std::int16_t steps);
 
-// The plugin is handing `reference` to the game for deletion: its undo records go, and a
-// held-button rotation of it stops before its next turn.
-void forgetDeletedReference(const GameReference* reference);
+// A mouse button went down on `selected` (the gate passed): the held-button turning goes the
+// way `state` says (1: +, 2: -). `newHold` when no button was held before: the turning then
+// takes this object. Starts the worker unless it runs; a running worker picks up the change.
+void beginTurning(std::uint8_t state, const Selection& selected, bool newHold);
+
+// The held-button worker: turns its object one rotate step every 25 ms in the direction
+// mouseRotateState gives, until that is 0, workshop mode ends or the game lets go of the object,
+// and clears rotateBusy at its end. A press that came while it was ending is not lost: it goes on
+// for it.
+void turnWhileButtonHeld();
 
 }  // namespace freeplot

@@ -19,9 +19,10 @@ struct UndoHistory {
 };
 UndoHistory g_history;
 
-UndoRecord snapshot(GameReference* reference, std::int32_t kind, char axis) {
+UndoRecord snapshot(const GameReference* reference, const HeldRef& held, std::int32_t kind,
+                    char axis) {
     UndoRecord r;
-    r.reference = reference;
+    r.held = held;
     r.kind = kind;
     r.axis = axis;
     r.posX = reference->pos(0);
@@ -41,13 +42,13 @@ void requeue(const UndoRecord& record) {
 
 }  // namespace
 
-void pushUndo(GameReference* reference, std::int32_t kind, char axis) {
-    const UndoRecord record = snapshot(reference, kind, axis);
+void pushUndo(const GameReference* reference, const HeldRef& held, std::int32_t kind, char axis) {
+    const UndoRecord record = snapshot(reference, held, kind, axis);
     const std::lock_guard lock(g_history.mutex);
     auto& records = g_history.records;
     if (!records.empty()) {
         const UndoRecord& newest = records.back();
-        if (newest.reference == reference && newest.kind == kind && newest.axis == axis) return;
+        if (newest.held.handle == held.handle && newest.kind == kind && newest.axis == axis) return;
     }
     // A scale record put back by an undo may have made it eleven; it never grows beyond that.
     while (records.size() >= kUndoLimit) records.pop_front();
@@ -66,7 +67,8 @@ void undoLast() {
 }
 
 void applyUndoRecord(const UndoRecord& r) {
-    GameReference* reference = r.reference;
+    GameReference* reference = lookUp(r.held);
+    if (!reference) return;  // the game has let go of the object: the record goes
     const bool all = r.kind == UndoKind::all;
     if (r.kind == UndoKind::position || all) {
         // A horizontal move changes both X and Y.
@@ -87,17 +89,17 @@ void applyUndoRecord(const UndoRecord& r) {
     }
     if (r.kind == UndoKind::scale || all) {
         // With a scale worker busy, the next undo tries again.
-        if (!startWorker(workers.scaleBusy, "undo scale", applyScale, reference, double{r.scale},
+        if (!startWorker(workers.scaleBusy, "undo scale", applyScale, r.held, double{r.scale},
                          true))
             requeue(r);
     }
 }
 
-void forgetUndoRecords(const GameReference* reference) {
+void forgetUndoRecords(std::uint32_t handle) {
     const std::lock_guard lock(g_history.mutex);
     auto& records = g_history.records;
     records.erase(std::remove_if(records.begin(), records.end(),
-                                 [&](const UndoRecord& r) { return r.reference == reference; }),
+                                 [&](const UndoRecord& r) { return r.held.handle == handle; }),
                   records.end());
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "game/gamefunctions.h"
 #include "game/records.h"
 
 namespace freeplot {
@@ -16,7 +17,7 @@ namespace freeplot {
 enum UndoKind : std::int32_t { position = 0, angle = 1, scale = 2, all = 4 };
 
 struct UndoRecord {
-    GameReference* reference = nullptr;
+    HeldRef held;           // looked up again when the record is applied
     std::int32_t kind = 0;  // an UndoKind
     // 'X', 'Y' or 'Z' for one axis, 'R' for the angle fix, 'S' for scale, 'D' for everything.
     char axis = 0;
@@ -27,19 +28,22 @@ struct UndoRecord {
 
 inline constexpr std::size_t kUndoLimit = 10;
 
-// Records the reference's state before a change, unless the newest record already is one of the
-// same reference, kind and axis (it then keeps the state from before the first of them).
-void pushUndo(GameReference* reference, std::int32_t kind, char axis);
+// Records the state of `reference` (found through `held` in this event) before a change, unless
+// the newest record already is one of the same handle, kind and axis (it then keeps the state
+// from before the first of them).
+void pushUndo(const GameReference* reference, const HeldRef& held, std::int32_t kind, char axis);
 
 // Takes the newest record off and writes it back; nothing when the history is empty.
 void undoLast();
 
 // Writes a record onto its object: positions, then angles, then (on a worker thread) the scale.
-// A scale record that finds a scale worker busy goes back onto the history for the next undo.
+// When the game has let go of the object the record is dropped without a call. A scale record
+// that finds a scale worker busy goes back onto the history for the next undo.
 void applyUndoRecord(const UndoRecord& record);
 
-// Drops every record of a reference the plugin has handed to the game for deletion.
-void forgetUndoRecords(const GameReference* reference);
+// Drops the records of a handle whose reference the plugin hands to the game for deletion, so that
+// the next undo goes to the change before.
+void forgetUndoRecords(std::uint32_t handle);
 
 // The history, oldest first (tests and the demo read it).
 std::vector<UndoRecord> undoHistorySnapshot();

@@ -46,6 +46,10 @@ std::uintptr_t allocateAt(std::uintptr_t address, std::size_t size);
 bool protect(std::uintptr_t address, std::size_t size, std::uint32_t protection,
              std::uint32_t& oldProtection);
 
+// FlushInstructionCache(GetCurrentProcess(), address, size): code written at the range is what
+// the processor runs from now on.
+void flushInstructionCache(std::uintptr_t address, std::size_t size);
+
 // GetLastError: a Windows error code on both backends.
 std::uint32_t lastError();
 

@@ -323,6 +323,11 @@ bool protect(std::uintptr_t address, std::size_t size, std::uint32_t protection,
     return true;
 }
 
+void flushInstructionCache(std::uintptr_t address, std::size_t size) {
+    auto* begin = reinterpret_cast<char*>(address);
+    __builtin___clear_cache(begin, begin + size);
+}
+
 std::uint32_t lastError() { return t_lastError; }
 
 std::int32_t documentsFolder(char* buffer) {

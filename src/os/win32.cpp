@@ -39,6 +39,10 @@ bool protect(std::uintptr_t address, std::size_t size, std::uint32_t protection,
     return ok != FALSE;
 }
 
+void flushInstructionCache(std::uintptr_t address, std::size_t size) {
+    FlushInstructionCache(GetCurrentProcess(), reinterpret_cast<const void*>(address), size);
+}
+
 std::uint32_t lastError() { return GetLastError(); }
 
 std::int32_t documentsFolder(char* buffer) {

@@ -114,7 +114,9 @@ Plan makePlan(std::mt19937_64& rng) {
         keys + "[main]\ntogglable = " + std::to_string(rng() % 4) +
         "\nwheelRotation = " + (plan.wheelRotation ? "true" : "false") +
         "\nautoTimescaleEnabled = " + (rng() % 2 ? "true" : "false") +
-        "\n[dangerous]\ndeleteEnabled = " + (rng() % 2 ? "true" : "false") +
+        // Deleting stays off: a deleted object is gone from the game (its handle names nothing),
+        // at a moment the hand-off decides, so what the events find selected would be a guess.
+        "\n[dangerous]\ndeleteEnabled = false" +
         "\n[cheats]\nduplicateEnabled = " + (rng() % 2 ? "true" : "false") +
         "\n[steps]\nrotateSteps = " + std::to_string(static_cast<int>(rng() % 200) - 100) +
         " 0.5 1e9\nmoveSteps = -3 " + std::to_string(rng() % 1000) +

@@ -1,6 +1,7 @@
 // The console command in the simulated game: the "GetDebugText" record taken over, the command
 // switching freeplot mode and answering on the console, and ten thousand switches in one session
-// that neither use up the trampoline nor leave a site changed.
+// that neither use up the trampoline nor leave a site changed, also while the input thread
+// switches object snap on the same code page.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,9 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "session_support.h"
 #include "sim/sim.h"
 
+using session::tap;
 using ::testing::ElementsAre;
+namespace key = session::key;
 
 namespace {
 
@@ -119,14 +123,28 @@ TEST(ConsoleSession, TenThousandSwitchesKeepTheTrampolineAndEndWithTheGamesBytes
                       ? "same"
                       : "different");
         game.runConsoleCommand("tfp");
+
+        // The console thread switches the mode while the input thread switches object snap, whose
+        // bytes share the mode's page at collisionSnap: every write holds the code writer's lock
+        // across unprotect, copy and restore, so no write faults and every page ends read-execute.
+        game.setWorkshopMode(true);
+        for (int i = 0; i < 10000; ++i) game.runConsoleCommandOnConsoleThread("tfp");
+        for (int i = 0; i < 10000; ++i) tap(game, key::snap);
+        game.note("consoleDone", std::to_string(game.waitForConsole(std::chrono::seconds(120))));
+        std::string why = "read-execute";
+        sim::Game::codePagesAsLaid(why);
+        game.note("pages", why);
     };
     const sim::Transcript t = sim::run(options);
-    ASSERT_TRUE(t.completed) << t.ending;
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_EQ(t.note("consoleDone"), "1");
+    EXPECT_EQ(t.note("pages"), "read-execute");
+    EXPECT_EQ(t.console.size(), 30002u);
+    EXPECT_EQ(t.messages.size(), 10000u);  // "Object snap off" / "on", one per press
     EXPECT_EQ(t.note("slots"), "1");
     EXPECT_EQ(t.note("differentOn"), "0");
     EXPECT_EQ(t.note("wrongResults"), "0");
     EXPECT_EQ(t.note("lastOn"), "same");
-    EXPECT_EQ(t.console.size(), 20002u);
     EXPECT_THAT(t.log,
                 ::testing::Not(::testing::Contains(::testing::StartsWith("Assertion failed"))));
     // Every site the mode switches is back to the game's bytes: only the linked input hooks and

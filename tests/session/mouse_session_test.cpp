@@ -172,6 +172,29 @@ TEST(Mouse, TheWorkerStopsWhenWorkshopModeEndsOrItsObjectIsDeleted) {
     sim::Options options;
     options.settings = "[dangerous]\ndeleteEnabled = true\n";
     options.script = [](sim::Game& game) {
+        // The release ends the turning whatever the game does meanwhile: the crosshair left the
+        // object, input is ignored, or the game let go of the object.
+        const auto heldThen = [&](const char* name, const std::function<void()>& meanwhile) {
+            const sim::Ref ref = selectNew(game);
+            game.mouseEvent(kLeftDown);
+            waitForTurns(game, turns(game).size() + 2);
+            meanwhile();
+            const sim::InputResult up = game.mouseEvent(kLeftUp);
+            const std::size_t atRelease = turns(game).size();
+            waitUntilStill(game, std::chrono::milliseconds(150));
+            game.note(name, std::to_string(turns(game).size() - atRelease) + " " + seen(up));
+            game.setInputIgnore(false);
+            (void)ref;
+        };
+        heldThen("nothingSelected", [&] { game.selectRef(0); });
+        heldThen("inputIgnored", [&] { game.setInputIgnore(true); });
+        std::uint32_t unloaded = 0;
+        heldThen("unloaded", [&] {
+            unloaded = game.selectedRefHandle();
+            game.unloadRef(unloaded);
+            waitUntilStill(game, std::chrono::milliseconds(150));
+        });
+
         selectNew(game);
         game.mouseEvent(kLeftDown);
         waitForTurns(game, 2);
@@ -197,6 +220,13 @@ TEST(Mouse, TheWorkerStopsWhenWorkshopModeEndsOrItsObjectIsDeleted) {
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();
+    // At most the turn under way; the game sees the release whenever nothing takes it over.
+    EXPECT_THAT(t.note("nothingSelected"),
+                ::testing::Optional(::testing::MatchesRegex("[01] 2/0 after 2/0")));
+    EXPECT_THAT(t.note("inputIgnored"),
+                ::testing::Optional(::testing::MatchesRegex("[01] 2/0 after 2/0")));
+    EXPECT_THAT(t.note("unloaded"),
+                ::testing::Optional(::testing::MatchesRegex("0 2/0 after 2/0")));
     EXPECT_LE(std::stoi(*t.note("afterEnd")), 1);
     EXPECT_EQ(t.note("afterOtherRelease"), "0");
     EXPECT_LE(std::stoi(*t.note("afterDelete")), 1);

@@ -96,15 +96,16 @@ TEST(SimRoutines, WhatIsWrittenAtASiteRuns) {
                                      0x45, 0x01, 0x00, 0x00, 0x00, 0xC3};
         std::memcpy(game.at(stub), code, sizeof code);
         game.set<std::uint64_t>(slot, sim::loc::imageBase + stub);
-        const std::uint8_t call[] = {0xFF, 0x15};
-        std::memcpy(game.at(0x1F0DAB), call, 2);
-        game.set<std::int32_t>(0x1F0DAB + 2, static_cast<std::int32_t>(slot - (0x1F0DAB + 6)));
+        const auto rel = static_cast<std::uint32_t>(slot - (0x1F0DAB + 6));
+        game.patchCode(
+            0x1F0DAB,
+            {0xFF, 0x15, static_cast<std::uint8_t>(rel), static_cast<std::uint8_t>(rel >> 8),
+             static_cast<std::uint8_t>(rel >> 16), static_cast<std::uint8_t>(rel >> 24)});
         sim::FreeplotEnableResult e = game.runFreeplotEnableSite(0);
         game.note("enable", std::to_string(e.al) + " " + std::to_string(e.buildAllowed));
 
         // A jump over the keyboard call: the game's callee does not run, the code after it does.
-        game.set<std::uint8_t>(0xD2678D, 0xE9);
-        game.set<std::int32_t>(0xD2678D + 1, 0);
+        game.patchCode(0xD2678D, {0xE9, 0, 0, 0, 0});
         sim::InputResult k = game.keyPress(0x41);
         game.note("key", str(k.calleeRan) + " " + std::to_string(k.path));
     };

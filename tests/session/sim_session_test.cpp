@@ -136,7 +136,7 @@ TEST(SimSession, BaselineIsTakenAfterTheBeforeQueryHook) {
         game.holdFileLock(game.logPath());
     };
     o.script = [](sim::Game& game) {
-        game.set<std::uint16_t>(0x249C61, 0x9090);
+        game.patchCode(0x249C61, {0x90, 0x90});
         game.note("lockHeld", game.holdFileLock(game.logPath()) ? "no" : "yes");
     };
     const sim::Transcript t = sim::run(o);
@@ -167,7 +167,7 @@ TEST(SimSession, TranscriptOfAFixedScriptMatchesItsGoldenFile) {
         reinterpret_cast<Hud>(game.at(0xADFBC0))("Object locked", 0, 1);
         game.runConsoleCommand("sv");
         game.runOutlineSite(ref.address);
-        game.set<std::uint8_t>(0x1E64A0 + 6, 0);
+        game.patchCode(0x1E64A0 + 6, {0});
         game.note("selected", std::to_string(game.selectedRefHandle()));
     };
     const sim::Transcript t = sim::run(o);

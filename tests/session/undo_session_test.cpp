@@ -189,7 +189,7 @@ TEST(Undo, AScaleRecordWaitsForABusyScaleWorker) {
     EXPECT_EQ(t.note("after"), "100");
 }
 
-TEST(Undo, AnObjectHandedOverForDeletionLeavesTheHistory) {
+TEST(Undo, ObjectsTheGameLetGoOfLeaveNothingToUndo) {
     sim::Options options;
     options.settings = "[dangerous]\ndeleteEnabled = true\n";
     options.script = [](sim::Game& game) {
@@ -204,10 +204,28 @@ TEST(Undo, AnObjectHandedOverForDeletionLeavesTheHistory) {
         tap(game, key::undo);
         const auto undone = commandsSince(game, from);
         game.note("undo", undone.empty() ? "none" : undone[0]);
-        (void)a;
         (void)b;
+
+        // The game unloads a changed object: its record is dropped by the next undo, which sends
+        // nothing (a call on it would crash the session), and the undo after goes on before it.
+        sim::Ref c = selectNew(game, at(0, 0, 0));
+        tap(game, key::moveUp);
+        tap(game, key::rotateRight);  // its record: c's angle
+        game.unloadRef(c.handle);
+        game.sleep(std::chrono::milliseconds(5));  // well past the moment it was let go of
+        std::size_t since = game.calls().size();
+        tap(game, key::undo);
+        game.note("unloaded", std::to_string(commandsSince(game, since).size()));
+        since = game.calls().size();
+        tap(game, key::undo);  // c's move: dropped too
+        tap(game, key::undo);  // a's record was undone above: nothing is left
+        game.note("after", std::to_string(commandsSince(game, since).size()));
+        (void)a;
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();
     EXPECT_EQ(t.note("undo"), moveCall(1, 'Z', 0));
+    EXPECT_EQ(t.note("unloaded"), "0");
+    EXPECT_EQ(t.note("after"), "0");
+    EXPECT_TRUE(t.errors.empty()) << t.text();
 }

@@ -70,11 +70,11 @@ TEST(ScalePercent, StepsWithinTenAndTheSixteenBitTop) {
 TEST(ApplyScale, WithoutHooksChangesNothingAndStillClearsBusyWhenAsked) {
     ASSERT_EQ(scaleCallStub, nullptr);
     alignas(16) std::uint8_t object[0x200] = {};
-    auto* reference = reinterpret_cast<GameReference*>(object);
+    const HeldRef held{0x00F00001, reinterpret_cast<GameReference*>(object)};
     workers.scaleBusy = 1;
-    applyScale(reference, 2.0, false);
+    applyScale(held, 2.0, false);
     EXPECT_EQ(workers.scaleBusy, 1);
-    applyScale(reference, 2.0, true);
+    applyScale(held, 2.0, true);
     EXPECT_EQ(workers.scaleBusy, 0);
     EXPECT_EQ(std::memcmp(object, std::vector<std::uint8_t>(sizeof object).data(), sizeof object),
               0);

@@ -1,0 +1,740 @@
+// Reading scenario files and playing them in a session of the simulated game.
+
+#include "sim/scenario.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "config/keynames.h"
+#include "sim/internal.h"
+
+namespace sim {
+
+ScenarioError::ScenarioError(std::string name, int line, const std::string& what)
+    : std::runtime_error(line > 0 ? name + ":" + std::to_string(line) + ": " + what
+                                  : name + ": " + what),
+      line_(line) {}
+
+namespace {
+
+constexpr double kDegreesPerRadian = 57.29577951308232;
+constexpr auto kExpectDeadline = std::chrono::milliseconds(2000);
+// Longer than the notifier's quiet period, so a message on its way has come by then.
+constexpr auto kNoMessageWait = std::chrono::milliseconds(700);
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// The words of a line; a text in double quotes is one word (\" and \\ inside it stand for " and \).
+std::vector<std::string> splitWords(const std::string& line, const std::string& name, int number) {
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < line.size();) {
+        if (line[i] == ' ' || line[i] == '\t') {
+            ++i;
+            continue;
+        }
+        std::string word;
+        if (line[i] == '"') {
+            bool closed = false;
+            for (++i; i < line.size(); ++i) {
+                if (line[i] == '\\' && i + 1 < line.size()) {
+                    word += line[++i];
+                } else if (line[i] == '"') {
+                    closed = true;
+                    ++i;
+                    break;
+                } else {
+                    word += line[i];
+                }
+            }
+            if (!closed) throw ScenarioError(name, number, "a quoted text is not closed");
+        } else {
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t') word += line[i++];
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+bool number(const std::string& word, double& out) {
+    char* end = nullptr;
+    out = std::strtod(word.c_str(), &end);
+    return !word.empty() && *end == '\0' && std::isfinite(out);
+}
+
+bool integer(const std::string& word, long long& out) {
+    char* end = nullptr;
+    out = std::strtoll(word.c_str(), &end, 0);
+    return !word.empty() && *end == '\0';
+}
+
+// Everything after the first `count` words of a step, as written.
+std::string restAfter(const std::string& text, std::size_t count) {
+    std::size_t at = 0;
+    for (std::size_t n = 0; n < count; ++n) {
+        at = text.find_first_not_of(" \t", at);
+        at = text.find_first_of(" \t", at);
+        if (at == std::string::npos) return {};
+    }
+    return trim(text.substr(at));
+}
+
+// The settings file as sections of name/value lines, in the order they were first given.
+struct SettingsModel {
+    std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> sections;
+
+    void set(const std::string& section, const std::string& name, const std::string& value) {
+        auto s = std::find_if(sections.begin(), sections.end(),
+                              [&](const auto& e) { return lower(e.first) == lower(section); });
+        if (s == sections.end()) {
+            sections.push_back({section, {}});
+            s = sections.end() - 1;
+        }
+        auto& entries = s->second;
+        auto e = std::find_if(entries.begin(), entries.end(),
+                              [&](const auto& kv) { return lower(kv.first) == lower(name); });
+        if (e == entries.end())
+            entries.push_back({name, value});
+        else
+            e->second = value;
+    }
+    std::string text() const {
+        std::string out;
+        for (const auto& [section, entries] : sections) {
+            out += "[" + section + "]\n";
+            for (const auto& [name, value] : entries) out += name + " = " + value + "\n";
+        }
+        return out;
+    }
+};
+
+// Checks a step's shape; `known` holds the objects defined by the lines above it.
+void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const std::string& name) {
+    const auto& w = step.words;
+    auto fail = [&](const std::string& why) { throw ScenarioError(name, step.line, why); };
+    auto need = [&](std::size_t count, const char* form) {
+        if (w.size() != count) fail(std::string("expected: ") + form);
+    };
+    auto object = [&](const std::string& word) {
+        if (std::find(known.begin(), known.end(), word) == known.end())
+            fail("no object named \"" + word + "\" (an \"object\" line names it first)");
+    };
+    auto numbers = [&](std::size_t from, std::size_t count) {
+        double v = 0;
+        for (std::size_t i = from; i < from + count; ++i)
+            if (i >= w.size() || !number(w[i], v))
+                fail("\"" + step.text + "\" needs a number here");
+    };
+    auto oneOf = [&](std::size_t at, std::initializer_list<const char*> choices) {
+        for (const char* c : choices)
+            if (at < w.size() && w[at] == c) return;
+        fail("\"" + step.text + "\": unknown word");
+    };
+    const std::string& verb = w[0];
+    if (verb == "setting") {
+        if (w.size() < 4) fail("expected: setting SECTION NAME VALUE");
+    } else if (verb == "settings") {
+        long long bytes = 0;
+        if (w.size() != 4 || w[1] != "file" || w[2] != "cut" || !integer(w[3], bytes) || bytes < 0)
+            fail("expected: settings file cut BYTES");
+    } else if (verb == "object") {
+        if (w.size() < 6 || w[2] != "at")
+            fail(
+                "expected: object NAME at X Y Z [angles X Y Z] "
+                "[scale PERCENT] [actor] [turret]");
+        if (w[1] == "none") fail("\"none\" cannot name an object");
+        numbers(3, 3);
+        for (std::size_t i = 6; i < w.size();) {
+            if (w[i] == "angles") {
+                numbers(i + 1, 3);
+                i += 4;
+            } else if (w[i] == "scale") {
+                numbers(i + 1, 1);
+                i += 2;
+            } else if (w[i] == "actor" || w[i] == "turret") {
+                ++i;
+            } else {
+                fail("unknown word \"" + w[i] + "\" in an object line");
+            }
+        }
+        if (std::find(known.begin(), known.end(), w[1]) == known.end()) known.push_back(w[1]);
+    } else if (verb == "select") {
+        need(2, "select NAME | select none");
+        if (w[1] != "none") object(w[1]);
+    } else if (verb == "unload") {
+        need(2, "unload NAME");
+        object(w[1]);
+    } else if (verb == "workshop") {
+        if (w.size() == 2) {
+            oneOf(1, {"on", "off"});
+        } else {
+            need(3, "workshop on|off | workshop busy on|off");
+            oneOf(1, {"busy"});
+            oneOf(2, {"on", "off"});
+        }
+    } else if (verb == "heading") {
+        need(2, "heading DEGREES");
+        numbers(1, 1);
+    } else if (verb == "key" || verb == "press" || verb == "release") {
+        if (w.size() < 2) fail("expected: " + verb + " KEY");
+        const std::string key = restAfter(step.text, 1);
+        if (!keyByName(key)) fail("unknown key \"" + key + "\"");
+    } else if (verb == "button") {
+        need(3, "button left|right down|up");
+        oneOf(1, {"left", "right"});
+        oneOf(2, {"down", "up"});
+    } else if (verb == "wheel") {
+        need(2, "wheel NOTCHES");
+        long long n = 0;
+        if (!integer(w[1], n) || n < -273 || n > 273) fail("wheel needs a whole number of notches");
+    } else if (verb == "mouse") {
+        need(1, "mouse");
+    } else if (verb == "console") {
+        if (w.size() < 2 || (w[1] == "nowait" && w.size() < 3))
+            fail("expected: console [nowait] COMMAND");
+    } else if (verb == "wait") {
+        need(2, "wait MILLISECONDS");
+        long long ms = 0;
+        if (!integer(w[1], ms) || ms < 0 || ms > 600000) fail("wait needs 0 to 600000 ms");
+    } else if (verb == "ignore") {
+        need(3, "ignore input on|off");
+        oneOf(1, {"input"});
+        oneOf(2, {"on", "off"});
+    } else if (verb == "main") {
+        need(3, "main loop stall|resume");
+        oneOf(1, {"loop"});
+        oneOf(2, {"stall", "resume"});
+    } else if (verb == "expect") {
+        if (w.size() < 2) fail("expected: expect WHAT ...");
+        const std::string& what = w[1];
+        if (what == "position" || what == "angles") {
+            need(6, "expect position|angles NAME X Y Z");
+            object(w[2]);
+            numbers(3, 3);
+        } else if (what == "scale") {
+            need(4, "expect scale NAME PERCENT");
+            object(w[2]);
+            numbers(3, 1);
+        } else if (what == "message" || what == "log") {
+            need(3, "expect message|log \"TEXT\"");
+        } else if (what == "no") {
+            need(3, "expect no message");
+            oneOf(2, {"message"});
+        } else if (what == "settled") {
+            need(2, "expect settled");
+        } else {
+            fail("unknown expectation \"" + what + "\"");
+        }
+    } else {
+        fail("unknown step \"" + verb + "\"");
+    }
+}
+
+}  // namespace
+
+std::optional<RawKey> keyByName(const std::string& word) {
+    const std::string text = trim(word);
+    // A name first (so "1" is the 1 key), else a code.
+    std::uint32_t vkey = 0;
+    for (std::uint32_t c = 1; c < 256 && !vkey; ++c) {
+        const char* name = freeplot::keyName(c);
+        if (name && lower(name) == lower(text)) vkey = c;
+    }
+    long long code = 0;
+    if (!vkey && integer(text, code) && code > 0 && code <= 0xFFFF)
+        vkey = static_cast<std::uint32_t>(code);
+    if (!vkey) return std::nullopt;
+    // As the game's raw input has them: the generic Shift with the scan code of its side, the
+    // generic Ctrl and Alt with the E0 flag on the right.
+    switch (vkey) {
+        case 160:
+            return RawKey{16, 0x2A, 0};
+        case 161:
+            return RawKey{16, 0x36, 0};
+        case 162:
+            return RawKey{17, 0x1D, 0};
+        case 163:
+            return RawKey{17, 0x1D, 2};
+        case 164:
+            return RawKey{18, 0x38, 0};
+        case 165:
+            return RawKey{18, 0x38, 2};
+        default:
+            return RawKey{static_cast<std::uint16_t>(vkey), 0, 0};
+    }
+}
+
+Scenario parseScenario(const std::string& text, const std::string& name) {
+    Scenario scenario;
+    scenario.name = name;
+    if (text.find('\0') != std::string::npos)
+        throw ScenarioError(name, 0, "this is no text file (it holds NUL bytes)");
+    std::vector<std::string> known;
+    std::string comment;
+    std::istringstream in(text);
+    int number = 0;
+    for (std::string raw; std::getline(in, raw);) {
+        ++number;
+        if (raw.size() > 4096) throw ScenarioError(name, number, "the line is too long");
+        const std::string line = trim(raw);
+        if (line.empty()) {
+            comment.clear();
+            continue;
+        }
+        if (line[0] == '#') {
+            const std::string said = trim(line.substr(1));
+            if (!said.empty()) comment += (comment.empty() ? "" : " ") + said;
+            continue;
+        }
+        ScenarioStep step{number, line, comment, splitWords(line, name, number)};
+        comment.clear();
+        checkStep(step, known, name);
+        if (step.words[0] == "setting" && scenario.steps.empty()) {
+            scenario.settings.push_back({step.words[1], step.words[2], restAfter(step.text, 3)});
+            continue;
+        }
+        scenario.steps.push_back(std::move(step));
+    }
+    return scenario;
+}
+
+std::string Scenario::settingsText() const {
+    SettingsModel model;
+    for (const auto& s : settings) model.set(s[0], s[1], s[2]);
+    return model.text();
+}
+
+Scenario readScenario(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ScenarioError(path, 0, "cannot read the file");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parseScenario(text.str(), path);
+}
+
+namespace {
+
+// An object as the player sees it: position, angles in degrees, scale in percent.
+struct ObjectState {
+    double position[3];
+    double angles[3];
+    unsigned scale;
+
+    explicit ObjectState(const RefLayout& ref) : scale(ref.scale) {
+        for (int axis = 0; axis < 3; ++axis) {
+            position[axis] = static_cast<double>(ref.position[axis]);
+            angles[axis] = ref.rotation[axis] * kDegreesPerRadian;
+        }
+    }
+
+    std::string text() const {
+        char out[160];
+        std::snprintf(out, sizeof out, "position %.1f %.1f %.1f, angles %.1f %.1f %.1f, scale %u%%",
+                      position[0], position[1], position[2], angles[0], angles[1], angles[2],
+                      scale);
+        return out;
+    }
+
+    // What changed since `before`, as "Z +1.0, angle X -5.0"; "" when nothing did.
+    std::string changesSince(const ObjectState& before) const {
+        std::string out;
+        auto add = [&](const char* what, double from, double to) {
+            if (std::fabs(to - from) < 0.05) return;  // shows as 0.0
+            char item[64];
+            std::snprintf(item, sizeof item, "%s%s %+.1f", out.empty() ? "" : ", ", what,
+                          to - from);
+            out += item;
+        };
+        const char* axes[] = {"X", "Y", "Z"};
+        const char* angleAxes[] = {"angle X", "angle Y", "angle Z"};
+        for (int axis = 0; axis < 3; ++axis) add(axes[axis], before.position[axis], position[axis]);
+        for (int axis = 0; axis < 3; ++axis)
+            add(angleAxes[axis], before.angles[axis], angles[axis]);
+        if (scale != before.scale)
+            out += (out.empty() ? "" : ", ") + std::string("scale ") +
+                   std::to_string(before.scale) + "% to " + std::to_string(scale) + "%";
+        return out;
+    }
+};
+
+bool isEvent(const std::string& verb) {
+    return verb == "key" || verb == "press" || verb == "release" || verb == "button" ||
+           verb == "wheel" || verb == "mouse" || verb == "console";
+}
+
+// Plays the steps inside the session. The first expectation that does not hold ends the play and
+// is noted under "scenario failed".
+class Player {
+public:
+    Player(Game& game, const Scenario& scenario) : game_(game), scenario_(scenario) {}
+
+    void run() {
+        game_.setWorkshopMode(true);
+        for (const auto& s : scenario_.settings) model_.set(s[0], s[1], s[2]);
+        settings_ = model_.text();
+        for (const ScenarioStep& step : scenario_.steps) {
+            detail::emit(detail::kind::step, {std::to_string(step.line)});
+            const bool event = isEvent(step.words[0]);
+            if (event) {
+                finishNote();
+                beginNote(step);
+            }
+            std::string why;
+            try {
+                why = play(step);
+            } catch (const std::exception& e) {
+                why = e.what();
+            }
+            if (!why.empty()) {
+                finishNote();
+                game_.note("scenario failed", scenario_.name + ":" + std::to_string(step.line) +
+                                                  ": " + step.text + ": " + why);
+                return;
+            }
+        }
+        finishNote();
+        game_.waitForConsole();
+    }
+
+private:
+    std::string play(const ScenarioStep& step) {
+        const auto& w = step.words;
+        const std::string& verb = w[0];
+        if (verb == "setting") return changeSetting(w[1], w[2], restAfter(step.text, 3));
+        if (verb == "settings") {
+            const auto bytes = static_cast<std::size_t>(std::stoll(w[3]));
+            game_.writeFile(game_.settingsPath(), settings_.substr(0, bytes));
+            return {};
+        }
+        if (verb == "object") return createObject(w);
+        if (verb == "select") {
+            selected_ = w[1] == "none" ? std::string() : w[1];
+            game_.selectRef(selected_.empty() ? 0 : objects_.at(selected_).handle);
+            return {};
+        }
+        if (verb == "unload") {
+            game_.unloadRef(objects_.at(w[1]).handle);
+            return {};
+        }
+        if (verb == "workshop") {
+            if (w[1] == "busy")
+                game_.setWorkshopState(w[2] == "on" ? 1 : 0);
+            else
+                game_.setWorkshopMode(w[1] == "on");
+            return {};
+        }
+        if (verb == "heading") {
+            game_.setHeading(static_cast<float>(std::stod(w[1]) / kDegreesPerRadian));
+            return {};
+        }
+        if (verb == "key" || verb == "press" || verb == "release") {
+            const RawKey k = *keyByName(restAfter(step.text, 1));
+            if (verb != "release") game_.keyboardEvent(k.vkey, k.scanCode, k.flags);
+            if (verb != "press")
+                game_.keyboardEvent(k.vkey, k.scanCode, static_cast<std::uint16_t>(k.flags | 1));
+            lastEvent_ = Game::now();
+            return {};
+        }
+        if (verb == "button") {
+            const bool left = w[1] == "left", down = w[2] == "down";
+            game_.mouseEvent(left ? (down ? 0x0001 : 0x0002) : (down ? 0x0004 : 0x0008));
+            lastEvent_ = Game::now();
+            if (!down) lastRelease_ = lastEvent_;
+            return {};
+        }
+        if (verb == "wheel") {
+            game_.mouseEvent(0x0400, static_cast<std::int16_t>(std::stoll(w[1]) * 120));
+            lastEvent_ = Game::now();
+            return {};
+        }
+        if (verb == "mouse") {
+            game_.mouseEvent(0);
+            return {};
+        }
+        if (verb == "console") {
+            const bool wait = w[1] != "nowait";
+            game_.runConsoleCommandOnConsoleThread(restAfter(step.text, wait ? 1 : 2));
+            if (wait && !game_.waitForConsole()) return "the console command did not finish";
+            return {};
+        }
+        if (verb == "wait") {
+            Game::sleep(std::chrono::milliseconds(std::stoll(w[1])));
+            return {};
+        }
+        if (verb == "ignore") {
+            game_.setInputIgnore(w[2] == "on");
+            return {};
+        }
+        if (verb == "main") {
+            game_.setMainLoopTakes(w[2] == "resume");
+            if (w[2] == "resume") resumed_ = Game::now();
+            return {};
+        }
+        return expect(step);
+    }
+
+    std::string changeSetting(const std::string& section, const std::string& name,
+                              const std::string& value) {
+        model_.set(section, name, value);
+        settings_ = model_.text();
+        game_.writeFile(game_.settingsPath(), settings_);
+        return {};
+    }
+
+    std::string createObject(const std::vector<std::string>& w) {
+        RefLayout layout;
+        for (int i = 0; i < 3; ++i)
+            layout.position[i] = std::stof(w[3 + static_cast<std::size_t>(i)]);
+        for (std::size_t i = 6; i < w.size(); ++i) {
+            if (w[i] == "angles") {
+                for (std::size_t a = 0; a < 3; ++a)
+                    layout.rotation[a] =
+                        static_cast<float>(std::stod(w[i + 1 + a]) / kDegreesPerRadian);
+                i += 3;
+            } else if (w[i] == "scale") {
+                layout.scale = static_cast<std::uint16_t>(std::stoi(w[++i]));
+            } else if (w[i] == "actor") {
+                layout.formType = 0x41;
+                if (!layout.baseText) layout.baseText = "Settler";
+            } else if (w[i] == "turret") {
+                layout.formType = 0x41;
+                layout.baseText = "Heavy Machinegun Turret";
+            }
+        }
+        objects_[w[1]] = game_.createRef(layout);
+        return {};
+    }
+
+    // The object by name, read while the game cannot let go of it; nullopt once it is gone.
+    std::optional<RefLayout> loaded(const std::string& name) const {
+        return game_.readRef(objects_.at(name).handle);
+    }
+
+    std::string expect(const ScenarioStep& step) {
+        const auto& w = step.words;
+        const std::string& what = w[1];
+        if (what == "position" || what == "angles" || what == "scale") {
+            if (!loaded(w[2])) return "the game has let go of " + w[2];
+            const bool angles = what == "angles", scale = what == "scale";
+            double want[3] = {};
+            for (std::size_t i = 0; i < (scale ? 1u : 3u); ++i) want[i] = std::stod(w[3 + i]);
+            std::string found;
+            auto holds = [&] {
+                const std::optional<RefLayout> ref = loaded(w[2]);
+                if (!ref) {
+                    found = "nothing: the game has let go of it";
+                    return false;
+                }
+                const ObjectState now(*ref);
+                char text[96];
+                if (scale) {
+                    std::snprintf(text, sizeof text, "%u", now.scale);
+                    found = text;
+                    return std::fabs(now.scale - want[0]) < 0.5;
+                }
+                const double* got = angles ? now.angles : now.position;
+                std::snprintf(text, sizeof text, "%.3f %.3f %.3f", got[0], got[1], got[2]);
+                found = text;
+                for (int i = 0; i < 3; ++i)
+                    if (std::fabs(got[i] - want[i]) > 0.01 &&
+                        !(angles && std::fabs(std::fabs(got[i] - want[i]) - 360.0) <= 0.01))
+                        return false;
+                return true;
+            };
+            if (game_.waitUntil(holds, kExpectDeadline)) return {};
+            return "found " + found;
+        }
+        if (what == "message") {
+            const std::size_t index = expectedMessages_;
+            const bool came =
+                game_.waitUntil([&] { return game_.messages().size() > index; }, kExpectDeadline);
+            if (!came) return "no further message came";
+            const std::string got = game_.messages()[index];
+            ++expectedMessages_;
+            return got == w[2] ? std::string() : "the message was \"" + got + "\"";
+        }
+        if (what == "no") {
+            Game::sleep(kNoMessageWait);
+            const auto messages = game_.messages();
+            if (messages.size() <= expectedMessages_) return {};
+            return "a message came: \"" + messages[expectedMessages_] + "\"";
+        }
+        if (what == "log") {
+            const std::string root = game_.root();
+            auto has = [&] {
+                for (std::string line : game_.logLines()) {
+                    for (std::size_t at; (at = line.find(windowsRoot())) != std::string::npos;)
+                        line.replace(at, windowsRoot().size(), "<root>");
+                    if (line == w[2]) return true;
+                }
+                return false;
+            };
+            if (game_.waitUntil(has, kExpectDeadline)) return {};
+            return "the log has no such line";
+        }
+        return settled();
+    }
+
+    std::string windowsRoot() const {
+        std::string root = "Z:" + game_.root();
+        std::replace(root.begin(), root.end(), '/', '\\');
+        return root;
+    }
+
+    // --- The notes of the event steps ----------------------------------------------------------
+
+    // Called before the step runs: the note compares with the object as it was then.
+    void beginNote(const ScenarioStep& step) {
+        pending_ = true;
+        noteKey_ = step.text;
+        noteWhat_ = step.comment;
+        noteShown_ = game_.messages().size();
+        noteObject_ = selected_;
+        noteBefore_.reset();
+        if (auto ref = noteObject_.empty() ? std::nullopt : loaded(noteObject_))
+            noteBefore_ = ObjectState(*ref);
+    }
+
+    // What the last event step led to, up to the next one: the messages it showed and what
+    // changed on the object that was selected.
+    void finishNote() {
+        if (!pending_) return;
+        pending_ = false;
+        std::string text = noteWhat_.empty() ? std::string() : noteWhat_ + ": ";
+        const auto messages = game_.messages();
+        for (std::size_t i = noteShown_; i < messages.size(); ++i)
+            text += "shows \"" + messages[i] + "\"; ";
+        const auto ref = noteObject_.empty() ? std::nullopt : loaded(noteObject_);
+        if (!ref || !noteBefore_) {
+            text += noteObject_.empty() ? "nothing is selected" : noteObject_ + " is gone";
+        } else {
+            const ObjectState after(*ref);
+            const std::string changes = after.changesSince(*noteBefore_);
+            text += changes.empty() ? "the object is unchanged: " : changes + "; now ";
+            text += after.text();
+        }
+        game_.note(noteKey_, text);
+    }
+
+    // --- Settled --------------------------------------------------------------------------------
+
+    std::string settled() {
+        std::string why;
+        if (!noLateTurns(why) || !workersFree(why) || !codeAsSwitched(why)) return why;
+        return {};
+    }
+
+    // No turn later than a second after the last button release (and the last event).
+    bool noLateTurns(std::string& why) {
+        if (lastRelease_ < 0) return true;
+        const std::int64_t quietFrom = std::max(lastRelease_, lastEvent_) + 1'000'000;
+        while (Game::now() < quietFrom + 100'000) Game::sleep(std::chrono::milliseconds(20));
+        for (const Timed& call : game_.timedCalls()) {
+            if (call.micros > quietFrom &&
+                call.text.rfind("runAxisCommand(context, 0x1009", 0) == 0) {
+                why = "a turn came " + std::to_string((call.micros - lastRelease_) / 1000) +
+                      " ms after the last button release: " + call.text;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Every worker takes work again within two seconds once the main loop takes: a scale, a
+    // delete (when deleting is on) and a held-button turn (when the wheel is off) on fresh objects.
+    bool workersFree(std::string& why) {
+        game_.setMainLoopTakes(true);
+        game_.setWorkshopMode(true);
+        game_.setInputIgnore(false);
+        game_.setWorkshopState(0);
+        game_.mouseEvent(0x0002);
+        game_.mouseEvent(0x0008);
+        auto probe = [&](const char* what, std::uint16_t vkey,
+                         const std::function<bool(const Ref&)>& ran) {
+            RefLayout layout;
+            const Ref ref = game_.createRef(layout);
+            game_.selectRef(ref.handle);
+            if (vkey) {
+                game_.keyPress(vkey);
+                game_.keyRelease(vkey);
+            } else {
+                game_.mouseEvent(0x0001);
+            }
+            const bool ok = game_.waitUntil([&] { return ran(ref); }, kExpectDeadline);
+            if (!vkey) game_.mouseEvent(0x0002);
+            if (!ok) why = std::string("the ") + what + " worker did not take work within 2 s";
+            return ok;
+        };
+        auto calledOn = [&](const std::string& prefix, const Ref& ref) {
+            const std::string name = "ref#" + std::to_string(ref.index);
+            for (const std::string& c : game_.calls())
+                if (c.rfind(prefix, 0) == 0 && c.find(name) != std::string::npos) return true;
+            return false;
+        };
+        const std::string settingsText = lower(settings_);
+        const bool deleting = settingsText.find("deleteenabled = true") != std::string::npos;
+        const bool wheel = settingsText.find("wheelrotation = true") != std::string::npos;
+        if (!probe("scale", 0x63, [](const Ref& r) { return r.scale() != 100; })) return false;
+        if (deleting && !probe("delete", 0x2E,
+                               [&](const Ref& r) { return calledOn("refCommandExecute2(", r); }))
+            return false;
+        if (!wheel && !probe("held-button", 0, [&](const Ref& r) {
+                return calledOn("runAxisCommand(context, 0x1009", r);
+            }))
+            return false;
+        game_.selectRef(0);
+        return true;
+    }
+
+    bool codeAsSwitched(std::string& why) {
+        return Game::codePagesAsLaid(why) && detail::sitesAsSwitched(why);
+    }
+
+    Game& game_;
+    const Scenario& scenario_;
+    std::map<std::string, Ref> objects_;
+    std::string selected_;
+    std::size_t expectedMessages_ = 0;
+    SettingsModel model_;
+    std::string settings_;
+    std::int64_t lastRelease_ = -1, lastEvent_ = -1, resumed_ = -1;
+    bool pending_ = false;
+    std::string noteKey_, noteWhat_, noteObject_;
+    std::size_t noteShown_ = 0;
+    std::optional<ObjectState> noteBefore_;
+};
+
+}  // namespace
+
+PlayOutcome playScenario(const Scenario& scenario, Options options) {
+    // Without setting lines the session keeps the settings file of `options` (none by default).
+    if (!scenario.settings.empty()) options.settings = scenario.settingsText();
+    options.script = [&scenario](Game& game) { Player(game, scenario).run(); };
+    PlayOutcome outcome;
+    outcome.transcript = run(options);
+    const Transcript& t = outcome.transcript;
+    if (auto failed = t.note("scenario failed")) {
+        outcome.failure = *failed;
+    } else if (!t.completed) {
+        outcome.failure = scenario.name + ": the session " + t.ending +
+                          (t.lastStep > 0 ? " at or after line " + std::to_string(t.lastStep) : "");
+        for (const std::string& e : t.errors) outcome.failure += "; " + e;
+    }
+    return outcome;
+}
+
+}  // namespace sim

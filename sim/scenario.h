@@ -1,0 +1,92 @@
+#pragma once
+// Sessions written as text, one step a line, so that what a player did can be handed over in a
+// file and replayed by anyone (`freeplot-sim play FILE`). "#" starts a comment; the comment lines
+// right above a step describe it in the transcript.
+//
+//   setting SECTION NAME VALUE    a line of the settings file: read at Load when it comes before
+//                                 every other step, else written into the file as it changes
+//   settings file cut BYTES       the settings file cut to its first BYTES bytes (a file the
+//                                 player's editor is half-way through writing)
+//   object NAME at X Y Z [angles X Y Z] [scale PERCENT] [actor] [turret]
+//   select NAME | select none     unload NAME   (the game lets go of the object)
+//   workshop on | workshop off    heading DEGREES
+//   key KEY | press KEY | release KEY    (KEY: a name as the settings checker prints it, such as
+//                                 "Numpad 8" or "1", else a virtual-key code, decimal or 0x
+//                                 hexadecimal: "0x08" is Backspace, "8" the 8 key)
+//   button left|right down|up     wheel NOTCHES (positive: away from the player)    mouse
+//   console COMMAND               run on the game's console thread; the scenario goes on once it
+//                                 has run (console nowait COMMAND goes on at once)
+//   wait MILLISECONDS
+//   ignore input on|off           workshop busy on|off    main loop stall|resume
+//   expect position NAME X Y Z    expect angles NAME X Y Z (degrees)    expect scale NAME PERCENT
+//   expect message "TEXT"         (the next message not yet expected)    expect no message
+//   expect log "TEXT"             expect settled (see below)
+//
+// The session starts in workshop mode with nothing selected. Every expectation waits up to two
+// seconds for its condition (positions and angles to within 0.01), so no fixed waits are needed
+// for the plugin's workers. "expect settled" is the check that the game was left in order: the
+// mouse buttons released and the main loop taking, no turn later than a second after the last
+// release, every worker free again, and the game's code as the switches say with its pages
+// read-execute.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sim/sim.h"
+
+namespace sim {
+
+// A scenario that cannot be played as written: a file that cannot be read, an unknown step, key or
+// object, or a step without what it needs. `line` is 0 for the file as a whole.
+class ScenarioError : public std::runtime_error {
+public:
+    ScenarioError(std::string name, int line, const std::string& what);
+    int line() const { return line_; }
+
+private:
+    int line_;
+};
+
+struct ScenarioStep {
+    int line = 0;                    // in the file, from 1
+    std::string text;                // as written, without surrounding white space
+    std::string comment;             // the comment lines right above it, joined
+    std::vector<std::string> words;  // a quoted text is one word, without its quotes
+};
+
+struct Scenario {
+    std::string name;  // the file, as the messages name it
+    // The "setting" lines before the first other step (section, name, value): the settings file
+    // the session starts with. Without any, the session has no settings file.
+    std::vector<std::vector<std::string>> settings;
+    std::vector<ScenarioStep> steps;
+    // The settings file those lines make.
+    std::string settingsText() const;
+};
+
+Scenario parseScenario(const std::string& text, const std::string& name);
+Scenario readScenario(const std::string& path);
+
+// What playing a scenario gave: the session's transcript and the first expectation that did not
+// hold ("FILE:LINE: STEP: what was found"), empty when every one held.
+struct PlayOutcome {
+    Transcript transcript;
+    std::string failure;
+    bool passed() const { return failure.empty() && transcript.completed; }
+};
+
+// Plays the scenario in a session of the simulated game; `options` gives everything but the
+// script, and the settings file when the scenario has no setting lines.
+PlayOutcome playScenario(const Scenario& scenario, Options options = {});
+
+// A key as the game's raw input sends it: Shift as the generic code with the scan code of its side,
+// right Ctrl and Alt with the E0 flag.
+struct RawKey {
+    std::uint16_t vkey = 0, scanCode = 0, flags = 0;
+};
+std::optional<RawKey> keyByName(const std::string& word);
+
+}  // namespace sim

@@ -1,0 +1,35 @@
+// Chaos with a fixed seed: random sequences of what a player and the game do, each ending with the
+// settled checks (no crash, nothing called on a reference the game let go of, no turn after the
+// last release, every worker free again, the game's code as its switches say). Long runs:
+// scripts/chaos.sh SECONDS.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "sim/chaos.h"
+#include "sim/scenario.h"
+
+TEST(Chaos, FixedSeedSequencesLeaveTheGameSettled) {
+    constexpr std::uint64_t kSeed = 20261208;
+    constexpr int kSequences = 4, kEvents = 150;
+    sim::ChaosFigures total;
+    for (int n = 0; n < kSequences; ++n) {
+        const std::string name = "chaos-" + std::to_string(kSeed + n) + ".scenario";
+        const std::string text = sim::chaosScenario(kSeed + n, kEvents);
+        const sim::PlayOutcome outcome = sim::playScenario(sim::parseScenario(text, name));
+        const sim::ChaosFigures figures = sim::countChaos(text);
+        total.sequences += 1;
+        total.events += figures.events;
+        total.unloads += figures.unloads;
+        total.failures += !outcome.passed();
+        EXPECT_TRUE(outcome.passed()) << outcome.failure << "\n" << name << ":\n" << text;
+    }
+    const std::string figures = std::to_string(total.sequences) + " sequences, " +
+                                std::to_string(total.events) + " events, " +
+                                std::to_string(total.unloads) + " unloads, " +
+                                std::to_string(total.failures) + " failures";
+    std::printf("chaos: %s\n", figures.c_str());
+    RecordProperty("figures", figures);
+}

@@ -50,6 +50,8 @@ collect() {
   step "$name: $([ "$status" -eq 0 ] && echo passed || echo FAILED)"
   if [ "$status" -eq 0 ]; then
     grep -E '^(Total Test time|100% tests passed|[0-9]+% tests passed)|tests passed|Windows tests under Wine|settings fuzzer' "$log" || true
+    # The chaos session's figures (ctest keeps a passing test's output in its own log).
+    [ -n "${2:-}" ] && grep -h '^chaos: ' "$2/Testing/Temporary/LastTest.log" 2>/dev/null || true
   else
     tail -n 80 "$log"
     echo "FAILED: $name (log: $log)"
@@ -80,7 +82,7 @@ scripts/fuzz.sh "${FREEPLOT_FUZZ_SECONDS:-10}"
 step "AddressSanitizer + UndefinedBehaviorSanitizer build (unit tests, raw-input fuzz)"
 quiet configure-asan cmake --preset asan
 quiet build-asan cmake --build --preset asan
-collect "Linux tests"
+collect "Linux tests" build/linux
 beside "Tests under AddressSanitizer" ctest --preset asan
 
 step "ThreadSanitizer + UndefinedBehaviorSanitizer build (every test)"
@@ -89,7 +91,7 @@ quiet build-tsan cmake --build --preset tsan
 collect "Windows tests under Wine"
 collect "Tests under AddressSanitizer"
 beside "Tests under ThreadSanitizer" ctest --preset tsan
-collect "Tests under ThreadSanitizer"
+collect "Tests under ThreadSanitizer" build/tsan
 
 step "Done in $(elapsed) s"
 if [ "$failures" -ne 0 ]; then

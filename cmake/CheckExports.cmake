@@ -1,8 +1,9 @@
 # Checks that the plugin's Windows objects export exactly F4SEPlugin_Query and
 # F4SEPlugin_Load, undecorated: the export directives the compiler leaves in each object's
 # .drectve section are collected and compared with that set, and the two symbols must be
-# defined under their plain C names.
-# Arguments: -DOBJDUMP=... -DNM=... -DOBJECTS=a.obj;b.a;...
+# defined under their plain C names. With a DLL, its export table must name the same two, and it
+# may import only from DLLs every Windows has.
+# Arguments: -DOBJDUMP=... -DNM=... -DOBJECTS=a.obj;b.a;... [-DDLL=freeplot.dll]
 
 set(exports "")
 set(defined "")
@@ -51,3 +52,37 @@ if(NOT defined STREQUAL expected)
   message(FATAL_ERROR "Undecorated entry points defined: [${defined}], expected [${expected}]")
 endif()
 message(STATUS "Exports checked: ${exports}")
+
+if(NOT DLL)
+  return()
+endif()
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE headers RESULT_VARIABLE dumped)
+if(NOT dumped EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} cannot read ${DLL}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" importLines "${headers}")
+set(imports "")
+set(foreign "")
+foreach(line IN LISTS importLines)
+  string(REGEX REPLACE "^DLL Name: " "" name "${line}")
+  list(APPEND imports "${name}")
+  string(TOLOWER "${name}" lower)
+  if(NOT lower MATCHES "^(kernel32|user32|shell32|advapi32|msvcrt|ucrtbase)\\.dll$|^api-ms-win-crt-[a-z0-9-]+\\.dll$")
+    list(APPEND foreign "${name}")
+  endif()
+endforeach()
+if(foreign)
+  message(FATAL_ERROR "${DLL} imports [${foreign}], which players do not have; it may import only "
+                      "KERNEL32, USER32, SHELL32, ADVAPI32 and the C runtime")
+endif()
+# The export table: "[   0] F4SEPlugin_Load" lines after the name pointer table's heading. The
+# "[n] " prefixes go before the lines become a list (brackets would keep CMake from splitting).
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[^\n]*\n)*)" table "${headers}")
+string(REGEX REPLACE "[ \t]*\\[ *[0-9]+\\] " "" table "${CMAKE_MATCH_1}")
+string(STRIP "${table}" table)
+string(REPLACE "\n" ";" dllExports "${table}")
+list(SORT dllExports)
+if(NOT dllExports STREQUAL expected)
+  message(FATAL_ERROR "${DLL} exports [${dllExports}], expected exactly [${expected}]")
+endif()
+message(STATUS "Imports checked: ${imports}")

@@ -1,47 +1,61 @@
-# inih (INIReader + ini.h) and Xbyak, as imported targets freeplot::inih and freeplot::xbyak.
+# inih (its C parser and C++ reader) and Xbyak, as targets freeplot::inih and freeplot::xbyak.
 #
-# Linux: Debian's libinih-dev and libxbyak-dev.
-# mingw-w64 cross build: the same headers are platform-neutral, so they are taken from the
-# host's Debian packages through a private include folder in the build tree (never the host's
-# whole /usr/include, whose glibc headers must not reach the Windows compiler). A Windows
-# build of the inih libraries is looked for under FREEPLOT_WIN_INIH_ROOT; only when it is
-# found can the DLL itself be linked.
-# MSVC: vcpkg's inih and xbyak packages.
+# inih is built from its source at one pinned commit (tag r62, the version vcpkg's baseline
+# gives the MSVC build), on every platform but vcpkg's, so that the tests, the settings checker,
+# the fuzzer and the plugin players install all read settings alike. Where a network exists,
+# FetchContent fetches that commit; on machines without one the same source is given with
+# FETCHCONTENT_SOURCE_DIR_INIH, which this file sets itself when the untouched copy lies beside the
+# checkout (../shared/third_party/inih-r62).
+# Xbyak is header-only: Debian's libxbyak-dev (its headers are platform-neutral, so the mingw-w64
+# build takes them too, through a private include folder in the build tree, never the host's
+# whole /usr/include, whose glibc headers must not reach the Windows compiler); vcpkg's with MSVC.
 
-add_library(freeplot::inih INTERFACE IMPORTED)
 add_library(freeplot::xbyak INTERFACE IMPORTED)
 
 if(MSVC)
   find_package(unofficial-inih CONFIG REQUIRED)
   find_package(xbyak CONFIG REQUIRED)
+  add_library(freeplot::inih INTERFACE IMPORTED)
   target_link_libraries(freeplot::inih INTERFACE unofficial::inih::inireader)
   target_link_libraries(freeplot::xbyak INTERFACE xbyak::xbyak)
-  set(FREEPLOT_CAN_LINK_DLL ON)
-elseif(WIN32)
+  return()
+endif()
+
+if(WIN32)
   set(_hdr ${CMAKE_BINARY_DIR}/third_party_headers)
-  foreach(f INIReader.h ini.h xbyak/xbyak.h xbyak/xbyak_mnemonic.h xbyak/xbyak_util.h)
+  foreach(f xbyak/xbyak.h xbyak/xbyak_mnemonic.h xbyak/xbyak_util.h)
     if(NOT EXISTS /usr/include/${f})
-      message(FATAL_ERROR "/usr/include/${f} missing: install libinih-dev and libxbyak-dev")
+      message(FATAL_ERROR "/usr/include/${f} missing: install libxbyak-dev")
     endif()
     configure_file(/usr/include/${f} ${_hdr}/${f} COPYONLY)
   endforeach()
-  target_include_directories(freeplot::inih SYSTEM INTERFACE ${_hdr})
   target_include_directories(freeplot::xbyak SYSTEM INTERFACE ${_hdr})
-  set(FREEPLOT_WIN_INIH_ROOT "" CACHE PATH "Folder with lib/libINIReader.a and lib/libinih.a built for Windows")
-  find_library(FREEPLOT_WIN_INIREADER NAMES INIReader PATHS ${FREEPLOT_WIN_INIH_ROOT}/lib NO_DEFAULT_PATH)
-  find_library(FREEPLOT_WIN_INIH NAMES inih PATHS ${FREEPLOT_WIN_INIH_ROOT}/lib NO_DEFAULT_PATH)
-  if(FREEPLOT_WIN_INIREADER AND FREEPLOT_WIN_INIH)
-    target_link_libraries(freeplot::inih INTERFACE ${FREEPLOT_WIN_INIREADER} ${FREEPLOT_WIN_INIH})
-    set(FREEPLOT_CAN_LINK_DLL ON)
-  else()
-    message(STATUS "No Windows build of inih found: the sources compile, the DLL is not linked")
-    set(FREEPLOT_CAN_LINK_DLL OFF)
-  endif()
 else()
-  find_package(PkgConfig REQUIRED)
-  pkg_check_modules(INIREADER REQUIRED IMPORTED_TARGET INIReader inih)
   find_package(xbyak CONFIG REQUIRED)
-  target_link_libraries(freeplot::inih INTERFACE PkgConfig::INIREADER)
   target_link_libraries(freeplot::xbyak INTERFACE xbyak::xbyak)
-  set(FREEPLOT_CAN_LINK_DLL ON)
 endif()
+
+include(FetchContent)
+if(NOT FETCHCONTENT_SOURCE_DIR_INIH)
+  get_filename_component(_beside "${PROJECT_SOURCE_DIR}/../shared/third_party/inih-r62" REALPATH)
+  if(EXISTS "${_beside}/ini.c")
+    set(FETCHCONTENT_SOURCE_DIR_INIH "${_beside}" CACHE PATH "inih's source (tag r62)")
+  endif()
+endif()
+FetchContent_Declare(inih
+  GIT_REPOSITORY https://github.com/benhoyt/inih.git
+  GIT_TAG 26254ee9de7681f8825433415443e7116ff24b98)  # r62
+FetchContent_GetProperties(inih)
+if(NOT inih_POPULATED)
+  FetchContent_Populate(inih)
+endif()
+message(STATUS "inih r62 from ${inih_SOURCE_DIR}")
+
+# Built with inih's own defaults (those of its releases and of vcpkg's port): lines of up to
+# 200 bytes, inline ';' comments, continuation lines, a UTF-8 byte-order mark skipped.
+add_library(freeplot_inih STATIC ${inih_SOURCE_DIR}/ini.c ${inih_SOURCE_DIR}/cpp/INIReader.cpp)
+target_include_directories(freeplot_inih SYSTEM PUBLIC ${inih_SOURCE_DIR} ${inih_SOURCE_DIR}/cpp)
+add_library(freeplot::inih ALIAS freeplot_inih)
+# The sources the settings fuzzer compiles itself, instrumented.
+set(FREEPLOT_INIH_SOURCES ${inih_SOURCE_DIR}/ini.c ${inih_SOURCE_DIR}/cpp/INIReader.cpp)
+set(FREEPLOT_INIH_INCLUDE_DIRS ${inih_SOURCE_DIR} ${inih_SOURCE_DIR}/cpp)

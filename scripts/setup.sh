@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ pkgconf binutils
-  libinih-dev libxbyak-dev ninja-build ccache
+  libxbyak-dev ninja-build ccache zip
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix
   clang libclang-rt-14-dev

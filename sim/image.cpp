@@ -507,14 +507,15 @@ bool codePagesAsLaid(std::string& why) {
     return true;
 }
 
-void buildImage(CommandTable table) {
+void buildImage(CommandTable table, bool blank, std::size_t bytes) {
     void* want = reinterpret_cast<void*>(loc::imageBase);
-    void* got = ::mmap(want, loc::imageSize, PROT_READ | PROT_WRITE | PROT_EXEC,
+    void* got = ::mmap(want, bytes, PROT_READ | PROT_WRITE | PROT_EXEC,
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
     if (got == MAP_FAILED || got != want) {
         std::string why = got == MAP_FAILED ? std::strerror(errno) : "mapped elsewhere";
         throw std::runtime_error("cannot map the game image at its base: " + why);
     }
+    if (blank) return;
     layHelpers();
     assembleRoutines();
     installStandIns();

@@ -29,7 +29,8 @@ inline constexpr char info = 'I';
 inline constexpr char sitesBegin = 'S';
 inline constexpr char site = 's';
 inline constexpr char end = 'E';
-inline constexpr char step = 'P';  // a scenario step began (its line)
+inline constexpr char step = 'P';          // a scenario step began (its line)
+inline constexpr char imageChanged = 'B';  // bytes of the image Query and Load changed
 }  // namespace kind
 
 std::string escapeField(std::string_view text);
@@ -57,7 +58,7 @@ struct SiteInfo {
 const std::vector<SiteInfo>& watchedSites();
 
 // Maps the image (throws std::runtime_error when 0x140000000 is taken) and lays everything.
-void buildImage(CommandTable table);
+void buildImage(CommandTable table, bool blank, std::size_t bytes);
 
 // The pages that hold the game's code at the watched sites, by image offset. The game's code is
 // read-execute: protectCode() makes these pages so before the plugin loads, and

@@ -104,13 +104,15 @@ void emitSiteChanges(const char* stage, const std::vector<std::vector<std::uint8
             std::ofstream(root + "/Fallout4/Data/F4SE/Plugins/freeplot.ini", std::ios::binary)
                 << *o.settings;
 
-        buildImage(o.commandTable);
+        buildImage(o.commandTable, o.blankImage || o.imageBytes < loc::imageSize, o.imageBytes);
         auto* game = new Game(root);  // lives until the process ends
         if (o.beforeQuery) o.beforeQuery(*game);
 
         std::vector<std::vector<std::uint8_t>> before;
         for (const auto& s : watchedSites()) before.push_back(snapshot(s));
         protectCode();
+        std::vector<std::uint8_t> wholeImage;
+        if (o.countImageChanges) wholeImage = Game::bytes(0, o.imageBytes);
 
         if (plugin.empty())
             throw std::runtime_error("no plugin to load: set FREEPLOT_PLUGIN or Options::plugin");
@@ -141,10 +143,17 @@ void emitSiteChanges(const char* stage, const std::vector<std::vector<std::uint8
             emit(kind::loadResult, {loaded ? "1" : "0"});
         }
         emitSiteChanges("load", before);
+        if (o.countImageChanges) {
+            std::size_t changed = 0;
+            for (std::size_t i = 0; i < wholeImage.size(); ++i)
+                changed += *Game::at(static_cast<std::uint32_t>(i)) != wholeImage[i];
+            emit(kind::imageChanged, {std::to_string(changed)});
+        }
 
         callees().mainLoopTakes = o.gameTakesRefQueue;
         callees().recordInputCallees = o.recordInputCallees;
-        startMainLoop();
+        // An image too small for the game's data has no hand-over slots to take from.
+        if (o.imageBytes >= loc::imageSize) startMainLoop();
         if (o.script) o.script(*game);
         std::fflush(stdout);
         emitSiteChanges("end", before);
@@ -244,6 +253,9 @@ void readEvents(const std::string& path, Transcript& t) {
                     break;
                 case kind::step:
                     t.lastStep = std::stoi(field(1));
+                    break;
+                case kind::imageChanged:
+                    t.imageBytesChanged = std::stoul(field(1));
                     break;
                 default:
                     break;

@@ -35,6 +35,14 @@ struct Options {
     // HOME with a Documents folder; false leaves HOME unset.
     bool documents = true;
     CommandTable commandTable = CommandTable::Standard;
+    // The memory at the game's base: the game laid out (the default), or, with `blankImage`, an
+    // executable that says it is the game but holds none of its code or data: `imageBytes` of
+    // zeros. The plugin then must refuse or write nothing.
+    bool blankImage = false;
+    std::size_t imageBytes = loc::imageSize;
+    // Count the bytes anywhere in the image that Query and Load changed (a copy of the whole
+    // image is kept for that): Transcript::imageBytesChanged.
+    bool countImageChanges = false;
     // Whether the main loop takes and clears what is stored in refQueueSlot (at the start; a
     // script can change it with Game::setMainLoopTakes).
     bool gameTakesRefQueue = true;
@@ -100,8 +108,9 @@ struct Transcript {
     std::vector<std::string> errors;  // the sim's own failures (mapping, dlopen, script)
     std::vector<std::string> stderrLines;
 
-    bool completed = false;  // the session ran to its end
-    int lastStep = 0;        // the line of the last scenario step that began (scenarios only)
+    std::optional<std::size_t> imageBytesChanged;  // with Options::countImageChanges
+    bool completed = false;                        // the session ran to its end
+    int lastStep = 0;  // the line of the last scenario step that began (scenarios only)
     bool timedOut = false;
     int exitCode = -1;   // when the child exited
     int signal = 0;      // when the child was killed by a signal

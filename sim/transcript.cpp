@@ -91,6 +91,8 @@ std::string Transcript::text() const {
     section("messages", messages);
     section("console", console);
     section("calls", calls);
+    if (imageBytesChanged)
+        out << "== image: " << *imageBytesChanged << " bytes changed by Query and Load\n";
     out << "== sites changed (" << sites.size() << ")\n";
     for (const auto& s : sites) {
         char off[32];

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdio>
 
 namespace freeplot {
 namespace {
@@ -26,8 +27,35 @@ int collectName(void* user, const char* section, const char* name, const char* /
 
 }  // namespace
 
-IniFile::IniFile(const std::string& nativePath) : reader(nativePath) {
-    if (reader.ParseError() != -1) ini_parse(nativePath.c_str(), collectName, this);
+std::optional<std::string> IniFile::readText(const std::string& nativePath) {
+    std::FILE* file = std::fopen(nativePath.c_str(), "rb");
+    if (!file) return std::nullopt;
+    std::string text;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) return std::nullopt;
+    // What follows a NUL byte up to the end of its line goes: the reader stops at the NUL.
+    for (std::size_t nul = text.find('\0'); nul != std::string::npos; nul = text.find('\0', nul)) {
+        const std::size_t end = text.find('\n', nul);
+        text.erase(nul, end == std::string::npos ? std::string::npos : end - nul);
+    }
+    return text;
+}
+
+namespace {
+const std::string& textOrNothing(const std::optional<std::string>& text) {
+    static const std::string nothing;
+    return text ? *text : nothing;
+}
+}  // namespace
+
+IniFile::IniFile(const std::string& nativePath) : IniFile(readText(nativePath)) {}
+
+IniFile::IniFile(const std::optional<std::string>& text)
+    : opened(text.has_value()), reader(textOrNothing(text).data(), textOrNothing(text).size()) {
+    if (opened) ini_parse_string_length(text->data(), text->size(), collectName, this);
 }
 
 const std::set<std::string>& IniFile::names(const std::string& lowerSection) const {

@@ -5,11 +5,16 @@
 // `keys` and `messages` sections are read name by name. So the file is parsed twice:
 // once by INIReader for the values, once through ini.h to gather the names, spelled as
 // written, in ascending byte order, with the section matched in any case.
+//
+// Both parse the file's text as read into memory, each line cut at its first NUL byte: the
+// reader sees no text past a NUL anyway, and a NUL right after an overlong line would make inih
+// read a byte before its own buffer.
 
 #include <INIReader.h>
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -21,7 +26,12 @@ struct IniFile {
 
     // 0 when every line parsed, -1 when the file cannot be opened, else the number of the
     // first line that did not parse.
-    int parseError() const { return reader.ParseError(); }
+    int parseError() const { return opened ? reader.ParseError() : -1; }
+
+    // The file's text with every line cut at its first NUL byte; nullopt when it cannot be read.
+    static std::optional<std::string> readText(const std::string& nativePath);
+
+    bool opened;
 
     // The key names of a section (its name given in lower case); empty when it has none.
     const std::set<std::string>& names(const std::string& lowerSection) const;
@@ -29,6 +39,9 @@ struct IniFile {
     INIReader reader;
     // Lower-case section name -> names as written.
     std::map<std::string, std::set<std::string>> sectionNames;
+
+private:
+    explicit IniFile(const std::optional<std::string>& text);
 };
 
 // INIReader::GetInteger as the Windows build sees it: strtol with base 0 into a signed

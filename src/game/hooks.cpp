@@ -10,6 +10,7 @@
 #include "game/locations.h"
 #include "game/patches.h"
 #include "game/stubs.h"
+#include "os/os.h"
 
 namespace freeplot {
 
@@ -134,12 +135,20 @@ const void* emitStub(const char* line, Args... args) {
 
 }  // namespace
 
-std::uintptr_t findDebugTextCommand(std::uintptr_t table) {
-    for (std::uintptr_t record = table;; record += sizeof(ConsoleCommandRecord)) {
+std::uintptr_t findDebugTextCommand(std::uintptr_t table, std::uintptr_t end) {
+    // The game's command names are texts of its own module; anything else is not read.
+    static constexpr char kName[] = "GetDebugText";
+    const std::uintptr_t module = gameBase();
+    for (std::uintptr_t record = table; record + sizeof(ConsoleCommandRecord) <= end;
+         record += sizeof(ConsoleCommandRecord)) {
         const auto& command = *reinterpret_cast<const ConsoleCommandRecord*>(record);
         if (command.number >= kFirstForeignCommandNumber) return 0;
-        if (command.longName && std::strcmp(command.longName, "GetDebugText") == 0) return record;
+        const auto name = reinterpret_cast<std::uintptr_t>(command.longName);
+        if (name >= module && name + sizeof kName <= end &&
+            std::memcmp(command.longName, kName, sizeof kName) == 0)
+            return record;
     }
+    return 0;
 }
 
 void SetHooks(const HookHandlers& handlers) {
@@ -174,7 +183,8 @@ void SetHooks(const HookHandlers& handlers) {
 
     const std::uint8_t togglable = settings.togglable;
     if (togglable == 1 || togglable == 2) {
-        const std::uintptr_t record = findDebugTextCommand(addr(Loc::commandTable));
+        const std::uintptr_t record =
+            findDebugTextCommand(addr(Loc::commandTable), gameBase() + os::mainModuleSize());
         if (record) {
             debugTextCommand = reinterpret_cast<void*>(record);
             print("Command found at " FREEPLOT_X64, static_cast<std::uint64_t>(record));

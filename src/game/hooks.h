@@ -38,7 +38,8 @@ struct HookHandlers {
 void SetHooks(const HookHandlers& handlers);
 
 // Finds the first record named "GetDebugText" among the records numbered below 0x2F9 of the
-// command table at `table`; 0 when there is none.
-std::uintptr_t findDebugTextCommand(std::uintptr_t table);
+// command table at `table`, looking no further than `end` (the end of the game's module); 0 when
+// there is none.
+std::uintptr_t findDebugTextCommand(std::uintptr_t table, std::uintptr_t end);
 
 }  // namespace freeplot

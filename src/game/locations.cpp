@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "common/IDebugLog.h"
 #include "os/os.h"
 
 namespace freeplot {
@@ -32,6 +33,18 @@ std::uint32_t buildEnableJumpOffset = 0;
 std::uintptr_t gameBase() { return g_gameBase; }
 
 std::uintptr_t resolve(std::uint32_t offset) { return g_gameBase + offset; }
+
+bool locationsFitModule(std::size_t moduleSize) {
+    for (const LocationInfo& location : kLocations) {
+        if (std::uint64_t{location.offset} + location.width <= moduleSize) continue;
+        print(
+            "%s at game+0x%X lies outside the main module (0x%zX bytes): this is not the game "
+            "this plugin was made for",
+            location.name, location.offset, moduleSize);
+        return false;
+    }
+    return true;
+}
 
 void resolveLocations() {
     auto& resolved = detail::resolvedLocations;

@@ -1,5 +1,6 @@
 #include "game/signatures.h"
 
+#include <cstring>
 #include <string_view>
 
 #include "common/IDebugLog.h"
@@ -111,6 +112,24 @@ void verifySignatures() {
         g_siteFailed[static_cast<std::size_t>(s.site)] = !ok;
     }
     if (!g_signaturesOk) print("Sigs not found");
+}
+
+void verifyKnownCode() {
+    auto fail = [](Loc site) { g_siteFailed[static_cast<std::size_t>(site)] = true; };
+    // A 5-byte call (E8 rel32) whose target is the callee.
+    auto callsCallee = [](Loc site, Loc callee) {
+        const auto* code = ptr<const std::uint8_t>(site);
+        std::int32_t rel = 0;
+        std::memcpy(&rel, code + 1, sizeof rel);
+        return code[0] == 0xE8 && addr(site) + 5 + static_cast<std::int64_t>(rel) == addr(callee);
+    };
+    if (!callsCallee(Loc::keyboardInput, Loc::keyboardInputCallee)) fail(Loc::keyboardInput);
+    if (!callsCallee(Loc::mouseInput, Loc::mouseInputCallee)) fail(Loc::mouseInput);
+    if (!callsCallee(Loc::outlineUselectable, Loc::outlineCallee)) fail(Loc::outlineUselectable);
+    const std::uint8_t snap = *ptr<const std::uint8_t>(Loc::snapJump);
+    if (!((snap >= 0x70 && snap <= 0x7F) || snap == 0xEB)) fail(Loc::snapJump);
+    const auto* clamped = ptr<const std::uint8_t>(Loc::clampedStore);
+    if (clamped[0] != 0x0F || clamped[1] != 0x84) fail(Loc::clampedStore);
 }
 
 bool signaturesOk() { return g_signaturesOk; }

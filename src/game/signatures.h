@@ -34,6 +34,13 @@ bool checkSignature(const std::uint8_t* site, const std::uint8_t* pattern, const
 // Runs the fourteen checks on the resolved sites; logs "Sigs not found" once if any failed.
 void verifySignatures();
 
+// The sites that carry no signature, and the calls the hooks divert, must hold what the plugin
+// knows them to hold before it writes there: the calls at keyboardInput, mouseInput and
+// outlineUselectable must reach their callees, snapJump must be a short jump and clampedStore a
+// 6-byte jump-if-equal. A site that differs is never written (siteWritable says so in the log
+// the first time something would be). Logs nothing itself and leaves signaturesOk alone.
+void verifyKnownCode();
+
 bool signaturesOk();
 
 // Whether the code at a site can be written: false only for a site whose signature check

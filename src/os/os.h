@@ -20,6 +20,11 @@ inline constexpr std::size_t kMaxPath = 260;
 // GetModuleHandleA(NULL): the load address of the process's main executable.
 std::uintptr_t mainModule();
 
+// How many bytes from mainModule() on belong to the main module's image: its SizeOfImage from
+// the PE header on Windows; the span of memory mapped from the image base on in the emulation.
+// 0 when it cannot be told.
+std::size_t mainModuleSize();
+
 // GetModuleFileNameA(main module, buffer, size): the executable's path as a Windows path.
 // Returns its length; a path that does not fit is cut to the buffer, `size` is returned and
 // the last error is ERROR_INSUFFICIENT_BUFFER (122). 0 on failure.

@@ -225,6 +225,19 @@ std::uintptr_t mainModule() {
     return base;
 }
 
+std::size_t mainModuleSize() {
+    // The mappings that follow one another without a gap from the image base on.
+    const std::uintptr_t base = mainModule();
+    std::uintptr_t end = base;
+    for (;;) {
+        Mapping m{};
+        bool found = false;
+        if (!mappingAtOrAbove(end, m, found) || !found || m.start > end) break;
+        end = m.end;
+    }
+    return end - base;
+}
+
 std::uint32_t mainModuleFileName(char* buffer, std::uint32_t size) {
     if (size == 0) return fail(kErrorInsufficientBuffer);
     std::string path;

@@ -13,6 +13,16 @@ namespace freeplot::os {
 
 std::uintptr_t mainModule() { return reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)); }
 
+std::size_t mainModuleSize() {
+    const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleA(nullptr));
+    if (!base) return 0;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return 0;
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE) return 0;
+    return nt->OptionalHeader.SizeOfImage;
+}
+
 std::uint32_t mainModuleFileName(char* buffer, std::uint32_t size) {
     return GetModuleFileNameA(GetModuleHandleA(nullptr), buffer, size);
 }

@@ -12,6 +12,7 @@
 #include "game/signatures.h"
 #include "input/handlers.h"
 #include "objects/scale.h"
+#include "os/os.h"
 #include "plugin/f4se.h"
 
 #if defined(_WIN32)
@@ -43,9 +44,12 @@ bool query(const F4SEInterface* f4se, PluginInfo* info) {
         return false;
     }
 
+    // Nothing of the game is read before it is known to lie inside the module.
+    if (!locationsFitModule(os::mainModuleSize())) return false;
     buildEnableJumpOffset = 30;
     resolveLocations();
     verifySignatures();
+    verifyKnownCode();
     return true;
 }
 

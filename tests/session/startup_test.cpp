@@ -169,3 +169,36 @@ TEST(Startup, ExecutablePathWithoutBackslashReadsSettingsByRelativePath) {
     EXPECT_THAT(t.log, Contains("Config path: Data\\F4SE\\Plugins\\freeplot.ini"));
     EXPECT_TRUE(t.loadResult);
 }
+
+TEST(Startup, AnExecutableThatIsNotTheGameIsRefusedOrLeftUntouched) {
+    // One that says it is 1.9.4 but is smaller than the game: refused before anything of it is
+    // read, with one line.
+    sim::Options small;
+    small.imageBytes = 0x1000000;
+    small.settings = "[main]\ntogglable=1\n";
+    const sim::Transcript refused = sim::run(small);
+    ASSERT_TRUE(refused.completed) << refused.text();
+    EXPECT_FALSE(refused.queryResult);
+    EXPECT_FALSE(refused.loadCalled);
+    EXPECT_THAT(
+        refused.log,
+        ::testing::ElementsAre("freeplot_plugin",
+                               "colorBase at game+0x27E5AC8 lies outside the main module "
+                               "(0x1000000 bytes): this is not the game this plugin was made for"));
+
+    // One as large as the game with none of its code: every check fails, Load runs its course
+    // (the console command searched for, freeplot mode and object snap switched, the hooks
+    // made) and writes not one byte into the image.
+    sim::Options blank;
+    blank.blankImage = true;
+    blank.countImageChanges = true;
+    blank.settings = "[main]\ntogglable=1\nsnapDisabled=true\nextraOutlineEnabled=true\n";
+    const sim::Transcript untouched = sim::run(blank);
+    ASSERT_TRUE(untouched.completed) << untouched.text();
+    EXPECT_TRUE(untouched.queryResult);
+    EXPECT_TRUE(untouched.loadResult);
+    EXPECT_EQ(untouched.imageBytesChanged, 0u) << untouched.text();
+    EXPECT_TRUE(untouched.logHas("Sigs not found"));
+    EXPECT_TRUE(untouched.logHas("Site mouseInput does not match the game's code, left unpatched"));
+    EXPECT_TRUE(untouched.logHas("Hijack command not found!"));
+}

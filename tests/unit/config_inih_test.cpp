@@ -15,18 +15,23 @@ namespace {
 
 using Names = std::set<std::string>;
 
-TEST_F(SettingsTest, InihReadsLinesOfAtMost199Characters) {
-    // A line of exactly 199 characters is read whole.
-    const std::string whole = "whole=" + std::string(193, 'w');
-    ASSERT_EQ(whole.size(), 199u);
-    // A longer line is cut after 199 characters; the rest is read as a line of its own.
+TEST_F(SettingsTest, InihReadsTheFirst199CharactersOfALine) {
+    // A line of 198 characters fits the reader's buffer with its line feed and is read whole.
+    const std::string fits = "fits=" + std::string(193, 'f');
+    ASSERT_EQ(fits.size(), 198u);
+    // From 199 characters on, the first 199 are read, the rest is dropped, and the line counts
+    // as one that did not parse (ParseError names the first: line 3); the lines after it are
+    // read as usual.
+    const std::string full = "full=" + std::string(194, 'u');
     const std::string cut = "pad=" + std::string(195, 'p') + "tail=7";
-    const IniFile file = parse("[s]\n" + whole + "\n" + cut + "\n");
-    EXPECT_EQ(file.parseError(), 0);
-    EXPECT_EQ(file.reader.Get("s", "whole", ""), std::string(193, 'w'));
+    const IniFile file = parse("[s]\n" + fits + "\n" + full + "\n" + cut + "\nafter=1\n");
+    EXPECT_EQ(file.parseError(), 3);
+    EXPECT_EQ(file.reader.Get("s", "fits", ""), std::string(193, 'f'));
+    EXPECT_EQ(file.reader.Get("s", "full", ""), std::string(194, 'u'));
     EXPECT_EQ(file.reader.Get("s", "pad", ""), std::string(195, 'p'));
-    EXPECT_EQ(file.reader.Get("s", "tail", ""), "7");
-    EXPECT_EQ(file.names("s"), (Names{"pad", "tail", "whole"}));
+    EXPECT_EQ(file.reader.Get("s", "tail", "none"), "none");
+    EXPECT_EQ(file.reader.Get("s", "after", ""), "1");
+    EXPECT_EQ(file.names("s"), (Names{"after", "fits", "full", "pad"}));
 
     // Section names keep 49 characters.
     const IniFile longSection = parse("[" + std::string(60, 'x') + "]\nk=1\n");
@@ -63,14 +68,14 @@ TEST_F(SettingsTest, InihJoinsRepeatedAndContinuedValuesWithLineFeeds) {
         "[messages]\n"
         "snapOn = one\n"
         "   two\n"          // continuation: indented, after a name/value line
-        "\tthree ; kept\n"  // a continuation line is taken whole, comment and all
+        "\tthree ; gone\n"  // an inline comment ends a continuation line too
         "SNAPON = four\n"   // same key in another case
         "[MESSAGES]\n"      // same section in another case
         "snapOn = five\n"
         "zeta = z\n"
         "Alpha = a\n");
     EXPECT_EQ(file.parseError(), 0);
-    EXPECT_EQ(file.reader.Get("messages", "snapOn", ""), "one\ntwo\nthree ; kept\nfour\nfive");
+    EXPECT_EQ(file.reader.Get("messages", "snapOn", ""), "one\ntwo\nthree\nfour\nfive");
     // Names as written, in ascending byte order, both spellings of the section merged.
     EXPECT_EQ(file.names("messages"), (Names{"Alpha", "SNAPON", "snapOn", "zeta"}));
 }
@@ -109,7 +114,16 @@ TEST_F(SettingsTest, UnreadableEmptyBinaryAndHugeFilesParseSafely) {
     const IniFile bin = parse(binary);
     EXPECT_NE(bin.parseError(), -1);
 
-    // One line of a megabyte: read in 199-character pieces, none of which parses.
+    // A NUL byte cuts its line: past it the reader sees nothing. Right after an overlong line it
+    // would make inih read before its buffer; the text is cut before inih sees it.
+    const IniFile cut = parse("[s]\n" + std::string(250, 'x') + std::string("\0rest\nk=1\n", 10) +
+                              std::string("v=ab\0cd\n", 9));
+    EXPECT_EQ(cut.parseError(), 2);
+    EXPECT_EQ(cut.reader.Get("s", "k", ""), "1");
+    EXPECT_EQ(cut.reader.Get("s", "v", ""), "ab");
+
+    // One line of a megabyte: its first 199 characters are read (no separator: it does not
+    // parse) and the rest is dropped.
     const IniFile huge = parse(std::string(1 << 20, 'x'));
     EXPECT_GT(huge.parseError(), 0);
     EXPECT_TRUE(huge.sectionNames.empty());

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # The Windows tests: builds the Windows test program (the portable tests on the Windows layer,
-# mingw-w64, GoogleTest built from Debian's sources) and runs it under wine64 in a fresh Wine
-# prefix inside the build folder, with no display. Fails with one clear line when Wine is
-# missing or cannot start the program; never skips.
+# and freeplot.dll loaded by a host that is not the game; mingw-w64, GoogleTest built from
+# Debian's sources) and runs it under wine64 in a fresh Wine prefix inside the build folder, with
+# no display. Then the simulated game built for Windows drives the release freeplot.dll under
+# Wine: the demo must print its expected transcript (tests/session/golden/demo.transcript, the
+# one the Linux sim prints; the only difference by nature is the Windows console's CR LF line
+# ends, which are taken off), and in an image that holds none of the game's code the plugin
+# must write nothing. Fails with one clear line when Wine is missing or cannot start the
+# programs; never skips.
 #
 #   scripts/windows-tests.sh [gtest arguments...]
 #
@@ -41,7 +46,13 @@ wineserver=$(find_wine_binary wineserver64 || find_wine_binary wineserver || tru
 
 cmake --preset windows-mingw >/dev/null
 cmake --build --preset windows-tests >/dev/null
+cmake --build --preset windows-mingw --target freeplot-sim >/dev/null
 program="$build/tests/windows/freeplot_windows_tests.exe"
+sim="$build/sim/freeplot-sim.exe"
+dll="$build/src/plugin/freeplot.dll"
+# A path of this machine as Wine's programs see it.
+winpath() { echo "Z:$1" | sed 's|/|\\|g'; }
+export FREEPLOT_DLL=$(winpath "$dll")
 
 # A fresh prefix and home each run: nothing from an earlier run or from the user's own Wine.
 export WINEPREFIX="$build/wine-prefix"
@@ -71,3 +82,29 @@ if [ "$status" -ne 0 ]; then
   [ -n "$failed" ] || fail "the test program ended with exit $status before its summary (log: $log)"
   exit 1
 fi
+
+# The demo, played by the simulated game built for Windows with the release DLL.
+demo="$build/demo-under-wine.transcript"
+status=0
+timeout 300 "$wine" "$sim" play "$(winpath "$root/sim/demo.scenario")" --plugin "$(winpath "$dll")" \
+  >"$demo" 2>"$demo.stderr" || status=$?
+sed -i 's/\r$//' "$demo"
+if ! diff -u "$root/tests/session/golden/demo.transcript" "$demo" >"$demo.diff"; then
+  head -n 40 "$demo.diff"
+  fail "the demo under Wine differs from its expected transcript (exit $status; $demo.diff)"
+fi
+echo "Demo under Wine with freeplot.dll: the expected transcript"
+
+# An executable that says it is the game but holds none of its code.
+blank="$build/not-the-game-under-wine.transcript"
+status=0
+timeout 300 "$wine" "$sim" play "$(winpath "$root/tests/scenarios/not-the-game.scenario")" \
+  --plugin "$(winpath "$dll")" --blank-image >"$blank" 2>&1 || status=$?
+sed -i 's/\r$//' "$blank"
+if ! grep -qx '== image: 0 bytes changed by Query and Load' "$blank" ||
+  ! grep -qx '  query: returned true; load: returned true' "$blank"; then
+  tail -n 30 "$blank"
+  fail "in an image without the game's code the plugin wrote into it, or did not load (exit $status; $blank)"
+fi
+echo "Blank game-sized host under Wine: Query and Load true, not one byte written"
+[ -n "$wineserver" ] && "$wineserver" -w 2>/dev/null || true

@@ -4,7 +4,9 @@
 // the folder that cache names. No path is compiled in, so every clone of a commit compiles to the
 // same objects, which is what lets the compiler cache serve a fresh clone.
 
-#include <unistd.h>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -12,11 +14,23 @@
 
 namespace sim {
 
+// The path of the running program; empty when it cannot be told.
+inline std::filesystem::path runningProgram() {
+#if defined(_WIN32)
+    char path[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    return n ? std::filesystem::path(std::string(path, n)) : std::filesystem::path();
+#else
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : path;
+#endif
+}
+
 // The build folder of the running program; empty when it has none.
 inline std::string buildDirectory() {
     std::error_code error;
-    std::filesystem::path dir = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return {};
+    std::filesystem::path dir = runningProgram();
     for (dir = dir.parent_path(); !dir.empty(); dir = dir.parent_path()) {
         if (std::filesystem::exists(dir / "CMakeCache.txt", error)) return dir.string();
         if (dir == dir.root_path()) break;

@@ -1,11 +1,6 @@
 // The scripts' view of the game: image access, references, game state, and feeding events
 // through the game's own code.
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -15,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "sim/host.h"
 #include "sim/internal.h"
 
 namespace sim {
@@ -72,7 +68,7 @@ using CommandHandler = bool SIM_MSABI (*)(void* params, void* scriptData, void* 
                                           double* result, std::uint32_t* offset);
 
 std::string resolvePath(const std::string& root, const std::string& path) {
-    return !path.empty() && path[0] == '/' ? path : root + "/" + path;
+    return std::filesystem::path(path).is_absolute() ? path : root + "/" + path;
 }
 
 }  // namespace
@@ -80,12 +76,10 @@ std::string resolvePath(const std::string& root, const std::string& path) {
 bool Game::codePagesAsLaid(std::string& why) { return detail::codePagesAsLaid(why); }
 
 void Game::patchCode(std::uint32_t offset, const std::vector<std::uint8_t>& bytes) {
-    const auto first = reinterpret_cast<std::uintptr_t>(at(offset)) & ~std::uintptr_t{0xFFF};
-    const auto end = reinterpret_cast<std::uintptr_t>(at(offset)) + bytes.size();
-    void* pages = reinterpret_cast<void*>(first);
-    ::mprotect(pages, end - first, PROT_READ | PROT_WRITE | PROT_EXEC);
+    const auto address = reinterpret_cast<std::uintptr_t>(at(offset));
+    host::protect(address, bytes.size(), host::Access::readWriteExecute);
     std::memcpy(at(offset), bytes.data(), bytes.size());
-    ::mprotect(pages, end - first, PROT_READ | PROT_EXEC);
+    host::protect(address, bytes.size(), host::Access::readExecute);
 }
 
 std::vector<std::uint8_t> Game::bytes(std::uint32_t offset, std::size_t count) {
@@ -109,14 +103,7 @@ void Game::writeFile(const std::string& path, const std::string& content) const 
 bool Game::holdFileLock(const std::string& path) {
     std::filesystem::path p = resolvePath(root_, path);
     std::filesystem::create_directories(p.parent_path());
-    int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
-    }
-    lockFds_.push_back(fd);
-    return true;
+    return host::holdFileLock(p.string());
 }
 
 void Game::note(const std::string& key, const std::string& value) {

@@ -1,16 +1,13 @@
 // The game image: mapped at the game's image base, with the game's code at every site the
 // plugin knows, its data at their start values and the console command table.
 
-#include <sys/mman.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 
+#include "sim/host.h"
 #include "sim/internal.h"
 
 namespace sim::detail {
@@ -473,29 +470,13 @@ void protectCode() {
     laidBytes.clear();
     for (const SiteInfo& s : sites) laidBytes.push_back(Game::bytes(s.offset, s.length));
     for (std::uint32_t page : codePages())
-        if (::mprotect(Game::at(page), 0x1000, PROT_READ | PROT_EXEC) != 0)
+        if (!host::protect(loc::imageBase + page, 0x1000, host::Access::readExecute))
             throw std::runtime_error("cannot make the game's code read-execute");
 }
 
 bool codePagesAsLaid(std::string& why) {
-    std::ifstream maps("/proc/self/maps");
-    struct Mapping {
-        std::uintptr_t start, end;
-        std::string perms;
-    };
-    std::vector<Mapping> mappings;
-    for (std::string line; std::getline(maps, line);) {
-        Mapping m{};
-        char perms[8] = {};
-        if (std::sscanf(line.c_str(), "%lx-%lx %7s", &m.start, &m.end, perms) != 3) continue;
-        m.perms = perms;
-        mappings.push_back(m);
-    }
     for (std::uint32_t page : codePages()) {
-        const auto at = reinterpret_cast<std::uintptr_t>(Game::at(page));
-        std::string perms = "unmapped";
-        for (const Mapping& m : mappings)
-            if (m.start <= at && at < m.end) perms = m.perms.substr(0, 3);
+        const std::string perms = host::protectionAt(loc::imageBase + page);
         if (perms != "r-x") {
             char text[96];
             std::snprintf(text, sizeof text, "the code page at game+0x%X is %s, not r-x", page,
@@ -508,13 +489,8 @@ bool codePagesAsLaid(std::string& why) {
 }
 
 void buildImage(CommandTable table, bool blank, std::size_t bytes) {
-    void* want = reinterpret_cast<void*>(loc::imageBase);
-    void* got = ::mmap(want, bytes, PROT_READ | PROT_WRITE | PROT_EXEC,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-    if (got == MAP_FAILED || got != want) {
-        std::string why = got == MAP_FAILED ? std::strerror(errno) : "mapped elsewhere";
-        throw std::runtime_error("cannot map the game image at its base: " + why);
-    }
+    host::mapImage(loc::imageBase, bytes);
+    if (bytes >= loc::imageSize) host::initGameLock(Game::at(loc::refQueueLock));
     if (blank) return;
     layHelpers();
     assembleRoutines();

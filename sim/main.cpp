@@ -12,6 +12,7 @@
 
 #include "sim/build_paths.h"
 #include "sim/chaos.h"
+#include "sim/host.h"
 #include "sim/scenario.h"
 #include "sim/sim.h"
 
@@ -20,6 +21,7 @@ namespace {
 void usage(std::FILE* out) {
     std::fputs(
         "usage: freeplot-sim play FILE [--settings FILE] [--plugin PATH] [--keep-root]\n"
+        "                          [--blank-image]\n"
         "       freeplot-sim demo [--settings FILE] [--plugin PATH] [--keep-root]\n"
         "       freeplot-sim chaos [--seed N] [--sequences K | --seconds S] [--events E]\n"
         "\n"
@@ -34,6 +36,8 @@ void usage(std::FILE* out) {
         "             \"setting\" lines\n"
         "  --plugin   load PATH instead of this build's freeplot.so ($FREEPLOT_PLUGIN)\n"
         "  --keep-root keep the session's folder (its path is printed)\n"
+        "  --blank-image an image of zeros, none of the game's code: the transcript says how many\n"
+        "             bytes of it Query and Load changed\n"
         "  chaos      random sequences (default 1000 events each; seed: the time), each ending "
         "with\n"
         "             \"expect settled\"; prints its figures, and for a failing sequence its "
@@ -68,6 +72,9 @@ int play(const std::string& path, int argc, char** argv, int first) {
             options.plugin = argv[++i];
         } else if (arg == "--keep-root") {
             options.keepRoot = true;
+        } else if (arg == "--blank-image") {
+            options.blankImage = true;
+            options.countImageChanges = true;
         } else {
             usage(stderr);
             return 2;
@@ -158,6 +165,9 @@ int chaos(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A session's child where sessions are not forked (host.h).
+    if (argc == 3 && std::strcmp(argv[1], "--session") == 0)
+        return sim::host::childProcessMain(argv[2]);
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         usage(stdout);
         return 0;

@@ -1,12 +1,11 @@
 // The session child's recorder: every record is written to the event file with one write(2)
 // at once, so the parent still gets it when the child dies later.
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <mutex>
 
+#include "sim/host.h"
 #include "sim/internal.h"
 
 namespace sim::detail {
@@ -20,17 +19,6 @@ std::vector<std::string> consoleLines;
 std::vector<std::int64_t> callTimes;
 std::vector<std::int64_t> messageTimes;
 const auto sessionStart = std::chrono::steady_clock::now();
-
-void writeAll(int fd, const std::string& text) {
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n <= 0) return;
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-}
 
 }  // namespace
 
@@ -84,7 +72,7 @@ void emit(char kind, const std::vector<std::string>& fields) {
     }
     line += '\n';
     std::lock_guard lock(recordMutex);
-    if (eventFd >= 0) writeAll(eventFd, line);
+    if (eventFd >= 0) host::writeAll(eventFd, line);
 }
 
 std::int64_t sessionMicros() {

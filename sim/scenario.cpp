@@ -281,6 +281,7 @@ std::optional<RawKey> keyByName(const std::string& word) {
 Scenario parseScenario(const std::string& text, const std::string& name) {
     Scenario scenario;
     scenario.name = name;
+    scenario.source = text;
     if (text.find('\0') != std::string::npos)
         throw ScenarioError(name, 0, "this is no text file (it holds NUL bytes)");
     std::vector<std::string> known;
@@ -380,18 +381,19 @@ bool isEvent(const std::string& verb) {
 // is noted under "scenario failed".
 class Player {
 public:
-    Player(Game& game, const Scenario& scenario) : game_(game), scenario_(scenario) {}
+    Player(Game& game, const Scenario& scenario, std::string settings)
+        : game_(game), scenario_(scenario), settings_(std::move(settings)) {}
 
     void run() {
         game_.setWorkshopMode(true);
         for (const auto& s : scenario_.settings) model_.set(s[0], s[1], s[2]);
-        settings_ = model_.text();
         for (const ScenarioStep& step : scenario_.steps) {
             detail::emit(detail::kind::step, {std::to_string(step.line)});
             const bool event = isEvent(step.words[0]);
             if (event) {
                 finishNote();
                 beginNote(step);
+                eventCalls_ = game_.calls().size();
             }
             std::string why;
             try {
@@ -443,21 +445,30 @@ private:
         }
         if (verb == "key" || verb == "press" || verb == "release") {
             const RawKey k = *keyByName(restAfter(step.text, 1));
-            if (verb != "release") game_.keyboardEvent(k.vkey, k.scanCode, k.flags);
-            if (verb != "press")
-                game_.keyboardEvent(k.vkey, k.scanCode, static_cast<std::uint16_t>(k.flags | 1));
+            // What the game saw goes into the step's note where it is worth saying: a press that
+            // reached the game, a release kept from it.
+            if (verb != "release" && game_.keyboardEvent(k.vkey, k.scanCode, k.flags).calleeRan)
+                noteSeen_ = verb == "key" ? "its press reached the game" : "it reached the game";
+            if (verb != "press" &&
+                !game_.keyboardEvent(k.vkey, k.scanCode, static_cast<std::uint16_t>(k.flags | 1))
+                     .calleeRan)
+                noteSeen_ = "the release was kept from the game";
             lastEvent_ = Game::now();
             return {};
         }
         if (verb == "button") {
             const bool left = w[1] == "left", down = w[2] == "down";
-            game_.mouseEvent(left ? (down ? 0x0001 : 0x0002) : (down ? 0x0004 : 0x0008));
+            const InputResult r =
+                game_.mouseEvent(left ? (down ? 0x0001 : 0x0002) : (down ? 0x0004 : 0x0008));
+            noteSeen_ = r.seenButtonFlags ? "the game saw the button" : "taken over";
             lastEvent_ = Game::now();
             if (!down) lastRelease_ = lastEvent_;
             return {};
         }
         if (verb == "wheel") {
-            game_.mouseEvent(0x0400, static_cast<std::int16_t>(std::stoll(w[1]) * 120));
+            const InputResult r =
+                game_.mouseEvent(0x0400, static_cast<std::int16_t>(std::stoll(w[1]) * 120));
+            if (r.seenButtonFlags) noteSeen_ = "the game saw the wheel";
             lastEvent_ = Game::now();
             return {};
         }
@@ -555,8 +566,22 @@ private:
                         return false;
                 return true;
             };
-            if (game_.waitUntil(holds, kExpectDeadline)) return {};
-            return "found " + found;
+            if (!game_.waitUntil(holds, kExpectDeadline)) return "found " + found;
+            // A scale shows once the game's main loop has taken the object: wait for that too
+            // (if it comes), so the next step finds the worker done.
+            if (scale && loaded(w[2])->formType != 0x41) {
+                const std::string took =
+                    "main loop took ref#" + std::to_string(objects_.at(w[2]).index) + " ";
+                game_.waitUntil(
+                    [&] {
+                        const auto calls = game_.calls();
+                        for (std::size_t i = eventCalls_; i < calls.size(); ++i)
+                            if (calls[i].rfind(took, 0) == 0) return true;
+                        return false;
+                    },
+                    kExpectDeadline);
+            }
+            return {};
         }
         if (what == "message") {
             const std::size_t index = expectedMessages_;
@@ -600,6 +625,7 @@ private:
     // Called before the step runs: the note compares with the object as it was then.
     void beginNote(const ScenarioStep& step) {
         pending_ = true;
+        noteSeen_.clear();
         noteKey_ = step.text;
         noteWhat_ = step.comment;
         noteShown_ = game_.messages().size();
@@ -615,6 +641,7 @@ private:
         if (!pending_) return;
         pending_ = false;
         std::string text = noteWhat_.empty() ? std::string() : noteWhat_ + ": ";
+        if (!noteSeen_.empty()) text += noteSeen_ + "; ";
         const auto messages = game_.messages();
         for (std::size_t i = noteShown_; i < messages.size(); ++i)
             text += "shows \"" + messages[i] + "\"; ";
@@ -709,21 +736,31 @@ private:
     std::map<std::string, Ref> objects_;
     std::string selected_;
     std::size_t expectedMessages_ = 0;
+    std::size_t eventCalls_ = 0;  // the calls recorded before the last event step
     SettingsModel model_;
     std::string settings_;
     std::int64_t lastRelease_ = -1, lastEvent_ = -1, resumed_ = -1;
     bool pending_ = false;
-    std::string noteKey_, noteWhat_, noteObject_;
+    std::string noteKey_, noteWhat_, noteObject_, noteSeen_;
     std::size_t noteShown_ = 0;
     std::optional<ObjectState> noteBefore_;
 };
 
 }  // namespace
 
+void playInSession(Game& game, const Scenario& scenario, const std::string& settings) {
+    Player(game, scenario, settings).run();
+}
+
 PlayOutcome playScenario(const Scenario& scenario, Options options) {
     // Without setting lines the session keeps the settings file of `options` (none by default).
     if (!scenario.settings.empty()) options.settings = scenario.settingsText();
-    options.script = [&scenario](Game& game) { Player(game, scenario).run(); };
+    options.script = nullptr;
+    // The game's own input routine runs once per event whatever the plugin does, on the input
+    // thread beside the plugin's workers: the notes say what it saw instead.
+    options.recordInputCallees = false;
+    options.scenarioText = scenario.source;
+    options.scenarioName = scenario.name;
     PlayOutcome outcome;
     outcome.transcript = run(options);
     const Transcript& t = outcome.transcript;

@@ -58,7 +58,8 @@ struct ScenarioStep {
 };
 
 struct Scenario {
-    std::string name;  // the file, as the messages name it
+    std::string name;    // the file, as the messages name it
+    std::string source;  // its text
     // The "setting" lines before the first other step (section, name, value): the settings file
     // the session starts with. Without any, the session has no settings file.
     std::vector<std::vector<std::string>> settings;
@@ -81,6 +82,10 @@ struct PlayOutcome {
 // Plays the scenario in a session of the simulated game; `options` gives everything but the
 // script, and the settings file when the scenario has no setting lines.
 PlayOutcome playScenario(const Scenario& scenario, Options options = {});
+
+// Plays the scenario's steps in this session (the child's side of playScenario); `settings` is
+// the settings file the session started with.
+void playInSession(Game& game, const Scenario& scenario, const std::string& settings);
 
 // A key as the game's raw input sends it: Shift as the generic code with the scan code of its side,
 // right Ctrl and Alt with the E0 flag.

@@ -1,13 +1,7 @@
-// One game session is one process. The parent makes a fresh root folder and forks; the child
-// lays out the game, loads the plugin as the script extender does, plays the script and
-// records everything into files under <root>/.sim, which the parent reads back into a
+// One game session is one process. The parent makes a fresh root folder and starts the child
+// (host.h); the child lays out the game, loads the plugin as the script extender does, plays the
+// script and records everything into files under <root>/.sim, which the parent reads back into a
 // Transcript however the child ended.
-
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -18,7 +12,9 @@
 #include <thread>
 
 #include "sim/build_paths.h"
+#include "sim/host.h"
 #include "sim/internal.h"
+#include "sim/scenario.h"
 
 #ifndef FREEPLOT_PLUGIN_IN_BUILD
 #define FREEPLOT_PLUGIN_IN_BUILD ""
@@ -77,29 +73,15 @@ void emitSiteChanges(const char* stage, const std::vector<std::vector<std::uint8
     }
 }
 
-[[noreturn]] void childMain(const Options& o, const std::string& root, const std::string& plugin) {
-    std::string dir = simDir(root);
-    int out = ::open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    int err = ::open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    int events = ::open((dir + "/events").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (out < 0 || err < 0 || events < 0) ::_exit(120);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    openRecorder(events);
+}  // namespace
 
+int host::runChild(const Options& o, const std::string& root, const std::string& plugin) {
+    const int events = host::openEventFile(simDir(root) + "/events");
+    if (events < 0) return 120;
+    openRecorder(events);
     try {
         namespace fs = std::filesystem;
         fs::create_directories(root + "/Fallout4/Data/F4SE/Plugins");
-        std::ofstream(root + "/Fallout4/Fallout4.exe") << "";
-        if (o.documents) {
-            fs::create_directories(root + "/home/Documents");
-            ::setenv("HOME", (root + "/home").c_str(), 1);
-        } else {
-            fs::create_directories(root + "/home");
-            ::unsetenv("HOME");
-        }
-        ::setenv("FREEPLOT_GAME_EXE",
-                 (o.gameExe ? *o.gameExe : root + "/Fallout4/Fallout4.exe").c_str(), 1);
         if (o.settings)
             std::ofstream(root + "/Fallout4/Data/F4SE/Plugins/freeplot.ini", std::ios::binary)
                 << *o.settings;
@@ -116,13 +98,9 @@ void emitSiteChanges(const char* stage, const std::vector<std::vector<std::uint8
 
         if (plugin.empty())
             throw std::runtime_error("no plugin to load: set FREEPLOT_PLUGIN or Options::plugin");
-        void* lib = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!lib) throw std::runtime_error(std::string("dlopen failed: ") + ::dlerror());
-        auto query = reinterpret_cast<QueryFn>(::dlsym(lib, "F4SEPlugin_Query"));
-        auto load = reinterpret_cast<LoadFn>(::dlsym(lib, "F4SEPlugin_Load"));
-        if (!query || !load)
-            throw std::runtime_error(
-                "the plugin does not export F4SEPlugin_Query and F4SEPlugin_Load");
+        const host::Plugin entries = host::loadPlugin(plugin);
+        const auto query = reinterpret_cast<QueryFn>(entries.query);
+        const auto load = reinterpret_cast<LoadFn>(entries.load);
 
         static F4SEInterface iface{};
         iface.f4seVersion = 0x00030000;
@@ -154,25 +132,34 @@ void emitSiteChanges(const char* stage, const std::vector<std::vector<std::uint8
         callees().recordInputCallees = o.recordInputCallees;
         // An image too small for the game's data has no hand-over slots to take from.
         if (o.imageBytes >= loc::imageSize) startMainLoop();
-        if (o.script) o.script(*game);
+        if (o.script)
+            o.script(*game);
+        else if (!o.scenarioText.empty())
+            playInSession(*game, parseScenario(o.scenarioText, o.scenarioName),
+                          o.settings.value_or(""));
         std::fflush(stdout);
         emitSiteChanges("end", before);
         emit(kind::end, {});
         std::fflush(nullptr);
-        ::_exit(0);
+        return 0;
     } catch (const std::exception& e) {
         emit(kind::error, {e.what()});
     } catch (...) {
         emit(kind::error, {"the session ended with an exception"});
     }
     std::fflush(nullptr);
-    ::_exit(3);
+    return 3;
 }
+
+namespace {
 
 std::vector<std::string> readLines(const std::string& path) {
     std::vector<std::string> lines;
     std::ifstream in(path, std::ios::binary);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // a Windows console's line end
+        lines.push_back(line);
+    }
     return lines;
 }
 
@@ -287,60 +274,33 @@ std::string fixturePluginPath() { return inBuild(FREEPLOT_SIM_FIXTURE_IN_BUILD);
 Transcript run(const Options& options) {
     Transcript t;
     std::string plugin = options.plugin.empty() ? defaultPluginPath() : options.plugin;
-
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/freeplot-sim-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (!::mkdtemp(buf.data())) {
-        t.errors.push_back("cannot create a session root under " + pattern);
+    t.root = host::makeSessionRoot();
+    if (t.root.empty()) {
+        t.errors.push_back("cannot create a session root");
         t.ending = "not started";
         return t;
     }
-    t.root = buf.data();
     std::filesystem::create_directories(simDir(t.root));
 
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        t.errors.push_back("fork failed");
-        t.ending = "not started";
-        return t;
-    }
-    if (pid == 0) childMain(options, t.root, plugin);
-
-    int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + options.timeout;
-    for (;;) {
-        pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid) break;
-        if (r < 0 && errno != EINTR) break;
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            t.timedOut = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    const host::ChildEnd end = host::runSession(options, t.root, plugin);
+    t.timedOut = end.timedOut;
 
     std::string dir = simDir(t.root);
     t.log = readLines(dir + "/stdout");
     t.stderrLines = readLines(dir + "/stderr");
     readEvents(dir + "/events", t);
 
-    if (t.timedOut) {
+    if (end.timedOut) {
         t.completed = false;
-        t.signal = SIGKILL;
+        t.signal = end.signal;
         t.ending =
             "timed out after " + std::to_string(options.timeout.count()) + " ms and was killed";
-    } else if (WIFSIGNALED(status)) {
+    } else if (end.signal) {
         t.completed = false;
-        t.signal = WTERMSIG(status);
-        t.ending =
-            "killed by signal " + std::to_string(t.signal) + " (" + ::strsignal(t.signal) + ")";
-    } else if (WIFEXITED(status)) {
-        t.exitCode = WEXITSTATUS(status);
+        t.signal = end.signal;
+        t.ending = end.ending;
+    } else {
+        t.exitCode = end.exitCode;
         if (t.exitCode != 0) t.completed = false;
         t.ending = t.completed ? "completed"
                                : "exited with code " + std::to_string(t.exitCode) +

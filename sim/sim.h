@@ -63,6 +63,10 @@ struct Options {
     std::function<void(Game&)> beforeQuery;
     // Runs in the child after Load (or after a false Query).
     std::function<void(Game&)> script;
+    // Without a script: a scenario file's text (sim/scenario.h), played in the child. Unlike a
+    // script it can be handed to a child that is another process than a fork (Windows).
+    std::string scenarioText;
+    std::string scenarioName;
 };
 
 struct SiteChange {
@@ -122,7 +126,8 @@ struct Transcript {
     const SiteChange* site(const std::string& name) const;
     bool logHas(const std::string& line) const;
     std::size_t countCalls(const std::string& prefix) const;
-    // Everything, readable, log lines first; the session root is written "<root>".
+    // Everything, readable, log lines first; the session root is written "<root>". The calls
+    // leave out the lookups of handles the plugin kept (their number and place are timing).
     std::string text() const;
 };
 
@@ -342,7 +347,6 @@ public:
 
 private:
     std::string root_;
-    std::vector<int> lockFds_;
 };
 
 }  // namespace sim

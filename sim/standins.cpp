@@ -3,20 +3,17 @@
 // Microsoft x64 convention that records the call and does the least the plugin relies on.
 // Also the simulated references and the game's main loop.
 
-#include <pthread.h>
-#include <sys/mman.h>
-
 #include <atomic>
 #include <charconv>
 #include <cinttypes>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "sim/host.h"
 #include "sim/internal.h"
 
 namespace sim::detail {
@@ -394,7 +391,7 @@ void freeUnloadedReferences() {
         if (e.freed || e.unloadedAt < 0 || now - e.unloadedAt < kFreeDelayMicros) continue;
         e.freed = true;
         // Each reference lies on a page of its own (see loc::referenceStride).
-        ::mprotect(reinterpret_cast<void*>(e.ref.address), loc::referenceStride, PROT_NONE);
+        host::protect(e.ref.address, loc::referenceStride, host::Access::none);
     }
 }
 
@@ -417,8 +414,7 @@ void calledOnUnloaded(const std::string& call) {
     emit(kind::error,
          {"a game function was called on a reference the game has let go of: " + call});
     std::fflush(nullptr);
-    std::raise(SIGSEGV);
-    std::abort();
+    host::crash();
 }
 
 // --- Console formatting --------------------------------------------------------------------------
@@ -529,7 +525,7 @@ std::string formatMsVaList(const char* format, const char* args) {
 
 void startMainLoop() {
     std::thread([] {
-        auto* lock = reinterpret_cast<pthread_mutex_t*>(abs(loc::refQueueLock));
+        void* lock = reinterpret_cast<void*>(abs(loc::refQueueLock));
         // The slots are read and written whole: the plugin polls them without the lock.
         std::atomic_ref<std::uintptr_t> slot(
             *reinterpret_cast<std::uintptr_t*>(abs(loc::refQueueSlot)));
@@ -537,7 +533,7 @@ void startMainLoop() {
             *reinterpret_cast<std::uintptr_t*>(abs(loc::refQueueSlot2)));
         std::uintptr_t seen2 = 0;
         for (;;) {
-            pthread_mutex_lock(lock);
+            host::lockGame(lock);
             std::uintptr_t taken = calleeState.mainLoopTakes ? slot.load() : 0;
             if (taken && isUnloadedReference(taken))
                 calledOnUnloaded("the main loop took " + describePointer(taken) +
@@ -550,7 +546,7 @@ void startMainLoop() {
                 slot.store(0);
             }
             std::uintptr_t now2 = slot2.load();
-            pthread_mutex_unlock(lock);
+            host::unlockGame(lock);
             freeUnloadedReferences();
             if (now2 != seen2 && now2 && isUnloadedReference(now2))
                 calledOnUnloaded("the main loop found " + describePointer(now2) +

@@ -134,6 +134,12 @@ void verifyKnownCode() {
 
 bool signaturesOk() { return g_signaturesOk; }
 
+bool gameRecognised() {
+    for (const Signature& s : kSignatures)
+        if (!g_siteFailed[static_cast<std::size_t>(s.site)]) return true;
+    return false;
+}
+
 bool siteVerified(Loc site) { return !g_siteFailed[static_cast<std::size_t>(site)]; }
 
 }  // namespace freeplot

@@ -43,6 +43,10 @@ void verifyKnownCode();
 
 bool signaturesOk();
 
+// Whether any of the fourteen sites matched its signature: a process where none did holds none of
+// the game's code, and the plugin then changes nothing in it, data included.
+bool gameRecognised();
+
 // Whether the code at a site can be written: false only for a site whose signature check
 // failed. Sites without a signature are always writable.
 bool siteVerified(Loc site);

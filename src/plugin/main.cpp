@@ -65,7 +65,11 @@ void load() {
     prepareKeyLookup();
 
     SetHooks({&onKeyboardInput, &onMouseInput, &scaleCallHandler});
-    applyStartupPatches();
+    // The start-up patches write game data too, which has no signature of its own.
+    if (gameRecognised())
+        applyStartupPatches();
+    else
+        print("None of the game's code is where this plugin knows it: no start-up patch applied");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "session_support.h"
 #include "sim/build_paths.h"
+#include "sim/scenario.h"
 #include "sim/sim.h"
 
 using namespace session;
@@ -29,4 +30,16 @@ TEST(Road, OneKeyPressFromTheKeyboardToTheGame) {
         sim::compareWithGolden(
             t, sim::sourceDirectory() + "/tests/session/golden/road_of_one_key_press.transcript"),
         "");
+}
+
+// The demo (sim/demo.scenario) as an expected transcript: the same file is what the Windows build
+// of the simulated game must print under Wine with freeplot.dll (scripts/windows-tests.sh).
+TEST(Road, TheDemoScenarioPrintsItsExpectedTranscript) {
+    const std::string source = sim::sourceDirectory();
+    const sim::PlayOutcome outcome =
+        sim::playScenario(sim::readScenario(source + "/sim/demo.scenario"));
+    ASSERT_TRUE(outcome.passed()) << outcome.failure << "\n" << outcome.transcript.text();
+    EXPECT_EQ(sim::compareWithGolden(outcome.transcript,
+                                     source + "/tests/session/golden/demo.transcript"),
+              "");
 }

@@ -187,12 +187,13 @@ TEST(Startup, AnExecutableThatIsNotTheGameIsRefusedOrLeftUntouched) {
                                "(0x1000000 bytes): this is not the game this plugin was made for"));
 
     // One as large as the game with none of its code: every check fails, Load runs its course
-    // (the console command searched for, freeplot mode and object snap switched, the hooks
-    // made) and writes not one byte into the image.
+    // (the console command searched for, freeplot mode switched on, the hooks made) and writes
+    // not one byte into the image: no code, and no start-up patch of the game's data either.
     sim::Options blank;
     blank.blankImage = true;
     blank.countImageChanges = true;
-    blank.settings = "[main]\ntogglable=1\nsnapDisabled=true\nextraOutlineEnabled=true\n";
+    blank.settings =
+        "[main]\ntogglable=1\nsnapDisabled=true\ngroundDisabled=true\nextraOutlineEnabled=true\n";
     const sim::Transcript untouched = sim::run(blank);
     ASSERT_TRUE(untouched.completed) << untouched.text();
     EXPECT_TRUE(untouched.queryResult);
@@ -201,4 +202,6 @@ TEST(Startup, AnExecutableThatIsNotTheGameIsRefusedOrLeftUntouched) {
     EXPECT_TRUE(untouched.logHas("Sigs not found"));
     EXPECT_TRUE(untouched.logHas("Site mouseInput does not match the game's code, left unpatched"));
     EXPECT_TRUE(untouched.logHas("Hijack command not found!"));
+    EXPECT_TRUE(untouched.logHas(
+        "None of the game's code is where this plugin knows it: no start-up patch applied"));
 }

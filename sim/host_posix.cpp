@@ -1,0 +1,185 @@
+// The simulated game's host on Linux: the image mapped with mmap at the game's base, the game's
+// critical section a pthread mutex (40 zero bytes are an unlocked one), and each session a forked
+// child.
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "sim/host.h"
+
+namespace sim::host {
+namespace {
+
+constexpr std::uintptr_t kPage = 0x1000;
+
+int toProt(Access access) {
+    switch (access) {
+        case Access::readWriteExecute:
+            return PROT_READ | PROT_WRITE | PROT_EXEC;
+        case Access::readExecute:
+            return PROT_READ | PROT_EXEC;
+        case Access::none:
+            return PROT_NONE;
+    }
+    return PROT_NONE;
+}
+
+}  // namespace
+
+void mapImage(std::uintptr_t base, std::size_t bytes) {
+    void* want = reinterpret_cast<void*>(base);
+    void* got = ::mmap(want, bytes, PROT_READ | PROT_WRITE | PROT_EXEC,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (got == MAP_FAILED || got != want) {
+        std::string why = got == MAP_FAILED ? std::strerror(errno) : "mapped elsewhere";
+        throw std::runtime_error("cannot map the game image at its base: " + why);
+    }
+}
+
+bool protect(std::uintptr_t address, std::size_t bytes, Access access) {
+    const std::uintptr_t first = address & ~(kPage - 1);
+    const std::uintptr_t end = (address + bytes + kPage - 1) & ~(kPage - 1);
+    return ::mprotect(reinterpret_cast<void*>(first), end - first, toProt(access)) == 0;
+}
+
+std::string protectionAt(std::uintptr_t address) {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        unsigned long start = 0, end = 0;
+        char perms[8] = {};
+        if (std::sscanf(line.c_str(), "%lx-%lx %7s", &start, &end, perms) != 3) continue;
+        if (start <= address && address < end) return std::string(perms, 3);
+    }
+    return "unmapped";
+}
+
+void initGameLock(void*) {}  // 40 zero bytes are an unlocked pthread mutex
+
+void lockGame(void* at) { ::pthread_mutex_lock(static_cast<pthread_mutex_t*>(at)); }
+
+void unlockGame(void* at) { ::pthread_mutex_unlock(static_cast<pthread_mutex_t*>(at)); }
+
+bool holdFileLock(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    return true;  // the descriptor stays open, and the lock held, until the process ends
+}
+
+int openEventFile(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+void writeAll(int fd, const std::string& text) {
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n <= 0) return;
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+void crash() {
+    std::raise(SIGSEGV);
+    std::abort();
+}
+
+std::string makeSessionRoot() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/freeplot-sim-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    return ::mkdtemp(buf.data()) ? std::string(buf.data()) : std::string();
+}
+
+Plugin loadPlugin(const std::string& path) {
+    void* lib = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!lib) throw std::runtime_error(std::string("dlopen failed: ") + ::dlerror());
+    Plugin p{::dlsym(lib, "F4SEPlugin_Query"), ::dlsym(lib, "F4SEPlugin_Load")};
+    if (!p.query || !p.load)
+        throw std::runtime_error("the plugin does not export F4SEPlugin_Query and F4SEPlugin_Load");
+    return p;
+}
+
+ChildEnd runSession(const Options& o, const std::string& root, const std::string& plugin) {
+    const std::string dir = root + "/.sim";
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) return {false, -1, 0, "fork failed"};
+    if (pid == 0) {
+        // The child: its standard output and error into the session's files, the environment
+        // the POSIX layer of the plugin reads (HOME for the documents folder, the game's path).
+        const int out = ::open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        const int err = ::open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (out < 0 || err < 0) ::_exit(120);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::close(out);
+        ::close(err);
+        namespace fs = std::filesystem;
+        fs::create_directories(root + "/Fallout4");
+        std::ofstream(root + "/Fallout4/Fallout4.exe") << "";
+        if (o.documents) {
+            fs::create_directories(root + "/home/Documents");
+            ::setenv("HOME", (root + "/home").c_str(), 1);
+        } else {
+            fs::create_directories(root + "/home");
+            ::unsetenv("HOME");
+        }
+        ::setenv("FREEPLOT_GAME_EXE",
+                 (o.gameExe ? *o.gameExe : root + "/Fallout4/Fallout4.exe").c_str(), 1);
+        ::_exit(runChild(o, root, plugin));
+    }
+
+    ChildEnd end;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + o.timeout;
+    for (;;) {
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid) break;
+        if (r < 0 && errno != EINTR) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            end.timedOut = true;
+            end.signal = SIGKILL;
+            return end;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (WIFSIGNALED(status)) {
+        end.signal = WTERMSIG(status);
+        end.ending =
+            "killed by signal " + std::to_string(end.signal) + " (" + ::strsignal(end.signal) + ")";
+    } else if (WIFEXITED(status)) {
+        end.exitCode = WEXITSTATUS(status);
+    }
+    return end;
+}
+
+int childProcessMain(const std::string&) { return 2; }  // sessions are forked here
+
+}  // namespace sim::host

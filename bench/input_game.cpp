@@ -5,9 +5,9 @@
 
 #include <cstring>
 
+#include "game/codesites.h"
 #include "game/hooks.h"
 #include "game/locations.h"
-#include "game/patches.h"
 #include "game/stubs.h"
 #include "input/handlers.h"
 #include "os/os.h"

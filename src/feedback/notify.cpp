@@ -11,7 +11,7 @@
 namespace freeplot {
 namespace {
 
-// The hand-over between showMessage and the notifier thread. `generation` counts hand-overs,
+// The hand-over between showAfterQuiet and the notifier thread. `generation` counts hand-overs,
 // so the notifier can tell a new text from the one it waits on.
 struct Notifier {
     std::mutex mutex;
@@ -46,7 +46,7 @@ void messageNotifier() {
             seen = n.generation;
         const std::string text = n.text;
         lock.unlock();  // never held while calling into the game
-        showOnScreen(text.c_str());
+        showNow(text.c_str());
         lock.lock();
         if (n.generation == seen) {
             n.running = false;
@@ -59,11 +59,7 @@ void messageNotifier() {
 
 }  // namespace
 
-void showNow(Msg message) { showOnScreen(messageText(message)); }
-
-void showNow(const FormattedText& text) { showOnScreen(text.c_str()); }
-
-void showMessage(const FormattedText& text) {
+void showAfterQuiet(const FormattedText& text) {
     Notifier& n = g_notifier;
     {
         const std::lock_guard lock(n.mutex);

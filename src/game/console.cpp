@@ -6,9 +6,9 @@
 #include "common/IDebugLog.h"
 #include "common/WriteCode.h"
 #include "game/gamefunctions.h"
-#include "game/hooks.h"
 #include "game/locations.h"
-#include "game/patches.h"
+#include "game/switches.h"
+#include "os/os.h"
 
 namespace freeplot {
 
@@ -18,15 +18,33 @@ constexpr const char* kShortName = "tfp";
 constexpr const char* kHelpText = "";
 }  // namespace
 
+std::uintptr_t findDebugTextCommand(std::uintptr_t table, std::uintptr_t end) {
+    // The game's command names are texts of its own module; anything else is not read.
+    static constexpr char kName[] = "GetDebugText";
+    const std::uintptr_t module = gameBase();
+    for (std::uintptr_t record = table; record + sizeof(ConsoleCommandRecord) <= end;
+         record += sizeof(ConsoleCommandRecord)) {
+        const auto& command = *reinterpret_cast<const ConsoleCommandRecord*>(record);
+        if (command.number >= kFirstForeignCommandNumber) return 0;
+        const auto name = reinterpret_cast<std::uintptr_t>(command.longName);
+        if (name >= module && name + sizeof kName <= end &&
+            std::memcmp(command.longName, kName, sizeof kName) == 0)
+            return record;
+    }
+    return 0;
+}
+
 void takeOverCommand() {
-    if (!debugTextCommand) {
+    const std::uintptr_t address =
+        findDebugTextCommand(addr(Loc::commandTable), gameBase() + os::mainModuleSize());
+    if (!address) {
         print("Hijack command not found!");
         return;
     }
-    const auto address = reinterpret_cast<std::uintptr_t>(debugTextCommand);
+    print("Command found at " FREEPLOT_X64, static_cast<std::uint64_t>(address));
 
     ConsoleCommandRecord record;
-    std::memcpy(&record, debugTextCommand, sizeof record);
+    std::memcpy(&record, reinterpret_cast<const void*>(address), sizeof record);
     record.longName = kLongName;
     record.shortName = kShortName;
     record.helpText = kHelpText;
@@ -44,7 +62,7 @@ bool FREEPLOT_MSABI toggleFreeplotCommand(void*, void*, void*, void*, void*, voi
                                           std::uint32_t*) {
     return guarded("ToggleFreeplot", false, [&] {
         if (result) *result = 1.0;
-        toggleFreeplotMode();
+        toggle(Switch::freeplotMode, false);
         consolePrint("Freeplot-> %s", switches.freeplotMode ? "On" : "Off");
         return true;
     });

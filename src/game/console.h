@@ -45,8 +45,14 @@ bool FREEPLOT_MSABI toggleFreeplotCommand(void* parameterInfo, void* scriptData,
                                           void* containingRef, void* script, void* locals,
                                           double* result, std::uint32_t* opcodeOffset);
 
-// Rewrites the record in debugTextCommand into "ToggleFreeplot" / "tfp" in one protected write;
-// logs "Hijack command not found!" when there is none.
+// Finds the first record named "GetDebugText" among the records numbered below 0x2F9 of the
+// command table at `table`, looking no further than `end` (the end of the game's module); 0 when
+// there is none.
+std::uintptr_t findDebugTextCommand(std::uintptr_t table, std::uintptr_t end);
+
+// Finds the "GetDebugText" record in the game's command table and rewrites it into
+// "ToggleFreeplot" / "tfp" in one protected write; logs "Hijack command not found!" when there
+// is none.
 void takeOverCommand();
 
 // printf-style line on the game console; does nothing while the console does not exist.

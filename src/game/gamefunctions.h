@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "common/msabi.h"
+#include "config/messages.h"
 #include "game/locations.h"
 #include "game/records.h"
 
@@ -55,10 +56,14 @@ inline constexpr std::uint32_t kSetPositionCommand = 0x1007;
 inline constexpr std::uint32_t kSetAngleCommand = 0x1009;
 inline constexpr std::uint32_t kSetScaleCommand = 0x113C;
 
-// Every on-screen message of the plugin goes through here.
-inline void showOnScreen(const char* text) {
+// Shows a message on screen at once, through the game's HUD message call: every message of the
+// plugin ends here, on the thread that asks (messages shown after a quiet period come from the
+// notifier, feedback/notify.h).
+inline void showNow(const char* text) {
     gameFunction<HudMessageFn>(Loc::hudMessageFunction)(text, 0, 1);
 }
+inline void showNow(Msg message) { showNow(messageText(message)); }
+inline void showNow(const FormattedText& text) { showNow(text.c_str()); }
 
 // A reference kept past the event that looked it up. The game frees references when it likes
 // (a cell unloads, the player scraps, another mod deletes), so what outlives an event keeps the

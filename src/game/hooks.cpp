@@ -5,19 +5,13 @@
 #include "common/BranchTrampoline.h"
 #include "common/IDebugLog.h"
 #include "common/WriteCode.h"
-#include "config/settings.h"
-#include "game/console.h"
+#include "game/codesites.h"
 #include "game/locations.h"
-#include "game/patches.h"
 #include "game/stubs.h"
-#include "os/os.h"
 
 namespace freeplot {
 
-const void* freeplotEnableStub = nullptr;
-ScaleCallStubFn scaleCallStub = nullptr;
-const void* outlineStub = nullptr;
-void* debugTextCommand = nullptr;
+StubEntries stubs;
 
 namespace {
 
@@ -135,29 +129,13 @@ const void* emitStub(const char* line, Args... args) {
 
 }  // namespace
 
-std::uintptr_t findDebugTextCommand(std::uintptr_t table, std::uintptr_t end) {
-    // The game's command names are texts of its own module; anything else is not read.
-    static constexpr char kName[] = "GetDebugText";
-    const std::uintptr_t module = gameBase();
-    for (std::uintptr_t record = table; record + sizeof(ConsoleCommandRecord) <= end;
-         record += sizeof(ConsoleCommandRecord)) {
-        const auto& command = *reinterpret_cast<const ConsoleCommandRecord*>(record);
-        if (command.number >= kFirstForeignCommandNumber) return 0;
-        const auto name = reinterpret_cast<std::uintptr_t>(command.longName);
-        if (name >= module && name + sizeof kName <= end &&
-            std::memcmp(command.longName, kName, sizeof kName) == 0)
-            return record;
-    }
-    return 0;
-}
-
-void SetHooks(const HookHandlers& handlers) {
+bool SetHooks(const HookHandlers& handlers) {
     if (!g_branchTrampoline.ObtainBlock()) {
         print("couldn't create codegen buffer. this is fatal. skipping remainder of init process.");
-        return;
+        return false;
     }
 
-    freeplotEnableStub = emitStub<FreeplotEnableHook_Code>(
+    stubs.freeplotEnable = emitStub<FreeplotEnableHook_Code>(
         "Setting freeplot enable hook, memory remain %d", addr(Loc::buildAllowedFlag));
 
     const void* keyboardStub = emitStub<KeyboardInputHook_Code>(
@@ -172,27 +150,16 @@ void SetHooks(const HookHandlers& handlers) {
     if (siteWritable(Loc::mouseInput))
         writeJump5(addr(Loc::mouseInput), reinterpret_cast<std::uintptr_t>(mouseStub));
 
-    scaleCallStub = reinterpret_cast<ScaleCallStubFn>(const_cast<void*>(
+    stubs.scaleCall = reinterpret_cast<ScaleCallStubFn>(const_cast<void*>(
         emitStub<CallScale_Code>("Setting scale hook, memory remain %d", handlers.scale)));
 
-    outlineStub =
+    stubs.outline =
         emitStub<outlineEnable_Code>("Setting outline hook, memory remain %d",
                                      addr(Loc::outlineCallee), addr(Loc::outlineUselectable));
 
     print("Hooks set up, memory remain %d", static_cast<int>(g_branchTrampoline.Remain()));
 
-    const std::uint8_t togglable = settings.togglable;
-    if (togglable == 1 || togglable == 2) {
-        const std::uintptr_t record =
-            findDebugTextCommand(addr(Loc::commandTable), gameBase() + os::mainModuleSize());
-        if (record) {
-            debugTextCommand = reinterpret_cast<void*>(record);
-            print("Command found at " FREEPLOT_X64, static_cast<std::uint64_t>(record));
-        }
-        takeOverCommand();
-    }
-    // Freeplot mode is off until here; this switches it on.
-    if (togglable == 0 || togglable == 1) toggleFreeplotMode();
+    return true;
 }
 
 }  // namespace freeplot

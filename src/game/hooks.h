@@ -18,12 +18,12 @@ using ScaleHandlerFn = std::uintptr_t(FREEPLOT_MSABI*)(void* reference, std::uin
 using ScaleCallStubFn = void(FREEPLOT_MSABI*)(void* reference, double scale);
 
 // The entries of the stubs that are not linked at start-up; null until SetHooks made them.
-extern const void* freeplotEnableStub;
-extern ScaleCallStubFn scaleCallStub;
-extern const void* outlineStub;
-
-// The console command record named "GetDebugText"; null when none was found.
-extern void* debugTextCommand;
+struct StubEntries {
+    const void* freeplotEnable = nullptr;
+    ScaleCallStubFn scaleCall = nullptr;
+    const void* outline = nullptr;
+};
+extern StubEntries stubs;
 
 // The plugin's handlers that the stubs call; the entry point hands them over, so this layer
 // never depends on the layers that implement them.
@@ -33,13 +33,8 @@ struct HookHandlers {
     ScaleHandlerFn scale = nullptr;
 };
 
-// Makes the trampoline and the five stubs, links the keyboard and mouse stubs, takes over the
-// console command and switches freeplot mode on as `togglable` says. Lets Halt through.
-void SetHooks(const HookHandlers& handlers);
-
-// Finds the first record named "GetDebugText" among the records numbered below 0x2F9 of the
-// command table at `table`, looking no further than `end` (the end of the game's module); 0 when
-// there is none.
-std::uintptr_t findDebugTextCommand(std::uintptr_t table, std::uintptr_t end);
+// Makes the trampoline and the five stubs and links the keyboard and mouse stubs; returns false
+// (having logged why) when no trampoline could be had. Lets Halt through.
+bool SetHooks(const HookHandlers& handlers);
 
 }  // namespace freeplot

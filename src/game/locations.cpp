@@ -28,8 +28,6 @@ std::array<std::uintptr_t, static_cast<std::size_t>(Loc::count)> resolvedLocatio
     makeStaticLocations();
 }  // namespace detail
 
-std::uint32_t buildEnableJumpOffset = 0;
-
 std::uintptr_t gameBase() { return g_gameBase; }
 
 std::uintptr_t resolve(std::uint32_t offset) { return g_gameBase + offset; }

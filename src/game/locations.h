@@ -117,7 +117,4 @@ T* ptr(Loc loc) {
     return reinterpret_cast<T*>(addr(loc));
 }
 
-// Distance from the buildEnable site to the jump byte that freeplot mode rewrites.
-extern std::uint32_t buildEnableJumpOffset;
-
 }  // namespace freeplot

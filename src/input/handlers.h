@@ -7,7 +7,7 @@
 
 #include "common/msabi.h"
 #include "game/gamefunctions.h"
-#include "game/patches.h"
+#include "game/switches.h"
 
 namespace freeplot {
 
@@ -30,17 +30,17 @@ std::uint16_t normalisedKey(std::uint16_t vkey, std::uint16_t scanCode, std::uin
 // The set of actions a key code is bound to, one bit per action number; 0 for none.
 std::uint64_t actionsOf(std::uint16_t code);
 
-// Run by both handlers on every event: the object lock goes off once nothing is selected, and
-// the extra selection is parked while outside workshop mode and brought back inside it.
+// Run by the handlers on their events: the object lock goes off once nothing is selected; the
+// outline and extra selection switches are parked while outside workshop mode and brought back
+// inside it.
 void autoObjectUnlock();
+void autoOutline();
 void autoExtraSelection();
 
-// Whether those two have nothing to do (the handlers' quick exit asks the same).
+// Whether autoObjectUnlock has nothing to do (the handlers' quick exit asks the same, as it asks
+// the switches' outlineParkIdle and extraSelectionParkIdle).
 inline bool autoObjectUnlockIdle() {
     return !switches.objectLocked || readGame<std::uint32_t>(Loc::selectedRefHandle) != 0;
-}
-inline bool autoExtraSelectionIdle(bool inWorkshop) {
-    return inWorkshop ? switches.extraOutlineStash == 0 : !switches.extraOutlineEnabled;
 }
 
 }  // namespace freeplot

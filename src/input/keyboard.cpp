@@ -11,8 +11,9 @@
 #include "config/steps.h"
 #include "feedback/notify.h"
 #include "feedback/workers.h"
+#include "game/clock.h"
 #include "game/gamefunctions.h"
-#include "game/patches.h"
+#include "game/switches.h"
 #include "input/handlers.h"
 #include "objects/scale.h"
 #include "objects/transforms.h"
@@ -74,9 +75,7 @@ void toggleMode(const KeyEvent&) { toggle(Switch::freeplotMode); }
 void toggleSnap(const KeyEvent&) { toggle(Switch::objectSnap); }
 
 // Surface snap is the game's own value: 1.5 means off (anything else, NaN included, is on).
-void toggleGround(const KeyEvent&) {
-    setSurfaceSnap(readGame<float>(Loc::surfaceSnapValue) != kSurfaceSnapOff, true);
-}
+void toggleGround(const KeyEvent&) { toggle(Switch::surfaceSnap); }
 
 void toggleGridSnap(const KeyEvent&) {
     const bool on = readGame<std::uint8_t>(Loc::gridSnapSetting) != 0;
@@ -144,10 +143,7 @@ void rotate(const KeyEvent& key) {
 
 void physics(const KeyEvent& key) { setPhysics(key.code); }
 
-void toggleSlowClock(const KeyEvent&) {
-    switches.timescaleKeyFlag = !switches.timescaleKeyFlag;
-    toggleTimescale(true);
-}
+void toggleClock(const KeyEvent&) { toggleSlowClock(); }
 
 // --- The dispatch chain --------------------------------------------------------------------
 
@@ -189,7 +185,7 @@ constexpr Row kChain[] = {
     {bit(Action::deleteKey), Gate::deleteEnabled, remove},
     {bits({Action::rotateLeft, Action::rotateRight}), Gate::none, rotate},
     {bits({Action::physicsOn, Action::physicsOff}), Gate::none, physics},
-    {bit(Action::timescaleToggle), Gate::none, toggleSlowClock},
+    {bit(Action::timescaleToggle), Gate::none, toggleClock},
 };
 static_assert(std::size(kChain) == 24);
 
@@ -253,22 +249,18 @@ std::uint16_t normalisedKey(std::uint16_t vkey, std::uint16_t scanCode, std::uin
 }
 
 void autoObjectUnlock() {
-    if (!autoObjectUnlockIdle()) releaseObjectLock();
+    if (!autoObjectUnlockIdle()) setSwitch(Switch::objectLock, false);
+}
+
+void autoOutline() {
+    const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
+    if (!outlineParkIdle(inWorkshop)) parkOutsideWorkshop(Switch::outline, inWorkshop);
 }
 
 void autoExtraSelection() {
     const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
-    if (autoExtraSelectionIdle(inWorkshop)) return;
-    const CodeWriterLock lock;
-    if (!inWorkshop) {
-        switches.extraOutlineStash = 1;
-        switches.extraOutlineEnabled = false;
-        setExtraSelection(false);
-    } else {
-        switches.extraOutlineEnabled = true;
-        switches.extraOutlineStash = 0;
-        setExtraSelection(false);
-    }
+    if (!extraSelectionParkIdle(inWorkshop))
+        parkOutsideWorkshop(Switch::extraSelection, inWorkshop);
 }
 
 namespace {
@@ -279,9 +271,9 @@ namespace {
 bool quietKeyEvent(const RawKeyboard& record) {
     if (halted()) return true;
     const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
-    if (!autoOutlineIdle(inWorkshop) || !autoTimescaleIdle(inWorkshop)) return false;
+    if (!outlineParkIdle(inWorkshop) || !autoTimescaleIdle(inWorkshop)) return false;
     if (!inWorkshop || readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) return true;
-    if (!autoObjectUnlockIdle() || !autoExtraSelectionIdle(inWorkshop)) return false;
+    if (!autoObjectUnlockIdle() || !extraSelectionParkIdle(inWorkshop)) return false;
     // Telling left from right Shift takes a system call: the full handler does that.
     if (record.vkey == kShift) return false;
     const std::uint16_t code = withoutShift(record.vkey, record.flags);

@@ -5,8 +5,9 @@
 #include "common/Guard.h"
 #include "config/settings.h"
 #include "feedback/workers.h"
+#include "game/clock.h"
 #include "game/gamefunctions.h"
-#include "game/patches.h"
+#include "game/switches.h"
 #include "input/handlers.h"
 #include "objects/transforms.h"
 
@@ -76,8 +77,8 @@ std::int32_t handleMouse(RawMouse& record) {
 bool quietMouseEvent(const RawMouse& record) {
     if (halted()) return true;
     const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
-    if (!autoExtraSelectionIdle(inWorkshop) || !autoObjectUnlockIdle() ||
-        !autoOutlineIdle(inWorkshop) || !autoTimescaleIdle(inWorkshop))
+    if (!extraSelectionParkIdle(inWorkshop) || !autoObjectUnlockIdle() ||
+        !outlineParkIdle(inWorkshop) || !autoTimescaleIdle(inWorkshop))
         return false;
     return (record.buttonFlags & (settings.wheelRotation ? kMouseWheel : kButtonMask)) == 0;
 }

@@ -12,7 +12,7 @@
 #include "feedback/workers.h"
 #include "game/gamefunctions.h"
 #include "game/hooks.h"
-#include "game/patches.h"
+#include "game/switches.h"
 #include "objects/transforms.h"
 #include "objects/undo.h"
 
@@ -86,10 +86,10 @@ bool handOffToGame(const HeldRef& held) {
 }
 
 void applyScale(const HeldRef& held, double scaleFactor, bool clearBusy) {
-    GameReference* reference = scaleCallStub ? lookUp(held) : nullptr;
+    GameReference* reference = stubs.scaleCall ? lookUp(held) : nullptr;
     if (reference) {
         const bool actor = reference->isActor();
-        scaleCallStub(reference, scaleFactor);
+        stubs.scaleCall(reference, scaleFactor);
         if (!actor && handOffToGame(held)) {
             if (GameReference* taken = lookUp(held)) {
                 const RefQueueLock lock;
@@ -111,12 +111,12 @@ std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, std::uint1
 
 void scaleByKeyWorker(std::uint16_t key) {
     if (const Selection selected = selection(); selected.reference) {
-        releaseObjectLock();
+        setSwitch(Switch::objectLock, false);
         pushUndo(selected.reference, selected.held, UndoKind::scale, 'S');
         const std::uint16_t percent =
             scaledPercent(selected.reference->scale(), scaleSteps.current(), key);
         applyScale(selected.held, percent / 100.0, false);
-        showMessage(formatMessage(Msg::scaleChange, int{percent}));
+        showAfterQuiet(formatMessage(Msg::scaleChange, int{percent}));
     }
     workers.scaleBusy = 0;
 }

@@ -6,10 +6,11 @@
 #include "common/IDebugLog.h"
 #include "common/Utilities.h"
 #include "config/settings.h"
+#include "game/console.h"
 #include "game/hooks.h"
 #include "game/locations.h"
-#include "game/patches.h"
 #include "game/signatures.h"
+#include "game/switches.h"
 #include "input/handlers.h"
 #include "objects/scale.h"
 #include "os/os.h"
@@ -46,7 +47,6 @@ bool query(const F4SEInterface* f4se, PluginInfo* info) {
 
     // Nothing of the game is read before it is known to lie inside the module.
     if (!locationsFitModule(os::mainModuleSize())) return false;
-    buildEnableJumpOffset = 30;
     resolveLocations();
     verifySignatures();
     verifyKnownCode();
@@ -64,7 +64,13 @@ void load() {
     startSwitchStates(settings);
     prepareKeyLookup();
 
-    SetHooks({&onKeyboardInput, &onMouseInput, &scaleCallHandler});
+    if (SetHooks({&onKeyboardInput, &onMouseInput, &scaleCallHandler})) {
+        // togglable: 0 freeplot mode on, no command; 1 on, with the console command; 2 off,
+        // with the command (the only way to switch it on then); anything else off, no command.
+        const std::uint8_t togglable = settings.togglable;
+        if (togglable == 1 || togglable == 2) takeOverCommand();
+        if (togglable == 0 || togglable == 1) setSwitch(Switch::freeplotMode, true, false);
+    }
     // The start-up patches write game data too, which has no signature of its own.
     if (gameRecognised())
         applyStartupPatches();

@@ -3,6 +3,8 @@
 // (VirtualProtect under Windows, the emulation on Linux) and must leave the protection as it was.
 // A 64 KiB unit of the image can be given back to make the system refuse a write.
 
+#include "game/switches.h"
+
 #include <gtest/gtest.h>
 
 #include <cinttypes>
@@ -14,9 +16,9 @@
 #include "common/IDebugLog.h"
 #include "common/msabi.h"
 #include "config/settings.h"
+#include "game/codesites.h"
 #include "game/hooks.h"
 #include "game/locations.h"
-#include "game/patches.h"
 #include "game/signatures.h"
 #include "game/stubs.h"
 #include "log_capture.h"
@@ -76,7 +78,6 @@ protected:
     static void SetUpTestSuite() {
         for (std::uintptr_t unit = gameBase(); unit < gameBase() + kImageSize; unit += kUnit)
             ASSERT_TRUE(takeUnit(unit)) << std::hex << unit;
-        buildEnableJumpOffset = 30;
         resolveLocations();
         layGameCode();
 
@@ -93,8 +94,8 @@ protected:
         FreeplotEnableHook_Code stub(p, static_cast<std::size_t>(g_branchTrampoline.Remain()),
                                      addr(Loc::buildAllowedFlag));
         g_branchTrampoline.EndCode(stub.getCode() + stub.getSize());
-        freeplotEnableStub = p;
-        outlineStub = reinterpret_cast<const void*>(gameBase() + kFakeOutlineStub);
+        stubs.freeplotEnable = p;
+        stubs.outline = reinterpret_cast<const void*>(gameBase() + kFakeOutlineStub);
     }
 
     static void TearDownTestSuite() {
@@ -122,8 +123,7 @@ protected:
         // Behind the freeplotEnable call, a return, so the site can be run as a routine.
         lay(Loc::freeplotEnable, 6, {0xC3});
         switches = {};
-        savedCopies = SavedCopies{};
-        jumpTemplates = JumpTemplates{};
+        forgetKeptGameBytes();
         settings = Settings{};
         shown.clear();
     }
@@ -179,7 +179,7 @@ TEST_F(Switches, FreeplotModeCallsTheStubThroughATrampolineSlotAndKeepsCodeExecu
     const FreeplotSites game;
     testlog::Capture log;
 
-    ASSERT_TRUE(toggleFreeplotMode());
+    ASSERT_TRUE(toggle(Switch::freeplotMode, false));
     EXPECT_TRUE(switches.freeplotMode);
     const Bytes call = bytes(Loc::freeplotEnable, 6);
     ASSERT_EQ(call[0], 0xFF);
@@ -196,7 +196,7 @@ TEST_F(Switches, FreeplotModeCallsTheStubThroughATrampolineSlotAndKeepsCodeExecu
     EXPECT_EQ(site(), 1u);
     EXPECT_EQ(*flag, 1u);
 
-    ASSERT_TRUE(toggleFreeplotMode());
+    ASSERT_TRUE(toggle(Switch::freeplotMode, false));
     EXPECT_FALSE(switches.freeplotMode);
     game.expectAsTheGameHasThem();
     EXPECT_TRUE(shown.empty());
@@ -205,8 +205,7 @@ TEST_F(Switches, FreeplotModeCallsTheStubThroughATrampolineSlotAndKeepsCodeExecu
 
 TEST_F(Switches, ExtraSelectionJumpsToTheOutlineStub) {
     const Bytes before = bytes(Loc::outlineUselectable, 5);
-    switches.extraOutlineEnabled = true;
-    ASSERT_TRUE(setExtraSelection(true));
+    ASSERT_TRUE(setSwitch(Switch::extraSelection, true));
     Bytes jump = {0xE9};
     const auto rel = static_cast<std::uint32_t>(gameBase() + kFakeOutlineStub -
                                                 (addr(Loc::outlineUselectable) + 5));
@@ -214,8 +213,7 @@ TEST_F(Switches, ExtraSelectionJumpsToTheOutlineStub) {
     EXPECT_EQ(bytes(Loc::outlineUselectable, 5), jump);
     EXPECT_EQ(bytes(Loc::selectButtonUnselectable, 1), Bytes{0xEB});
     EXPECT_EQ(testmem::accessAt(addr(Loc::outlineUselectable)), Access::executeRead);
-    switches.extraOutlineEnabled = false;
-    ASSERT_TRUE(setExtraSelection(true));
+    ASSERT_TRUE(setSwitch(Switch::extraSelection, false));
     EXPECT_EQ(bytes(Loc::outlineUselectable, 5), before);
     EXPECT_EQ(shown, (std::vector<std::string>{"Extra object selection enabled",
                                                "Extra object selection disabled"}));
@@ -224,13 +222,13 @@ TEST_F(Switches, ExtraSelectionJumpsToTheOutlineStub) {
 TEST_F(Switches, AWriteTheSystemRefusesLeavesTheSwitchAsItWas) {
     // Lock, then lose the unit holding the lock site: unlocking cannot be written, so the lock
     // stays on, nothing is shown and one line says why.
-    toggleObjectLock();
+    toggle(Switch::objectLock);
     ASSERT_TRUE(switches.objectLocked);
     ASSERT_EQ(shown, std::vector<std::string>{"Object locked"});
     {
         DroppedUnit gone(Loc::lockObject);
         testlog::Capture log;
-        toggleObjectLock();
+        toggle(Switch::objectLock);
         EXPECT_TRUE(switches.objectLocked);
         EXPECT_EQ(shown, std::vector<std::string>{"Object locked"});
         EXPECT_EQ(log.lines, std::vector<std::string>{refusedLine(addr(Loc::lockObject), 6)});
@@ -241,12 +239,35 @@ TEST_F(Switches, AWriteTheSystemRefusesLeavesTheSwitchAsItWas) {
     // holds the game's bytes again. The refused site is named twice, once going on and once
     // going back.
     const FreeplotSites game;
-    ASSERT_TRUE(toggleFreeplotMode());
-    ASSERT_TRUE(toggleFreeplotMode());
+    ASSERT_TRUE(toggle(Switch::freeplotMode, false));
+    ASSERT_TRUE(toggle(Switch::freeplotMode, false));
     DroppedUnit gone(Loc::buildWaterEnable);
     testlog::Capture log;
-    EXPECT_FALSE(toggleFreeplotMode());
+    EXPECT_FALSE(toggle(Switch::freeplotMode, false));
     EXPECT_FALSE(switches.freeplotMode);
     game.expectAsTheGameHasThem(true, gone.unit);
     EXPECT_EQ(log.lines, std::vector<std::string>(2, refusedLine(addr(Loc::buildWaterEnable), 6)));
+}
+
+TEST(JumpTemplate, IsTheUnconditionalJumpToTheSameTarget) {
+    const std::uint8_t je10[6] = {0x0F, 0x84, 0x10, 0x00, 0x00, 0x00};
+    EXPECT_EQ(completeJumpTemplate(je10), (JumpTemplate{0xE9, 0x11, 0x00, 0x00, 0x00, 0x90}));
+    // Backward jumps and the carry into the upper bytes.
+    const std::uint8_t jeBack[6] = {0x0F, 0x84, 0xF0, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(completeJumpTemplate(jeBack), (JumpTemplate{0xE9, 0xF1, 0xFF, 0xFF, 0xFF, 0x90}));
+    const std::uint8_t jeCarry[6] = {0x0F, 0x84, 0xFF, 0xFF, 0x00, 0x00};
+    EXPECT_EQ(completeJumpTemplate(jeCarry), (JumpTemplate{0xE9, 0x00, 0x00, 0x01, 0x00, 0x90}));
+}
+
+TEST(WriteJump5, RefusesTargetsOutOfReach) {
+    static std::uint8_t site[8];
+    const auto s = reinterpret_cast<std::uintptr_t>(site);
+    std::memset(site, 0xCC, sizeof site);
+    EXPECT_FALSE(writeJump5(s, s + 5 + 0x80000000ull));
+    EXPECT_FALSE(writeJump5(s, s + 5 - 0x80000001ull));
+    EXPECT_EQ(site[0], 0xCC);
+    EXPECT_TRUE(writeJump5(s, s + 5 - 0x80000000ull));
+    EXPECT_EQ(Bytes(site, site + 5), (Bytes{0xE9, 0x00, 0x00, 0x00, 0x80}));
+    EXPECT_TRUE(writeJump5(s, s + 5 + 0x7FFFFFFF));
+    EXPECT_EQ(Bytes(site, site + 5), (Bytes{0xE9, 0xFF, 0xFF, 0xFF, 0x7F}));
 }

@@ -68,7 +68,7 @@ TEST(ScalePercent, StepsWithinTenAndTheSixteenBitTop) {
 }
 
 TEST(ApplyScale, WithoutHooksChangesNothingAndStillClearsBusyWhenAsked) {
-    ASSERT_EQ(scaleCallStub, nullptr);
+    ASSERT_EQ(stubs.scaleCall, nullptr);
     alignas(16) std::uint8_t object[0x200] = {};
     const HeldRef held{0x00F00001, reinterpret_cast<GameReference*>(object)};
     workers.scaleBusy = 1;

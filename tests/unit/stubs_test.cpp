@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "common/BranchTrampoline.h"
+#include "game/codesites.h"
 #include "game/hooks.h"
-#include "game/patches.h"
 #include "input/handlers.h"
 #include "os/os.h"
 

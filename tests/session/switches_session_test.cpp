@@ -1,5 +1,8 @@
-// Byte patches in the simulated game: freeplot mode's writes against the game's code as laid in
-// the image, the start-up patches the settings ask for, and a site whose code does not match.
+// The building-rule switches in the simulated game: freeplot mode's writes against the game's
+// code as laid in the image, the game values a switch keeps and gives back, the switches parked
+// outside workshop mode, the start-up patches the settings ask for, and a site whose code does
+// not match. (Every site holding either the game's bytes or its switch's is the chaos session's
+// invariant; the protection of the code pages is the portable switches test's.)
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,13 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "session_support.h"
 #include "sim/sim.h"
 
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::Not;
 using ::testing::StartsWith;
 
 namespace {
+
+using namespace session;
 
 struct Range {
     const char* name;
@@ -50,7 +57,7 @@ void noteRanges(sim::Game& game, const std::string& key) {
 
 }  // namespace
 
-TEST(PatchSession, FreeplotModeOnOffOnAgainstTheGamesCode) {
+TEST(SwitchSession, FreeplotModeOnOffOnAgainstTheGamesCode) {
     sim::Options options;
     options.settings = "[main]\ntogglable=1\n";
     options.beforeQuery = [](sim::Game& game) { noteRanges(game, "game"); };
@@ -78,7 +85,7 @@ TEST(PatchSession, FreeplotModeOnOffOnAgainstTheGamesCode) {
     EXPECT_THAT(t.console, ::testing::ElementsAre("Freeplot-> Off", "Freeplot-> On"));
 }
 
-TEST(PatchSession, StartupPatchesFollowTheSettingsWithoutMessages) {
+TEST(SwitchSession, StartupPatchesFollowTheSettingsWithoutMessages) {
     sim::Options options;
     options.settings =
         "[main]\ntogglable=3\ntimeoutFrozen=1\nsnapDisabled=1\ngroundDisabled=1\n"
@@ -122,7 +129,7 @@ TEST(PatchSession, StartupPatchesFollowTheSettingsWithoutMessages) {
     EXPECT_EQ(after("freeplotEnable"), "unchanged");
 }
 
-TEST(PatchSession, SiteWithUnexpectedCodeIsNeverWritten) {
+TEST(SwitchSession, SiteWithUnexpectedCodeIsNeverWritten) {
     sim::Options options;
     options.settings = "[main]\ntogglable=1\n";
     options.beforeQuery = [](sim::Game& game) {
@@ -154,4 +161,119 @@ TEST(PatchSession, SiteWithUnexpectedCodeIsNeverWritten) {
     EXPECT_EQ(t.note("al"), "1");
     EXPECT_EQ(t.note("select"), "90 90 90");
     EXPECT_THAT(t.log, Not(Contains(StartsWith("Site freeplotEnable"))));
+}
+
+TEST(SwitchSession, ObjectSnapKeepsTheGamesDistanceEachTimeAndItsCollisionValueOnlyInFreeplotMode) {
+    sim::Options options;
+    options.settings = "[main]\ntogglable=1\n";
+    options.beforeQuery = [](sim::Game& game) {
+        game.note("game code", sim::hex(sim::Game::bytes(sim::loc::collisionSnap, 21)));
+    };
+    options.script = [](sim::Game& game) {
+        auto noteSnap = [&](const std::string& key) {
+            game.note(key + " value", sim::hex(sim::Game::bytes(sim::loc::collisionSnap + 13, 1)));
+            game.note(key + " jump", sim::hex(sim::Game::bytes(sim::loc::snapJump, 2)));
+            game.note(key + " distance",
+                      std::to_string(sim::Game::value<float>(sim::loc::snapDistance)));
+        };
+        game.setWorkshopMode(true);
+        game.note("game jump", sim::hex(sim::Game::bytes(sim::loc::snapJump, 2)));
+        sim::Game::set<float>(sim::loc::snapDistance, 30.0f);
+        tap(game, key::snap);
+        noteSnap("off");
+        tap(game, key::snap);
+        noteSnap("on");
+        // Freeplot mode off: the snap switch leaves the game's collision code alone, and keeps
+        // the distance the game has now.
+        tap(game, key::mode);
+        sim::Game::set<float>(sim::loc::snapDistance, 20.0f);
+        tap(game, key::snap);
+        game.note("plain code", sim::hex(sim::Game::bytes(sim::loc::collisionSnap, 21)));
+        tap(game, key::snap);
+        noteSnap("plain on");
+    };
+    const sim::Transcript t = sim::run(options);
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_EQ(t.note("off value"), "01");
+    EXPECT_EQ(t.note("off jump"), "90 90");
+    EXPECT_EQ(t.note("off distance"), "0.000000");
+    EXPECT_EQ(t.note("on value"), "00");
+    EXPECT_EQ(t.note("on jump"), t.note("game jump"));
+    EXPECT_EQ(t.note("on distance"), "30.000000");
+    EXPECT_EQ(t.note("plain code"), t.note("game code"));
+    EXPECT_EQ(t.note("plain on distance"), "20.000000");
+    EXPECT_THAT(t.messages, ElementsAre("Object snap off", "Object snap on", "Freeplot mode off",
+                                        "Object snap off", "Object snap on"));
+}
+
+TEST(SwitchSession, OutlineAndExtraSelectionAreParkedOutsideWorkshopMode) {
+    sim::Options options;
+    options.script = [](sim::Game& game) {
+        auto noteSites = [&](const std::string& key) {
+            game.note(key + " outline", sim::hex(sim::Game::bytes(sim::loc::outline + 6, 1)));
+            game.note(key + " extra", sim::hex(sim::Game::bytes(sim::loc::outlineUselectable, 1)));
+        };
+        game.setWorkshopMode(true);
+        noteSites("game");
+        tap(game, key::outline);
+        tap(game, key::extraSelection);
+        noteSites("on");
+        // Leaving: a key event parks the outline; only a mouse event parks the extra selection.
+        game.setWorkshopMode(false);
+        game.keyboardEvent('Q', 0, 1);
+        noteSites("key outside");
+        game.mouseEvent(0);
+        noteSites("outside");
+        game.mouseEvent(0);
+        // Back inside, the next event brings both back.
+        game.setWorkshopMode(true);
+        game.mouseEvent(0);
+        noteSites("back");
+    };
+    const sim::Transcript t = sim::run(options);
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_EQ(t.note("on outline"), "00");
+    EXPECT_EQ(t.note("on extra"), "E9");
+    EXPECT_EQ(t.note("key outside outline"), t.note("game outline"));
+    EXPECT_EQ(t.note("key outside extra"), "E9");
+    EXPECT_EQ(t.note("outside outline"), t.note("game outline"));
+    EXPECT_EQ(t.note("outside extra"), t.note("game extra"));
+    EXPECT_EQ(t.note("back outline"), "00");
+    EXPECT_EQ(t.note("back extra"), "E9");
+    // Parking says nothing.
+    EXPECT_THAT(t.messages, ElementsAre("Object outline off", "Extra object selection enabled"));
+}
+
+TEST(SwitchSession, TheClockKeyKeepsTheAutomaticSlowingOutUntilWorkshopModeIsLeft) {
+    sim::Options options;
+    options.settings = "[main]\nautoTimescaleEnabled = true\n";
+    options.script = [](sim::Game& game) {
+        auto noteClock = [&](const char* key) {
+            game.note(key, std::to_string(game.timeMultiplier()));
+        };
+        game.setTimeMultiplier(1.0f);
+        game.setWorkshopMode(true);
+        tap(game, key::timescale);  // slowed by the event, given back by the key
+        noteClock("key");
+        tap(game, 'Q');
+        noteClock("after key");
+        game.setWorkshopMode(false);
+        tap(game, 'Q');
+        game.setWorkshopMode(true);
+        tap(game, 'Q');
+        noteClock("next stay");
+        // Without the game's time manager the key changes nothing and says nothing.
+        const auto manager = sim::Game::value<std::uint64_t>(sim::loc::timeManagerPtr);
+        sim::Game::set<std::uint64_t>(sim::loc::timeManagerPtr, 0);
+        tap(game, key::timescale);
+        sim::Game::set<std::uint64_t>(sim::loc::timeManagerPtr, manager);
+        noteClock("no manager");
+    };
+    const sim::Transcript t = sim::run(options);
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_EQ(t.note("key"), "1.000000");
+    EXPECT_EQ(t.note("after key"), "1.000000");
+    EXPECT_EQ(t.note("next stay"), "0.010000");
+    EXPECT_EQ(t.note("no manager"), "0.010000");
+    EXPECT_THAT(t.messages, ElementsAre("Timescale set to normal"));
 }

@@ -1,0 +1,84 @@
+#pragma once
+// The building-rule switches. Each one rewrites a few bytes of the game's code, or a game
+// variable, while it is on and puts the game's own back when it goes off. Every switch is one
+// row of a table (switches.cpp): its state, its writes, its two messages, whether it is parked
+// outside workshop mode and the setting that starts it. A state and its bytes change together,
+// under the code writer's lock (common/WriteCode.h); the message goes on screen after the lock
+// is let go, since showing it calls into the game.
+//
+// A site whose code did not match what the plugin knows is never written and counts as done
+// (the log names it once). A write the system refuses leaves the bytes as they were: the switch
+// then keeps its state, shows nothing and reports false.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/Shared.h"
+#include "config/settings.h"
+
+namespace freeplot {
+
+enum class Switch : std::uint8_t {
+    freeplotMode,
+    objectSnap,      // on: object snap off
+    surfaceSnap,     // on: surface snap off (its state is the game's own value)
+    timeoutFrozen,   // on: the workshop timeout suppressed
+    objectLock,      // on: the selected object locked
+    outline,         // on: the game's object outline off
+    clampedStoring,  // on: clamped objects are not stored
+    extraSelection,  // on: objects the game calls unselectable can be selected and outlined
+    count
+};
+inline constexpr std::size_t kSwitchCount = static_cast<std::size_t>(Switch::count);
+
+constexpr std::size_t index(Switch which) { return static_cast<std::size_t>(which); }
+
+// The live states: started from the settings at Load, then flipped by the keys, the console
+// command and the workers, from more than one thread.
+struct SwitchStates {
+    Shared<bool> freeplotMode;
+    Shared<bool> snapDisabled;
+    Shared<bool> timeoutFrozen;
+    Shared<bool> objectLocked;
+    Shared<bool> outlineDisabled;
+    Shared<bool> clampedStoringDisabled;
+    Shared<bool> extraOutlineEnabled;
+    // 1 while a switch that is on inside workshop mode is held off outside it (input thread).
+    std::uint8_t parked[kSwitchCount] = {};
+};
+extern SwitchStates switches;
+
+// Takes the start states from the settings (Load, before the hooks are set).
+void startSwitchStates(const Settings& from);
+
+// Writes the bytes of every switch the settings start on, without a message.
+void applyStartupPatches();
+
+// Whether a switch is on now.
+bool switchOn(Switch which);
+
+// Turns a switch on or off; does nothing and returns false when it already is. Otherwise
+// returns whether its writes went in, and shows its message when `show` and they did.
+bool setSwitch(Switch which, bool on, bool show = true);
+
+// Flips a switch; returns whether its writes went in (the state stays when they did not).
+bool toggle(Switch which, bool show = true);
+
+// Holds a parked switch off while outside workshop mode and brings it back inside, without a
+// message. Run by the input handlers on their events.
+void parkOutsideWorkshop(Switch which, bool inWorkshop);
+
+// Whether parkOutsideWorkshop has nothing to do for the outline switch: the common case, told
+// by a look at two bytes without a call (the handlers' quick exits ask the same).
+inline bool outlineParkIdle(bool inWorkshop) {
+    return inWorkshop ? switches.parked[index(Switch::outline)] == 0 : !switches.outlineDisabled;
+}
+inline bool extraSelectionParkIdle(bool inWorkshop) {
+    return inWorkshop ? switches.parked[index(Switch::extraSelection)] == 0
+                      : !switches.extraOutlineEnabled;
+}
+
+// Drops the bytes and values kept from the game, as at start-up (tests).
+void forgetKeptGameBytes();
+
+}  // namespace freeplot

@@ -100,6 +100,87 @@ inline bool matches(Action action, std::uint32_t code) {
     return code != 0 && (code == b.primary || code == b.alternate);
 }
 
+// The stored parameters an apply key writes back onto an object, one bit each.
+namespace field {
+inline constexpr std::uint8_t posX = 1, posY = 2, posZ = 4, angleX = 8, angleY = 16, angleZ = 32,
+                              scale = 64;
+inline constexpr std::uint8_t positions = posX | posY | posZ, angles = angleX | angleY | angleZ;
+inline constexpr std::uint8_t all = positions | angles | scale;
+}  // namespace field
+
+// What an action means to the work its key runs, beyond which work that is.
+struct ActionParams {
+    // Which way it goes: a move, a turn, a scale key or a step key (-1 or +1); 0 for a scale
+    // reset and for actions without a direction.
+    std::int8_t direction = 0;
+    // The axis a move goes along: 'Z' up and down, 'X' sideways, 'Y' back and forth.
+    char axis = 0;
+    // The stored parameters an apply key writes back.
+    std::uint8_t fields = 0;
+};
+
+constexpr ActionParams paramsOf(Action action) {
+    switch (action) {
+        case Action::moveDown:
+            return {-1, 'Z'};
+        case Action::moveUp:
+            return {+1, 'Z'};
+        case Action::moveLeft:
+            return {-1, 'X'};
+        case Action::moveRight:
+            return {+1, 'X'};
+        case Action::moveBack:
+            return {-1, 'Y'};
+        case Action::moveForth:
+            return {+1, 'Y'};
+        case Action::rotateLeft:
+            return {-1};
+        case Action::rotateRight:
+            return {+1};
+        case Action::scaleDown:
+            return {-1};
+        case Action::scaleUp:
+            return {+1};
+        case Action::scaleReset:
+            return {0};
+        case Action::rotateStepMinus:
+            return {-1};
+        case Action::rotateStepPlus:
+            return {+1};
+        case Action::moveStepMinus:
+            return {-1};
+        case Action::moveStepPlus:
+            return {+1};
+        // The scale steps are listed ascending, so "minus" (a bigger step) is the next entry.
+        case Action::scaleStepMinus:
+            return {+1};
+        case Action::scaleStepPlus:
+            return {-1};
+        case Action::physicsOn:
+            return {+1};
+        case Action::physicsOff:
+            return {-1};
+        case Action::copyPosX:
+            return {0, 0, field::posX};
+        case Action::copyPosY:
+            return {0, 0, field::posY};
+        case Action::copyPosZ:
+            return {0, 0, field::posZ};
+        case Action::copyAngleX:
+            return {0, 0, field::angleX};
+        case Action::copyAngleY:
+            return {0, 0, field::angleY};
+        case Action::copyAngleZ:
+            return {0, 0, field::angleZ};
+        case Action::copyScale:
+            return {0, 0, field::scale};
+        case Action::copyAll:
+            return {0, 0, field::all};
+        default:
+            return {};
+    }
+}
+
 // The binding for a code read from the file: generic Shift (16), Ctrl (17) and Alt (18)
 // become their left and right keys, any other code stands alone.
 KeyBinding bindingForCode(std::uint16_t code);

@@ -48,22 +48,54 @@ constexpr std::uint64_t bits(std::initializer_list<Action> actions) {
 
 std::uint64_t scanBindings(std::uint16_t code) {
     std::uint64_t set = 0;
-    if (code == 0) return 0;  // an unused alternate is stored as 0: no key matches it
     for (std::size_t i = 0; i < kActionCount; ++i)
-        if (keyBindings[i].primary == code || keyBindings[i].alternate == code)
-            set |= std::uint64_t{1} << i;
+        if (matches(static_cast<Action>(i), code)) set |= std::uint64_t{1} << i;
     return set;
 }
 
-// What one key release works on: its code, the actions it is bound to, and the workshop state
+// What one key release works on: the actions its key is bound to, and the workshop state
 // byte as read once for this event.
 struct KeyEvent {
-    std::uint16_t code;
     std::uint64_t actions;
     bool workshopBusy;  // the workshop state byte is 1: move, scale, undo and copies wait
 
     bool is(Action action) const { return (actions & bit(action)) != 0; }
+
+    // Which way a key of a row of two opposite actions goes: `winner`'s direction when the key
+    // is bound to it (also when bound to both), else the other one's.
+    int direction(Action winner) const {
+        const int d = paramsOf(winner).direction;
+        return is(winner) ? d : -d;
+    }
 };
+
+// A move key: the first of its move actions in the table's order gives the axis (up and down
+// before sideways before back and forth); any of them going backwards makes it go backwards.
+MoveRequest moveRequest(const KeyEvent& key) {
+    MoveRequest move{0, +1};
+    for (Action a : {Action::moveDown, Action::moveUp, Action::moveLeft, Action::moveRight,
+                     Action::moveBack, Action::moveForth}) {
+        if (!key.is(a)) continue;
+        if (move.axis == 0) move.axis = paramsOf(a).axis;
+        if (paramsOf(a).direction < 0) move.direction = -1;
+    }
+    return move;
+}
+
+// An apply key: the fields of each stored-parameter action it is bound to.
+ApplyRequest applyRequest(const KeyEvent& key) {
+    ApplyRequest request{0, key.is(Action::copyAll)};
+    for (Action a : {Action::copyPosX, Action::copyPosY, Action::copyPosZ, Action::copyAngleX,
+                     Action::copyAngleY, Action::copyAngleZ, Action::copyScale})
+        if (key.is(a)) request.fields |= paramsOf(a).fields;
+    return request;
+}
+
+// A scale key: a reset wins over down, down over up.
+ScaleChange scaleChange(const KeyEvent& key) {
+    if (key.is(Action::scaleReset)) return ScaleChange::reset;
+    return key.is(Action::scaleDown) ? ScaleChange::down : ScaleChange::up;
+}
 
 void showStep(Msg message, double step) { showNow(formatMessage(message, step)); }
 void showStep(Msg message, std::int32_t step) { showNow(formatMessage(message, int{step})); }
@@ -85,20 +117,20 @@ void toggleGridSnap(const KeyEvent&) {
 
 void toggleTimeout(const KeyEvent&) { toggle(Switch::timeoutFrozen); }
 
-void fixObjectAngles(const KeyEvent& key) { fixAngles(key.code); }
+void fixObjectAngles(const KeyEvent& key) {
+    fixAngles({key.is(Action::removeTremor), key.is(Action::resetAngles)});
+}
 
 void cycleRotateStep(const KeyEvent& key) {
-    showStep(Msg::rotateStepChange, rotateSteps.step(key.is(Action::rotateStepPlus) ? +1 : -1));
+    showStep(Msg::rotateStepChange, rotateSteps.step(key.direction(Action::rotateStepPlus)));
 }
 
 void cycleMoveStep(const KeyEvent& key) {
-    showStep(Msg::moveStepChange, moveSteps.step(key.is(Action::moveStepPlus) ? +1 : -1));
+    showStep(Msg::moveStepChange, moveSteps.step(key.direction(Action::moveStepPlus)));
 }
 
-// The scale list runs the other way: scaleStepMinus (Page Up) moves to the next entry of the
-// ascending default list.
 void cycleScaleStep(const KeyEvent& key) {
-    showStep(Msg::scaleStepChange, scaleSteps.step(key.is(Action::scaleStepMinus) ? +1 : -1));
+    showStep(Msg::scaleStepChange, scaleSteps.step(key.direction(Action::scaleStepMinus)));
 }
 
 void cycleAxis(const KeyEvent&) {
@@ -109,17 +141,17 @@ void cycleAxis(const KeyEvent&) {
 
 void toggleOutline(const KeyEvent&) { toggle(Switch::outline); }
 
-void move(const KeyEvent& key) { moveSelected(key.code); }
+void move(const KeyEvent& key) { moveSelected(moveRequest(key)); }
 
 void scale(const KeyEvent& key) {
-    startWorker(workers.scaleBusy, "scale", scaleByKeyWorker, key.code);
+    startWorker(workers.scaleBusy, "scale", scaleByKeyWorker, scaleChange(key));
 }
 
 void undo(const KeyEvent&) { undoLast(); }
 
 void storeParameters(const KeyEvent&) { copyState(); }
 
-void applyParameters(const KeyEvent& key) { applyStored(key.code); }
+void applyParameters(const KeyEvent& key) { applyStored(applyRequest(key)); }
 
 void toggleClampedStoring(const KeyEvent&) { toggle(Switch::clampedStoring); }
 
@@ -138,10 +170,10 @@ void remove(const KeyEvent&) {
 
 void rotate(const KeyEvent& key) {
     if (const Selection selected = selectedForTransform(); selected.reference)
-        rotateSelected(selected, key.is(Action::rotateLeft) ? -1 : +1);
+        rotateSelected(selected, static_cast<std::int16_t>(key.direction(Action::rotateLeft)));
 }
 
-void physics(const KeyEvent& key) { setPhysics(key.code); }
+void physics(const KeyEvent& key) { setPhysics(key.direction(Action::physicsOn) > 0); }
 
 void toggleClock(const KeyEvent&) { toggleSlowClock(); }
 
@@ -228,7 +260,7 @@ std::int32_t handleKey(const RawKeyboard& record) {
     // The press (and every auto-repeat) of a bound key is kept from the game; the action runs
     // on the release, which goes on to the game as usual.
     if ((record.flags & kKeyBreak) == 0) return 1;
-    dispatch({code, actions, readGame<std::uint8_t>(Loc::workshopStateByte) == 1});
+    dispatch({actions, readGame<std::uint8_t>(Loc::workshopStateByte) == 1});
     return 0;
 }
 

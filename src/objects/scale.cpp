@@ -101,20 +101,20 @@ void applyScale(const HeldRef& held, double scaleFactor, bool clearBusy) {
     if (clearBusy) workers.scaleBusy = 0;
 }
 
-std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, std::uint16_t key) {
-    if (matches(Action::scaleReset, key)) return 100;
-    const std::int64_t delta = matches(Action::scaleDown, key) ? -std::int64_t{step} : step;
+std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, ScaleChange change) {
+    if (change == ScaleChange::reset) return 100;
+    const std::int64_t delta = change == ScaleChange::down ? -std::int64_t{step} : step;
     const std::int64_t sum = std::int64_t{current} + delta;
     return static_cast<std::uint16_t>(
         std::clamp<std::int64_t>(sum, kMinScalePercent, kMaxScalePercent));
 }
 
-void scaleByKeyWorker(std::uint16_t key) {
+void scaleByKeyWorker(ScaleChange change) {
     if (const Selection selected = selection(); selected.reference) {
         setSwitch(Switch::objectLock, false);
         pushUndo(selected.reference, selected.held, UndoKind::scale, 'S');
         const std::uint16_t percent =
-            scaledPercent(selected.reference->scale(), scaleSteps.current(), key);
+            scaledPercent(selected.reference->scale(), scaleSteps.current(), change);
         applyScale(selected.held, percent / 100.0, false);
         showAfterQuiet(formatMessage(Msg::scaleChange, int{percent}));
     }

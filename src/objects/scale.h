@@ -32,14 +32,15 @@ bool handOffToGame(const HeldRef& held);
 // Clears scaleBusy when `clearBusy`.
 void applyScale(const HeldRef& held, double scaleFactor, bool clearBusy);
 
-// The percent a scale key leaves on an object at `current` percent: 100 for scaleReset; for
-// scaleDown the current percent less the step, for any other key plus the step; never below 10
-// and never above 65535.
-std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, std::uint16_t key);
+enum class ScaleChange : std::uint8_t { up, down, reset };
+
+// The percent a scale key leaves on an object at `current` percent: 100 for a reset, else the
+// current percent plus or less the step; never below 10 and never above 65535.
+std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, ScaleChange change);
 
 // Thread body of the scale keys: one scale step on the selected object, its undo record, and the
 // "Scale set to" message through the notifier. Clears scaleBusy at its end.
-void scaleByKeyWorker(std::uint16_t key);
+void scaleByKeyWorker(ScaleChange change);
 
 // Thread body of the delete key: hands the reference to the game and deletes it (nothing when
 // the game has let go of it). Clears deleteBusy at its end.

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "config/actions.h"
 #include "config/settings.h"
 #include "config/steps.h"
 #include "feedback/notify.h"
@@ -111,15 +112,13 @@ Offset rightOffset(double heading, double distance) {
     return {std::cos(heading) * distance, -std::sin(heading) * distance};
 }
 
-void moveSelected(std::uint16_t key) {
-    const bool backwards = matches(Action::moveDown, key) || matches(Action::moveLeft, key) ||
-                           matches(Action::moveBack, key);
-    const double distance = (backwards ? -1.0 : 1.0) * moveSteps.current();
+void moveSelected(MoveRequest move) {
+    const double distance = move.direction * moveSteps.current();
     const Selection selected = selectedForTransform();
     GameReference* reference = selected.reference;
     if (!reference) return;
 
-    if (matches(Action::moveDown, key) || matches(Action::moveUp, key)) {
+    if (move.axis == 'Z') {
         pushUndo(reference, selected.held, UndoKind::position, 'Z');
         setPosition(reference, 'Z', reference->pos(2) + distance);
         return;
@@ -130,7 +129,7 @@ void moveSelected(std::uint16_t key) {
     if (!heading) return;
     const double h = heading->rot(2);
     // The second coordinate is read after the first command has run.
-    if (matches(Action::moveLeft, key) || matches(Action::moveRight, key)) {
+    if (move.axis == 'X') {
         const Offset o = rightOffset(h, distance);
         pushUndo(reference, selected.held, UndoKind::position, 'X');
         setPosition(reference, 'X', o.x + reference->pos(0));
@@ -143,15 +142,14 @@ void moveSelected(std::uint16_t key) {
     }
 }
 
-void fixAngles(std::uint16_t key) {
+void fixAngles(AngleFix fix) {
     const Selection selected = selectedForTransform();
     GameReference* reference = selected.reference;
     if (!reference) return;
     pushUndo(reference, selected.held, UndoKind::angle, 'R');
-    // removeTremor writes the object's own X angle back; resetAngles levels it.
-    const double x = matches(Action::removeTremor, key) ? degrees(reference->rot(0)) : 0.0;
+    const double x = fix.keepX ? degrees(reference->rot(0)) : 0.0;
     setAngle(reference, 'X', x);
-    if (matches(Action::resetAngles, key)) setAngle(reference, 'Y', x);
+    if (fix.levelY) setAngle(reference, 'Y', x);
 }
 
 void rotateSelected(const Selection& selected, std::int16_t steps) {
@@ -226,43 +224,42 @@ void copyState() {
     showNow(Msg::stateStored);
 }
 
-void applyStored(std::uint16_t key) {
+void applyStored(ApplyRequest request) {
     const Selection selected = selection();
     GameReference* reference = selected.reference;
     if (!reference || storedParams.scale == 0.0f || reference->isActor()) return;
 
-    const bool all = matches(Action::copyAll, key);
-    auto wanted = [&](Action action) { return all || matches(action, key); };
-    if (matches(Action::copyScale, key)) {
+    // The undo record holds what the key changes: the scale, everything, or one axis of the
+    // position or the angles.
+    const std::uint8_t fields = request.fields;
+    if (fields & field::scale) {
         pushUndo(reference, selected.held, UndoKind::scale, 'S');
-    } else if (all) {
+    } else if (request.all) {
         pushUndo(reference, selected.held, UndoKind::all, 'D');
     } else {
-        const bool angle = matches(Action::copyAngleX, key) || matches(Action::copyAngleY, key) ||
-                           matches(Action::copyAngleZ, key);
-        const char axis = matches(Action::copyPosY, key) || matches(Action::copyAngleY, key) ? 'Y'
-                          : matches(Action::copyPosZ, key) || matches(Action::copyAngleZ, key)
-                              ? 'Z'
-                              : 'X';
-        pushUndo(reference, selected.held, angle ? UndoKind::angle : UndoKind::position, axis);
+        const char axis = (fields & (field::posY | field::angleY))   ? 'Y'
+                          : (fields & (field::posZ | field::angleZ)) ? 'Z'
+                                                                     : 'X';
+        pushUndo(reference, selected.held,
+                 (fields & field::angles) ? UndoKind::angle : UndoKind::position, axis);
     }
 
+    auto wanted = [&](std::uint8_t f) { return request.all || (fields & f) != 0; };
     const StoredParams p = storedParams;
-    if (wanted(Action::copyPosX)) setPosition(reference, 'X', p.posX);
-    if (wanted(Action::copyPosY)) setPosition(reference, 'Y', p.posY);
-    if (wanted(Action::copyPosZ)) setPosition(reference, 'Z', p.posZ);
-    if (wanted(Action::copyAngleX)) setAngle(reference, 'X', p.angleX);
-    if (wanted(Action::copyAngleY)) setAngle(reference, 'Y', p.angleY);
-    if (wanted(Action::copyAngleZ)) setAngle(reference, 'Z', p.angleZ);
-    if (wanted(Action::copyScale))
+    if (wanted(field::posX)) setPosition(reference, 'X', p.posX);
+    if (wanted(field::posY)) setPosition(reference, 'Y', p.posY);
+    if (wanted(field::posZ)) setPosition(reference, 'Z', p.posZ);
+    if (wanted(field::angleX)) setAngle(reference, 'X', p.angleX);
+    if (wanted(field::angleY)) setAngle(reference, 'Y', p.angleY);
+    if (wanted(field::angleZ)) setAngle(reference, 'Z', p.angleZ);
+    if (wanted(field::scale))
         startWorker(workers.scaleBusy, "apply scale", applyScale, selected.held, double{p.scale},
                     true);
 }
 
-void setPhysics(std::uint16_t key) {
+void setPhysics(bool on) {
     const GameReference* reference = selection().reference;
     if (!reference || reference->isActor()) return;
-    const bool on = matches(Action::physicsOn, key);
     PhysicsRequest request;
     request.handle = readGame<std::uint32_t>(Loc::selectedRefHandle);
     request.motion = on ? 1 : 2;

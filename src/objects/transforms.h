@@ -51,12 +51,34 @@ struct Offset {
 Offset forthOffset(double heading, double distance);
 Offset rightOffset(double heading, double distance);
 
-// The row actions of the keyboard dispatcher; `key` is the normalised key code that ran them.
-void moveSelected(std::uint16_t key);
-void fixAngles(std::uint16_t key);
+// A move by the move step along 'Z' (up and down), 'X' (sideways) or 'Y' (back and forth), the
+// last two relative to the way the player faces; `direction` -1 goes down, left or back.
+struct MoveRequest {
+    char axis;
+    std::int8_t direction;
+};
+void moveSelected(MoveRequest move);
+
+// Levelling: the X angle becomes 0, or stays the object's own (`keepX`, which rewrites it and so
+// takes a tremor out); `levelY` gives the Y angle that same value.
+struct AngleFix {
+    bool keepX;
+    bool levelY;
+};
+void fixAngles(AngleFix fix);
+
+// Stores the selected object's position, angles and scale.
 void copyState();
-void applyStored(std::uint16_t key);
-void setPhysics(std::uint16_t key);
+
+// Writes stored parameters onto the selected object: the `fields` (field:: bits) asked for one by
+// one, or everything when `all`.
+struct ApplyRequest {
+    std::uint8_t fields;
+    bool all;
+};
+void applyStored(ApplyRequest request);
+
+void setPhysics(bool on);
 void duplicateSelected();
 
 // Turns the selected object about rotateAxis by `steps` rotate steps in one command (a key or the

@@ -116,13 +116,14 @@ TEST(Keyboard, TiesInsideARowAndModifierKeys) {
     options.settings =
         "[keys]\nrotateLeft = 65\nrotateRight = 65\nphysicsOn = 66\nphysicsOff = 66\n"
         "rotateStepMinus = 67\nrotateStepPlus = 67\nscaleStepMinus = 68\nscaleStepPlus = 68\n"
-        "changeRotateAxis = 161\n";
+        "changeRotateAxis = 161\nmoveUp = 69\nmoveLeft = 69\n";
     options.script = [](sim::Game& game) {
         selectNew(game);
         tap(game, 'A');       // rotateLeft wins: -1 step
         tap(game, 'B');       // physicsOn wins
         tap(game, 'C');       // plus wins: 1 -> 5
         tap(game, 'D');       // scaleStepMinus wins: 10 -> 25
+        tap(game, 'E');       // up and down before sideways, and left goes backwards: Z - 1
         tap(game, 16, 0x2A);  // left Shift: no binding now
         tap(game, 16, 0x36);  // right Shift: the axis key
         // Right Ctrl (Ctrl with the E0 flag) and left Ctrl are the default axis key's codes no
@@ -133,7 +134,7 @@ TEST(Keyboard, TiesInsideARowAndModifierKeys) {
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();
-    EXPECT_THAT(axisCommands(t.calls), ElementsAre(angleCall(1, 'Z', -1)));
+    EXPECT_THAT(axisCommands(t.calls), ElementsAre(angleCall(1, 'Z', -1), moveCall(1, 'Z', -1)));
     EXPECT_THAT(callsStarting(t.calls, "physicsToggleFunction("),
                 ElementsAre("physicsToggleFunction({0, 1, 0x00F00001, 1, 0, 1}, out=0)"));
     EXPECT_THAT(t.messages, ElementsAre("Object physics on", "Rotation step changed to 5.0",

@@ -22,12 +22,15 @@ struct LogFile {
     }
 };
 
-LogFile g_log;
-// Held while a line is written, so lines of different threads never interleave.
-std::mutex g_writeMutex;
+struct Log {
+    LogFile file;
+    // Held while a line is written, so lines of different threads never interleave.
+    std::mutex writeMutex;
+    LogObserver observer = nullptr;
+    void* observerContext = nullptr;
+};
+Log logState;
 constexpr std::size_t kLineCapacity = 8192;
-LogObserver g_observer = nullptr;
-void* g_observerContext = nullptr;
 
 // Appends `text` to the NUL-terminated `buffer` of `size` characters, cutting what does not fit.
 void appendBounded(char* buffer, std::size_t size, const char* text) {
@@ -50,16 +53,16 @@ void createDirectories(const char* path) {
 }
 
 void writeLine(const char* text) {
-    const std::lock_guard lock(g_writeMutex);
-    if (g_log.handle) {
-        std::fputs(text, g_log.handle);
-        std::fflush(g_log.handle);
-        std::fputc('\n', g_log.handle);
-        std::fflush(g_log.handle);
+    const std::lock_guard lock(logState.writeMutex);
+    if (logState.file.handle) {
+        std::fputs(text, logState.file.handle);
+        std::fflush(logState.file.handle);
+        std::fputc('\n', logState.file.handle);
+        std::fflush(logState.file.handle);
     }
     std::printf("%s\n", text);
     std::fflush(stdout);
-    if (g_observer) g_observer(text, g_observerContext);
+    if (logState.observer) logState.observer(text, logState.observerContext);
 }
 
 }  // namespace
@@ -81,8 +84,8 @@ void logOpen() {
         std::snprintf(fallback, sizeof fallback, "%s%d", path, i);
         file = os::openShareDenyWrite(fallback);
     }
-    const std::lock_guard lock(g_writeMutex);
-    g_log.handle = file;
+    const std::lock_guard lock(logState.writeMutex);
+    logState.file.handle = file;
 }
 
 void print(const char* format, ...) {
@@ -95,9 +98,9 @@ void print(const char* format, ...) {
 }
 
 void setLogObserver(LogObserver observer, void* context) {
-    const std::lock_guard lock(g_writeMutex);
-    g_observer = observer;
-    g_observerContext = context;
+    const std::lock_guard lock(logState.writeMutex);
+    logState.observer = observer;
+    logState.observerContext = context;
 }
 
 namespace detail {

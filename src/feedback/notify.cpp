@@ -23,19 +23,19 @@ struct Notifier {
     std::chrono::steady_clock::time_point handedAt;
     bool running = false;
 };
-Notifier g_notifier;
+Notifier notifier;
 
 // The notifier thread: waits for a quiet period, shows the last text handed over, and ends
 // unless another text arrived while it was showing (which then gets a quiet period of its own).
 void messageNotifier() {
-    Notifier& n = g_notifier;
+    Notifier& n = notifier;
     // However the thread ends, the next hand-over must find no notifier and start one.
     struct Ending {
         bool done = false;
         ~Ending() {
             if (done) return;
-            const std::lock_guard lock(g_notifier.mutex);
-            g_notifier.running = false;
+            const std::lock_guard lock(notifier.mutex);
+            notifier.running = false;
         }
     } ending;
     std::unique_lock lock(n.mutex);
@@ -60,7 +60,7 @@ void messageNotifier() {
 }  // namespace
 
 void showAfterQuiet(const FormattedText& text) {
-    Notifier& n = g_notifier;
+    Notifier& n = notifier;
     {
         const std::lock_guard lock(n.mutex);
         n.text = text.c_str();
@@ -78,8 +78,8 @@ void showAfterQuiet(const FormattedText& text) {
 }
 
 bool notifierRunning() {
-    const std::lock_guard lock(g_notifier.mutex);
-    return g_notifier.running;
+    const std::lock_guard lock(notifier.mutex);
+    return notifier.running;
 }
 
 }  // namespace freeplot

@@ -59,11 +59,11 @@ struct Lines {
     std::mutex mutex;
     std::array<std::pair<const void*, WorkerLine*>, 8> byKind{};
 };
-Lines g_lines;
+Lines workerLines;
 
 WorkerLine& lineOf(const void* kind) {
-    const std::lock_guard lock(g_lines.mutex);
-    for (auto& [key, line] : g_lines.byKind) {
+    const std::lock_guard lock(workerLines.mutex);
+    for (auto& [key, line] : workerLines.byKind) {
         if (key == kind) return *line;
         if (!key) {
             key = kind;

@@ -12,13 +12,13 @@ namespace freeplot {
 namespace {
 
 // Sites already reported as left unpatched, so each is named once.
-std::atomic<bool> g_reported[static_cast<std::size_t>(Loc::count)] = {};
+std::atomic<bool> reportedSites[static_cast<std::size_t>(Loc::count)] = {};
 
 }  // namespace
 
 bool siteWritable(Loc site) {
     if (siteVerified(site)) return true;
-    if (!g_reported[static_cast<std::size_t>(site)].exchange(true))
+    if (!reportedSites[static_cast<std::size_t>(site)].exchange(true))
         print("Site %s does not match the game's code, left unpatched", info(site).name);
     return false;
 }

@@ -9,15 +9,16 @@ namespace freeplot {
 namespace {
 
 // Taken once when the library is loaded.
-const std::uintptr_t g_gameBase = os::mainModule();
+const std::uintptr_t gameBaseAddress = os::mainModule();
 
 std::array<std::uintptr_t, static_cast<std::size_t>(Loc::count)> makeStaticLocations() {
     std::array<std::uintptr_t, static_cast<std::size_t>(Loc::count)> table{};
     // The console object pointer and the command table are static objects of the game and are
     // known from library load on.
     table[static_cast<std::size_t>(Loc::consoleManagerPtr)] =
-        g_gameBase + offsetOf(Loc::consoleManagerPtr);
-    table[static_cast<std::size_t>(Loc::commandTable)] = g_gameBase + offsetOf(Loc::commandTable);
+        gameBaseAddress + offsetOf(Loc::consoleManagerPtr);
+    table[static_cast<std::size_t>(Loc::commandTable)] =
+        gameBaseAddress + offsetOf(Loc::commandTable);
     return table;
 }
 
@@ -28,9 +29,9 @@ std::array<std::uintptr_t, static_cast<std::size_t>(Loc::count)> resolvedLocatio
     makeStaticLocations();
 }  // namespace detail
 
-std::uintptr_t gameBase() { return g_gameBase; }
+std::uintptr_t gameBase() { return gameBaseAddress; }
 
-std::uintptr_t resolve(std::uint32_t offset) { return g_gameBase + offset; }
+std::uintptr_t resolve(std::uint32_t offset) { return gameBaseAddress + offset; }
 
 bool locationsFitModule(std::size_t moduleSize) {
     for (const LocationInfo& location : kLocations) {

@@ -37,8 +37,12 @@ constexpr Signature makeSignature(const char* name, Loc site, std::string_view t
     return s;
 }
 
-bool g_signaturesOk = true;
-bool g_siteFailed[static_cast<std::size_t>(Loc::count)] = {};
+// What the last check of the game's code found.
+struct CodeCheck {
+    bool signaturesOk = true;
+    bool siteFailed[static_cast<std::size_t>(Loc::count)] = {};
+};
+CodeCheck codeCheck;
 
 }  // namespace
 
@@ -91,7 +95,7 @@ bool compareSite(const std::uint8_t* site, const std::uint8_t* pattern, const st
                   static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(site)));
             print("Mismatched at %d: %02X (has to be %02X)", static_cast<int>(i), gameByte,
                   pattern[i]);
-            g_signaturesOk = false;
+            codeCheck.signaturesOk = false;
             return false;
         }
     }
@@ -109,13 +113,13 @@ bool checkSignature(const std::uint8_t* site, const std::uint8_t* pattern, const
 void verifySignatures() {
     for (const Signature& s : kSignatures) {
         const bool ok = compareSite(ptr<const std::uint8_t>(s.site), s.pattern, s.mask, s.name);
-        g_siteFailed[static_cast<std::size_t>(s.site)] = !ok;
+        codeCheck.siteFailed[static_cast<std::size_t>(s.site)] = !ok;
     }
-    if (!g_signaturesOk) print("Sigs not found");
+    if (!codeCheck.signaturesOk) print("Sigs not found");
 }
 
 void verifyKnownCode() {
-    auto fail = [](Loc site) { g_siteFailed[static_cast<std::size_t>(site)] = true; };
+    auto fail = [](Loc site) { codeCheck.siteFailed[static_cast<std::size_t>(site)] = true; };
     // A 5-byte call (E8 rel32) whose target is the callee.
     auto callsCallee = [](Loc site, Loc callee) {
         const auto* code = ptr<const std::uint8_t>(site);
@@ -132,14 +136,14 @@ void verifyKnownCode() {
     if (clamped[0] != 0x0F || clamped[1] != 0x84) fail(Loc::clampedStore);
 }
 
-bool signaturesOk() { return g_signaturesOk; }
+bool signaturesOk() { return codeCheck.signaturesOk; }
 
 bool gameRecognised() {
     for (const Signature& s : kSignatures)
-        if (!g_siteFailed[static_cast<std::size_t>(s.site)]) return true;
+        if (!codeCheck.siteFailed[static_cast<std::size_t>(s.site)]) return true;
     return false;
 }
 
-bool siteVerified(Loc site) { return !g_siteFailed[static_cast<std::size_t>(site)]; }
+bool siteVerified(Loc site) { return !codeCheck.siteFailed[static_cast<std::size_t>(site)]; }
 
 }  // namespace freeplot

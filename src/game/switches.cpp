@@ -161,9 +161,9 @@ struct Kept {
 struct KeptGameState {
     Kept sites[static_cast<std::size_t>(Loc::count)];
 };
-KeptGameState g_kept;
+KeptGameState keptGameState;
 
-Kept& kept(Loc site) { return g_kept.sites[static_cast<std::size_t>(site)]; }
+Kept& kept(Loc site) { return keptGameState.sites[static_cast<std::size_t>(site)]; }
 
 // The length of the game's code a write replaces at its site.
 std::size_t replacedLength(const SiteWrite& w) {
@@ -352,6 +352,6 @@ void parkOutsideWorkshop(Switch which, bool inWorkshop) {
     }
 }
 
-void forgetKeptGameBytes() { g_kept = {}; }
+void forgetKeptGameBytes() { keptGameState = {}; }
 
 }  // namespace freeplot

@@ -28,7 +28,7 @@ constexpr std::uint16_t kLeftCtrl = 162, kRightCtrl = 163, kLeftAlt = 164, kRigh
 
 // Real key codes are below 256; each has its set of actions here. A code of 256 or more can
 // only come from a settings file and is looked up in the bindings directly.
-std::array<std::uint64_t, 256> g_actionsByCode{};
+std::array<std::uint64_t, 256> actionsByCode{};
 
 // The code of any key but Shift: Ctrl and Alt as left or right by the E0 flag, others as they are.
 constexpr std::uint16_t withoutShift(std::uint16_t vkey, std::uint16_t flags) {
@@ -134,8 +134,9 @@ void cycleScaleStep(const KeyEvent& key) {
 }
 
 void cycleAxis(const KeyEvent&) {
-    const char axis = rotateAxis == 'Z' ? 'X' : static_cast<char>(rotateAxis + 1);
-    rotateAxis = axis;
+    const char axis =
+        transforms.rotateAxis == 'Z' ? 'X' : static_cast<char>(transforms.rotateAxis + 1);
+    transforms.rotateAxis = axis;
     showNow(formatMessage(Msg::axisChange, int{axis}));
 }
 
@@ -267,12 +268,12 @@ std::int32_t handleKey(const RawKeyboard& record) {
 }  // namespace
 
 void prepareKeyLookup() {
-    for (std::size_t code = 0; code < g_actionsByCode.size(); ++code)
-        g_actionsByCode[code] = scanBindings(static_cast<std::uint16_t>(code));
+    for (std::size_t code = 0; code < actionsByCode.size(); ++code)
+        actionsByCode[code] = scanBindings(static_cast<std::uint16_t>(code));
 }
 
 std::uint64_t actionsOf(std::uint16_t code) {
-    return code < g_actionsByCode.size() ? g_actionsByCode[code] : scanBindings(code);
+    return code < actionsByCode.size() ? actionsByCode[code] : scanBindings(code);
 }
 
 std::uint16_t normalisedKey(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags) {
@@ -309,7 +310,7 @@ bool quietKeyEvent(const RawKeyboard& record) {
     // Telling left from right Shift takes a system call: the full handler does that.
     if (record.vkey == kShift) return false;
     const std::uint16_t code = withoutShift(record.vkey, record.flags);
-    return code < g_actionsByCode.size() && g_actionsByCode[code] == 0;
+    return code < actionsByCode.size() && actionsByCode[code] == 0;
 }
 
 FREEPLOT_NOINLINE std::int32_t FREEPLOT_MSABI fullKeyboardHandler(void* record) {

@@ -21,20 +21,20 @@ constexpr std::uint16_t kButtonMask =
 // crosshair may have left the object, the game may ignore input or the workshop be busy by then,
 // and the worker would otherwise turn the object on until the next button event.
 void endTurningOnRelease(std::uint16_t buttons) {
-    const std::uint8_t state = mouseRotateState;
+    const std::uint8_t state = transforms.mouseRotateState;
     if (((buttons & kLeftButtonUp) && state == 1) || ((buttons & kRightButtonUp) && state == 2))
-        mouseRotateState = 0;  // the worker stops before its next turn
+        transforms.mouseRotateState = 0;  // the worker stops before its next turn
 }
 
 void handleButtons(std::uint16_t buttons, const Selection& selected) {
     // A press while no button turns the object starts a new hold on this object; a press of the
     // other button while one is held only turns the other way.
-    const bool newHold = mouseRotateState == 0;
+    const bool newHold = transforms.mouseRotateState == 0;
     if (buttons & kLeftButtonDown) {
         beginTurning(1, selected, newHold);
     } else if (buttons & kRightButtonDown) {
         beginTurning(2, selected, newHold);
-    } else if (const std::uint8_t state = mouseRotateState; state != 0) {
+    } else if (const std::uint8_t state = transforms.mouseRotateState; state != 0) {
         beginTurning(state, selected, false);
     }
 }

@@ -18,9 +18,7 @@
 
 namespace freeplot {
 
-Shared<char> rotateAxis{'Z'};
-Shared<std::uint8_t> mouseRotateState{0};
-StoredParams storedParams;
+TransformState transforms;
 
 namespace {
 
@@ -34,14 +32,14 @@ constexpr std::uint32_t kLinkFlag = 0x4000;
 
 // What a held button turns: the object under the crosshair when the button went down. Each new
 // hold counts up `hold`, so that a worker still running from the last one turns to the new
-// object. The direction lives in mouseRotateState; a press changes both under the mutex, so the
-// worker never clears the state of a hold that it has not seen.
+// object. The direction lives in transforms.mouseRotateState; a press changes both under the mutex,
+// so the worker never clears the state of a hold that it has not seen.
 struct TurnTarget {
     std::mutex mutex;
     HeldRef held;
     std::uint64_t hold = 0;
 };
-TurnTarget g_target;
+TurnTarget turnTarget;
 
 template <class T>
 T readAt(const void* base, std::size_t offset) {
@@ -64,11 +62,11 @@ void setAngle(GameReference* reference, char axis, double degreesValue) {
 
 // One turn of `direction` rotate steps about the current axis.
 void turn(GameReference* reference, const HeldRef& held, int direction) {
-    const char axis = rotateAxis;
+    const char axis = transforms.rotateAxis;
     const double delta = direction * rotateSteps.current();
     pushUndo(reference, held, UndoKind::angle, axis);
     // The axis may have changed meanwhile (the worker runs beside the input thread).
-    const char now = rotateAxis;
+    const char now = transforms.rotateAxis;
     setAngle(reference, now, degrees(reference->rot(now - 'X')) + delta);
 }
 
@@ -155,7 +153,7 @@ void fixAngles(AngleFix fix) {
 void rotateSelected(const Selection& selected, std::int16_t steps) {
     if (steps == 0) return;
     if (!stillBuilding()) {
-        mouseRotateState = 0;
+        transforms.mouseRotateState = 0;
         return;
     }
     turn(selected.reference, selected.held, steps);
@@ -163,11 +161,11 @@ void rotateSelected(const Selection& selected, std::int16_t steps) {
 
 void beginTurning(std::uint8_t state, const Selection& selected, bool newHold) {
     {
-        const std::lock_guard lock(g_target.mutex);
-        mouseRotateState = state;
+        const std::lock_guard lock(turnTarget.mutex);
+        transforms.mouseRotateState = state;
         if (newHold) {
-            g_target.held = selected.held;
-            ++g_target.hold;
+            turnTarget.held = selected.held;
+            ++turnTarget.hold;
         }
     }
     startWorker(workers.rotateBusy, "rotate", turnWhileButtonHeld);
@@ -181,45 +179,46 @@ void turnWhileButtonHeld() {
         HeldRef held;
         std::uint64_t hold = 0;
         {
-            const std::lock_guard lock(g_target.mutex);
-            held = g_target.held;
-            hold = g_target.hold;
+            const std::lock_guard lock(turnTarget.mutex);
+            held = turnTarget.held;
+            hold = turnTarget.hold;
         }
         auto next = std::chrono::steady_clock::now();
-        for (std::uint8_t state = mouseRotateState; state != 0; state = mouseRotateState) {
+        for (std::uint8_t state = transforms.mouseRotateState; state != 0;
+             state = transforms.mouseRotateState) {
             GameReference* reference = stillBuilding() ? lookUp(held) : nullptr;
             if (!reference) {
                 // Out of workshop mode, or the object is gone: the turning ends, unless a new
                 // hold has begun meanwhile, which the next round takes up.
-                const std::lock_guard lock(g_target.mutex);
-                if (g_target.hold == hold) mouseRotateState = 0;
+                const std::lock_guard lock(turnTarget.mutex);
+                if (turnTarget.hold == hold) transforms.mouseRotateState = 0;
                 break;
             }
             turn(reference, held, state == 1 ? +1 : -1);
             next = std::max(next + kTurnInterval, std::chrono::steady_clock::now());
             std::this_thread::sleep_until(next);
-            const std::lock_guard lock(g_target.mutex);
-            if (g_target.hold != hold) {
-                held = g_target.held;  // a new hold began before this one was seen to end
-                hold = g_target.hold;
+            const std::lock_guard lock(turnTarget.mutex);
+            if (turnTarget.hold != hold) {
+                held = turnTarget.held;  // a new hold began before this one was seen to end
+                hold = turnTarget.hold;
             }
         }
         workers.rotateBusy = 0;
         // A press that came after the last look at the state found the worker busy and started
         // nothing: this worker goes on for it, unless a new worker has claimed the byte.
-        if (mouseRotateState == 0 || workers.rotateBusy.exchange(1) != 0) return;
+        if (transforms.mouseRotateState == 0 || workers.rotateBusy.exchange(1) != 0) return;
     }
 }
 
 void copyState() {
     if (const GameReference* reference = selection().reference) {
-        storedParams.posX = reference->pos(0);
-        storedParams.posY = reference->pos(1);
-        storedParams.posZ = reference->pos(2);
-        storedParams.angleX = static_cast<float>(degrees(reference->rot(0)));
-        storedParams.angleY = static_cast<float>(degrees(reference->rot(1)));
-        storedParams.angleZ = static_cast<float>(degrees(reference->rot(2)));
-        storedParams.scale = static_cast<float>(reference->scale()) * 0.01f;
+        transforms.stored.posX = reference->pos(0);
+        transforms.stored.posY = reference->pos(1);
+        transforms.stored.posZ = reference->pos(2);
+        transforms.stored.angleX = static_cast<float>(degrees(reference->rot(0)));
+        transforms.stored.angleY = static_cast<float>(degrees(reference->rot(1)));
+        transforms.stored.angleZ = static_cast<float>(degrees(reference->rot(2)));
+        transforms.stored.scale = static_cast<float>(reference->scale()) * 0.01f;
     }
     showNow(Msg::stateStored);
 }
@@ -227,7 +226,7 @@ void copyState() {
 void applyStored(ApplyRequest request) {
     const Selection selected = selection();
     GameReference* reference = selected.reference;
-    if (!reference || storedParams.scale == 0.0f || reference->isActor()) return;
+    if (!reference || transforms.stored.scale == 0.0f || reference->isActor()) return;
 
     // The undo record holds what the key changes: the scale, everything, or one axis of the
     // position or the angles.
@@ -245,7 +244,7 @@ void applyStored(ApplyRequest request) {
     }
 
     auto wanted = [&](std::uint8_t f) { return request.all || (fields & f) != 0; };
-    const StoredParams p = storedParams;
+    const StoredParams p = transforms.stored;
     if (wanted(field::posX)) setPosition(reference, 'X', p.posX);
     if (wanted(field::posY)) setPosition(reference, 'Y', p.posY);
     if (wanted(field::posZ)) setPosition(reference, 'Z', p.posZ);

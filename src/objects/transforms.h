@@ -17,20 +17,23 @@ namespace freeplot {
 inline constexpr double kDegreesPerRadian = 57.29577951308232;
 inline double degrees(float radians) { return double{radians} * kDegreesPerRadian; }
 
-// The axis that key, wheel and held-button rotations turn about: 'X', 'Y' or 'Z'.
-extern Shared<char> rotateAxis;
-
-// The held-mouse-button rotation: 0 no button held, 1 the left one (turn +), 2 the right one
-// (turn -). Written by the mouse handler; the worker reads it before every turn.
-extern Shared<std::uint8_t> mouseRotateState;
-
 // An object's parameters as copyState stored them; scale 0.0 means nothing is stored yet.
 struct StoredParams {
     float posX = 0, posY = 0, posZ = 0;
     float angleX = 0, angleY = 0, angleZ = 0;  // degrees
     float scale = 0;                           // factor
 };
-extern StoredParams storedParams;
+
+// What the transforms keep from one event to the next.
+struct TransformState {
+    // The axis that key, wheel and held-button rotations turn about: 'X', 'Y' or 'Z'.
+    Shared<char> rotateAxis{'Z'};
+    // The held-mouse-button rotation: 0 no button held, 1 the left one (turn +), 2 the right
+    // one (turn -). Written by the mouse handler; the worker reads it before every turn.
+    Shared<std::uint8_t> mouseRotateState{0};
+    StoredParams stored;
+};
+extern TransformState transforms;
 
 // Whether an actor is a turret: its base form's name holds "turret" in any case. False for
 // anything that is no actor, and wherever the game's data has a null pointer on the way.

@@ -17,7 +17,7 @@ struct UndoHistory {
     std::mutex mutex;
     std::deque<UndoRecord> records;  // oldest at the front
 };
-UndoHistory g_history;
+UndoHistory undoHistory;
 
 UndoRecord snapshot(const GameReference* reference, const HeldRef& held, std::int32_t kind,
                     char axis) {
@@ -36,16 +36,16 @@ UndoRecord snapshot(const GameReference* reference, const HeldRef& held, std::in
 }
 
 void requeue(const UndoRecord& record) {
-    const std::lock_guard lock(g_history.mutex);
-    g_history.records.push_back(record);
+    const std::lock_guard lock(undoHistory.mutex);
+    undoHistory.records.push_back(record);
 }
 
 }  // namespace
 
 void pushUndo(const GameReference* reference, const HeldRef& held, std::int32_t kind, char axis) {
     const UndoRecord record = snapshot(reference, held, kind, axis);
-    const std::lock_guard lock(g_history.mutex);
-    auto& records = g_history.records;
+    const std::lock_guard lock(undoHistory.mutex);
+    auto& records = undoHistory.records;
     if (!records.empty()) {
         const UndoRecord& newest = records.back();
         if (newest.held.handle == held.handle && newest.kind == kind && newest.axis == axis) return;
@@ -58,10 +58,10 @@ void pushUndo(const GameReference* reference, const HeldRef& held, std::int32_t 
 void undoLast() {
     UndoRecord record;
     {
-        const std::lock_guard lock(g_history.mutex);
-        if (g_history.records.empty()) return;
-        record = g_history.records.back();
-        g_history.records.pop_back();
+        const std::lock_guard lock(undoHistory.mutex);
+        if (undoHistory.records.empty()) return;
+        record = undoHistory.records.back();
+        undoHistory.records.pop_back();
     }
     applyUndoRecord(record);
 }
@@ -96,21 +96,21 @@ void applyUndoRecord(const UndoRecord& r) {
 }
 
 void forgetUndoRecords(std::uint32_t handle) {
-    const std::lock_guard lock(g_history.mutex);
-    auto& records = g_history.records;
+    const std::lock_guard lock(undoHistory.mutex);
+    auto& records = undoHistory.records;
     records.erase(std::remove_if(records.begin(), records.end(),
                                  [&](const UndoRecord& r) { return r.held.handle == handle; }),
                   records.end());
 }
 
 std::vector<UndoRecord> undoHistorySnapshot() {
-    const std::lock_guard lock(g_history.mutex);
-    return {g_history.records.begin(), g_history.records.end()};
+    const std::lock_guard lock(undoHistory.mutex);
+    return {undoHistory.records.begin(), undoHistory.records.end()};
 }
 
 void clearUndoHistory() {
-    const std::lock_guard lock(g_history.mutex);
-    g_history.records.clear();
+    const std::lock_guard lock(undoHistory.mutex);
+    undoHistory.records.clear();
 }
 
 }  // namespace freeplot

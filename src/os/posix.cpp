@@ -46,10 +46,10 @@ constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 constexpr std::uint32_t kErrorFilenameTooLong = 206;
 constexpr std::uint32_t kErrorInvalidAddress = 487;
 
-thread_local std::uint32_t t_lastError = 0;
+thread_local std::uint32_t lastErrorCode = 0;
 
 std::uint32_t fail(std::uint32_t windowsError) {
-    t_lastError = windowsError;
+    lastErrorCode = windowsError;
     return 0;
 }
 
@@ -128,7 +128,7 @@ struct MapsFile {
         return fd;
     }
 };
-thread_local MapsFile t_maps;
+thread_local MapsFile mapsFile;
 
 // The text of /proc/self/maps, line by line, for kernels without PROCMAP_QUERY.
 bool findInMapsText(std::uintptr_t address, Mapping& out, bool& found) {
@@ -153,8 +153,8 @@ bool findInMapsText(std::uintptr_t address, Mapping& out, bool& found) {
 // The mapping that holds `address`, else the lowest one above it. `found` is false when nothing
 // is mapped at or above the address. False when the process's mappings cannot be read.
 bool mappingAtOrAbove(std::uintptr_t address, Mapping& out, bool& found) {
-    const int fd = t_maps.get();
-    if (fd >= 0 && t_maps.queryWorks) {
+    const int fd = mapsFile.get();
+    if (fd >= 0 && mapsFile.queryWorks) {
         ProcmapQuery q{};
         q.size = sizeof q;
         q.queryFlags = kQueryCoveringOrNext;
@@ -171,7 +171,7 @@ bool mappingAtOrAbove(std::uintptr_t address, Mapping& out, bool& found) {
             found = false;
             return true;
         }
-        t_maps.queryWorks = false;  // an older kernel: read the text from now on
+        mapsFile.queryWorks = false;  // an older kernel: read the text from now on
     }
     return findInMapsText(address, out, found);
 }
@@ -258,7 +258,7 @@ std::uint32_t mainModuleFileName(char* buffer, std::uint32_t size) {
     // terminated), the whole size is returned and the error says the buffer was too small.
     std::memcpy(buffer, path.data(), size - 1);
     buffer[size - 1] = '\0';
-    t_lastError = kErrorInsufficientBuffer;
+    lastErrorCode = kErrorInsufficientBuffer;
     return size;
 }
 
@@ -341,7 +341,7 @@ void flushInstructionCache(std::uintptr_t address, std::size_t size) {
     __builtin___clear_cache(begin, begin + size);
 }
 
-std::uint32_t lastError() { return t_lastError; }
+std::uint32_t lastError() { return lastErrorCode; }
 
 std::int32_t documentsFolder(char* buffer) {
     const char* home = std::getenv("HOME");

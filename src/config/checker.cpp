@@ -10,6 +10,7 @@
 #include "config/ini_file.h"
 #include "config/keynames.h"
 #include "config/messages.h"
+#include "config/setting_table.h"
 #include "config/settings.h"
 #include "config/steps.h"
 #include "os/os.h"
@@ -47,50 +48,43 @@ std::string printable(const std::string& text, bool doubleBackslash = true) {
     return out;
 }
 
-// The names the plugin looks up in the sections it reads by lookup (case-free there).
-struct KnownSection {
-    const char* section;
-    std::vector<const char*> keys;  // empty: every name is read (keys, messages)
-};
-const KnownSection kKnown[] = {
-    {"main",
-     {"togglable", "buildtimescale", "wheelrotation", "timeoutfrozen", "snapdisabled",
-      "grounddisabled", "outlinedisabled", "extraoutlineenabled", "autotimescaleenabled"}},
-    {"dangerous", {"deleteenabled"}},
-    {"cheats", {"duplicateenabled"}},
-    {"steps",
-     {"rotatestepidx", "movestepidx", "scalestepidx", "rotatesteps", "movesteps", "scalesteps"}},
-    {"keys", {}},
-    {"messages", {}},
-};
+// [keys] and [messages] are read name by name, and their readers report on every name.
+bool readsEveryName(const std::string& section) {
+    return section == "keys" || section == "messages";
+}
 
 void noteUnknownEntries(const IniFile& file, SettingsReport& report) {
     for (const auto& [section, names] : file.sectionNames) {
-        const KnownSection* known = nullptr;
-        for (const KnownSection& k : kKnown)
-            if (section == k.section) known = &k;
-        if (!known) {
+        if (readsEveryName(section)) continue;
+        // The table's names in this section, in lower case: the plugin looks them up in any case.
+        std::vector<std::string> known;
+        for (const SettingRow& row : kSettingTable)
+            if (section == row.section) known.push_back(lowerCase(row.name));
+        if (known.empty()) {
             for (const std::string& name : names)
                 note(&report, NoteKind::ignored, section, name,
                      "the plugin reads no section of this name");
             continue;
         }
-        if (known->keys.empty()) continue;  // the readers report these themselves
-        for (const std::string& name : names) {
-            const std::string lower = lowerCase(name);
-            const bool used = std::any_of(known->keys.begin(), known->keys.end(),
-                                          [&](const char* key) { return lower == key; });
-            if (!used)
+        for (const std::string& name : names)
+            if (std::find(known.begin(), known.end(), lowerCase(name)) == known.end())
                 note(&report, NoteKind::ignored, section, name,
                      "the plugin reads no setting of this name in this section");
-        }
     }
 }
 
 const char* origin(bool isDefault) { return isDefault ? "default" : "from the file"; }
 
-void printBool(std::FILE* out, const char* name, bool value) {
-    std::fprintf(out, "  %-22s %-10s %s\n", name, value ? "true" : "false", origin(!value));
+// One setting of main, dangerous or cheats: its value and whether it is the default.
+void printSetting(std::FILE* out, const SettingRow& row) {
+    const char* from = origin(holdsDefault(row));
+    if (row.type == SettingType::low8)
+        std::fprintf(out, "  %-22s %-10u %s\n", row.name, unsigned{settings.*row.low8}, from);
+    else if (row.type == SettingType::real)
+        std::fprintf(out, "  %-22s %-10g %s\n", row.name, double{settings.*row.real}, from);
+    else if (row.type == SettingType::flag)
+        std::fprintf(out, "  %-22s %-10s %s\n", row.name, settings.*row.flag ? "true" : "false",
+                     from);
 }
 
 template <class T>
@@ -115,17 +109,17 @@ std::string stepList(const std::array<T, kStepCapacity>& table, std::int32_t cou
     return text;
 }
 
-template <class T>
-void printSteps(std::FILE* out, const char* name, const StepTable<T>& steps,
-                const std::array<T, kStepCapacity>& defaults, std::int32_t defaultCount) {
-    const auto& table = steps.values;
-    const std::int32_t count = steps.count;
-    const std::int32_t index = steps.index;
-    const bool isDefault = count == defaultCount && index == kDefaultStepIdx &&
-                           std::equal(table.begin(), table.begin() + count, defaults.begin());
-    std::fprintf(out, "  %-22s %s   (%d %s, entry %d current)  %s\n", name,
-                 stepList(table, count, index).c_str(), count, count == 1 ? "entry" : "entries",
-                 index + 1, origin(isDefault));
+// A step list with its current entry, and whether both are the defaults.
+void printSteps(std::FILE* out, const SettingRow& list) {
+    const bool isDefault =
+        holdsDefault(list) && holdsDefault(stepRow(list.steps, SettingType::stepIndex));
+    withStepTable(list.steps, [&](const auto& steps, auto&&...) {
+        const std::int32_t count = steps.count;
+        const std::int32_t index = steps.index;
+        std::fprintf(out, "  %-22s %s   (%d %s, entry %d current)  %s\n", list.name,
+                     stepList(steps.values, count, index).c_str(), count,
+                     count == 1 ? "entry" : "entries", index + 1, origin(isDefault));
+    });
 }
 
 // How a message's value goes into its text, for the advice on a refused format.
@@ -208,7 +202,9 @@ void explainRefusedFormats(const IniFile& file, SettingsReport& report) {
 // before ten values, which is also the end of every well-formed shorter list. Says which of the
 // two a log line is; "" for other lines.
 std::string stepLogNote(const std::string& line, const SettingsReport& report) {
-    for (const char* key : {"rotateSteps", "moveSteps", "scaleSteps"}) {
+    for (const SettingRow& row : kSettingTable) {
+        if (row.type != SettingType::stepList) continue;
+        const char* const key = row.name;
         const std::string prefix = std::string("Invalid value in ") + key + ", succesfully parsed ";
         if (line.compare(0, prefix.size(), prefix) != 0) continue;
         const std::string count = line.substr(prefix.size());
@@ -263,24 +259,16 @@ int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
         std::fprintf(out, "Every line parsed.\n");
     }
 
-    const Settings defaults{};
-    std::fprintf(out, "\n[main]\n");
-    std::fprintf(out, "  %-22s %-10u %s\n", "togglable", settings.togglable,
-                 origin(settings.togglable == defaults.togglable));
-    std::fprintf(out, "  %-22s %-10g %s\n", "buildTimescale",
-                 static_cast<double>(settings.buildTimescale),
-                 origin(settings.buildTimescale == defaults.buildTimescale));
-    printBool(out, "wheelRotation", settings.wheelRotation);
-    printBool(out, "timeoutFrozen", settings.timeoutFrozen);
-    printBool(out, "snapDisabled", settings.snapDisabled);
-    printBool(out, "groundDisabled", settings.groundDisabled);
-    printBool(out, "outlineDisabled", settings.outlineDisabled);
-    printBool(out, "extraOutlineEnabled", settings.extraOutlineEnabled);
-    printBool(out, "autoTimescaleEnabled", settings.autoTimescaleEnabled);
-    std::fprintf(out, "[dangerous]\n");
-    printBool(out, "deleteEnabled", settings.deleteEnabled);
-    std::fprintf(out, "[cheats]\n");
-    printBool(out, "duplicateEnabled", settings.duplicateEnabled);
+    std::fprintf(out, "\n");
+    const char* section = "";
+    for (const SettingRow& row : kSettingTable) {
+        if (row.type == SettingType::stepIndex || row.type == SettingType::stepList) continue;
+        if (std::strcmp(section, row.section) != 0) {
+            section = row.section;
+            std::fprintf(out, "[%s]\n", section);
+        }
+        printSetting(out, row);
+    }
 
     std::fprintf(out, "\n[keys]\n");
     for (std::size_t i = 0; i < kActionCount; ++i) {
@@ -305,9 +293,8 @@ int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
     }
 
     std::fprintf(out, "\n[steps]  (the current entry in brackets)\n");
-    printSteps(out, "rotateSteps", rotateSteps, kDefaultRotateSteps, kDefaultRotateStepCount);
-    printSteps(out, "moveSteps", moveSteps, kDefaultMoveSteps, kDefaultMoveStepCount);
-    printSteps(out, "scaleSteps", scaleSteps, kDefaultScaleSteps, kDefaultScaleStepCount);
+    for (const SettingRow& row : kSettingTable)
+        if (row.type == SettingType::stepList) printSteps(out, row);
 
     int refused = 0, ignored = 0;
     std::fprintf(out, "\nFindings:\n");

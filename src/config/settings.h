@@ -14,8 +14,10 @@ namespace freeplot {
 struct IniFile;
 struct SettingsReport;
 
-// Sections main, dangerous and cheats. timeoutFrozen, snapDisabled, outlineDisabled and
-// extraOutlineEnabled double as the live states of their toggles.
+// Sections main, dangerous and cheats; each member's name, section and default are in its row of
+// the setting table, which checks at compile time that the defaults here agree. timeoutFrozen,
+// snapDisabled, outlineDisabled and extraOutlineEnabled double as the live states of their
+// toggles.
 struct Settings {
     std::uint8_t togglable = 0;  // low 8 bits of the integer read
     float buildTimescale = 0.01f;
@@ -42,8 +44,9 @@ bool loadSettings(const std::string& windowsPath, const IniFile& file,
 
 // The steps of loadSettings, for an already parsed file.
 void readKeys(const IniFile& file, SettingsReport* report = nullptr);
-void readBuildTimescale(const IniFile& file, SettingsReport* report = nullptr);
-void readSwitches(const IniFile& file, SettingsReport* report = nullptr);
+// Every setting of the setting table (config/setting_table.h): the real numbers, the step
+// tables, then the switches, each in the table's order.
+void readSettingTable(const IniFile& file, SettingsReport* report = nullptr);
 
 // Puts every setting, binding, message and step table back to its built-in default
 // (the state at library load). Used by tools and tests that read several files.

@@ -1,5 +1,5 @@
-// Reading the settings file: key bindings and the sections main, dangerous and cheats, and the
-// order in which every section is read.
+// Reading the settings file: key bindings, the settings of the setting table, and the order in
+// which every section is read.
 
 #include <cctype>
 #include <cmath>
@@ -11,6 +11,7 @@
 #include "config/ini_file.h"
 #include "config/messages.h"
 #include "config/report.h"
+#include "config/setting_table.h"
 #include "config/settings.h"
 #include "config/steps.h"
 #include "os/os.h"
@@ -48,18 +49,58 @@ bool convertsAsReal(const std::string& text) {
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
-bool readBool(const IniFile& file, const char* section, const char* name, SettingsReport* report) {
-    const bool value = file.reader.GetBoolean(section, name, false);
-    if (report && file.reader.HasValue(section, name)) {
-        const std::string text = file.reader.Get(section, name, "");
+// A flag: the words GetBoolean knows, any other text reads as the default (off).
+void readFlag(const IniFile& file, const SettingRow& row, SettingsReport* report) {
+    const bool value = file.reader.GetBoolean(row.section, row.name, row.defaultValue != 0);
+    settings.*row.flag = value;
+    if (report && file.reader.HasValue(row.section, row.name)) {
+        const std::string text = file.reader.Get(row.section, row.name, "");
         const std::string lower = lowerCase(text);
         if (isTrueWord(lower) || isFalseWord(lower))
-            note(report, NoteKind::accepted, section, name, value ? "true" : "false");
+            note(report, NoteKind::accepted, row.section, row.name, value ? "true" : "false");
         else
-            note(report, NoteKind::refused, section, name,
+            note(report, NoteKind::refused, row.section, row.name,
                  quoted(text) + " is not true/yes/on/1 or false/no/off/0; it reads as false");
     }
-    return value;
+}
+
+void readLow8(const IniFile& file, const SettingRow& row, SettingsReport* report) {
+    const std::int32_t value =
+        getInteger(file, row.section, row.name, static_cast<std::int32_t>(row.defaultValue));
+    const auto kept = static_cast<std::uint8_t>(value);
+    settings.*row.low8 = kept;
+    if (!report || !file.reader.HasValue(row.section, row.name)) return;
+    const std::string text = file.reader.Get(row.section, row.name, "");
+    if (!convertsAsInteger(text))
+        note(report, NoteKind::refused, row.section, row.name,
+             quoted(text) + " is not a number; the default stays");
+    else if (value != kept)
+        note(report, NoteKind::adjusted, row.section, row.name,
+             std::to_string(value) + " counts only its low 8 bits: " + std::to_string(kept));
+    else
+        note(report, NoteKind::accepted, row.section, row.name, std::to_string(value));
+}
+
+// A missing or unreadable number keeps the value in force.
+void readReal(const IniFile& file, const SettingRow& row, SettingsReport* report) {
+    float& setting = settings.*row.real;
+    const double value = file.reader.GetReal(row.section, row.name, setting);
+    // A value that is no finite number or does not fit a float would put garbage (or, for
+    // the conversion, undefined behaviour) into the game clock: it keeps the value in force.
+    const bool fits = std::isfinite(value) &&
+                      std::fabs(value) <= static_cast<double>(std::numeric_limits<float>::max());
+    if (fits) setting = static_cast<float>(value);
+
+    if (!report || !file.reader.HasValue(row.section, row.name)) return;
+    const std::string text = file.reader.Get(row.section, row.name, "");
+    if (!convertsAsReal(text))
+        note(report, NoteKind::refused, row.section, row.name,
+             quoted(text) + " is not a number; the default stays");
+    else if (!fits)
+        note(report, NoteKind::refused, row.section, row.name,
+             quoted(text) + " is no finite number a float can hold; the default stays");
+    else
+        note(report, NoteKind::accepted, row.section, row.name, text);
 }
 
 }  // namespace
@@ -102,51 +143,18 @@ void readKeys(const IniFile& file, SettingsReport* report) {
     }
 }
 
-void readBuildTimescale(const IniFile& file, SettingsReport* report) {
-    const double value = file.reader.GetReal("main", "buildTimescale", settings.buildTimescale);
-    // A value that is no finite number or does not fit a float would put garbage (or, for
-    // the conversion, undefined behaviour) into the game clock: it keeps the default.
-    const bool fits = std::isfinite(value) &&
-                      std::fabs(value) <= static_cast<double>(std::numeric_limits<float>::max());
-    if (fits) settings.buildTimescale = static_cast<float>(value);
-
-    if (!report || !file.reader.HasValue("main", "buildTimescale")) return;
-    const std::string text = file.reader.Get("main", "buildTimescale", "");
-    if (!convertsAsReal(text))
-        note(report, NoteKind::refused, "main", "buildTimescale",
-             quoted(text) + " is not a number; the default stays");
-    else if (!fits)
-        note(report, NoteKind::refused, "main", "buildTimescale",
-             quoted(text) + " is no finite number a float can hold; the default stays");
-    else
-        note(report, NoteKind::accepted, "main", "buildTimescale", text);
-}
-
-void readSwitches(const IniFile& file, SettingsReport* report) {
-    const std::int32_t togglable = getInteger(file, "main", "togglable", 0);
-    settings.togglable = static_cast<std::uint8_t>(togglable);
-    if (report && file.reader.HasValue("main", "togglable")) {
-        const std::string text = file.reader.Get("main", "togglable", "");
-        if (!convertsAsInteger(text))
-            note(report, NoteKind::refused, "main", "togglable",
-                 quoted(text) + " is not a number; the default stays");
-        else if (togglable != settings.togglable)
-            note(report, NoteKind::adjusted, "main", "togglable",
-                 std::to_string(togglable) +
-                     " counts only its low 8 bits: " + std::to_string(settings.togglable));
-        else
-            note(report, NoteKind::accepted, "main", "togglable", std::to_string(togglable));
+void readSettingTable(const IniFile& file, SettingsReport* report) {
+    // The real numbers first, then the step tables, then the switches: the order of the
+    // plugin's log lines and of the checker's findings.
+    for (const SettingRow& row : kSettingTable)
+        if (row.type == SettingType::real) readReal(file, row, report);
+    readSteps(file, report);
+    for (const SettingRow& row : kSettingTable) {
+        if (row.type == SettingType::low8)
+            readLow8(file, row, report);
+        else if (row.type == SettingType::flag)
+            readFlag(file, row, report);
     }
-
-    settings.wheelRotation = readBool(file, "main", "wheelRotation", report);
-    settings.timeoutFrozen = readBool(file, "main", "timeoutFrozen", report);
-    settings.snapDisabled = readBool(file, "main", "snapDisabled", report);
-    settings.groundDisabled = readBool(file, "main", "groundDisabled", report);
-    settings.outlineDisabled = readBool(file, "main", "outlineDisabled", report);
-    settings.extraOutlineEnabled = readBool(file, "main", "extraOutlineEnabled", report);
-    settings.autoTimescaleEnabled = readBool(file, "main", "autoTimescaleEnabled", report);
-    settings.deleteEnabled = readBool(file, "dangerous", "deleteEnabled", report);
-    settings.duplicateEnabled = readBool(file, "cheats", "duplicateEnabled", report);
 }
 
 bool loadSettings(const std::string& windowsPath, SettingsReport* report) {
@@ -161,9 +169,7 @@ bool loadSettings(const std::string& windowsPath, const IniFile& file, SettingsR
     }
     readKeys(file, report);
     readMessages(file, report);
-    readBuildTimescale(file, report);
-    readSteps(file, report);
-    readSwitches(file, report);
+    readSettingTable(file, report);
     return true;
 }
 

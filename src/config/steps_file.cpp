@@ -1,6 +1,7 @@
 // Reading the [steps] section.
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 #include "config/ini_file.h"
 #include "config/report.h"
+#include "config/setting_table.h"
 #include "config/steps.h"
 
 namespace freeplot {
@@ -33,9 +35,10 @@ const char* restAfter(const char* text, int count) {
 }
 
 template <class T>
-void readTable(const IniFile& file, const char* listKey, const char* indexKey, StepTable<T>& table,
-               std::int32_t wanted, SettingsReport* report) {
-    const std::string text = file.reader.Get("steps", listKey, "");
+void readTable(const IniFile& file, const SettingRow& list, const SettingRow& indexRow,
+               StepTable<T>& table, std::int32_t wanted, SettingsReport* report) {
+    const char* const listKey = list.name;
+    const std::string text = file.reader.Get(list.section, listKey, "");
     int taken = 0;
     if (!text.empty()) {
         taken = parseStepList(text.c_str(), table.values, listKey);
@@ -47,35 +50,37 @@ void readTable(const IniFile& file, const char* listKey, const char* indexKey, S
     table.index = index;
 
     if (!report) return;
-    if (file.reader.HasValue("steps", listKey)) {
+    if (file.reader.HasValue(list.section, listKey)) {
         const char* rest = restAfter<T>(text.c_str(), taken);
         if (taken == 0)
-            note(report, NoteKind::refused, "steps", listKey,
+            note(report, NoteKind::refused, list.section, listKey,
                  "no number at \"" + std::string(rest) + "\"; the built-in list stays");
         else if (taken < static_cast<int>(kStepCapacity) && !onlyWhiteSpace(rest))
-            note(report, NoteKind::refused, "steps", listKey,
+            note(report, NoteKind::refused, list.section, listKey,
                  std::to_string(taken) + (taken == 1 ? " value" : " values") +
                      " taken; the list stops at \"" + rest +
                      "\" (values are separated by white space only)");
         else if (taken == static_cast<int>(kStepCapacity) && !onlyWhiteSpace(rest))
-            note(report, NoteKind::ignored, "steps", listKey,
+            note(report, NoteKind::ignored, list.section, listKey,
                  "10 values taken; \"" + std::string(rest) + "\" is beyond the limit of 10");
         else
-            note(report, NoteKind::accepted, "steps", listKey, std::to_string(taken) + " values");
+            note(report, NoteKind::accepted, list.section, listKey,
+                 std::to_string(taken) + " values");
     }
-    if (file.reader.HasValue("steps", indexKey)) {
-        const std::string given = file.reader.Get("steps", indexKey, "");
+    const char* const indexKey = indexRow.name;
+    if (file.reader.HasValue(indexRow.section, indexKey)) {
+        const std::string given = file.reader.Get(indexRow.section, indexKey, "");
         char* end = nullptr;
         (void)std::strtol(given.c_str(), &end, 0);
         if (end == given.c_str())
-            note(report, NoteKind::refused, "steps", indexKey,
+            note(report, NoteKind::refused, indexRow.section, indexKey,
                  "\"" + given + "\" is not a number; the index stays at entry " +
                      std::to_string(index + 1));
         else if (index == wanted)
-            note(report, NoteKind::accepted, "steps", indexKey,
+            note(report, NoteKind::accepted, indexRow.section, indexKey,
                  "entry " + std::to_string(index + 1) + " of " + std::to_string(count));
         else
-            note(report, NoteKind::refused, "steps", indexKey,
+            note(report, NoteKind::refused, indexRow.section, indexKey,
                  "\"" + given + "\" is not an entry from 1 to " + std::to_string(count) +
                      "; the index stays at entry " + std::to_string(index + 1) +
                      (index != before ? " (the last of the list)" : ""));
@@ -86,18 +91,24 @@ void readTable(const IniFile& file, const char* listKey, const char* indexKey, S
 
 void readSteps(const IniFile& file, SettingsReport* report) {
     // The file counts entries from 1; a missing or unreadable key gives back the current one.
-    // Computed in 64 bits: the value read may be INT32_MIN.
-    auto wantedIndex = [&](const char* key, std::int32_t current) {
-        const std::int64_t oneBased = getInteger(file, "steps", key, current + 1);
-        return static_cast<std::int32_t>(std::max<std::int64_t>(oneBased - 1, INT32_MIN));
-    };
-    const std::int32_t rotateWanted = wantedIndex("rotateStepIdx", rotateSteps.index);
-    const std::int32_t moveWanted = wantedIndex("moveStepIdx", moveSteps.index);
-    const std::int32_t scaleWanted = wantedIndex("scaleStepIdx", scaleSteps.index);
-
-    readTable(file, "rotateSteps", "rotateStepIdx", rotateSteps, rotateWanted, report);
-    readTable(file, "moveSteps", "moveStepIdx", moveSteps, moveWanted, report);
-    readTable(file, "scaleSteps", "scaleStepIdx", scaleSteps, scaleWanted, report);
+    // Computed in 64 bits: the value read may be INT32_MIN. Every index is read before the
+    // first list.
+    std::array<std::int32_t, kStepTableCount> wanted{};
+    for (const SettingRow& row : kSettingTable) {
+        if (row.type != SettingType::stepIndex) continue;
+        withStepTable(row.steps, [&](const auto& table, auto&&...) {
+            const std::int64_t oneBased = getInteger(file, row.section, row.name, table.index + 1);
+            wanted[static_cast<std::size_t>(row.steps)] =
+                static_cast<std::int32_t>(std::max<std::int64_t>(oneBased - 1, INT32_MIN));
+        });
+    }
+    for (const SettingRow& row : kSettingTable) {
+        if (row.type != SettingType::stepList) continue;
+        withStepTable(row.steps, [&](auto& table, auto&&...) {
+            readTable(file, row, stepRow(row.steps, SettingType::stepIndex), table,
+                      wanted[static_cast<std::size_t>(row.steps)], report);
+        });
+    }
 }
 
 }  // namespace freeplot

@@ -3,12 +3,14 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 
 #include "config/checker.h"
 #include "config/keynames.h"
 #include "config/messages.h"
+#include "config/setting_table.h"
 #include "config/steps.h"
 #include "config_support.h"
 #include "sim/build_paths.h"
@@ -47,20 +49,21 @@ TEST_F(SettingsTest, ShippedFileGivesExactlyTheBuiltInDefaults) {
                   std::string::npos);  // Windows line ends, read as the plugin reads
     }
     // Start from values unlike the defaults, so the file has to set each one.
-    settings.togglable = 9;
-    settings.buildTimescale = 3.0f;
-    settings.wheelRotation = settings.snapDisabled = settings.deleteEnabled = true;
+    for (const SettingRow& row : kSettingTable) {
+        if (row.type == SettingType::flag) settings.*row.flag = !(settings.*row.flag);
+        if (row.type == SettingType::low8) settings.*row.low8 = 9;
+        if (row.type == SettingType::real) settings.*row.real = 3.0f;
+        withStepTable(row.steps, [&](auto& table, auto&&...) {
+            if (row.type == SettingType::stepIndex) table.index = 0;
+            if (row.type == SettingType::stepList) table.count = 1;
+        });
+        EXPECT_FALSE(holdsDefault(row)) << row.name;
+    }
     for (KeyBinding& b : keyBindings) b = {1, 2};
-    rotateSteps.index = moveSteps.index = scaleSteps.index = 0;
 
     ASSERT_TRUE(loadSettings(windowsPathOf(kShipped)));
     EXPECT_EQ(log, kListLines);
-    const Settings defaults{};
-    EXPECT_EQ(settings.togglable, defaults.togglable);
-    EXPECT_EQ(settings.buildTimescale, defaults.buildTimescale);
-    EXPECT_FALSE(settings.wheelRotation);
-    EXPECT_FALSE(settings.snapDisabled);
-    EXPECT_FALSE(settings.deleteEnabled);
+    for (const SettingRow& row : kSettingTable) EXPECT_TRUE(holdsDefault(row)) << row.name;
     EXPECT_EQ(keyBindings, kDefaultKeyBindings);
     for (std::size_t i = 0; i < kMessageCount; ++i)
         EXPECT_STREQ(messageText(static_cast<Msg>(i)), kMessages[i].defaultText)
@@ -68,12 +71,6 @@ TEST_F(SettingsTest, ShippedFileGivesExactlyTheBuiltInDefaults) {
     EXPECT_EQ(rotateSteps.values, kDefaultRotateSteps);
     EXPECT_EQ(moveSteps.values, kDefaultMoveSteps);
     EXPECT_EQ(scaleSteps.values, kDefaultScaleSteps);
-    EXPECT_EQ(rotateSteps.count, kDefaultRotateStepCount);
-    EXPECT_EQ(moveSteps.count, kDefaultMoveStepCount);
-    EXPECT_EQ(scaleSteps.count, kDefaultScaleStepCount);
-    EXPECT_EQ(rotateSteps.index, kDefaultStepIdx);
-    EXPECT_EQ(moveSteps.index, kDefaultStepIdx);
-    EXPECT_EQ(scaleSteps.index, kDefaultStepIdx);
 
     // Every key of every section is written out, and nothing else.
     const IniFile file(kShipped);
@@ -82,10 +79,10 @@ TEST_F(SettingsTest, ShippedFileGivesExactlyTheBuiltInDefaults) {
     std::set<std::string> messageKeys;
     for (std::size_t i = 0; i < kMessageKeyCount; ++i) messageKeys.insert(kMessages[i].key);
     EXPECT_EQ(file.names("messages"), messageKeys);
-    EXPECT_EQ(file.names("main").size(), 9u);
-    EXPECT_EQ(file.names("steps").size(), 6u);
-    EXPECT_EQ(file.names("dangerous"), std::set<std::string>{"deleteEnabled"});
-    EXPECT_EQ(file.names("cheats"), std::set<std::string>{"duplicateEnabled"});
+    std::map<std::string, std::set<std::string>> tableNames;
+    for (const SettingRow& row : kSettingTable) tableNames[row.section].insert(row.name);
+    for (const auto& [section, names] : tableNames) EXPECT_EQ(file.names(section), names);
+    EXPECT_EQ(tableNames.size(), 4u);
     EXPECT_EQ(file.sectionNames.size(), 6u);
 }
 

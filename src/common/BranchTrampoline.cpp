@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "common/WriteCode.h"
 #include "os/os.h"
 
@@ -32,7 +32,7 @@ bool BranchTrampoline::ObtainBlock(std::uintptr_t moduleBase) {
     while (!m_base) {
         os::Region region{};
         if (!os::queryRegion(address, region)) {
-            print("VirtualQuery failed: %08X", os::lastError());
+            logLine("VirtualQuery failed: %08X", os::lastError());
             break;
         }
         // Only the part of a free region below the module counts (the region reaches above it
@@ -48,14 +48,14 @@ bool BranchTrampoline::ObtainBlock(std::uintptr_t moduleBase) {
                 m_used = 0;
                 break;
             }
-            print("trampoline alloc " FREEPLOT_X64 "x" FREEPLOT_X64 " failed (%08X)",
-                  static_cast<std::uint64_t>(wanted), static_cast<std::uint64_t>(kBlockSize),
-                  os::lastError());
+            logLine("trampoline alloc " FREEPLOT_X64 "x" FREEPLOT_X64 " failed (%08X)",
+                    static_cast<std::uint64_t>(wanted), static_cast<std::uint64_t>(kBlockSize),
+                    os::lastError());
         }
         // The next address to look at is the last byte of the region below; below the lowest
         // acceptable address (or below address 0) the search has failed.
         if (region.base <= lowest) {
-            print("couldn't allocate trampoline, no free space before image");
+            logLine("couldn't allocate trampoline, no free space before image");
             break;
         }
         address = region.base - 1;

@@ -3,6 +3,9 @@
 // the game can reach it with a 32-bit relative address. The hook stubs are generated straight
 // into it; freeplot mode takes 8-byte address slots from it for the indirect call it writes.
 // Space is only ever handed out, never given back; the block lives until the process ends.
+//
+// The class keeps the name, the PascalCase methods and the m_ members of the script extender's
+// own trampoline, which plugin authors know it by; the rest of the code has its own style.
 
 #include <cstddef>
 #include <cstdint>

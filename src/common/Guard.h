@@ -7,7 +7,7 @@
 
 #include <exception>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 
 namespace freeplot {
 
@@ -19,9 +19,9 @@ inline void reportStop(const char* entry) noexcept {
     } catch (const Halt&) {
         // The assertion line is in the log and halt() marked the plugin halted.
     } catch (const std::exception& error) {
-        print("%s stopped by an error: %s", entry, error.what());
+        logLine("%s stopped by an error: %s", entry, error.what());
     } catch (...) {
-        print("%s stopped by an unknown error", entry);
+        logLine("%s stopped by an unknown error", entry);
     }
 }
 }  // namespace detail

@@ -1,6 +1,6 @@
 #include "common/Utilities.h"
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "os/os.h"
 
 namespace freeplot {
@@ -34,7 +34,7 @@ const std::string& AppDirectory() {
     if (directory.empty()) {
         const std::string path = AppPath();
         directory = directoryOf(path);
-        if (directory.empty()) print("no slash in runtime path? (%s)", path.c_str());
+        if (directory.empty()) logLine("no slash in runtime path? (%s)", path.c_str());
     }
     return directory;
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "os/os.h"
 
 namespace freeplot {
@@ -24,15 +24,16 @@ bool writeCode(std::uintptr_t address, const void* bytes, std::size_t length) {
     const CodeWriterLock lock;
     std::uint32_t oldProtection = 0;
     if (!os::protect(address, length, os::kPageExecuteReadWrite, oldProtection)) {
-        print("Could not make " FREEPLOT_X64 " (%u bytes) writable (error %08X), left as it was",
-              static_cast<std::uint64_t>(address), static_cast<unsigned>(length), os::lastError());
+        logLine("Could not make " FREEPLOT_X64 " (%u bytes) writable (error %08X), left as it was",
+                static_cast<std::uint64_t>(address), static_cast<unsigned>(length),
+                os::lastError());
         return false;
     }
     std::memcpy(reinterpret_cast<void*>(address), bytes, length);
     std::uint32_t unused = 0;
     if (!os::protect(address, length, oldProtection, unused)) {
-        print("Could not restore the protection %08X of " FREEPLOT_X64 " (error %08X)",
-              oldProtection, static_cast<std::uint64_t>(address), os::lastError());
+        logLine("Could not restore the protection %08X of " FREEPLOT_X64 " (error %08X)",
+                oldProtection, static_cast<std::uint64_t>(address), os::lastError());
     }
     os::flushInstructionCache(address, length);
     return true;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "config/ini_file.h"
 #include "config/keynames.h"
 #include "config/messages.h"

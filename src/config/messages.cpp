@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 
 namespace freeplot {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "config/ini_file.h"
 #include "config/messages.h"
 #include "config/report.h"
@@ -45,7 +45,7 @@ void readMessages(const IniFile& file, SettingsReport* report) {
                                        testInteger(msg));
             }
             if (length < 1 || length > static_cast<int>(kMessageBufferSize) - 1) {
-                print(
+                logLine(
                     "Message for %s is too large or missing format placeholder, default message "
                     "will be used",
                     info.key);

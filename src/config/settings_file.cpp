@@ -7,7 +7,7 @@
 #include <exception>
 #include <limits>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "config/ini_file.h"
 #include "config/messages.h"
 #include "config/report.h"
@@ -111,7 +111,7 @@ void readKeys(const IniFile& file, SettingsReport* report) {
             const std::int32_t value = getInteger(file, kKeys, name, 0);
             const auto code = static_cast<std::uint16_t>(value);
             if (code == 0) {
-                print("Invalid value for key: %s", name.c_str());
+                logLine("Invalid value for key: %s", name.c_str());
                 note(report, NoteKind::refused, kKeys, name,
                      quoted(file.reader.Get(kKeys, name, "")) +
                          " is not a key code (a number from 1 to 65535); the default stays");
@@ -137,7 +137,7 @@ void readKeys(const IniFile& file, SettingsReport* report) {
                 note(report, NoteKind::accepted, kKeys, name, std::to_string(code));
             }
         } catch (const std::exception&) {
-            print("Invalid key: %s", name.c_str());
+            logLine("Invalid key: %s", name.c_str());
             note(report, NoteKind::refused, kKeys, name, "could not be read; the default stays");
         }
     }
@@ -164,7 +164,7 @@ bool loadSettings(const std::string& windowsPath, SettingsReport* report) {
 
 bool loadSettings(const std::string& windowsPath, const IniFile& file, SettingsReport* report) {
     if (file.parseError() < 0) {
-        print("Could not read/parse config file %s", windowsPath.c_str());
+        logLine("Could not read/parse config file %s", windowsPath.c_str());
         return false;
     }
     readKeys(file, report);

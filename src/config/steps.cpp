@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 
 namespace freeplot {
 
@@ -45,7 +45,7 @@ int parseList(const char* text, std::array<T, kStepCapacity>& table, const char*
         char* end = nullptr;
         T value{};
         if (!convert(rest, end, value)) {
-            print("Invalid value in %s, succesfully parsed %d", listKey, n);
+            logLine("Invalid value in %s, succesfully parsed %d", listKey, n);
             break;
         }
         taken[static_cast<std::size_t>(n++)] = value;

@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "common/Guard.h"
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "common/Shared.h"
 
 namespace freeplot {
@@ -54,9 +54,9 @@ bool startThread(const char* name, Work work, BusyByte* busy = nullptr) noexcept
                      });
         return true;
     } catch (const std::exception& error) {
-        print("Could not start the %s thread: %s", name, error.what());
+        logLine("Could not start the %s thread: %s", name, error.what());
     } catch (...) {
-        print("Could not start the %s thread", name);
+        logLine("Could not start the %s thread", name);
     }
     if (busy) busy->store(0);
     return false;

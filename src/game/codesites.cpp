@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "common/WriteCode.h"
 #include "game/signatures.h"
 
@@ -19,7 +19,7 @@ std::atomic<bool> reportedSites[static_cast<std::size_t>(Loc::count)] = {};
 bool siteWritable(Loc site) {
     if (siteVerified(site)) return true;
     if (!reportedSites[static_cast<std::size_t>(site)].exchange(true))
-        print("Site %s does not match the game's code, left unpatched", info(site).name);
+        logLine("Site %s does not match the game's code, left unpatched", info(site).name);
     return false;
 }
 

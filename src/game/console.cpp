@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/Guard.h"
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "common/WriteCode.h"
 #include "game/gamefunctions.h"
 #include "game/locations.h"
@@ -38,10 +38,10 @@ void takeOverCommand() {
     const std::uintptr_t address =
         findDebugTextCommand(addr(Loc::commandTable), gameBase() + os::mainModuleSize());
     if (!address) {
-        print("Hijack command not found!");
+        logLine("Hijack command not found!");
         return;
     }
-    print("Command found at " FREEPLOT_X64, static_cast<std::uint64_t>(address));
+    logLine("Command found at " FREEPLOT_X64, static_cast<std::uint64_t>(address));
 
     ConsoleCommandRecord record;
     std::memcpy(&record, reinterpret_cast<const void*>(address), sizeof record);
@@ -72,17 +72,17 @@ void FREEPLOT_MSABI consolePrint(const char* format, ...) {
     void* console = *ptr<void*>(Loc::consoleManagerPtr);
     if (!console) return;
     // Resolved afresh on every call, like the game's own callers do.
-    const auto print =
+    const auto gamePrint =
         reinterpret_cast<ConsolePrintFn>(resolve(offsetOf(Loc::consolePrintFunction)));
 #if defined(_WIN32)
     va_list args;
     va_start(args, format);
-    print(console, format, args);
+    gamePrint(console, format, args);
     va_end(args);
 #else
     __builtin_ms_va_list args;
     __builtin_ms_va_start(args, format);
-    print(console, format, args);
+    gamePrint(console, format, args);
     __builtin_ms_va_end(args);
 #endif
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/BranchTrampoline.h"
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "common/WriteCode.h"
 #include "game/codesites.h"
 #include "game/locations.h"
@@ -25,29 +25,6 @@ void movRaxImm64(Xbyak::CodeGenerator& g, std::uint64_t value) {
     g.dq(value);
 }
 
-// The body of the keyboard and mouse stubs.
-void emitInputHook(Xbyak::CodeGenerator& g, InputHandlerFn handler, std::uintptr_t callee,
-                   std::uintptr_t site) {
-    using namespace Xbyak::util;
-    Xbyak::Label consumed;
-    g.push(rcx);
-    g.push(rdx);
-    g.push(rax);
-    g.mov(rcx, rdx);  // the game call's second argument is the handler's only one
-    movRaxImm64(g, reinterpret_cast<std::uint64_t>(handler));
-    g.sub(rsp, 0x28);  // shadow space, and rsp 16-aligned at the call
-    g.call(rax);
-    g.add(rsp, 0x28);
-    g.test(eax, eax);  // the pops below keep the flags
-    g.pop(rax);
-    g.pop(rdx);
-    g.pop(rcx);
-    g.jnz(consumed, Xbyak::CodeGenerator::T_SHORT);
-    g.call(at(callee));
-    g.L(consumed);
-    g.jmp(at(site + 5), Xbyak::CodeGenerator::T_NEAR);
-}
-
 }  // namespace
 
 FreeplotEnableHook_Code::FreeplotEnableHook_Code(void* buffer, std::size_t size,
@@ -59,17 +36,27 @@ FreeplotEnableHook_Code::FreeplotEnableHook_Code(void* buffer, std::size_t size,
     ret();
 }
 
-KeyboardInputHook_Code::KeyboardInputHook_Code(void* buffer, std::size_t size,
-                                               InputHandlerFn handler, std::uintptr_t callee,
-                                               std::uintptr_t site)
+InputHook_Code::InputHook_Code(void* buffer, std::size_t size, InputHandlerFn handler,
+                               std::uintptr_t callee, std::uintptr_t site)
     : Xbyak::CodeGenerator(size, buffer) {
-    emitInputHook(*this, handler, callee, site);
-}
-
-MouseInputHook_Code::MouseInputHook_Code(void* buffer, std::size_t size, InputHandlerFn handler,
-                                         std::uintptr_t callee, std::uintptr_t site)
-    : Xbyak::CodeGenerator(size, buffer) {
-    emitInputHook(*this, handler, callee, site);
+    using namespace Xbyak::util;
+    Xbyak::Label consumed;
+    push(rcx);
+    push(rdx);
+    push(rax);
+    mov(rcx, rdx);  // the game call's second argument is the handler's only one
+    movRaxImm64(*this, reinterpret_cast<std::uint64_t>(handler));
+    sub(rsp, 0x28);  // shadow space, and rsp 16-aligned at the call
+    call(rax);
+    add(rsp, 0x28);
+    test(eax, eax);  // the pops below keep the flags
+    pop(rax);
+    pop(rdx);
+    pop(rcx);
+    jnz(consumed, T_SHORT);
+    call(at(callee));
+    L(consumed);
+    jmp(at(site + 5), T_NEAR);
 }
 
 CallScale_Code::CallScale_Code(void* buffer, std::size_t size, ScaleHandlerFn handler)
@@ -109,10 +96,10 @@ namespace {
 template <class Generator, class... Args>
 const void* emitStub(const char* line, Args... args) {
     BranchTrampoline& trampoline = g_branchTrampoline;
-    print(line, static_cast<int>(trampoline.Remain()));
+    logLine(line, static_cast<int>(trampoline.Remain()));
     void* buffer = trampoline.BeginCode();
-    print("Buffer allocated at " FREEPLOT_X64,
-          static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(buffer)));
+    logLine("Buffer allocated at " FREEPLOT_X64,
+            static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(buffer)));
     try {
         const CodeWriterLock lock;
         Generator code(buffer, static_cast<std::size_t>(trampoline.Remain()), args...);
@@ -122,7 +109,7 @@ const void* emitStub(const char* line, Args... args) {
     } catch (const Xbyak::Error& error) {
         // A stub that cannot be made (no room left, a target out of 32-bit reach) leaves the
         // plugin unable to work; stop it like a failed assertion.
-        print("Stub generation failed: %s", error.what());
+        logLine("Stub generation failed: %s", error.what());
         halt();
     }
 }
@@ -131,7 +118,8 @@ const void* emitStub(const char* line, Args... args) {
 
 bool SetHooks(const HookHandlers& handlers) {
     if (!g_branchTrampoline.ObtainBlock()) {
-        print("couldn't create codegen buffer. this is fatal. skipping remainder of init process.");
+        logLine(
+            "couldn't create codegen buffer. this is fatal. skipping remainder of init process.");
         return false;
     }
 
@@ -157,7 +145,7 @@ bool SetHooks(const HookHandlers& handlers) {
         emitStub<outlineEnable_Code>("Setting outline hook, memory remain %d",
                                      addr(Loc::outlineCallee), addr(Loc::outlineUselectable));
 
-    print("Hooks set up, memory remain %d", static_cast<int>(g_branchTrampoline.Remain()));
+    logLine("Hooks set up, memory remain %d", static_cast<int>(g_branchTrampoline.Remain()));
 
     return true;
 }

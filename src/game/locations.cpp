@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "os/os.h"
 
 namespace freeplot {
@@ -36,9 +36,9 @@ std::uintptr_t resolve(std::uint32_t offset) { return gameBaseAddress + offset; 
 bool locationsFitModule(std::size_t moduleSize) {
     for (const LocationInfo& location : kLocations) {
         if (std::uint64_t{location.offset} + location.width <= moduleSize) continue;
-        print("%s at game+0x%X lies outside the main module (0x%" PRIX64
-              " bytes): this is not the game this plugin was made for",
-              location.name, location.offset, static_cast<std::uint64_t>(moduleSize));
+        logLine("%s at game+0x%X lies outside the main module (0x%" PRIX64
+                " bytes): this is not the game this plugin was made for",
+                location.name, location.offset, static_cast<std::uint64_t>(moduleSize));
         return false;
     }
     return true;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 
 namespace freeplot {
 namespace {
@@ -91,10 +91,10 @@ bool compareSite(const std::uint8_t* site, const std::uint8_t* pattern, const st
     for (std::size_t i = 0; i < kComparedBytes; ++i) {
         const std::uint8_t gameByte = site[i];
         if ((gameByte & mask[i]) != pattern[i]) {
-            print("sig (%s) mismatch at " FREEPLOT_X64, name,
-                  static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(site)));
-            print("Mismatched at %d: %02X (has to be %02X)", static_cast<int>(i), gameByte,
-                  pattern[i]);
+            logLine("sig (%s) mismatch at " FREEPLOT_X64, name,
+                    static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(site)));
+            logLine("Mismatched at %d: %02X (has to be %02X)", static_cast<int>(i), gameByte,
+                    pattern[i]);
             codeCheck.signaturesOk = false;
             return false;
         }
@@ -115,7 +115,7 @@ void verifySignatures() {
         const bool ok = compareSite(ptr<const std::uint8_t>(s.site), s.pattern, s.mask, s.name);
         codeCheck.siteFailed[static_cast<std::size_t>(s.site)] = !ok;
     }
-    if (!codeCheck.signaturesOk) print("Sigs not found");
+    if (!codeCheck.signaturesOk) logLine("Sigs not found");
 }
 
 void verifyKnownCode() {

@@ -22,18 +22,14 @@ public:
 // Entered by the 5-byte jump that replaces the game's call of `callee` at `site`: calls the
 // handler with the call's second argument and makes the game's call with rcx, rdx and rax as they
 // were unless the handler returns non-zero (in eax); then goes on behind the site. Serves the
-// keyboard and the mouse hook alike.
-class KeyboardInputHook_Code : public Xbyak::CodeGenerator {
+// keyboard and the mouse hook alike, under the two names the hooks are known by.
+class InputHook_Code : public Xbyak::CodeGenerator {
 public:
-    KeyboardInputHook_Code(void* buffer, std::size_t size, InputHandlerFn handler,
-                           std::uintptr_t callee, std::uintptr_t site);
+    InputHook_Code(void* buffer, std::size_t size, InputHandlerFn handler, std::uintptr_t callee,
+                   std::uintptr_t site);
 };
-
-class MouseInputHook_Code : public Xbyak::CodeGenerator {
-public:
-    MouseInputHook_Code(void* buffer, std::size_t size, InputHandlerFn handler,
-                        std::uintptr_t callee, std::uintptr_t site);
-};
+using KeyboardInputHook_Code = InputHook_Code;
+using MouseInputHook_Code = InputHook_Code;
 
 // Entered by an ordinary call with rcx = reference and xmm1 = the scale factor (a double):
 // calls the handler with rdx = 0x113C and r8 = the double's bit pattern. Keeps rax.

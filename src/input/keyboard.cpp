@@ -142,13 +142,13 @@ void cycleAxis(const KeyEvent&) {
 
 void toggleOutline(const KeyEvent&) { toggle(Switch::outline); }
 
-void move(const KeyEvent& key) { moveSelected(moveRequest(key)); }
+void moveObject(const KeyEvent& key) { moveSelected(moveRequest(key)); }
 
-void scale(const KeyEvent& key) {
+void scaleObject(const KeyEvent& key) {
     startWorker(workers.scaleBusy, "scale", scaleByKeyWorker, scaleChange(key));
 }
 
-void undo(const KeyEvent&) { undoLast(); }
+void undoChange(const KeyEvent&) { undoLast(); }
 
 void storeParameters(const KeyEvent&) { copyState(); }
 
@@ -162,14 +162,14 @@ void toggleLock(const KeyEvent&) {
 
 void toggleExtraSelection(const KeyEvent&) { toggle(Switch::extraSelection); }
 
-void duplicate(const KeyEvent&) { duplicateSelected(); }
+void duplicateObject(const KeyEvent&) { duplicateSelected(); }
 
-void remove(const KeyEvent&) {
+void deleteObject(const KeyEvent&) {
     if (const Selection selected = selection(); selected.reference)
         startWorker(workers.deleteBusy, "delete", deleteWorker, selected.held);
 }
 
-void rotate(const KeyEvent& key) {
+void rotateObject(const KeyEvent& key) {
     if (const Selection selected = selectedForTransform(); selected.reference)
         rotateSelected(selected, static_cast<std::int16_t>(key.direction(Action::rotateLeft)));
 }
@@ -204,9 +204,10 @@ constexpr Row kChain[] = {
     {bit(Action::outlineToggle), Gate::none, toggleOutline},
     {bits({Action::moveDown, Action::moveUp, Action::moveLeft, Action::moveRight, Action::moveBack,
            Action::moveForth}),
-     Gate::workshopIdle, move},
-    {bits({Action::scaleDown, Action::scaleUp, Action::scaleReset}), Gate::workshopIdle, scale},
-    {bit(Action::undo), Gate::workshopIdle, undo},
+     Gate::workshopIdle, moveObject},
+    {bits({Action::scaleDown, Action::scaleUp, Action::scaleReset}), Gate::workshopIdle,
+     scaleObject},
+    {bit(Action::undo), Gate::workshopIdle, undoChange},
     {bit(Action::copyState), Gate::none, storeParameters},
     {bits({Action::copyPosX, Action::copyPosY, Action::copyPosZ, Action::copyAngleX,
            Action::copyAngleY, Action::copyAngleZ, Action::copyScale, Action::copyAll}),
@@ -214,15 +215,15 @@ constexpr Row kChain[] = {
     {bit(Action::clampedStoreToggle), Gate::none, toggleClampedStoring},
     {bit(Action::lockObject), Gate::none, toggleLock},
     {bit(Action::extraOutlineToggle), Gate::none, toggleExtraSelection},
-    {bit(Action::duplicateKey), Gate::duplicateEnabled, duplicate},
-    {bit(Action::deleteKey), Gate::deleteEnabled, remove},
-    {bits({Action::rotateLeft, Action::rotateRight}), Gate::none, rotate},
+    {bit(Action::duplicateKey), Gate::duplicateEnabled, duplicateObject},
+    {bit(Action::deleteKey), Gate::deleteEnabled, deleteObject},
+    {bits({Action::rotateLeft, Action::rotateRight}), Gate::none, rotateObject},
     {bits({Action::physicsOn, Action::physicsOff}), Gate::none, physics},
     {bit(Action::timescaleToggle), Gate::none, toggleClock},
 };
 static_assert(std::size(kChain) == 24);
 
-bool open(Gate gate, const KeyEvent& key) {
+bool gateOpen(Gate gate, const KeyEvent& key) {
     switch (gate) {
         case Gate::none:
             return true;
@@ -240,7 +241,7 @@ bool open(Gate gate, const KeyEvent& key) {
 
 void dispatch(const KeyEvent& key) {
     for (const Row& row : kChain) {
-        if ((row.actions & key.actions) != 0 && open(row.gate, key)) {
+        if ((row.actions & key.actions) != 0 && gateOpen(row.gate, key)) {
             row.run(key);
             return;
         }

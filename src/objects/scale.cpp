@@ -49,7 +49,7 @@ bool handOffToGame(const HeldRef& held) {
     auto waited = [&] {
         if (!told && std::chrono::steady_clock::now() - since >= kHandOffPatience) {
             told = true;
-            print("The game has not taken a reference handed to it for 5 s; still waiting");
+            logLine("The game has not taken a reference handed to it for 5 s; still waiting");
         }
         std::this_thread::sleep_for(kHandOffPoll);
     };
@@ -112,7 +112,7 @@ std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, ScaleChang
 void scaleByKeyWorker(ScaleChange change) {
     if (const Selection selected = selection(); selected.reference) {
         setSwitch(Switch::objectLock, false);
-        pushUndo(selected.reference, selected.held, UndoKind::scale, 'S');
+        pushUndo(selected.reference, selected.held, UndoKind::scale);
         const std::uint16_t percent =
             scaledPercent(selected.reference->scale(), scaleSteps.current(), change);
         applyScale(selected.held, percent / 100.0, false);

@@ -144,7 +144,7 @@ void fixAngles(AngleFix fix) {
     const Selection selected = selectedForTransform();
     GameReference* reference = selected.reference;
     if (!reference) return;
-    pushUndo(reference, selected.held, UndoKind::angle, 'R');
+    pushUndo(reference, selected.held, UndoKind::angleFix);
     const double x = fix.keepX ? degrees(reference->rot(0)) : 0.0;
     setAngle(reference, 'X', x);
     if (fix.levelY) setAngle(reference, 'Y', x);
@@ -232,9 +232,9 @@ void applyStored(ApplyRequest request) {
     // position or the angles.
     const std::uint8_t fields = request.fields;
     if (fields & field::scale) {
-        pushUndo(reference, selected.held, UndoKind::scale, 'S');
+        pushUndo(reference, selected.held, UndoKind::scale);
     } else if (request.all) {
-        pushUndo(reference, selected.held, UndoKind::all, 'D');
+        pushUndo(reference, selected.held, UndoKind::all);
     } else {
         const char axis = (fields & (field::posY | field::angleY))   ? 'Y'
                           : (fields & (field::posZ | field::angleZ)) ? 'Z'

@@ -19,8 +19,7 @@ struct UndoHistory {
 };
 UndoHistory undoHistory;
 
-UndoRecord snapshot(const GameReference* reference, const HeldRef& held, std::int32_t kind,
-                    char axis) {
+UndoRecord snapshot(const GameReference* reference, const HeldRef& held, UndoKind kind, char axis) {
     UndoRecord r;
     r.held = held;
     r.kind = kind;
@@ -42,7 +41,7 @@ void requeue(const UndoRecord& record) {
 
 }  // namespace
 
-void pushUndo(const GameReference* reference, const HeldRef& held, std::int32_t kind, char axis) {
+void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind, char axis) {
     const UndoRecord record = snapshot(reference, held, kind, axis);
     const std::lock_guard lock(undoHistory.mutex);
     auto& records = undoHistory.records;
@@ -78,9 +77,9 @@ void applyUndoRecord(const UndoRecord& r) {
         }
         if (r.axis == 'Z' || all) runAxisCommand(kSetPositionCommand, reference, 'Z', r.posZ);
     }
-    if (r.kind == UndoKind::angle || all) {
-        // The angle fix ('R') changed the X angle and, levelling, the Y angle: both go back.
-        const bool fix = r.axis == 'R';
+    if (r.kind == UndoKind::angle || r.kind == UndoKind::angleFix || all) {
+        // The angle fix changed the X angle and, levelling, the Y angle: both go back.
+        const bool fix = r.kind == UndoKind::angleFix;
         if (r.axis == 'X' || fix || all)
             runAxisCommand(kSetAngleCommand, reference, 'X', degrees(r.rotX));
         if (r.axis == 'Y' || fix || all)

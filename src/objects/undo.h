@@ -14,13 +14,19 @@
 
 namespace freeplot {
 
-enum UndoKind : std::int32_t { position = 0, angle = 1, scale = 2, all = 4 };
+// What a change did, and so what its record writes back.
+enum class UndoKind : std::uint8_t {
+    position,  // a move along `axis` (a move along X or Y changes both)
+    angle,     // a turn about `axis`
+    angleFix,  // levelling or tremor removal: the X and Y angles
+    scale,
+    all,  // stored parameters applied at once: everything
+};
 
 struct UndoRecord {
-    HeldRef held;           // looked up again when the record is applied
-    std::int32_t kind = 0;  // an UndoKind
-    // 'X', 'Y' or 'Z' for one axis, 'R' for the angle fix, 'S' for scale, 'D' for everything.
-    char axis = 0;
+    HeldRef held;  // looked up again when the record is applied
+    UndoKind kind = UndoKind::position;
+    char axis = 0;  // 'X', 'Y' or 'Z' for position and angle records, else 0
     float posX = 0, posY = 0, posZ = 0;
     float rotX = 0, rotY = 0, rotZ = 0;  // radians
     float scale = 0;                     // factor (1.0 is natural size)
@@ -31,7 +37,7 @@ inline constexpr std::size_t kUndoLimit = 10;
 // Records the state of `reference` (found through `held` in this event) before a change, unless
 // the newest record already is one of the same handle, kind and axis (it then keeps the state
 // from before the first of them).
-void pushUndo(const GameReference* reference, const HeldRef& held, std::int32_t kind, char axis);
+void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind, char axis = 0);
 
 // Takes the newest record off and writes it back; nothing when the history is empty.
 void undoLast();

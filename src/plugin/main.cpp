@@ -3,7 +3,7 @@
 #include <string>
 
 #include "common/Guard.h"
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "common/Utilities.h"
 #include "config/settings.h"
 #include "game/console.h"
@@ -29,19 +29,19 @@ constexpr const char* kSettingsFile = "Data\\F4SE\\Plugins\\freeplot.ini";
 
 bool query(const F4SEInterface* f4se, PluginInfo* info) {
     logOpen();
-    print("freeplot_plugin");
+    logLine("freeplot_plugin");
 
     info->infoVersion = kPluginInfoVersion;
     info->name = kPluginName;
     info->version = kPluginVersion;
 
     if (f4se->isEditor) {
-        print("loaded in editor, marking as incompatible");
+        logLine("loaded in editor, marking as incompatible");
         return false;
     }
     if (f4se->runtimeVersion != kSupportedRuntime) {
-        print("unsupported runtime version %08X, compiled for f4se %s (%08X)", f4se->runtimeVersion,
-              kF4seVersionText, kF4seVersion);
+        logLine("unsupported runtime version %08X, compiled for f4se %s (%08X)",
+                f4se->runtimeVersion, kF4seVersionText, kF4seVersion);
         return false;
     }
 
@@ -54,10 +54,10 @@ bool query(const F4SEInterface* f4se, PluginInfo* info) {
 }
 
 void load() {
-    print("Compiled for f4se %s", kF4seVersionText);
+    logLine("Compiled for f4se %s", kF4seVersionText);
 
     const std::string path = AppDirectory() + kSettingsFile;
-    print("Config path: %s", path.c_str());
+    logLine("Config path: %s", path.c_str());
 
     // A missing file leaves every setting at its default; the hooks go in either way.
     loadSettings(path);
@@ -75,7 +75,7 @@ void load() {
     if (gameRecognised())
         applyStartupPatches();
     else
-        print("None of the game's code is where this plugin knows it: no start-up patch applied");
+        logLine("None of the game's code is where this plugin knows it: no start-up patch applied");
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 
 namespace testlog {
 

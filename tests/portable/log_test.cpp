@@ -1,12 +1,13 @@
 // The log file under the documents folder: the folders made on the way, the share-deny-write
 // open, and the numbered names taken while other openers hold the earlier ones.
 
+#include "common/Log.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
-#include "common/IDebugLog.h"
 #include "os/os.h"
 #include "test_memory.h"
 
@@ -35,18 +36,18 @@ TEST(Log, OpensUnderTheDocumentsFolderAndFallsBackToNumberedNames) {
 
     // The folders on the way are made, the file is opened and each line lands in it.
     logOpen();
-    print("first line");
-    print("%s", "");
+    logLine("first line");
+    logLine("%s", "");
     EXPECT_EQ(testmem::readFile(native), std::string("first line") + kEol + kEol);
 
     // While the file is held by another opener (here the earlier opening, which stays open), a
     // new opening takes the name with 0 appended, then 1, and so on up to 4.
     ASSERT_EQ(os::openShareDenyWrite(path.c_str()), nullptr) << "the log holds its file";
     logOpen();
-    print("in zero");
+    logLine("in zero");
     for (int i = 1; i < 5; ++i) {
         logOpen();
-        print("in %d", i);
+        logLine("in %d", i);
     }
     EXPECT_EQ(testmem::readFile(name(0)), std::string("in zero") + kEol);
     for (int i = 1; i < 5; ++i)
@@ -56,7 +57,7 @@ TEST(Log, OpensUnderTheDocumentsFolderAndFallsBackToNumberedNames) {
 
     // With all six names held the log stays closed and lines go to standard output only.
     logOpen();
-    print("nowhere");
+    logLine("nowhere");
     for (int i = -1; i < 5; ++i)
         EXPECT_EQ(testmem::readFile(name(i)).find("nowhere"), std::string::npos) << i;
 }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/BranchTrampoline.h"
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "common/msabi.h"
 #include "config/settings.h"
 #include "game/codesites.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/BranchTrampoline.h"
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "log_capture.h"
 #include "os/os.h"
 #include "test_memory.h"

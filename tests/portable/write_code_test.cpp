@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "common/WriteCode.h"
 #include "log_capture.h"
 #include "test_memory.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 
 using namespace freeplot;
 using ::testing::ElementsAre;

@@ -1,4 +1,4 @@
-#include "common/IDebugLog.h"
+#include "common/Log.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -71,8 +71,8 @@ void logOpen() {
     char path[os::kMaxPath] = {};
     const std::int32_t err = os::documentsFolder(path);
     if (err < 0) {
-        print("SHGetFolderPath %08X failed (result = %08X lasterr = %08X)", 5u,
-              static_cast<std::uint32_t>(err), os::lastError());
+        logLine("SHGetFolderPath %08X failed (result = %08X lasterr = %08X)", 5u,
+                static_cast<std::uint32_t>(err), os::lastError());
         assertionFailedCode("IDebugLog", __LINE__, "SUCCEEDED(err)", err);
     }
     appendBounded(path, sizeof path, kLogName);
@@ -88,7 +88,7 @@ void logOpen() {
     logState.file.handle = file;
 }
 
-void print(const char* format, ...) {
+void logLine(const char* format, ...) {
     char line[kLineCapacity];
     va_list args;
     va_start(args, format);
@@ -113,18 +113,18 @@ void halt() {
 }
 
 void assertionFailed(const char* source, int line, const char* condition) {
-    print("Assertion failed in %s (%d): %s", source, line, condition);
+    logLine("Assertion failed in %s (%d): %s", source, line, condition);
     halt();
 }
 
 void assertionFailedCode(const char* source, int line, const char* condition, std::int64_t code) {
     const auto bits = static_cast<std::uint64_t>(code);
     if (bits >> 32) {
-        print("Assertion failed in %s (%d): %s (code = %16" PRIX64 " (%" PRId64 "))", source, line,
-              condition, bits, code);
+        logLine("Assertion failed in %s (%d): %s (code = %16" PRIX64 " (%" PRId64 "))", source,
+                line, condition, bits, code);
     } else {
-        print("Assertion failed in %s (%d): %s (code = %08X (%d))", source, line, condition,
-              static_cast<std::uint32_t>(bits), static_cast<std::int32_t>(bits));
+        logLine("Assertion failed in %s (%d): %s (code = %08X (%d))", source, line, condition,
+                static_cast<std::uint32_t>(bits), static_cast<std::int32_t>(bits));
     }
     halt();
 }

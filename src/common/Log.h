@@ -16,7 +16,7 @@ void logOpen();
 
 // printf-style; one line per call, to the file (if open) and to standard output. Safe to call
 // from any thread: each call formats into a buffer of its own and writes its line whole.
-void print(const char* format, ...)
+void logLine(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif

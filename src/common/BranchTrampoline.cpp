@@ -25,8 +25,8 @@ bool BranchTrampoline::ObtainBlock() { return ObtainBlock(os::mainModule()); }
 bool BranchTrampoline::ObtainBlock(std::uintptr_t moduleBase) {
     if (m_base) return true;
 
-    // Walk the address space downwards one region at a time, starting just below the module,
-    // and take the highest free 2 KiB that can be had.
+    // Region by region from the module's base towards lower addresses: the first free 2 KiB met
+    // is the one nearest the module.
     const std::uintptr_t lowest = moduleBase > kMaxDistance ? moduleBase - kMaxDistance : 0;
     std::uintptr_t address = moduleBase - 1;
     while (!m_base) {

@@ -1,8 +1,8 @@
 #pragma once
-// One block of executable memory close below the game's main module, so that code written into
-// the game can reach it with a 32-bit relative address. The hook stubs are generated straight
-// into it; freeplot mode takes 8-byte address slots from it for the indirect call it writes.
-// Space is only ever handed out, never given back; the block lives until the process ends.
+// A 2 KiB executable block allocated near the game's image (below it, within a rel32 reach of
+// every byte of it): jumps and calls patched into the game's code need their targets that close.
+// The stubs are assembled into it, and the indirect call of freeplot mode reads its target from
+// an 8-byte slot in it. Nothing handed out is taken back; the block stays until the game exits.
 //
 // The class keeps the name, the PascalCase methods and the m_ members of the script extender's
 // own trampoline, which plugin authors know it by; the rest of the code has its own style.

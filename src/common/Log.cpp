@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kLogName = "\\My Games\\Fallout4\\F4SE\\freeplot_plugin.log";
 constexpr int kFallbackNames = 5;
 
-// Closes the log when the plugin's static data is torn down at process end.
+// The open log file, closed by the destructor when the process exits.
 struct LogFile {
     std::FILE* handle = nullptr;
     ~LogFile() {

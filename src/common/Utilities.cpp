@@ -8,8 +8,8 @@ namespace {
 
 char appPath[4096];
 
-// The assertion line for an unobtainable executable path names the original source position
-// of that check; tools that watch the log match it, so the number stays.
+// The line number the assertion for an unobtainable executable path has always logged; tools
+// that watch the log match the whole line, so it stays this number wherever the check moves.
 constexpr int kAppPathAssertLine = 11;
 
 }  // namespace

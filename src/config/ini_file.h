@@ -24,8 +24,8 @@ struct IniFile {
     // Parses the file at `nativePath` (a name the C runtime can open).
     explicit IniFile(const std::string& nativePath);
 
-    // 0 when every line parsed, -1 when the file cannot be opened, else the number of the
-    // first line that did not parse.
+    // inih's verdict: 0 for a clean parse, -1 for a file that would not open, otherwise the
+    // 1-based number of the earliest bad line.
     int parseError() const { return opened ? reader.ParseError() : -1; }
 
     // The file's text with every line cut at its first NUL byte; nullopt when it cannot be read.

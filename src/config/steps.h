@@ -68,8 +68,8 @@ bool convertStep(const char* text, char*& end, std::int32_t& out);
 // current one pulled below the count.
 std::int32_t settleIndex(std::int32_t current, std::int32_t wanted, std::int32_t count);
 
-// Reads [steps]: the three index keys (counting from 1 in the file), then the three lists,
-// settling each index after its list.
+// Reads [steps]: first the three 1-based index keys, then each list, after which its index is
+// brought within the list's length.
 void readSteps(const IniFile& file, SettingsReport* report = nullptr);
 
 // Every table, count and index back to its default.

@@ -1,7 +1,7 @@
 #pragma once
 // Messages shown after a quiet period. Most messages are shown at once (showNow, in
-// game/gamefunctions.h); the scale keys, typically pressed several times in a row, go through
-// the notifier instead, so a burst of presses gives one message with the final value.
+// game/gamefunctions.h); the scale keys come in bursts, so their messages wait on the notifier
+// and only the last value of a burst reaches the screen.
 
 #include <chrono>
 

@@ -1,8 +1,7 @@
 #pragma once
 // Work that has to wait (for the game, for a quiet period, between the turns of a held mouse
-// button) runs off the game's input thread, so that thread never waits. Each kind of worker has
-// a busy byte: the starter claims it, the worker clears it at its end, so at most one worker of a
-// kind runs at a time.
+// button) runs off the game's input thread, so that thread never waits. A busy byte per kind
+// keeps it to one job of that kind at once: starting sets the byte, the job's end resets it.
 //
 // Each kind also has one thread of its own (scaling and deleting share theirs), made the first
 // time the kind is started and woken for every later start: making a thread costs the input

@@ -11,8 +11,8 @@ namespace freeplot {
 struct ClockState {
     // The game's multiplier while the clock is slowed; 0 while it is not.
     float keptMultiplier = 0.0f;
-    // The player has used the timescale key during the current stay in workshop mode, which
-    // keeps the automatic slowing out of it until the next stay.
+    // Set by the timescale key; while set, entering workshop mode does not slow the clock.
+    // Leaving workshop mode clears it.
     Shared<bool> keyUsed;
 };
 extern ClockState buildClock;

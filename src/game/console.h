@@ -1,6 +1,6 @@
 #pragma once
-// The console command "ToggleFreeplot" ("tfp"). The game offers no way to add a command, so the
-// plugin takes over the table entry of "GetDebugText" and rewrites it.
+// The console command "ToggleFreeplot" ("tfp"). New commands cannot be registered with the game,
+// so an existing, harmless one ("GetDebugText") has its table entry rewritten.
 
 #include <cstddef>
 #include <cstdint>

@@ -26,24 +26,24 @@ using HudMessageFn = void(FREEPLOT_MSABI*)(const char* text, std::uintptr_t, std
 // (handle*, reference** out): leaves the reference of the handle in *out, or leaves it alone.
 using LookupRefFn = std::uintptr_t(FREEPLOT_MSABI*)(const std::uint32_t* handle, void** out);
 
-// (context, command code, reference, fourth value, fifth value). The game reads the values after
-// the reference the way a variadic function does: for a position or angle command the fourth is
-// the axis letter and the fifth the double; for the scale command the fourth carries the double's
-// bit pattern in the integer register.
+// (context, command code, reference, fourth value, fifth value). What follows the reference is
+// read like variadic arguments: position and angle commands take the axis letter, then the
+// double; the scale command takes the double's bits through the integer register.
 using RunAxisCommandFn = std::uintptr_t(FREEPLOT_MSABI*)(void* context, std::uint32_t code,
                                                          void* reference, std::uint64_t fourth,
                                                          double fifth);
 
-// (request, out slot): switches the physics of the reference whose handle is in the request.
+// (request, out slot): motion type 1 or 2 for the reference named by the request's handle.
 using PhysicsToggleFn = std::uintptr_t(FREEPLOT_MSABI*)(const PhysicsRequest* request,
                                                         std::uint64_t* out);
 
-// (0, 0, reference, 0, 0, 0, result slot, 0): a script command run on a reference.
+// (0, 0, reference, 0, 0, 0, result slot, 0): how the game runs one of its script commands
+// with a reference as the subject.
 using RefCommandFn = std::uintptr_t(FREEPLOT_MSABI*)(std::uint64_t, std::uint64_t, void* reference,
                                                      std::uint64_t, std::uint64_t, std::uint64_t,
                                                      double* result, std::uint64_t);
 
-// (console object, format, argument list): prints a formatted line on the console.
+// (console object, format, argument list): vprintf onto the game console.
 using ConsolePrintFn = void(FREEPLOT_MSABI*)(void* console, const char* format, MsVaList args);
 
 template <class Fn>

@@ -33,8 +33,9 @@ struct HookHandlers {
     ScaleHandlerFn scale = nullptr;
 };
 
-// Makes the trampoline and the five stubs and links the keyboard and mouse stubs; returns false
-// (having logged why) when no trampoline could be had. Lets Halt through.
+// Allocates the trampoline, assembles the five stubs into it and patches the two input sites to
+// jump to theirs. False, after a log line, when no trampoline could be allocated. Halt passes
+// through.
 bool SetHooks(const HookHandlers& handlers);
 
 }  // namespace freeplot

@@ -1,6 +1,6 @@
 #pragma once
-// The building-rule switches. Each one rewrites a few bytes of the game's code, or a game
-// variable, while it is on and puts the game's own back when it goes off. Every switch is one
+// The building-rule switches. While on, each holds its own bytes at some code sites (or a value
+// in a game variable); when it goes off, what the game had there comes back. Every switch is one
 // row of a table (switches.cpp): its state, its writes, its two messages, whether it is parked
 // outside workshop mode and the setting that starts it. A state and its bytes change together,
 // under the code writer's lock (common/WriteCode.h); the message goes on screen after the lock

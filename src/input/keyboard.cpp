@@ -180,8 +180,8 @@ void toggleClock(const KeyEvent&) { toggleSlowClock(); }
 
 // --- The dispatch chain --------------------------------------------------------------------
 
-// What lets a row run besides its keys. A row whose gate is shut lets the key go on down the
-// chain, so a key shared with a later action runs that one instead.
+// A condition a row needs besides a matching key. When it does not hold, the search continues
+// with the rows below: a key bound twice then does its other action.
 enum class Gate : std::uint8_t { none, togglable, workshopIdle, duplicateEnabled, deleteEnabled };
 
 struct Row {

@@ -126,7 +126,7 @@ void moveSelected(MoveRequest move) {
     const auto* heading = readGame<const GameReference*>(Loc::rotationBasePtr);
     if (!heading) return;
     const double h = heading->rot(2);
-    // The second coordinate is read after the first command has run.
+    // Two commands: the second reads the object's coordinate only after the first moved it.
     if (move.axis == 'X') {
         const Offset o = rightOffset(h, distance);
         pushUndo(reference, selected.held, UndoKind::position, 'X');

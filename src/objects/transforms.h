@@ -1,9 +1,8 @@
 #pragma once
-// What the keys and the mouse do to the object selected in workshop mode: move it by the move
-// step relative to the way the player faces, turn it by the rotate step about the chosen axis,
-// level its angles, store its position, angles and scale and write them onto another object,
-// switch its physics, and duplicate it. Every change of position or angle goes through the
-// game's axis command, and every change records its undo entry first.
+// Changes to the workshop selection made by keys and the mouse: moves (horizontal ones follow
+// the camera's heading), turns about the current axis, angle fixes, copying parameters from one
+// object to another, physics and duplicates. Positions and angles are always set through the
+// game's axis command, after an undo record has been taken.
 
 #include <cstdint>
 

@@ -1,9 +1,8 @@
 #pragma once
-// The undo history: before every change to the selected object (move, rotate, angle fix, scale,
-// applied stored parameters) its position, rotation and scale are recorded; the undo key takes
-// the newest record back off and writes it onto its object again. Ten records at most, and
-// repeated changes of the same kind on the same axis of the same object share one record, so
-// holding a key or scrolling the wheel costs one undo step.
+// A short history of object states. Each change snapshots the object first (position, angles,
+// scale); undo pops the latest snapshot and restores it. The history keeps ten; a change that
+// repeats the latest one (same object, same kind, same axis) adds nothing, so a burst of wheel
+// notches or key repeats is undone in one go.
 
 #include <cstddef>
 #include <cstdint>
@@ -34,9 +33,9 @@ struct UndoRecord {
 
 inline constexpr std::size_t kUndoLimit = 10;
 
-// Records the state of `reference` (found through `held` in this event) before a change, unless
-// the newest record already is one of the same handle, kind and axis (it then keeps the state
-// from before the first of them).
+// Snapshots `reference` (found through `held` in this event) before a change. When the latest
+// record has the same handle, kind and axis, nothing is added: that record already holds the
+// state before the whole run of changes.
 void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind, char axis = 0);
 
 // Takes the newest record off and writes it back; nothing when the history is empty.

@@ -8,7 +8,7 @@
 
 namespace freeplot {
 
-char messageBuffer[kMessageBufferSize];
+MessageTrial messageTrial;
 
 namespace {
 

@@ -98,9 +98,14 @@ inline const MessageInfo& messageInfo(Msg msg) { return kMessages[static_cast<st
 // The current text of a message, NUL-terminated, valid for the rest of the process.
 const char* messageText(Msg msg);
 
-// The buffer the settings check formats the candidate texts into while the plugin loads.
 inline constexpr std::size_t kMessageBufferSize = 1024;
-extern char messageBuffer[kMessageBufferSize];
+
+// Where a text read from the file is formatted once with a sample value before it is taken
+// (Load only, on one thread).
+struct MessageTrial {
+    char buffer[kMessageBufferSize];
+};
+extern MessageTrial messageTrial;
 
 // One formatted text (cut to 1023 characters). Each use formats into a buffer of its own, so a
 // worker and the input thread never write into the same bytes.

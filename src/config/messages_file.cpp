@@ -41,7 +41,7 @@ void readMessages(const IniFile& file, SettingsReport* report) {
             const char* problem = formatProblem(text.c_str(), info.arg);
             int length = -1;
             if (!problem) {
-                length = formatChecked(messageBuffer, text.c_str(), info.arg, kTestReal,
+                length = formatChecked(messageTrial.buffer, text.c_str(), info.arg, kTestReal,
                                        testInteger(msg));
             }
             if (length < 1 || length > static_cast<int>(kMessageBufferSize) - 1) {

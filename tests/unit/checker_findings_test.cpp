@@ -17,19 +17,6 @@
 namespace freeplot::testing {
 namespace {
 
-std::pair<int, std::string> runChecker(const std::string& posixPath) {
-    const SettingsCheck check = checkSettings(windowsPathOf(posixPath), posixPath);
-    std::FILE* out = std::tmpfile();
-    const int status = printSettingsCheck(check, out);
-    std::rewind(out);
-    std::string text;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
-        text.append(buffer, n);
-    std::fclose(out);
-    return {status, text};
-}
-
 // The lines of `text` between the line `from` and the next empty line.
 std::string block(const std::string& text, const std::string& from) {
     const std::size_t start = text.find(from);

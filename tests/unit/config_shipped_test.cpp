@@ -26,20 +26,6 @@ const Lines kListLines = {"Invalid value in rotateSteps, succesfully parsed 7",
                           "Invalid value in moveSteps, succesfully parsed 7",
                           "Invalid value in scaleSteps, succesfully parsed 5"};
 
-// Runs the checker and returns its exit status and output.
-std::pair<int, std::string> runChecker(const std::string& posixPath) {
-    const SettingsCheck check = checkSettings(windowsPathOf(posixPath), posixPath);
-    std::FILE* out = std::tmpfile();
-    const int status = printSettingsCheck(check, out);
-    std::rewind(out);
-    std::string text;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
-        text.append(buffer, n);
-    std::fclose(out);
-    return {status, text};
-}
-
 TEST_F(SettingsTest, ShippedFileGivesExactlyTheBuiltInDefaults) {
     {
         std::ifstream raw(kShipped, std::ios::binary);

@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/Log.h"
+#include "config/checker.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
 
@@ -21,6 +24,20 @@ inline std::string windowsPathOf(const std::string& posixPath) {
     for (char& c : out)
         if (c == '/') c = '\\';
     return out;
+}
+
+// Runs the settings checker on a file and returns its exit status and printout.
+inline std::pair<int, std::string> runChecker(const std::string& posixPath) {
+    const SettingsCheck check = checkSettings(windowsPathOf(posixPath), posixPath);
+    std::FILE* out = std::tmpfile();
+    const int status = printSettingsCheck(check, out);
+    std::rewind(out);
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
+        text.append(buffer, n);
+    std::fclose(out);
+    return {status, text};
 }
 
 class SettingsTest : public ::testing::Test {

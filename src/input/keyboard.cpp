@@ -150,6 +150,8 @@ void scaleObject(const KeyEvent& key) {
 
 void undoChange(const KeyEvent&) { undoLast(); }
 
+void redoChange(const KeyEvent&) { redoLast(); }
+
 void storeParameters(const KeyEvent&) { copyState(); }
 
 void applyParameters(const KeyEvent& key) { applyStored(applyRequest(key)); }
@@ -208,6 +210,7 @@ constexpr Row kChain[] = {
     {bits({Action::scaleDown, Action::scaleUp, Action::scaleReset}), Gate::workshopIdle,
      scaleObject},
     {bit(Action::undo), Gate::workshopIdle, undoChange},
+    {bit(Action::redo), Gate::workshopIdle, redoChange},
     {bit(Action::copyState), Gate::none, storeParameters},
     {bits({Action::copyPosX, Action::copyPosY, Action::copyPosZ, Action::copyAngleX,
            Action::copyAngleY, Action::copyAngleZ, Action::copyScale, Action::copyAll}),
@@ -221,7 +224,7 @@ constexpr Row kChain[] = {
     {bits({Action::physicsOn, Action::physicsOff}), Gate::none, physics},
     {bit(Action::timescaleToggle), Gate::none, toggleClock},
 };
-static_assert(std::size(kChain) == 24);
+static_assert(std::size(kChain) == 25);
 
 bool gateOpen(Gate gate, const KeyEvent& key) {
     switch (gate) {

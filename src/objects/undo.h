@@ -31,6 +31,7 @@ struct UndoRecord {
     float scale = 0;                     // factor (1.0 is natural size)
 };
 
+// Records kept each way.
 inline constexpr std::size_t kUndoLimit = 10;
 
 // Snapshots `reference` (found through `held` in this event) before a change. When the latest
@@ -38,20 +39,23 @@ inline constexpr std::size_t kUndoLimit = 10;
 // state before the whole run of changes.
 void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind, char axis = 0);
 
-// Takes the newest record off and writes it back; nothing when the history is empty.
+// Takes the newest record off, keeps what it is about to replace on the redo list, and writes it
+// back; nothing when the history is empty. A record whose object the game has let go of is
+// dropped without a call.
 void undoLast();
 
-// Writes a record onto its object: positions, then angles, then (on a worker thread) the scale.
-// When the game has let go of the object the record is dropped without a call. A scale record
-// that finds a scale worker busy goes back onto the history for the next undo.
-void applyUndoRecord(const UndoRecord& record);
+// The other way: takes the newest record off the redo list, keeps what it is about to replace on
+// the history, and writes it; nothing when the list is empty. Every new change (pushUndo) empties
+// the list, so redo only ever brings back what undo took away.
+void redoLast();
 
-// Drops the records of a handle whose reference the plugin hands to the game for deletion, so that
-// the next undo goes to the change before.
+// Drops the records (both ways) of a handle whose reference the plugin hands to the game for
+// deletion, so that the next undo goes to the change before.
 void forgetUndoRecords(std::uint32_t handle);
 
-// The history, oldest first (tests and the demo read it).
+// The history and the redo list, oldest first (tests and the demo read them).
 std::vector<UndoRecord> undoHistorySnapshot();
+std::vector<UndoRecord> redoListSnapshot();
 void clearUndoHistory();
 
 }  // namespace freeplot

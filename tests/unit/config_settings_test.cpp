@@ -76,6 +76,7 @@ TEST(KeyBindingDefaults, AreTheWindowsCodesOfTheirKeys) {
         {"scaleStepMinus", {"VK_PRIOR", ""}},
         {"scaleStepPlus", {"VK_NEXT", ""}},
         {"timescaleToggle", {"VK_F11", ""}},
+        {"redo", {"VK_OEM_5", ""}},
     };
     ASSERT_EQ(expected.size(), kActionCount);
     auto code = [&](const std::string& name) -> unsigned {

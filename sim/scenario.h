@@ -21,6 +21,7 @@
 //   expect position NAME X Y Z    expect angles NAME X Y Z (degrees)    expect scale NAME PERCENT
 //   expect message "TEXT"         (the next message not yet expected)    expect no message
 //   expect log "TEXT"             expect settled (see below)
+//                                 (in a quoted text, \ takes the next character as it is: \" and \\)
 //
 // The session starts in workshop mode with nothing selected. Every expectation waits up to two
 // seconds for its condition (positions and angles to within 0.01), so no fixed waits are needed

@@ -31,6 +31,9 @@ struct IniFile {
     // The file's text with every line cut at its first NUL byte; nullopt when it cannot be read.
     static std::optional<std::string> readText(const std::string& nativePath);
 
+    // Parses a text already read with readText.
+    static IniFile fromText(const std::string& text) { return IniFile(std::optional(text)); }
+
     bool opened;
 
     // The key names of a section (its name given in lower case); empty when it has none.

@@ -28,6 +28,11 @@ struct WorkerBusy {
 };
 extern WorkerBusy workers;
 
+// Whether a worker of any kind runs.
+inline bool anyWorkerBusy() {
+    return workers.scaleBusy != 0 || workers.deleteBusy != 0 || workers.rotateBusy != 0;
+}
+
 namespace detail {
 // The thread a kind runs on. Scaling and deleting both hand references to the game, and share
 // one thread: one job after the other, so that no object is handed over while it is deleted.

@@ -49,6 +49,8 @@ struct Row {
     bool quietUntilFirstOn = false;
     // When the writes to go on fail, the ones that went in are taken back.
     bool allOrNothing = false;
+    // Its bit in dueInside while it is parked outside workshop mode; 0: never parked.
+    std::uint8_t parkBit = 0;
 };
 
 template <std::size_t N>
@@ -140,12 +142,20 @@ constexpr Row kRows[] = {
      .offMessage = Msg::lockObjectOff,
      .startsOn = nullptr,
      .quietUntilFirstOn = true},
-    {&SwitchStates::outlineDisabled, kOutlineWrites, Msg::outlineOff, Msg::outlineOn,
-     &Settings::outlineDisabled},
+    {.state = &SwitchStates::outlineDisabled,
+     .writes = kOutlineWrites,
+     .onMessage = Msg::outlineOff,
+     .offMessage = Msg::outlineOn,
+     .startsOn = &Settings::outlineDisabled,
+     .parkBit = kParkedOutline},
     {&SwitchStates::clampedStoringDisabled, kClampedWrites, Msg::clampedStoreOff,
      Msg::clampedStoreOn, nullptr},
-    {&SwitchStates::extraOutlineEnabled, kExtraSelectionWrites, Msg::extraOutlineOn,
-     Msg::extraOutlineOff, &Settings::extraOutlineEnabled},
+    {.state = &SwitchStates::extraOutlineEnabled,
+     .writes = kExtraSelectionWrites,
+     .onMessage = Msg::extraOutlineOn,
+     .offMessage = Msg::extraOutlineOff,
+     .startsOn = &Settings::extraOutlineEnabled,
+     .parkBit = kParkedExtraSelection},
 };
 static_assert(std::size(kRows) == kSwitchCount);
 
@@ -339,14 +349,14 @@ bool toggle(Switch which, bool show) {
 
 void parkOutsideWorkshop(Switch which, bool inWorkshop) {
     const Row& r = row(which);
-    std::uint8_t& parked = switches.parked[index(which)];
+    std::uint8_t& due = switches.dueInside;
     const CodeWriterLock lock;
     if (!inWorkshop && currentState(r)) {
-        parked = 1;
+        due = static_cast<std::uint8_t>(due | r.parkBit);
         setState(r, false);
         writeSwitch(r, false);
-    } else if (inWorkshop && parked != 0) {
-        parked = 0;
+    } else if (inWorkshop && (due & r.parkBit) != 0) {
+        due = static_cast<std::uint8_t>(due & ~r.parkBit);
         setState(r, true);
         writeSwitch(r, true);
     }

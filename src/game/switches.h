@@ -43,9 +43,14 @@ struct SwitchStates {
     Shared<bool> outlineDisabled;
     Shared<bool> clampedStoringDisabled;
     Shared<bool> extraOutlineEnabled;
-    // 1 while a switch that is on inside workshop mode is held off outside it (input thread).
-    std::uint8_t parked[kSwitchCount] = {};
+    // What the first event inside workshop mode has to see to, a bit each (input thread): a
+    // switch that is on inside workshop mode and held off outside it (kParkedOutline,
+    // kParkedExtraSelection), and kStayStarts, set by the events outside workshop mode. One
+    // byte, so that the handlers' quick exit inside workshop mode asks all of it with one look.
+    std::uint8_t dueInside = 0;
 };
+inline constexpr std::uint8_t kParkedOutline = 0x01, kParkedExtraSelection = 0x02;
+inline constexpr std::uint8_t kStayStarts = 0x80;
 extern SwitchStates switches;
 
 // Takes the start states from the settings (Load, before the hooks are set).
@@ -68,15 +73,10 @@ bool toggle(Switch which, bool show = true);
 // message. Run by the input handlers on their events.
 void parkOutsideWorkshop(Switch which, bool inWorkshop);
 
-// Whether parkOutsideWorkshop has nothing to do for the outline switch: the common case, told
-// by a look at two bytes without a call (the handlers' quick exits ask the same).
-inline bool outlineParkIdle(bool inWorkshop) {
-    return inWorkshop ? switches.parked[index(Switch::outline)] == 0 : !switches.outlineDisabled;
-}
-inline bool extraSelectionParkIdle(bool inWorkshop) {
-    return inWorkshop ? switches.parked[index(Switch::extraSelection)] == 0
-                      : !switches.extraOutlineEnabled;
-}
+// Whether parkOutsideWorkshop has nothing to do outside workshop mode (inside, dueInside says):
+// the common case, told by a look at a byte without a call (the handlers' quick exits ask it).
+inline bool outlineParkIdleOutside() { return !switches.outlineDisabled; }
+inline bool extraSelectionParkIdleOutside() { return !switches.extraOutlineEnabled; }
 
 // Drops the bytes and values kept from the game, as at start-up (tests).
 void forgetKeptGameBytes();

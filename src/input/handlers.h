@@ -37,10 +37,20 @@ void autoObjectUnlock();
 void autoOutline();
 void autoExtraSelection();
 
-// Whether autoObjectUnlock has nothing to do (the handlers' quick exit asks the same, as it asks
-// the switches' outlineParkIdle and extraSelectionParkIdle).
+// Whether autoObjectUnlock has nothing to do (the handlers' quick exit asks the same).
 inline bool autoObjectUnlockIdle() {
     return !switches.objectLocked || readGame<std::uint32_t>(Loc::selectedRefHandle) != 0;
 }
+
+// An event outside workshop mode: the next stay starts with the first event inside. Inline and
+// without a call, as the handlers' quick exits run it.
+inline void markStayStart() {
+    switches.dueInside = static_cast<std::uint8_t>(switches.dueInside | kStayStarts);
+}
+
+// The first event of a stay in workshop mode, on the input thread: the settings file is read
+// again when it changed since the last look. While a worker runs, the stay's start waits for the
+// next event, so that no worker sees the settings half replaced.
+void beginStay();
 
 }  // namespace freeplot

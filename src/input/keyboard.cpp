@@ -7,6 +7,7 @@
 #include "common/Guard.h"
 #include "common/WriteCode.h"
 #include "config/messages.h"
+#include "config/reload.h"
 #include "config/settings.h"
 #include "config/steps.h"
 #include "feedback/notify.h"
@@ -254,10 +255,14 @@ void dispatch(const KeyEvent& key) {
 std::int32_t handleKey(const RawKeyboard& record) {
     autoOutline();
     autoTimescale();
-    if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0) return 0;
+    if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0) {
+        markStayStart();
+        return 0;
+    }
     if (readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) return 0;
     autoObjectUnlock();
     autoExtraSelection();
+    beginStay();
 
     const std::uint16_t code = normalisedKey(record.vkey, record.makeCode, record.flags);
     const std::uint64_t actions = actionsOf(code);
@@ -291,13 +296,21 @@ void autoObjectUnlock() {
 
 void autoOutline() {
     const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
-    if (!outlineParkIdle(inWorkshop)) parkOutsideWorkshop(Switch::outline, inWorkshop);
+    if (inWorkshop ? (switches.dueInside & kParkedOutline) != 0 : !outlineParkIdleOutside())
+        parkOutsideWorkshop(Switch::outline, inWorkshop);
 }
 
 void autoExtraSelection() {
     const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
-    if (!extraSelectionParkIdle(inWorkshop))
+    if (inWorkshop ? (switches.dueInside & kParkedExtraSelection) != 0
+                   : !extraSelectionParkIdleOutside())
         parkOutsideWorkshop(Switch::extraSelection, inWorkshop);
+}
+
+void beginStay() {
+    if ((switches.dueInside & kStayStarts) == 0 || anyWorkerBusy()) return;
+    switches.dueInside = static_cast<std::uint8_t>(switches.dueInside & ~kStayStarts);
+    if (reloadSettingsIfChanged() == Reload::reloaded) prepareKeyLookup();
 }
 
 namespace {
@@ -307,10 +320,15 @@ namespace {
 // a call, and leave at once; every other event goes to the full handler.
 bool quietKeyEvent(const RawKeyboard& record) {
     if (halted()) return true;
-    const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
-    if (!outlineParkIdle(inWorkshop) || !autoTimescaleIdle(inWorkshop)) return false;
-    if (!inWorkshop || readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) return true;
-    if (!autoObjectUnlockIdle() || !extraSelectionParkIdle(inWorkshop)) return false;
+    if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0) {
+        if (!outlineParkIdleOutside() || !autoTimescaleIdle(false)) return false;
+        markStayStart();
+        return true;
+    }
+    // Inside: a parked switch to bring back, or a stay that starts, is one byte.
+    if (switches.dueInside != 0 || !autoTimescaleIdle(true)) return false;
+    if (readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) return true;
+    if (!autoObjectUnlockIdle()) return false;
     // Telling left from right Shift takes a system call: the full handler does that.
     if (record.vkey == kShift) return false;
     const std::uint16_t code = withoutShift(record.vkey, record.flags);

@@ -48,6 +48,10 @@ std::int32_t handleMouse(RawMouse& record) {
     autoObjectUnlock();
     autoOutline();
     autoTimescale();
+    if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0)
+        markStayStart();
+    else if (readGame<std::uint8_t>(Loc::inputIgnoreFlag) == 0)
+        beginStay();
 
     if ((buttons & (wheel ? kMouseWheel : kButtonMask)) == 0) return 0;
     if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0 ||
@@ -77,9 +81,16 @@ std::int32_t handleMouse(RawMouse& record) {
 bool quietMouseEvent(const RawMouse& record) {
     if (halted()) return true;
     const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
-    if (!extraSelectionParkIdle(inWorkshop) || !autoObjectUnlockIdle() ||
-        !outlineParkIdle(inWorkshop) || !autoTimescaleIdle(inWorkshop))
-        return false;
+    if (inWorkshop) {
+        // A parked switch to bring back, or a stay that starts, is one byte.
+        if (switches.dueInside != 0 || !autoObjectUnlockIdle() || !autoTimescaleIdle(true))
+            return false;
+    } else {
+        if (!extraSelectionParkIdleOutside() || !autoObjectUnlockIdle() ||
+            !outlineParkIdleOutside() || !autoTimescaleIdle(false))
+            return false;
+        markStayStart();
+    }
     return (record.buttonFlags & (settings.wheelRotation ? kMouseWheel : kButtonMask)) == 0;
 }
 

@@ -75,6 +75,15 @@ std::FILE* openShareDenyWrite(const char* path);
 // Windows; the POSIX backend turns "Z:\\a\\b" into "/a/b" and a relative "a\\b" into "a/b".
 std::string nativePath(const char* path);
 
+// GetFileAttributesExA: when a file given by a Windows path was last written, and its size.
+// False when there is no such file (or it cannot be asked about).
+struct FileStamp {
+    std::int64_t written;  // in the system's own units: compared, never interpreted
+    std::uint64_t size;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+bool fileStamp(const char* path, FileStamp& out);
+
 // MapVirtualKeyA(scanCode, MAPVK_VSC_TO_VK_EX).
 std::uint32_t scanCodeToVirtualKey(std::uint32_t scanCode);
 

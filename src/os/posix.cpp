@@ -165,6 +165,14 @@ std::FILE* openShareDenyWrite(const char* path) {
     return file;
 }
 
+bool fileStamp(const char* path, FileStamp& out) {
+    struct stat info {};
+    if (stat(nativePath(path).c_str(), &info) != 0) return fail(fileError(errno)) != 0;
+    out.written = std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
+    out.size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
 std::uint32_t scanCodeToVirtualKey(std::uint32_t scanCode) {
     // The US layout's answer for the two Shift keys, the only codes the plugin asks about.
     switch (scanCode) {

@@ -66,6 +66,16 @@ void makeDirectory(const char* path) { _mkdir(path); }
 
 std::FILE* openShareDenyWrite(const char* path) { return _fsopen(path, "w", _SH_DENYWR); }
 
+bool fileStamp(const char* path, FileStamp& out) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    out.written =
+        static_cast<std::int64_t>((std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                                  data.ftLastWriteTime.dwLowDateTime);
+    out.size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    return true;
+}
+
 std::uint32_t scanCodeToVirtualKey(std::uint32_t scanCode) {
     return MapVirtualKeyA(scanCode, MAPVK_VSC_TO_VK_EX);
 }

@@ -5,6 +5,7 @@
 #include "common/Guard.h"
 #include "common/Log.h"
 #include "common/Utilities.h"
+#include "config/reload.h"
 #include "config/settings.h"
 #include "game/console.h"
 #include "game/hooks.h"
@@ -61,6 +62,7 @@ void load() {
 
     // A missing file leaves every setting at its default; the hooks go in either way.
     loadSettings(path);
+    rememberSettingsFile(path);
     startSwitchStates(settings);
     prepareKeyLookup();
 

@@ -6,6 +6,7 @@
 
 #include "config/keynames.h"
 #include "config/messages.h"
+#include "config/reload.h"
 #include "config/steps.h"
 #include "config_support.h"
 
@@ -229,6 +230,54 @@ TEST_F(SettingsTest, LoadReportsAnUnreadableFileAndKeepsEveryDefault) {
     EXPECT_EQ(settings.togglable, 0);
     EXPECT_EQ(rotateSteps.count, kDefaultRotateStepCount);
     EXPECT_STREQ(messageText(Msg::snapOn), "Object snap on");
+}
+
+// Read again while the game runs: a change is taken whole, with one line; a file that is gone,
+// empty, garbage or caught half-written keeps what is in force, with one line each; togglable
+// keeps its Load value.
+TEST_F(SettingsTest, ReloadTakesAWholeChangeAndKeepsTheSettingsOtherwise) {
+    const std::string path = writeFile("[main]\ntogglable = 1\n[keys]\nmoveUp = 121\nundo = 9\n");
+    ASSERT_TRUE(load("[main]\ntogglable = 1\n[keys]\nmoveUp = 121\nundo = 9\n"));
+    rememberSettingsFile(windowsPathOf(path));
+    EXPECT_EQ(reloadSettingsIfChanged(), Reload::unchanged);
+
+    writeFile("[main]\ntogglable = 3\nwheelRotation = true\n[keys]\nmoveUp = 122\n");
+    log.clear();
+    EXPECT_EQ(reloadSettingsIfChanged(), Reload::reloaded);
+    EXPECT_EQ(binding(Action::moveUp).primary, 122);
+    EXPECT_EQ(binding(Action::undo).primary, 8);  // back to its default, as at Load
+    EXPECT_TRUE(settings.wheelRotation);
+    EXPECT_EQ(settings.togglable, 1);
+    EXPECT_EQ(log, std::vector<std::string>{"Config file " + windowsPathOf(path) +
+                                            " changed: read again"});
+    EXPECT_EQ(reloadSettingsIfChanged(), Reload::unchanged);
+
+    const std::string kept = "; the settings in force stay";
+    const std::pair<std::string, std::string> unfit[] = {
+        {"", "changed but it is empty"},
+        {"[keys]\nmoveUp = 12", "changed but its last line has no line break"},
+        {"[main]\ntogglable = 3\n", "changed but it holds only the start of the settings"},
+        {std::string("\x01\x02[\xff\n== garbage ==\n", 19), "changed but a line of it does not"},
+    };
+    for (const auto& [text, says] : unfit) {
+        writeFile(text);
+        log.clear();
+        EXPECT_EQ(reloadSettingsIfChanged(), Reload::kept) << says;
+        EXPECT_EQ(binding(Action::moveUp).primary, 122) << says;
+        ASSERT_EQ(log.size(), 1u) << says;
+        EXPECT_NE(log[0].find(says), std::string::npos) << log[0];
+        EXPECT_EQ(log[0].substr(log[0].size() - kept.size()), kept) << log[0];
+    }
+
+    std::filesystem::remove(path);
+    log.clear();
+    EXPECT_EQ(reloadSettingsIfChanged(), Reload::kept);
+    EXPECT_EQ(reloadSettingsIfChanged(), Reload::unchanged);  // one line per change
+    EXPECT_EQ(log, std::vector<std::string>{"Config file " + windowsPathOf(path) +
+                                            " is gone; the settings in force stay"});
+    writeFile("[keys]\nmoveUp = 123\n");
+    EXPECT_EQ(reloadSettingsIfChanged(), Reload::reloaded);
+    EXPECT_EQ(binding(Action::moveUp).primary, 123);
 }
 
 }  // namespace

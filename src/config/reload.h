@@ -1,0 +1,27 @@
+#pragma once
+// Settings read again while the game runs. A player who edits freeplot.ini with the game open
+// sees the change the next time workshop mode starts: the input handlers ask here then, which
+// costs one look at the file's time and size. Key bindings, messages, step lists and every
+// switch of main, dangerous and cheats take effect; what acts only while the plugin loads (the
+// start-up patches, togglable with the console command) waits for the next start of the game.
+
+#include <cstdint>
+#include <string>
+
+namespace freeplot {
+
+// Remembers the file Load read (a Windows path), so that a later change can be told.
+void rememberSettingsFile(const std::string& windowsPath);
+
+enum class Reload : std::uint8_t {
+    unchanged,  // the file is as it was when last looked at
+    reloaded,   // read again: the settings in force are the file's now
+    kept,       // it changed but cannot be taken (gone, locked, still being written, garbage):
+                // the settings in force stay, and one log line says why
+};
+
+// Reads the settings file again when its time or size differs from the last look. Called on
+// the input thread while no worker runs, so nothing sees the tables half replaced.
+Reload reloadSettingsIfChanged();
+
+}  // namespace freeplot

@@ -1,0 +1,95 @@
+// The scenario files of tests/scenarios, each played in the simulated game, and what
+// `freeplot-sim play` answers for a scenario that is wrong (exit 1, naming its line) or that
+// cannot be played at all (exit 2, one line saying why).
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sim/build_paths.h"
+#include "sim/scenario.h"
+
+namespace {
+
+TEST(Scenarios, EveryScenarioFilePlaysThrough) {
+    const std::filesystem::path dir = sim::sourceDirectory() + "/tests/scenarios";
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        if (entry.path().extension() == ".scenario") files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    ASSERT_GE(files.size(), 7u);
+    for (const auto& file : files) {
+        const sim::Scenario scenario = sim::readScenario(file.string());
+        sim::Options options;
+        // A scenario written for a game image without the game's code says so.
+        options.blankImage = scenario.source.find("--blank-image") != std::string::npos;
+        const sim::PlayOutcome outcome = sim::playScenario(scenario, options);
+        EXPECT_TRUE(outcome.passed()) << file.filename() << ": " << outcome.failure << "\n"
+                                      << outcome.transcript.text();
+    }
+}
+
+struct Played {
+    int status = -1;
+    std::string output;  // standard output and standard error
+};
+
+Played play(const std::string& path) {
+    const std::string command =
+        sim::buildDirectory() + "/sim/freeplot-sim play '" + path + "' 2>&1";
+    Played played;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return played;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        played.output.append(buffer, n);
+    const int status = pclose(pipe);
+    played.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return played;
+}
+
+TEST(Scenarios, PlayNamesTheFailingLineOrSaysWhyItCannotPlay) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("freeplot-scenarios-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    auto write = [&](const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return (dir / name).string();
+    };
+
+    // An expectation that never holds ends at its deadline with exit 1 and names its line.
+    const Played wrong = play(write("wrong.scenario",
+                                    "object a at 0 0 0\nselect a\nkey Numpad 8\n"
+                                    "expect position a 0 0 5\nkey Numpad 8\n"));
+    EXPECT_EQ(wrong.status, 1) << wrong.output;
+    EXPECT_NE(wrong.output.find("wrong.scenario:4: expect position a 0 0 5: found"),
+              std::string::npos)
+        << wrong.output;
+
+    std::string binary(3000, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 7 % 256);
+    const std::pair<std::string, std::string> unplayable[] = {
+        {write("step.scenario", "fly away\n"), "step.scenario:1: unknown step \"fly\""},
+        {write("key.scenario", "key Hyperspace\n"), "key.scenario:1: unknown key \"Hyperspace\""},
+        {write("object.scenario", "select ghost\n"), "object.scenario:1: no object named"},
+        {write("long.scenario", "key " + std::string(10000, 'A') + "\n"),
+         "long.scenario:1: the line is too long"},
+        {write("binary.scenario", binary), "binary.scenario: this is no text file"},
+        {(dir / "missing.scenario").string(), "missing.scenario: cannot read the file"},
+    };
+    for (const auto& [path, says] : unplayable) {
+        const Played p = play(path);
+        EXPECT_EQ(p.status, 2) << path << "\n" << p.output;
+        EXPECT_NE(p.output.find(says), std::string::npos) << p.output;
+        EXPECT_EQ(std::count(p.output.begin(), p.output.end(), '\n'), 1) << p.output;
+    }
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace

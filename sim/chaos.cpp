@@ -114,6 +114,17 @@ private:
             line(chance(80) ? "console nowait tfp" : "console tfp");
         } else if (roll < 91) {
             line(std::string("main loop ") + (chance(50) ? "stall" : "resume"));
+        } else if (roll < 94) {
+            // The player saves the settings file, or is caught half-way through: the plugin reads
+            // it at the next start of workshop mode, whatever its workers are doing. (Bindings
+            // and the wheel stay as they began: the checks at the end press the default keys.)
+            const int what = pick(3);
+            if (what == 0)
+                line("setting steps rotateSteps " + std::to_string(1 + pick(30)) + " 45 90");
+            else if (what == 1)
+                line("setting steps moveSteps " + std::to_string(1 + pick(50)) + " 0.5");
+            else
+                line("settings file cut " + std::to_string(pick(160)));
         } else {
             line("wait " + std::to_string(pick(40)));
         }

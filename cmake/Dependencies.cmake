@@ -37,10 +37,22 @@ endif()
 
 include(FetchContent)
 if(NOT FETCHCONTENT_SOURCE_DIR_INIH)
-  get_filename_component(_beside "${PROJECT_SOURCE_DIR}/../shared/third_party/inih-r62" REALPATH)
-  if(EXISTS "${_beside}/ini.c")
-    set(FETCHCONTENT_SOURCE_DIR_INIH "${_beside}" CACHE PATH "inih's source (tag r62)")
-  endif()
+  # The untouched copy sits in shared/third_party beside the checkout, or beside a folder above
+  # it (a clone made further down); these machines keep it in /work/shared.
+  set(_candidates)
+  set(_dir "${PROJECT_SOURCE_DIR}")
+  foreach(_level RANGE 4)
+    get_filename_component(_dir "${_dir}" DIRECTORY)
+    list(APPEND _candidates "${_dir}/shared/third_party/inih-r62")
+  endforeach()
+  list(APPEND _candidates "/work/shared/third_party/inih-r62")
+  foreach(_candidate ${_candidates})
+    if(EXISTS "${_candidate}/ini.c" AND EXISTS "${_candidate}/cpp/INIReader.cpp")
+      get_filename_component(_found "${_candidate}" REALPATH)
+      set(FETCHCONTENT_SOURCE_DIR_INIH "${_found}" CACHE PATH "inih's source (tag r62)")
+      break()
+    endif()
+  endforeach()
 endif()
 FetchContent_Declare(inih
   GIT_REPOSITORY https://github.com/benhoyt/inih.git

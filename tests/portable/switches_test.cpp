@@ -26,12 +26,12 @@
 
 using namespace freeplot;
 using testmem::Access;
+using testmem::kUnit;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
 constexpr std::size_t kImageSize = 0x6000000;
-constexpr std::size_t kUnit = 0x10000;
 // Below this offset the game's code (execute-read), above it its data (read-write).
 constexpr std::uint32_t kDataStart = 0x3000000;
 // Free space at the end of the image that stands for the outline stub.
@@ -173,8 +173,8 @@ struct FreeplotSites {
     }
 };
 
-}  // namespace
-
+// The tests stay in this file's own namespace with their fixture: the unity build compiles this
+// file together with others, and the fixture's type must stay private to it.
 TEST_F(Switches, FreeplotModeCallsTheStubThroughATrampolineSlotAndKeepsCodeExecuteRead) {
     const FreeplotSites game;
     testlog::Capture log;
@@ -248,6 +248,8 @@ TEST_F(Switches, AWriteTheSystemRefusesLeavesTheSwitchAsItWas) {
     game.expectAsTheGameHasThem(true, gone.unit);
     EXPECT_EQ(log.lines, std::vector<std::string>(2, refusedLine(addr(Loc::buildWaterEnable), 6)));
 }
+
+}  // namespace
 
 TEST(JumpTemplate, IsTheUnconditionalJumpToTheSameTarget) {
     const std::uint8_t je10[6] = {0x0F, 0x84, 0x10, 0x00, 0x00, 0x00};

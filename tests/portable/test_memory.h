@@ -11,6 +11,9 @@
 
 namespace testmem {
 
+// The allocation granularity: address space is taken and given back in units of 64 KiB.
+inline constexpr std::size_t kUnit = 0x10000;
+
 enum class Access { none, read, readWrite, executeRead, executeReadWrite };
 
 // Start of `size` bytes of free address space, 64 KiB aligned, found at run time (nothing is

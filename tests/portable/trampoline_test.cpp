@@ -20,10 +20,9 @@
 
 using freeplot::BranchTrampoline;
 using testmem::Access;
+using testmem::kUnit;
 
 namespace {
-
-constexpr std::size_t kUnit = 0x10000;  // the allocation granularity
 
 // A module base with `below` bytes of free address space under it, and the module itself (one
 // read-only 64 KiB unit) in place.
@@ -248,8 +247,8 @@ TEST(Trampoline, MisuseStopsThePluginWithTheAssertionLine) {
     t.EndCode(p + 0x100);
 
     // A site farther than 2 GiB from the slot cannot reach it.
-    const std::uintptr_t far = module.base + 0x100000000;
-    expectAssertion([&] { t.WriteSlotCall(far, 1); }, "result");
+    const std::uintptr_t farSite = module.base + 0x100000000;
+    expectAssertion([&] { t.WriteSlotCall(farSite, 1); }, "result");
 
     // With no room left for a slot, a new target cannot be written.
     t.EndCode(static_cast<std::uint8_t*>(t.BeginCode()) + t.Remain());

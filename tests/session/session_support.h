@@ -5,12 +5,25 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "sim/sim.h"
 
 namespace session {
+
+// A session of the fixture plugin (it records what the host hands it) instead of freeplot;
+// `mode` goes to the fixture as FIXTURE_MODE before the host queries it.
+inline sim::Options fixtureSession(const char* mode = nullptr) {
+    sim::Options o;
+    o.plugin = sim::fixturePluginPath();
+    if (mode) {
+        std::string m = mode;
+        o.beforeQuery = [m](sim::Game&) { ::setenv("FIXTURE_MODE", m.c_str(), 1); };
+    }
+    return o;
+}
 
 // Default key codes of the actions the tests use.
 namespace key {

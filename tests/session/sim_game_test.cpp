@@ -9,18 +9,15 @@
 #include <cstring>
 
 #include "sim/sim.h"
+#include "session_support.h"
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-namespace {
+using session::fixtureSession;
 
-sim::Options fixtureSession() {
-    sim::Options o;
-    o.plugin = sim::fixturePluginPath();
-    return o;
-}
+namespace {
 
 template <typename Fn>
 Fn gameFunction(std::uint32_t offset) {

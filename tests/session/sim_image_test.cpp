@@ -11,17 +11,14 @@
 #include <tuple>
 
 #include "sim/sim.h"
+#include "session_support.h"
 
 using ::testing::Contains;
 using ::testing::Not;
 
-namespace {
+using session::fixtureSession;
 
-sim::Options fixtureSession() {
-    sim::Options o;
-    o.plugin = sim::fixturePluginPath();
-    return o;
-}
+namespace {
 
 std::vector<std::uint8_t> parseHex(const std::string& text) {
     std::vector<std::uint8_t> out;

@@ -9,23 +9,12 @@
 
 #include "sim/build_paths.h"
 #include "sim/sim.h"
+#include "session_support.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-namespace {
-
-sim::Options fixtureSession(const char* mode = nullptr) {
-    sim::Options o;
-    o.plugin = sim::fixturePluginPath();
-    if (mode) {
-        std::string m = mode;
-        o.beforeQuery = [m](sim::Game&) { ::setenv("FIXTURE_MODE", m.c_str(), 1); };
-    }
-    return o;
-}
-
-}  // namespace
+using session::fixtureSession;
 
 TEST(SimSession, HostRecordsEnvironmentAndLogOrder) {
     sim::Options o = fixtureSession();

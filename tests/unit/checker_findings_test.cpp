@@ -14,7 +14,7 @@
 #include "config_support.h"
 #include "sim/build_paths.h"
 
-namespace freeplot::testing {
+namespace freeplot::config_tests {
 namespace {
 
 // The lines of `text` between the line `from` and the next empty line.
@@ -191,4 +191,4 @@ TEST(ReadmeKeyTable, MatchesTheDefaultBindings) {
 }
 
 }  // namespace
-}  // namespace freeplot::testing
+}  // namespace freeplot::config_tests

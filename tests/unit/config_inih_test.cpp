@@ -10,7 +10,7 @@
 #include "config/ini_file.h"
 #include "config_support.h"
 
-namespace freeplot::testing {
+namespace freeplot::config_tests {
 namespace {
 
 using Names = std::set<std::string>;
@@ -130,4 +130,4 @@ TEST_F(SettingsTest, UnreadableEmptyBinaryAndHugeFilesParseSafely) {
 }
 
 }  // namespace
-}  // namespace freeplot::testing
+}  // namespace freeplot::config_tests

@@ -6,7 +6,7 @@
 #include "config/messages.h"
 #include "config_support.h"
 
-namespace freeplot::testing {
+namespace freeplot::config_tests {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -161,4 +161,4 @@ TEST_F(SettingsTest, HostileFormatTextsAreRefusedBeforeTheFormatterSeesThem) {
 }
 
 }  // namespace
-}  // namespace freeplot::testing
+}  // namespace freeplot::config_tests

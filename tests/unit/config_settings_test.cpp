@@ -10,7 +10,7 @@
 #include "config/steps.h"
 #include "config_support.h"
 
-namespace freeplot::testing {
+namespace freeplot::config_tests {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -281,4 +281,4 @@ TEST_F(SettingsTest, ReloadTakesAWholeChangeAndKeepsTheSettingsOtherwise) {
 }
 
 }  // namespace
-}  // namespace freeplot::testing
+}  // namespace freeplot::config_tests

@@ -15,7 +15,7 @@
 #include "config_support.h"
 #include "sim/build_paths.h"
 
-namespace freeplot::testing {
+namespace freeplot::config_tests {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -179,4 +179,4 @@ TEST_F(SettingsTest, CheckerReportsEveryMistakeAndTheLogLines) {
 }
 
 }  // namespace
-}  // namespace freeplot::testing
+}  // namespace freeplot::config_tests

@@ -4,7 +4,7 @@
 #include "config/steps.h"
 #include "config_support.h"
 
-namespace freeplot::testing {
+namespace freeplot::config_tests {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -125,4 +125,4 @@ TEST(StepCycling, WrapsAtBothEnds) {
 }
 
 }  // namespace
-}  // namespace freeplot::testing
+}  // namespace freeplot::config_tests

@@ -16,7 +16,7 @@
 #include "config/ini_file.h"
 #include "config/settings.h"
 
-namespace freeplot::testing {
+namespace freeplot::config_tests {
 
 // A POSIX path as the Windows path the plugin would be given for it (drive Z:).
 inline std::string windowsPathOf(const std::string& posixPath) {
@@ -77,4 +77,4 @@ protected:
     std::filesystem::path dir_;
 };
 
-}  // namespace freeplot::testing
+}  // namespace freeplot::config_tests

@@ -336,7 +336,7 @@ TEST(Stubs, InputStubsCallTheHandlerAndTheGameUnlessConsumed) {
     ASSERT_NE(block.base, nullptr);
     InputCallee callee(block.base + 0x3000);
     TestHandler handler(block.base + 0x3100);
-    const auto testHandler = reinterpret_cast<InputHandlerFn>(handler.getCode());
+    const auto testHandler = handler.getCode<InputHandlerFn>();
 
     struct Case {
         std::uint64_t result;

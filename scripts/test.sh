@@ -7,10 +7,11 @@
 #   - runs the settings fuzzer briefly (FREEPLOT_FUZZ_SECONDS, default 10);
 #   - runs the unit tests and the raw-input fuzz under AddressSanitizer with
 #     UndefinedBehaviorSanitizer, and every test under ThreadSanitizer with
-#     UndefinedBehaviorSanitizer.
-# The builds run one after another, each on every core; the test runs go on beside the next
-# build (they spend most of their time waiting on timers), each into a log of its own that is
-# shown when it ends. Every compile goes through ccache when it is there, so a second clone of
+#     UndefinedBehaviorSanitizer (both sanitizer builds with clang, unoptimised: they compile in
+#     half the time g++ takes, and the second compiler's warnings come with them).
+# The builds run one after another, each on every core; the test runs and the fuzzer go on
+# beside the next build (the tests spend most of their time waiting on timers), each into a log
+# of its own that is shown when it ends. Every compile goes through ccache when it is there, so a second clone of
 # the same commit compiles almost nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -76,13 +77,14 @@ quiet build-windows cmake --build --preset windows-mingw
 grep -h "Exports checked" "$logs/build-windows.log" || true
 beside "Windows tests under Wine" scripts/windows-tests.sh
 
-step "Settings fuzzer"
-scripts/fuzz.sh "${FREEPLOT_FUZZ_SECONDS:-10}"
+step "Settings fuzzer (built and run beside the next build)"
+beside "Settings fuzzer" scripts/fuzz.sh "${FREEPLOT_FUZZ_SECONDS:-10}"
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer build (unit tests, raw-input fuzz)"
 quiet configure-asan cmake --preset asan
 quiet build-asan cmake --build --preset asan
 collect "Linux tests" build/linux
+collect "Settings fuzzer"
 beside "Tests under AddressSanitizer" ctest --preset asan
 
 step "ThreadSanitizer + UndefinedBehaviorSanitizer build (every test)"

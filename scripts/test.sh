@@ -11,7 +11,8 @@
 #     half the time g++ takes, and the second compiler's warnings come with them).
 # The builds run one after another, each on every core; the test runs and the fuzzer go on
 # beside the next build (the tests spend most of their time waiting on timers), each into a log
-# of its own that is shown when it ends. Every compile goes through ccache when it is there, so a second clone of
+# of its own that is shown when it ends. The longest test run (ThreadSanitizer) goes beside the
+# Windows build and the shortest (AddressSanitizer) comes last. Every compile goes through ccache when it is there, so a second clone of
 # the same commit compiles almost nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -71,29 +72,27 @@ grep -h "Compiler cache" "$logs/configure-linux.log" || true
 quiet build-linux cmake --build --preset linux
 beside "Linux tests" ctest --preset linux
 
+step "ThreadSanitizer + UndefinedBehaviorSanitizer build (every test)"
+quiet configure-tsan cmake --preset tsan
+quiet build-tsan cmake --build --preset tsan
+collect "Linux tests" build/linux
+beside "Tests under ThreadSanitizer" ctest --preset tsan
+
 step "Windows build (mingw-w64): every source, the export check, the Windows test program"
 quiet configure-windows cmake --preset windows-mingw
 quiet build-windows cmake --build --preset windows-mingw
 grep -h "Exports checked" "$logs/build-windows.log" || true
 beside "Windows tests under Wine" scripts/windows-tests.sh
-
-step "Settings fuzzer (built and run beside the next build)"
 beside "Settings fuzzer" scripts/fuzz.sh "${FREEPLOT_FUZZ_SECONDS:-10}"
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer build (unit tests, raw-input fuzz)"
 quiet configure-asan cmake --preset asan
 quiet build-asan cmake --build --preset asan
-collect "Linux tests" build/linux
-collect "Settings fuzzer"
-beside "Tests under AddressSanitizer" ctest --preset asan
-
-step "ThreadSanitizer + UndefinedBehaviorSanitizer build (every test)"
-quiet configure-tsan cmake --preset tsan
-quiet build-tsan cmake --build --preset tsan
-collect "Windows tests under Wine"
-collect "Tests under AddressSanitizer"
-beside "Tests under ThreadSanitizer" ctest --preset tsan
 collect "Tests under ThreadSanitizer" build/tsan
+beside "Tests under AddressSanitizer" ctest --preset asan
+collect "Windows tests under Wine"
+collect "Settings fuzzer"
+collect "Tests under AddressSanitizer"
 
 step "Done in $(elapsed) s"
 if [ "$failures" -ne 0 ]; then

@@ -231,12 +231,17 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
 
 }  // namespace
 
-TEST(InputFuzz, RandomRawRecordsReachTheGameExactlyWhenTheHandlersLetThem) {
+// The sessions come in four parts of five, which the test runner runs side by side.
+class InputFuzz : public ::testing::TestWithParam<std::uint64_t> {};
+
+TEST_P(InputFuzz, RandomRawRecordsReachTheGameExactlyWhenTheHandlersLetThem) {
     const std::uint64_t total = envNumber("FREEPLOT_INPUT_FUZZ_EVENTS", 1'000'000);
     const std::uint64_t firstSeed = envNumber("FREEPLOT_INPUT_FUZZ_SEED", 1);
-    constexpr std::uint64_t kSessions = 20;
-    for (std::uint64_t s = 0; s < kSessions; ++s) {
+    constexpr std::uint64_t kSessions = 20, kPerPart = 5;
+    for (std::uint64_t s = GetParam() * kPerPart; s < (GetParam() + 1) * kPerPart; ++s) {
         runSession(firstSeed + s, total / kSessions);
         if (HasFatalFailure()) return;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Part, InputFuzz, ::testing::Range<std::uint64_t>(0, 4));

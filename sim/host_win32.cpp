@@ -70,6 +70,7 @@ void writeOptions(const Options& o, const std::string& dir) {
         << "commandTable=" << static_cast<int>(o.commandTable) << "\n"
         << "gameTakesRefQueue=" << o.gameTakesRefQueue << "\n"
         << "recordInputCallees=" << o.recordInputCallees << "\n"
+        << "axisCommandMicros=" << o.axisCommandTime.count() << "\n"
         << "callLoad=" << o.callLoad << "\n"
         << "blankImage=" << o.blankImage << "\n"
         << "imageBytes=" << o.imageBytes << "\n"
@@ -103,6 +104,7 @@ Options readOptions(const std::string& dir) {
     o.commandTable = static_cast<CommandTable>(number("commandTable", 0));
     o.gameTakesRefQueue = number("gameTakesRefQueue", 1) != 0;
     o.recordInputCallees = number("recordInputCallees", 1) != 0;
+    o.axisCommandTime = std::chrono::microseconds(number("axisCommandMicros", 0));
     o.callLoad = number("callLoad", 1) != 0;
     o.blankImage = number("blankImage", 0) != 0;
     o.imageBytes = static_cast<std::size_t>(number("imageBytes", o.imageBytes));

@@ -130,6 +130,7 @@ int host::runChild(const Options& o, const std::string& root, const std::string&
 
         callees().mainLoopTakes = o.gameTakesRefQueue;
         callees().recordInputCallees = o.recordInputCallees;
+        callees().axisCommandMicros = o.axisCommandTime.count();
         // An image too small for the game's data has no hand-over slots to take from.
         if (o.imageBytes >= loc::imageSize) startMainLoop();
         if (o.script)

@@ -49,6 +49,9 @@ struct Options {
     // Whether the game's keyboard and mouse callees record a call line each time they run (their
     // runs are counted either way; a script feeding millions of events turns this off).
     bool recordInputCallees = true;
+    // How long each of the game's axis commands (position, angle, scale) takes: a busy game,
+    // whose commands leave other threads time to act between two of them.
+    std::chrono::microseconds axisCommandTime{0};
     // Whether Load is called after a true Query.
     bool callLoad = true;
     // Plugin to load; empty: $FREEPLOT_PLUGIN, else the freeplot.so of this build.

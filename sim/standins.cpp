@@ -129,6 +129,8 @@ std::uint64_t SIM_MSABI runAxisCommand(void* ctx, std::uint64_t codeArg, void* r
     std::string head = "runAxisCommand(" + describePointer(reinterpret_cast<std::uintptr_t>(ctx)) +
                        ", " + hexShort(code) + ", " + describePointer(ref) + ", ";
     checkLoaded(refArg, head + "...)");
+    if (const std::int64_t micros = calleeState.axisCommandMicros; micros > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(micros));
     bool valid = knownRef(ref);
     if (code == 0x1007 || code == 0x1009) {
         char axis = static_cast<char>(a4 & 0xFF);

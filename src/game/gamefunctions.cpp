@@ -1,8 +1,18 @@
 #include "game/gamefunctions.h"
 
+#include <shared_mutex>
+
 #include "os/os.h"
 
 namespace freeplot {
+namespace {
+
+std::shared_mutex& referenceLock() {
+    static std::shared_mutex lock;
+    return lock;
+}
+
+}  // namespace
 
 GameReference* lookUp(const HeldRef& held) {
     if (!held.named) return nullptr;
@@ -22,6 +32,14 @@ Selection selection() {
     auto* selected = static_cast<GameReference*>(reference);
     return {selected, {handle, selected}};
 }
+
+ReferenceUse::ReferenceUse() { referenceLock().lock_shared(); }
+
+ReferenceUse::~ReferenceUse() { referenceLock().unlock_shared(); }
+
+ReferenceDeletion::ReferenceDeletion() { referenceLock().lock(); }
+
+ReferenceDeletion::~ReferenceDeletion() { referenceLock().unlock(); }
 
 RefQueueLock::RefQueueLock() { os::enterCriticalSection(ptr<void>(Loc::refQueueLock)); }
 

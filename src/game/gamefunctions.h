@@ -85,6 +85,27 @@ struct Selection {
 };
 Selection selection();
 
+// The plugin deletes references itself, on a worker thread; the input thread and the other
+// workers look references up and call the game on them meanwhile. A deletion must not land
+// between such a lookup and the last call that follows it: each use holds a ReferenceUse, and the
+// deletion a ReferenceDeletion, which waits until no use is open and holds new ones off until the
+// game has the delete command. Neither is held while the plugin waits on the game (a hand-off),
+// and a thread holds at most one of them at a time.
+class ReferenceUse {
+public:
+    ReferenceUse();
+    ~ReferenceUse();
+    ReferenceUse(const ReferenceUse&) = delete;
+    ReferenceUse& operator=(const ReferenceUse&) = delete;
+};
+class ReferenceDeletion {
+public:
+    ReferenceDeletion();
+    ~ReferenceDeletion();
+    ReferenceDeletion(const ReferenceDeletion&) = delete;
+    ReferenceDeletion& operator=(const ReferenceDeletion&) = delete;
+};
+
 // Sets one coordinate (kSetPositionCommand) or one angle in degrees (kSetAngleCommand) of a
 // reference; `axis` is 'X', 'Y' or 'Z'.
 inline void runAxisCommand(std::uint32_t code, GameReference* reference, char axis, double value) {

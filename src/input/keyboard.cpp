@@ -244,6 +244,7 @@ bool gateOpen(Gate gate, const KeyEvent& key) {
 }
 
 void dispatch(const KeyEvent& key) {
+    const ReferenceUse use;
     for (const Row& row : kChain) {
         if ((row.actions & key.actions) != 0 && gateOpen(row.gate, key)) {
             row.run(key);

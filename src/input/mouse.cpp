@@ -58,6 +58,7 @@ std::int32_t handleMouse(RawMouse& record) {
         readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0 ||
         readGame<std::uint8_t>(Loc::workshopStateByte) == 1)
         return 0;
+    const ReferenceUse use;
     const Selection selected = selectedForTransform();
     if (!selected.reference) return 0;
 

@@ -86,16 +86,21 @@ bool handOffToGame(const HeldRef& held) {
 }
 
 void applyScale(const HeldRef& held, double scaleFactor, bool clearBusy) {
-    GameReference* reference = stubs.scaleCall ? lookUp(held) : nullptr;
-    if (reference) {
-        const bool actor = reference->isActor();
-        stubs.scaleCall(reference, scaleFactor);
-        if (!actor && handOffToGame(held)) {
-            if (GameReference* taken = lookUp(held)) {
-                const RefQueueLock lock;
-                taken->setFlagBits(kRefFlagRescaled);
-                putInSlot(Loc::refQueueSlot2, taken);
-            }
+    bool scaled = false, actor = false;
+    {
+        const ReferenceUse use;
+        if (GameReference* reference = stubs.scaleCall ? lookUp(held) : nullptr) {
+            actor = reference->isActor();
+            stubs.scaleCall(reference, scaleFactor);
+            scaled = true;
+        }
+    }
+    if (scaled && !actor && handOffToGame(held)) {
+        const ReferenceUse use;
+        if (GameReference* taken = lookUp(held)) {
+            const RefQueueLock lock;
+            taken->setFlagBits(kRefFlagRescaled);
+            putInSlot(Loc::refQueueSlot2, taken);
         }
     }
     if (clearBusy) workers.scaleBusy = 0;
@@ -110,12 +115,21 @@ std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, ScaleChang
 }
 
 void scaleByKeyWorker(ScaleChange change) {
-    if (const Selection selected = selection(); selected.reference) {
-        setSwitch(Switch::objectLock, false);
-        pushUndo(selected.reference, selected.held, UndoKind::scale);
-        const std::uint16_t percent =
-            scaledPercent(selected.reference->scale(), scaleSteps.current(), change);
-        applyScale(selected.held, percent / 100.0, false);
+    HeldRef held;
+    std::uint16_t percent = 0;
+    bool selectedOne = false;
+    {
+        const ReferenceUse use;
+        if (const Selection selected = selection(); selected.reference) {
+            setSwitch(Switch::objectLock, false);
+            pushUndo(selected.reference, selected.held, UndoKind::scale);
+            percent = scaledPercent(selected.reference->scale(), scaleSteps.current(), change);
+            held = selected.held;
+            selectedOne = true;
+        }
+    }
+    if (selectedOne) {
+        applyScale(held, percent / 100.0, false);
         showAfterQuiet(formatMessage(Msg::scaleChange, int{percent}));
     }
     workers.scaleBusy = 0;
@@ -124,6 +138,7 @@ void scaleByKeyWorker(ScaleChange change) {
 void deleteWorker(const HeldRef& held) {
     forgetUndoRecords(held.handle);
     if (handOffToGame(held)) {
+        const ReferenceDeletion deletion;
         if (GameReference* reference = lookUp(held)) {
             double result = 0.0;
             gameFunction<RefCommandFn>(Loc::refCommandExecute2)(0, 0, reference, 0, 0, 0, &result,

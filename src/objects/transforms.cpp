@@ -186,15 +186,21 @@ void turnWhileButtonHeld() {
         auto next = std::chrono::steady_clock::now();
         for (std::uint8_t state = transforms.mouseRotateState; state != 0;
              state = transforms.mouseRotateState) {
-            GameReference* reference = stillBuilding() ? lookUp(held) : nullptr;
-            if (!reference) {
+            bool turned = false;
+            {
+                const ReferenceUse use;
+                if (GameReference* reference = stillBuilding() ? lookUp(held) : nullptr) {
+                    turn(reference, held, state == 1 ? +1 : -1);
+                    turned = true;
+                }
+            }
+            if (!turned) {
                 // Out of workshop mode, or the object is gone: the turning ends, unless a new
                 // hold has begun meanwhile, which the next round takes up.
                 const std::lock_guard lock(turnTarget.mutex);
                 if (turnTarget.hold == hold) transforms.mouseRotateState = 0;
                 break;
             }
-            turn(reference, held, state == 1 ? +1 : -1);
             next = std::max(next + kTurnInterval, std::chrono::steady_clock::now());
             std::this_thread::sleep_until(next);
             const std::lock_guard lock(turnTarget.mutex);

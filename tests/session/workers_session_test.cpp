@@ -156,7 +156,7 @@ TEST(Notifier, ABurstOfScaleChangesGivesOneMessageWithTheLastValue) {
     EXPECT_LT(scaleShownAfter, 590'000 + 1'000'000);
 }
 
-TEST(DeleteWorker, HandsTheObjectToTheGameThenDeletesItOnlyWhenEnabled) {
+TEST(DeleteWorker, HandsTheObjectToTheGameThenDeletesItOnlyWhenEnabledAndNoChangeIsUnderWay) {
     for (bool enabled : {false, true}) {
         SCOPED_TRACE(enabled);
         sim::Options options;
@@ -191,6 +191,29 @@ TEST(DeleteWorker, HandsTheObjectToTheGameThenDeletesItOnlyWhenEnabled) {
                   std::find(t.calls.begin(), t.calls.end(), deleted[0]));
         EXPECT_TRUE(t.messages.empty());
     }
+
+    // In a busy game (each axis command takes 2 ms), the stored values applied right after the
+    // delete key are still being written when the deletion is due: it waits for the last of them.
+    sim::Options busy;
+    busy.settings = "[dangerous]\ndeleteEnabled = true\n";
+    busy.axisCommandTime = std::chrono::milliseconds(2);
+    busy.script = [](sim::Game& game) {
+        game.setWorkshopMode(true);
+        selectNew(game, at(1, 2, 3));
+        tap(game, key::copyState);
+        tap(game, key::remove);
+        tap(game, key::copyAll);
+        game.waitUntil([&] { return !callsStarting(game.calls(), "refCommandExecute2").empty(); });
+    };
+    const sim::Transcript t = sim::run(busy);
+    ASSERT_TRUE(t.completed) << t.text();
+    EXPECT_TRUE(t.errors.empty()) << t.text();
+    const auto written = callsStarting(t.calls, "runAxisCommand(context, 0x100");  // not the scale
+    const auto deleted = callsStarting(t.calls, "refCommandExecute2");
+    ASSERT_EQ(written.size(), 6u) << t.text();
+    ASSERT_EQ(deleted.size(), 1u) << t.text();
+    EXPECT_LT(std::find(t.calls.begin(), t.calls.end(), written.back()),
+              std::find(t.calls.begin(), t.calls.end(), deleted[0]));
 }
 
 TEST(HandOff, AGameThatNeverTakesTheSlotHoldsOnlyTheWaitingWorker) {

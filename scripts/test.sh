@@ -11,8 +11,10 @@
 #     half the time g++ takes, and the second compiler's warnings come with them).
 # The builds run one after another, each on every core; the test runs and the fuzzer go on
 # beside the next build (the tests spend most of their time waiting on timers), each into a log
-# of its own that is shown when it ends. The longest test run (ThreadSanitizer) goes beside the
-# Windows build and the shortest (AddressSanitizer) comes last. Every compile goes through ccache when it is there, so a second clone of
+# of its own that is shown when it ends. The test programs run four at a time where most of
+# their time is waiting (Linux, ThreadSanitizer). The longest test run (ThreadSanitizer) goes
+# beside the Windows build and the shortest (AddressSanitizer) comes last, once the others have
+# ended; with the compiler cache warm, the builds take seconds and the runs overlap. Every compile goes through ccache when it is there, so a second clone of
 # the same commit compiles almost nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -75,7 +77,6 @@ beside "Linux tests" ctest --preset linux
 step "ThreadSanitizer + UndefinedBehaviorSanitizer build (every test)"
 quiet configure-tsan cmake --preset tsan
 quiet build-tsan cmake --build --preset tsan
-collect "Linux tests" build/linux
 beside "Tests under ThreadSanitizer" ctest --preset tsan
 
 step "Windows build (mingw-w64): every source, the export check, the Windows test program"
@@ -88,6 +89,7 @@ beside "Settings fuzzer" scripts/fuzz.sh "${FREEPLOT_FUZZ_SECONDS:-10}"
 step "AddressSanitizer + UndefinedBehaviorSanitizer build (unit tests, raw-input fuzz)"
 quiet configure-asan cmake --preset asan
 quiet build-asan cmake --build --preset asan
+collect "Linux tests" build/linux
 collect "Tests under ThreadSanitizer" build/tsan
 beside "Tests under AddressSanitizer" ctest --preset asan
 collect "Windows tests under Wine"

@@ -1,0 +1,32 @@
+# Compiles a test program's sources six to a unit (a unity build): GoogleTest's templates are
+# instantiated once per unit instead of once per file. CMake's own UNITY_BUILD names each source
+# in its unit files by absolute path, so a fresh clone elsewhere would miss the compiler cache on
+# every unit; these units name their sources from the project root (on the include path), and
+# read the same in every clone. A test file's helpers therefore sit in its own anonymous
+# namespace under names no other test file uses.
+function(freeplot_unity_sources target)
+  get_target_property(_sources ${target} SOURCES)
+  get_target_property(_source_dir ${target} SOURCE_DIR)
+  set(_units "")
+  set(_text "")
+  set(_count 0)
+  list(LENGTH _sources _left)
+  foreach(_source IN LISTS _sources)
+    get_filename_component(_path ${_source} ABSOLUTE BASE_DIR ${_source_dir})
+    file(RELATIVE_PATH _relative ${PROJECT_SOURCE_DIR} ${_path})
+    string(APPEND _text "#include \"${_relative}\"\n")
+    math(EXPR _count "${_count} + 1")
+    math(EXPR _left "${_left} - 1")
+    if(_count EQUAL 6 OR _left EQUAL 0)
+      list(LENGTH _units _index)
+      set(_unit ${CMAKE_CURRENT_BINARY_DIR}/${target}_unit_${_index}.cpp)
+      # Written only when its text changes, so a new configure compiles nothing again.
+      file(CONFIGURE OUTPUT ${_unit} CONTENT "${_text}" @ONLY)
+      list(APPEND _units ${_unit})
+      set(_text "")
+      set(_count 0)
+    endif()
+  endforeach()
+  set_property(TARGET ${target} PROPERTY SOURCES ${_units})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+endfunction()

@@ -192,17 +192,24 @@ TEST(DeleteWorker, HandsTheObjectToTheGameThenDeletesItOnlyWhenEnabledAndNoChang
         EXPECT_TRUE(t.messages.empty());
     }
 
-    // In a busy game (each axis command takes 2 ms), the stored values applied right after the
-    // delete key are still being written when the deletion is due: it waits for the last of them.
+    // In a busy game (each axis command takes 5 ms), the stored values applied right after the
+    // delete key are still being written when the game takes the object from the delete worker:
+    // the deletion waits for the last of them.
     sim::Options busy;
     busy.settings = "[dangerous]\ndeleteEnabled = true\n";
-    busy.axisCommandTime = std::chrono::milliseconds(2);
+    busy.axisCommandTime = std::chrono::milliseconds(5);
     busy.script = [](sim::Game& game) {
         game.setWorkshopMode(true);
         selectNew(game, at(1, 2, 3));
         tap(game, key::copyState);
+        game.setMainLoopTakes(false);
+        std::thread takeOnceWriting([&game] {
+            game.waitUntil([&] { return !callsStarting(game.calls(), "runAxisCommand(").empty(); });
+            game.setMainLoopTakes(true);
+        });
         tap(game, key::remove);
         tap(game, key::copyAll);
+        takeOnceWriting.join();
         game.waitUntil([&] { return !callsStarting(game.calls(), "refCommandExecute2").empty(); });
     };
     const sim::Transcript t = sim::run(busy);

@@ -78,55 +78,122 @@ private:
         return freeplot::keyName(code);
     }
 
+    std::string name() {
+        return names_[static_cast<std::size_t>(pick(static_cast<int>(names_.size())))];
+    }
+
     void step() {
         const int roll = pick(100);
-        if (roll < 28) {
+        if (roll < 24) {
             line("key " + key());
-        } else if (roll < 32) {
+        } else if (roll < 27) {
             line("press " + key());
-        } else if (roll < 36) {
+        } else if (roll < 30) {
             line("release " + key());
-        } else if (roll < 50) {
+        } else if (roll < 33) {
+            // Undo and redo among everything else.
+            line(chance(50) ? "key Backspace" : "key \\ key");
+        } else if (roll < 44) {
             line(std::string("button ") + (chance(60) ? "left" : "right") +
                  (chance(55) ? " down" : " up"));
-        } else if (roll < 54) {
+        } else if (roll < 47) {
             line("wheel " + std::to_string(pick(7) - 3));
-        } else if (roll < 58) {
+        } else if (roll < 50) {
             line("mouse");
-        } else if (roll < 67) {
+        } else if (roll < 58) {
             // Another object, an actor, nothing, or one the game has let go of.
-            line(chance(12)
-                     ? std::string("select none")
-                     : "select " +
-                           names_[static_cast<std::size_t>(pick(static_cast<int>(names_.size())))]);
-        } else if (roll < 71) {
-            line("unload " +
-                 names_[static_cast<std::size_t>(pick(static_cast<int>(names_.size())))]);
-        } else if (roll < 73) {
+            line(chance(12) ? std::string("select none") : "select " + name());
+        } else if (roll < 61) {
+            line("unload " + name());
+        } else if (roll < 63) {
             newObject("o" + std::to_string(++created_ + 3));
-        } else if (roll < 76) {
+        } else if (roll < 66) {
             line(std::string("workshop ") + (chance(60) ? "on" : "off"));
-        } else if (roll < 79) {
+        } else if (roll < 68) {
             line(std::string("workshop busy ") + (chance(35) ? "on" : "off"));
-        } else if (roll < 82) {
+        } else if (roll < 70) {
             line(std::string("ignore input ") + (chance(35) ? "on" : "off"));
-        } else if (roll < 87) {
+        } else if (roll < 74) {
             line(chance(80) ? "console nowait tfp" : "console tfp");
-        } else if (roll < 91) {
+        } else if (roll < 77) {
             line(std::string("main loop ") + (chance(50) ? "stall" : "resume"));
-        } else if (roll < 94) {
-            // The player saves the settings file, or is caught half-way through: the plugin reads
-            // it at the next start of workshop mode, whatever its workers are doing. (Bindings
-            // and the wheel stay as they began: the checks at the end press the default keys.)
-            const int what = pick(3);
-            if (what == 0)
-                line("setting steps rotateSteps " + std::to_string(1 + pick(30)) + " 45 90");
-            else if (what == 1)
-                line("setting steps moveSteps " + std::to_string(1 + pick(50)) + " 0.5");
-            else
-                line("settings file cut " + std::to_string(pick(160)));
+        } else if (roll < 79) {
+            line("heading " + std::to_string(pick(360)));
+        } else if (roll < 82) {
+            // A key pressed where the game has it (outside workshop mode, or while it ignores
+            // input) and released in workshop mode.
+            const std::string k = key();
+            const bool outside = chance(50);
+            line(outside ? "workshop off" : "ignore input on");
+            line("press " + k);
+            line(outside ? "workshop on" : "ignore input off");
+            line("release " + k);
+        } else if (roll < 85) {
+            // A scale or a delete on one object, and the selection moved before its worker ran.
+            if (chance(50)) line("main loop stall");
+            line("select " + name());
+            line(chance(60) ? "key Numpad 3" : chance(50) ? "key Delete" : "key 0");
+            line("select " + name());
+            line(chance(50) ? "key Numpad 1" : "key Backspace");
+            if (chance(60)) line("main loop resume");
+        } else if (roll < 92) {
+            settingsChange();
         } else {
             line("wait " + std::to_string(pick(40)));
+        }
+    }
+
+    // The player saves the settings file (or is caught half-way through): the plugin reads it at
+    // the next start of workshop mode, whatever its workers are doing.
+    void settingsChange() {
+        static constexpr const char* kRebound[] = {"moveUp", "scaleUp", "undo", "redo",
+                                                   "rotateRight", "copyAll", "deleteKey",
+                                                   "snap", "changeRotateAxis", "moveStepPlus"};
+        static constexpr const char* kCodes[] = {"104", "99", "8", "220", "0x70", "87", "0",
+                                                 "F1", "190", "17", "46"};
+        static constexpr const char* kOddSteps[] = {"-5 1 1000000", "0.001 0.002", "1e6 -1e6",
+                                                    "0 0 0", "abc", "5,10,15", "2.5"};
+        switch (pick(9)) {
+            case 0:
+                line("setting steps rotateSteps " + std::to_string(1 + pick(30)) + " 45 90");
+                break;
+            case 1:
+                line("setting steps moveSteps " + std::to_string(1 + pick(50)) + " 0.5");
+                break;
+            case 2:
+                line(std::string("setting steps ") + (chance(50) ? "moveSteps " : "rotateSteps ") +
+                     kOddSteps[pick(static_cast<int>(std::size(kOddSteps)))]);
+                break;
+            case 3:
+                line(std::string("setting keys ") + kRebound[pick(static_cast<int>(std::size(kRebound)))] +
+                     " " + kCodes[pick(static_cast<int>(std::size(kCodes)))]);
+                break;
+            case 4:
+                line(std::string("setting main ") +
+                     (chance(50) ? "wheelRotation " : "autoTimescaleEnabled ") +
+                     (chance(50) ? "true" : "false"));
+                break;
+            case 5:
+                line(std::string("setting dangerous deleteEnabled ") + (chance(70) ? "true" : "false"));
+                break;
+            case 6: {
+                // A message of the player's own, now and then one as long as a line can be.
+                static constexpr const char* kTexts[] = {
+                    "setting messages snapOff Snap gone", "setting messages moveStepChange Move %.2f",
+                    "setting messages scaleChange Now %d%% big", "setting messages axisChange Axis %c!",
+                    "setting messages rotateStepChange Turn %g deg", "setting messages groundOff %s"};
+                if (chance(25))
+                    line("setting messages freeplotOn " + std::string(150 + pick(60), 'x'));
+                else
+                    line(kTexts[pick(static_cast<int>(std::size(kTexts)))]);
+                break;
+            }
+            case 7:
+                line("setting steps scaleSteps " + std::to_string(1 + pick(40)) + " 25");
+                break;
+            default:
+                line("settings file cut " + std::to_string(pick(200)));
+                break;
         }
     }
 

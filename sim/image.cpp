@@ -434,7 +434,7 @@ bool matches(const std::vector<std::uint8_t>& now, const std::vector<std::uint8_
 
 }  // namespace
 
-bool sitesAsSwitched(std::string& why) {
+bool sitesAsSwitched(std::string& why, std::map<std::string, bool>* found, int* snapOverride) {
     std::vector<std::pair<std::string, bool>> groups;  // group, on
     for (SiteForm form : switchedForms()) {
         const auto it = std::find_if(sites.begin(), sites.end(), [&](const SiteInfo& s) {
@@ -453,6 +453,8 @@ bool sitesAsSwitched(std::string& why) {
                   ", neither the game's bytes nor its switch's";
             return false;
         }
+        if (snapOverride && std::strcmp(form.site, "collisionSnap") == 0)
+            *snapOverride = on ? now[13] : -1;
         const auto group = std::find_if(groups.begin(), groups.end(),
                                         [&](const auto& g) { return g.first == form.group; });
         if (group == groups.end()) {
@@ -463,6 +465,8 @@ bool sitesAsSwitched(std::string& why) {
             return false;
         }
     }
+    if (found)
+        for (const auto& [group, on] : groups) (*found)[group] = on;
     return true;
 }
 

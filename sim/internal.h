@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,8 +69,11 @@ std::vector<std::uint32_t> codePages();
 void protectCode();
 bool codePagesAsLaid(std::string& why);
 // Whether every watched site holds either the bytes laid for it (taken by protectCode) or the
-// bytes its switch writes, and the sites of one switch agree on whether it is on.
-bool sitesAsSwitched(std::string& why);
+// bytes its switch writes, and the sites of one switch agree on whether it is on. `groups`, when
+// given, receives each switch group with whether its sites are switched, and `snapOverride` the
+// byte at collisionSnap + 13 (the snap override value) while freeplot mode's code is in.
+bool sitesAsSwitched(std::string& why, std::map<std::string, bool>* groups = nullptr,
+                     int* snapOverride = nullptr);
 
 // --- Stand-ins and references ----------------------------------------------------------------
 // Registers written by the entry code of the three game callees before their C++ part runs.

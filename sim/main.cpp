@@ -143,6 +143,7 @@ int chaos(int argc, char** argv) {
         total.sequences += 1;
         total.events += figures.events;
         total.unloads += figures.unloads;
+        total.compared += outcome.modelSteps();
         if (!outcome.passed()) {
             ++total.failures;
             std::ofstream(name) << text;
@@ -154,10 +155,13 @@ int chaos(int argc, char** argv) {
             std::fflush(stdout);
         }
     }
-    std::printf("chaos: %llu sequences, %llu events, %llu unloads, %llu failures\n",
+    std::printf(
+        "chaos: %llu sequences, %llu events, %llu unloads, %llu steps compared with the model, "
+        "%llu failures\n",
                 static_cast<unsigned long long>(total.sequences),
                 static_cast<unsigned long long>(total.events),
                 static_cast<unsigned long long>(total.unloads),
+                static_cast<unsigned long long>(total.compared),
                 static_cast<unsigned long long>(total.failures));
     return total.failures ? 1 : 0;
 }

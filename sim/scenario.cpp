@@ -13,6 +13,7 @@
 
 #include "config/keynames.h"
 #include "sim/internal.h"
+#include "sim/model.h"
 
 namespace sim {
 
@@ -397,12 +398,18 @@ public:
             }
             std::string why;
             try {
-                why = play(step);
+                // The settled checks play with objects and keys of their own: the model looks
+                // before them, and at nothing after.
+                const bool settled = step.words[0] == "expect" && step.words[1] == "settled";
+                if (settled) why = checkModel(true);
+                if (why.empty()) why = play(step);
+                if (why.empty() && !settled) why = checkModel(false);
             } catch (const std::exception& e) {
                 why = e.what();
             }
             if (!why.empty()) {
                 finishNote();
+                game_.note("model compared", std::to_string(compared_));
                 game_.note("scenario failed", scenario_.name + ":" + std::to_string(step.line) +
                                                   ": " + step.text + ": " + why);
                 return;
@@ -410,6 +417,7 @@ public:
         }
         finishNote();
         game_.waitForConsole();
+        game_.note("model compared", std::to_string(compared_));
     }
 
 private:
@@ -420,39 +428,51 @@ private:
         if (verb == "settings") {
             const auto bytes = static_cast<std::size_t>(std::stoll(w[3]));
             game_.writeFile(game_.settingsPath(), settings_.substr(0, bytes));
+            world_.settingsFile(settings_.substr(0, bytes));
             return {};
         }
         if (verb == "object") return createObject(w);
         if (verb == "select") {
             selected_ = w[1] == "none" ? std::string() : w[1];
             game_.selectRef(selected_.empty() ? 0 : objects_.at(selected_).handle);
+            world_.select(selected_);
             return {};
         }
         if (verb == "unload") {
             game_.unloadRef(objects_.at(w[1]).handle);
+            world_.unload(w[1]);
             return {};
         }
         if (verb == "workshop") {
-            if (w[1] == "busy")
+            if (w[1] == "busy") {
                 game_.setWorkshopState(w[2] == "on" ? 1 : 0);
-            else
+                world_.workshopBusy(w[2] == "on");
+            } else {
                 game_.setWorkshopMode(w[1] == "on");
+                world_.workshop(w[1] == "on");
+            }
             return {};
         }
         if (verb == "heading") {
             game_.setHeading(static_cast<float>(std::stod(w[1]) / kDegreesPerRadian));
+            world_.heading(std::stod(w[1]));
             return {};
         }
         if (verb == "key" || verb == "press" || verb == "release") {
             const RawKey k = *keyByName(restAfter(step.text, 1));
             // What the game saw goes into the step's note where it is worth saying: a press that
             // reached the game, a release kept from it.
-            if (verb != "release" && game_.keyboardEvent(k.vkey, k.scanCode, k.flags).calleeRan)
-                noteSeen_ = verb == "key" ? "its press reached the game" : "it reached the game";
-            if (verb != "press" &&
-                !game_.keyboardEvent(k.vkey, k.scanCode, static_cast<std::uint16_t>(k.flags | 1))
-                     .calleeRan)
-                noteSeen_ = "the release was kept from the game";
+            if (verb != "release") {
+                if (game_.keyboardEvent(k.vkey, k.scanCode, k.flags).calleeRan)
+                    noteSeen_ = verb == "key" ? "its press reached the game" : "it reached the game";
+                world_.keyEvent(k.vkey, k.scanCode, k.flags);
+            }
+            if (verb != "press") {
+                const auto flags = static_cast<std::uint16_t>(k.flags | 1);
+                if (!game_.keyboardEvent(k.vkey, k.scanCode, flags).calleeRan)
+                    noteSeen_ = "the release was kept from the game";
+                world_.keyEvent(k.vkey, k.scanCode, flags);
+            }
             lastEvent_ = Game::now();
             return {};
         }
@@ -461,6 +481,7 @@ private:
             const InputResult r =
                 game_.mouseEvent(left ? (down ? 0x0001 : 0x0002) : (down ? 0x0004 : 0x0008));
             noteSeen_ = r.seenButtonFlags ? "the game saw the button" : "taken over";
+            world_.button(left, down);
             lastEvent_ = Game::now();
             if (!down) lastRelease_ = lastEvent_;
             return {};
@@ -469,16 +490,20 @@ private:
             const InputResult r =
                 game_.mouseEvent(0x0400, static_cast<std::int16_t>(std::stoll(w[1]) * 120));
             if (r.seenButtonFlags) noteSeen_ = "the game saw the wheel";
+            world_.wheel(static_cast<int>(std::stoll(w[1])));
             lastEvent_ = Game::now();
             return {};
         }
         if (verb == "mouse") {
             game_.mouseEvent(0);
+            world_.mouseMove();
             return {};
         }
         if (verb == "console") {
             const bool wait = w[1] != "nowait";
-            game_.runConsoleCommandOnConsoleThread(restAfter(step.text, wait ? 1 : 2));
+            const std::string command = restAfter(step.text, wait ? 1 : 2);
+            game_.runConsoleCommandOnConsoleThread(command);
+            if (command == "tfp" || command == "ToggleFreeplot") world_.console();
             if (wait && !game_.waitForConsole()) return "the console command did not finish";
             return {};
         }
@@ -488,10 +513,12 @@ private:
         }
         if (verb == "ignore") {
             game_.setInputIgnore(w[2] == "on");
+            world_.ignoreInput(w[2] == "on");
             return {};
         }
         if (verb == "main") {
             game_.setMainLoopTakes(w[2] == "resume");
+            world_.mainLoop(w[2] == "resume");
             if (w[2] == "resume") resumed_ = Game::now();
             return {};
         }
@@ -503,6 +530,7 @@ private:
         model_.set(section, name, value);
         settings_ = model_.text();
         game_.writeFile(game_.settingsPath(), settings_);
+        world_.settingsFile(settings_);
         return {};
     }
 
@@ -527,6 +555,14 @@ private:
             }
         }
         objects_[w[1]] = game_.createRef(layout);
+        SeenObject seen;
+        for (int i = 0; i < 3; ++i) {
+            seen.position[i] = layout.position[i];
+            seen.angles[i] = layout.rotation[i] * kDegreesPerRadian;
+        }
+        seen.scale = layout.scale;
+        world_.addObject(w[1], seen, layout.formType == 0x41,
+                         layout.baseText && layout.baseText->find("Turret") != std::string::npos);
         return {};
     }
 
@@ -657,6 +693,54 @@ private:
         game_.note(noteKey_, text);
     }
 
+    // --- The model ------------------------------------------------------------------------------
+
+    // What the player sees now.
+    Seen observe() const {
+        Seen seen;
+        for (const auto& [name, ref] : objects_) {
+            const std::optional<RefLayout> layout = game_.readRef(ref.handle);
+            if (!layout) {
+                seen.objects[name] = std::nullopt;
+                continue;
+            }
+            const ObjectState state(*layout);
+            SeenObject o;
+            std::copy(std::begin(state.position), std::end(state.position), o.position);
+            std::copy(std::begin(state.angles), std::end(state.angles), o.angles);
+            o.scale = static_cast<int>(state.scale);
+            seen.objects[name] = o;
+        }
+        seen.messages = game_.messages();
+        std::string why;
+        detail::sitesAsSwitched(why, &seen.groups, &seen.snapOverride);
+        seen.snapDistance = Game::value<float>(loc::snapDistance);
+        seen.surfaceSnap = Game::value<float>(loc::surfaceSnapValue);
+        seen.gridSnap = Game::value<std::uint8_t>(loc::gridSnapSetting);
+        seen.clock = game_.timeMultiplier();
+        seen.micros = Game::now();
+        return seen;
+    }
+
+    // Compares the game with the model after a step. The plugin's threads may be half-way through
+    // something the step started (a switch written site by site, a worker between two commands),
+    // so a mismatch is looked at again for a moment before it counts; at "expect settled" the
+    // plugin has two seconds to finish everything it can finish.
+    std::string checkModel(bool settled) {
+        if (!modelOn_) return {};
+        ++compared_;
+        const auto patience = std::chrono::milliseconds(settled ? 2000 : 300);
+        const std::int64_t until = Game::now() + patience.count() * 1000;
+        std::string why = world_.compare(observe(), settled);
+        while (!why.empty() && Game::now() < until) {
+            Game::sleep(std::chrono::milliseconds(5));
+            why = world_.compare(observe(), settled);
+        }
+        // The settled checks then play with objects and keys of their own.
+        if (settled) modelOn_ = false;
+        return why.empty() ? why : "the game is not what the player should see: " + why;
+    }
+
     // --- Settled --------------------------------------------------------------------------------
 
     std::string settled() {
@@ -712,14 +796,16 @@ private:
                 if (c.rfind(prefix, 0) == 0 && c.find(name) != std::string::npos) return true;
             return false;
         };
-        const std::string settingsText = lower(settings_);
-        const bool deleting = settingsText.find("deleteenabled = true") != std::string::npos;
-        const bool wheel = settingsText.find("wheelrotation = true") != std::string::npos;
-        if (!probe("scale", 0x63, [](const Ref& r) { return r.scale() != 100; })) return false;
-        if (deleting && !probe("delete", 0x2E,
-                               [&](const Ref& r) { return calledOn("refCommandExecute2(", r); }))
+        // Keys the settings in force give the actions (the player may have bound them anew).
+        const Model::Probes keys = world_.probes();
+        if (keys.scaleKey &&
+            !probe("scale", keys.scaleKey, [](const Ref& r) { return r.scale() != 100; }))
             return false;
-        if (!wheel && !probe("held-button", 0, [&](const Ref& r) {
+        if (keys.deleteKey && !probe("delete", keys.deleteKey, [&](const Ref& r) {
+                return calledOn("refCommandExecute2(", r);
+            }))
+            return false;
+        if (!keys.wheelRotation && !probe("held-button", 0, [&](const Ref& r) {
                 return calledOn("runAxisCommand(context, 0x1009", r);
             }))
             return false;
@@ -739,6 +825,9 @@ private:
     std::size_t eventCalls_ = 0;  // the calls recorded before the last event step
     SettingsModel model_;
     std::string settings_;
+    Model world_{settings_.empty() ? std::nullopt : std::optional<std::string>(settings_)};
+    bool modelOn_ = true;
+    std::size_t compared_ = 0;
     std::int64_t lastRelease_ = -1, lastEvent_ = -1, resumed_ = -1;
     bool pending_ = false;
     std::string noteKey_, noteWhat_, noteObject_, noteSeen_;

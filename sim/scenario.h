@@ -31,6 +31,7 @@
 // read-execute.
 
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -78,6 +79,10 @@ struct PlayOutcome {
     Transcript transcript;
     std::string failure;
     bool passed() const { return failure.empty() && transcript.completed; }
+    // The steps after which the game was compared with the model of what the player must see.
+    std::uint64_t modelSteps() const {
+        return std::strtoull(transcript.note("model compared").value_or("0").c_str(), nullptr, 10);
+    }
 };
 
 // Plays the scenario in a session of the simulated game; `options` gives everything but the

@@ -23,13 +23,16 @@ TEST(Chaos, FixedSeedSequencesLeaveTheGameSettled) {
         total.sequences += 1;
         total.events += figures.events;
         total.unloads += figures.unloads;
+        total.compared += outcome.modelSteps();
         total.failures += !outcome.passed();
         EXPECT_TRUE(outcome.passed()) << outcome.failure << "\n" << name << ":\n" << text;
     }
     const std::string figures = std::to_string(total.sequences) + " sequences, " +
                                 std::to_string(total.events) + " events, " +
                                 std::to_string(total.unloads) + " unloads, " +
+                                std::to_string(total.compared) + " steps compared with the model, " +
                                 std::to_string(total.failures) + " failures";
     std::printf("chaos: %s\n", figures.c_str());
     RecordProperty("figures", figures);
+    EXPECT_GE(total.compared, total.events);
 }

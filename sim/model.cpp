@@ -1,0 +1,1088 @@
+// The model of what the player must see (model.h). Everything here is taken from the README: the
+// key table and its defaults, the settings file, the messages and the mended behaviours. The only
+// thing shared with the plugin is inih, which reads the settings file for both, as it reads it for
+// every player.
+
+#include "sim/model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include "INIReader.h"
+
+namespace sim {
+namespace {
+
+// --- What the README says the plugin starts with ------------------------------------------------
+
+// The actions in the key table's order, with their default keys (virtual-key codes).
+enum A {
+    kMain, kSnap, kGround, kWorkshopSnap, kTimeoutFreeze, kResetAngles, kRemoveTremor,
+    kRotateStepMinus, kRotateStepPlus, kChangeRotateAxis, kOutlineToggle, kMoveDown, kMoveUp,
+    kMoveLeft, kMoveRight, kMoveBack, kMoveForth, kMoveStepMinus, kMoveStepPlus, kScaleDown,
+    kScaleUp, kScaleReset, kUndo, kCopyState, kCopyPosX, kCopyPosY, kCopyPosZ, kCopyAngleX,
+    kCopyAngleY, kCopyAngleZ, kCopyScale, kCopyAll, kClampedStoreToggle, kLockObject,
+    kExtraOutlineToggle, kDuplicateKey, kDeleteKey, kRotateLeft, kRotateRight, kPhysicsOn,
+    kPhysicsOff, kScaleStepMinus, kScaleStepPlus, kTimescaleToggle, kRedo, kActions
+};
+struct ActionKey {
+    const char* name;
+    std::uint16_t primary, alternate;
+};
+constexpr ActionKey kKeys[kActions] = {
+    {"main", 119, 0}, {"snap", 112, 0}, {"ground", 113, 0}, {"workshopSnap", 114, 0},
+    {"timeoutFreeze", 116, 0}, {"resetAngles", 96, 0}, {"removeTremor", 101, 0},
+    {"rotateStepMinus", 109, 0}, {"rotateStepPlus", 107, 0}, {"changeRotateAxis", 162, 163},
+    {"outlineToggle", 115, 0}, {"moveDown", 98, 0}, {"moveUp", 104, 0}, {"moveLeft", 100, 0},
+    {"moveRight", 102, 0}, {"moveBack", 103, 0}, {"moveForth", 105, 0},
+    {"moveStepMinus", 111, 0}, {"moveStepPlus", 106, 0}, {"scaleDown", 97, 0},
+    {"scaleUp", 99, 0}, {"scaleReset", 110, 0}, {"undo", 8, 0}, {"copyState", 187, 0},
+    {"copyPosX", 49, 0}, {"copyPosY", 50, 0}, {"copyPosZ", 51, 0}, {"copyAngleX", 52, 0},
+    {"copyAngleY", 53, 0}, {"copyAngleZ", 54, 0}, {"copyScale", 55, 0}, {"copyAll", 48, 0},
+    {"clampedStoreToggle", 117, 0}, {"lockObject", 118, 0}, {"extraOutlineToggle", 45, 0},
+    {"duplicateKey", 191, 0}, {"deleteKey", 46, 0}, {"rotateLeft", 188, 0},
+    {"rotateRight", 190, 0}, {"physicsOn", 36, 0}, {"physicsOff", 35, 0},
+    {"scaleStepMinus", 33, 0}, {"scaleStepPlus", 34, 0}, {"timescaleToggle", 122, 0},
+    {"redo", 220, 0},
+};
+
+// The on-screen texts; the kind says what value a text shows (0: none, 'f', 'd' or 'c').
+enum M {
+    mSnapOn, mSnapOff, mGroundOn, mGroundOff, mWorkshopOn, mWorkshopOff, mFreezeOn, mFreezeOff,
+    mFreeplotOn, mFreeplotOff, mRotateStep, mMoveStep, mScaleStep, mAxis, mScale, mOutlineOn,
+    mOutlineOff, mClampedOn, mClampedOff, mLockOn, mLockOff, mExtraOn, mExtraOff, mPhysicsOn,
+    mPhysicsOff, mTimescaleOn, mTimescaleOff, kMessages
+};
+struct Text {
+    const char* key;
+    const char* text;
+    char kind;
+};
+constexpr Text kTexts[kMessages] = {
+    {"snapOn", "Object snap on", 0}, {"snapOff", "Object snap off", 0},
+    {"groundOn", "Surface snap on", 0}, {"groundOff", "Surface snap off", 0},
+    {"workshopOn", "Workshop grid snap on", 0}, {"workshopOff", "Workshop grid snap off", 0},
+    {"freezeOn", "Workshop timeout off", 0}, {"freezeOff", "Workshop timeout on", 0},
+    {"freeplotOn", "Freeplot mode on", 0}, {"freeplotOff", "Freeplot mode off", 0},
+    {"rotateStepChange", "Rotation step changed to %0.1f", 'f'},
+    {"moveStepChange", "Movement step changed to %0.1f", 'f'},
+    {"scaleStepChange", "Scale step changed to %d%%", 'd'},
+    {"axisChange", "Axis changed to %c", 'c'}, {"scaleChange", "Scale set to %d%%", 'd'},
+    {"outlineOn", "Object outline on", 0}, {"outlineOff", "Object outline off", 0},
+    {"clampedStoreOn", "Clamped objects storing enabled", 0},
+    {"clampedStoreOff", "Clamped objects storing disabled", 0},
+    {"lockObjectOn", "Object locked", 0}, {"lockObjectOff", "Object unlocked", 0},
+    {"extraOutlineOn", "Extra object selection enabled", 0},
+    {"extraOutlineOff", "Extra object selection disabled", 0},
+    {"physicsOn", "Object physics on", 0}, {"physicsOff", "Object physics off", 0},
+    {"timescaleOn", "Timescale changed", 0}, {"timescaleOff", "Timescale set to normal", 0},
+};
+constexpr const char* kStored = "Object parameters stored";
+
+constexpr double kNone = std::numeric_limits<double>::quiet_NaN();  // a value not known
+bool known(double v) { return !std::isnan(v); }
+
+// --- The settings in force ----------------------------------------------------------------------
+
+template <class T>
+struct Steps {
+    std::vector<T> values;
+    int index = 2;
+    T now() const { return values[static_cast<std::size_t>(index)]; }
+    T step(int d) {
+        index += d;
+        if (index >= static_cast<int>(values.size())) index = 0;
+        if (index < 0) index = static_cast<int>(values.size()) - 1;
+        return now();
+    }
+};
+
+struct Settings {
+    std::uint16_t primary[kActions], alternate[kActions];
+    bool wheelRotation = false, deleteEnabled = false, duplicateEnabled = false;
+    bool autoTimescale = false;
+    float buildTimescale = 0.01f;
+    int togglable = 0;
+    bool snapDisabled = false, groundDisabled = false, timeoutFrozen = false,
+         outlineDisabled = false, extraOutlineEnabled = false;
+    std::string texts[kMessages];
+    Steps<double> rotate{{0.1, 0.5, 1, 5, 15, 45, 90}};
+    Steps<double> move{{0.1, 0.5, 1, 5, 10, 50, 100}};
+    Steps<int> scale{{1, 5, 10, 25, 50}};
+
+    Settings() {
+        for (int a = 0; a < kActions; ++a) {
+            primary[a] = kKeys[a].primary;
+            alternate[a] = kKeys[a].alternate;
+        }
+        for (int m = 0; m < kMessages; ++m) texts[m] = kTexts[m].text;
+    }
+    bool bound(int action, std::uint16_t code) const {
+        return code != 0 && (primary[action] == code || alternate[action] == code);
+    }
+};
+
+// A text that shows a value fits when it holds one placeholder for that value (or none); %%
+// stands for a per cent sign.
+bool fits(const std::string& text, char kind) {
+    int placeholders = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') continue;
+        if (++i < text.size() && text[i] == '%') continue;
+        while (i < text.size() && std::strchr("-+ #0", text[i])) ++i;
+        while (i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) ||
+                                   text[i] == '.'))
+            ++i;
+        if (i >= text.size()) return false;
+        const char c = text[i];
+        const bool right = kind == 'f'   ? std::strchr("fFeEgGaA", c) != nullptr
+                           : kind == 'd' ? (c == 'd' || c == 'i')
+                           : kind == 'c' ? (c == 'c' || c == 'd' || c == 'i')
+                                         : false;
+        if (!right || ++placeholders > 1) return false;
+    }
+    return true;
+}
+
+template <class T>
+void readList(Steps<T>& steps, const std::string& text, int wanted) {
+    std::vector<T> values;
+    const char* rest = text.c_str();
+    while (values.size() < 10) {
+        char* end = nullptr;
+        T v;
+        if constexpr (std::is_same_v<T, double>) {
+            v = std::strtod(rest, &end);
+            if (end == rest || !std::isfinite(v)) break;
+        } else {
+            errno = 0;
+            const long l = std::strtol(rest, &end, 10);
+            if (end == rest || errno == ERANGE || l < INT32_MIN || l > INT32_MAX) break;
+            v = static_cast<T>(l);
+        }
+        values.push_back(v);
+        rest = end;
+    }
+    if (!values.empty()) steps.values = values;
+    const int count = static_cast<int>(steps.values.size());
+    steps.index = std::min(steps.index, count - 1);
+    if (wanted >= 0 && wanted < count) steps.index = wanted;
+}
+
+// The settings a file gives, read from the defaults up as the plugin reads them at start.
+Settings readSettings(const std::optional<std::string>& file) {
+    Settings s;
+    if (!file) return s;
+    const INIReader ini(file->data(), file->size());
+    if (ini.ParseError() < 0) return s;
+    for (int a = 0; a < kActions; ++a) {
+        if (ini.Get("keys", kKeys[a].name, "").empty()) continue;
+        const auto code = static_cast<std::uint16_t>(ini.GetInteger("keys", kKeys[a].name, 0));
+        if (code == 0) continue;
+        const bool modifier = code >= 16 && code <= 18;
+        s.primary[a] = modifier ? static_cast<std::uint16_t>(160 + 2 * (code - 16)) : code;
+        s.alternate[a] = modifier ? static_cast<std::uint16_t>(161 + 2 * (code - 16)) : 0;
+    }
+    s.togglable = static_cast<int>(ini.GetInteger("main", "togglable", 0) & 0xFF);
+    s.buildTimescale = static_cast<float>(ini.GetReal("main", "buildTimescale", 0.01));
+    s.wheelRotation = ini.GetBoolean("main", "wheelRotation", false);
+    s.timeoutFrozen = ini.GetBoolean("main", "timeoutFrozen", false);
+    s.snapDisabled = ini.GetBoolean("main", "snapDisabled", false);
+    s.groundDisabled = ini.GetBoolean("main", "groundDisabled", false);
+    s.outlineDisabled = ini.GetBoolean("main", "outlineDisabled", false);
+    s.extraOutlineEnabled = ini.GetBoolean("main", "extraOutlineEnabled", false);
+    s.autoTimescale = ini.GetBoolean("main", "autoTimescaleEnabled", false);
+    s.deleteEnabled = ini.GetBoolean("dangerous", "deleteEnabled", false);
+    s.duplicateEnabled = ini.GetBoolean("cheats", "duplicateEnabled", false);
+    for (int m = 0; m < kMessages; ++m) {
+        const std::string text = ini.Get("messages", kTexts[m].key, kTexts[m].text);
+        if (fits(text, kTexts[m].kind)) s.texts[m] = text;
+    }
+    auto wanted = [&](const char* key, int index) {
+        return static_cast<int>(ini.GetInteger("steps", key, index + 1)) - 1;
+    };
+    const int rotate = wanted("rotateStepIdx", s.rotate.index);
+    const int move = wanted("moveStepIdx", s.move.index);
+    const int scale = wanted("scaleStepIdx", s.scale.index);
+    readList(s.rotate, ini.Get("steps", "rotateSteps", ""), rotate);
+    readList(s.move, ini.Get("steps", "moveSteps", ""), move);
+    readList(s.scale, ini.Get("steps", "scaleSteps", ""), scale);
+    return s;
+}
+
+std::string format(const std::string& text, char kind, double value) {
+    char out[1024];
+    if (kind == 'f')
+        std::snprintf(out, sizeof out, text.c_str(), value);
+    else if (kind)
+        std::snprintf(out, sizeof out, text.c_str(), static_cast<int>(value));
+    else
+        return text;
+    return out;
+}
+
+}  // namespace
+
+// --- One state the game may be in ---------------------------------------------------------------
+
+struct Object {
+    bool loaded = true;
+    double pos[3] = {0, 0, 0}, ang[3] = {0, 0, 0};  // kNone: turned by a held button meanwhile
+    int scale = 100;
+    bool actor = false, turret = false;
+    bool transformable() const { return !actor || turret; }
+};
+
+enum class Kind : char { position, angle, angleFix, scale, all };
+
+struct Record {
+    std::string object;
+    Kind kind;
+    char axis;
+    double pos[3], ang[3];
+    int scale;
+};
+
+// Work on the thread that scaling and deleting share, one job after the other.
+struct Job {
+    enum Type : char { scaleKey, applyScale, remove } type;
+    std::string object;
+    int phase = 0;  // 0 waiting for the thread, 1 the command given (waiting for the main loop)
+    int percent = 0;
+};
+
+struct World {
+    Settings s;
+    std::optional<std::string> file;  // the settings file as last taken
+    std::optional<std::string> fileNow;
+    bool fileReadable = true, fileLooked = true;
+    // Building rules.
+    bool freeplot = true, snapOff = false, timeout = false, locked = false, lockedEver = false,
+         outlineOff = false, outlineParked = false, clamped = false, extra = false,
+         extraParked = false;
+    float surface = 0.8f, surfaceKept = 0.8f;
+    bool surfaceKeptFilled = false;
+    int grid = 1;
+    float clock = 1.0f, clockKept = 0.0f;
+    bool keyUsedClock = false;
+    // The game.
+    bool workshop = true, ignore = false, busyState = false, mainLoop = true, stayDue = false;
+    double heading = 0;  // radians, as the game keeps it (a float)
+    std::string selected;
+    std::map<std::string, Object> objects;
+    // The plugin.
+    char axis = 'Z';
+    struct Stored {
+        double pos[3], ang[3];
+        int scale;
+    };
+    std::optional<Stored> stored;
+    std::vector<Record> undo, redo;
+    // Whether a change may merge into the newest record: only into one a change made (not one an
+    // undo or a redo left newest, nor one left newest by a deletion's records going).
+    bool mergeable = false;
+    std::vector<std::string> shown;
+    std::deque<Job> jobs;
+    std::optional<std::string> notifier;  // a scale message waiting for its quiet spell
+    int consoles = 0;                     // console commands not yet run
+    int hold = 0;                         // 1 the left button turns +, 2 the right one turns -
+    std::string holdObject;
+    bool holdTurned = false;
+    std::int64_t turnsUntil = -1;  // a turn may still land until then (a release just came)
+
+    std::string key() const;
+    Object* selectedObject() {
+        const auto it = objects.find(selected);
+        return it != objects.end() && it->second.loaded ? &it->second : nullptr;
+    }
+    bool scaleBusy() const {
+        return std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.type != Job::remove; });
+    }
+    bool deleteBusy() const {
+        return std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.type == Job::remove; });
+    }
+    bool busy() const { return !jobs.empty() || hold != 0; }
+};
+
+std::string World::key() const {
+    std::ostringstream k;
+    k.precision(9);
+    k << freeplot << snapOff << timeout << locked << lockedEver << outlineOff << outlineParked
+      << clamped << extra << extraParked << surface << ',' << surfaceKept << grid << clock << ','
+      << clockKept << keyUsedClock << workshop << ignore << busyState << mainLoop << stayDue
+      << fileLooked << axis << selected << '|' << s.rotate.index << s.move.index << s.scale.index
+      << '|' << (file ? *file : "-") << '|';
+    for (const auto& [name, o] : objects) {
+        k << name << o.loaded << o.scale;
+        for (double v : o.pos) k << ',' << v;
+        for (double v : o.ang) k << ',' << v;
+    }
+    for (const auto* list : {&undo, &redo}) {
+        k << '#';
+        for (const Record& r : *list) {
+            k << r.object << static_cast<char>('0' + static_cast<int>(r.kind)) << r.axis << r.scale;
+            for (double v : r.pos) k << ',' << v;
+            for (double v : r.ang) k << ',' << v;
+        }
+    }
+ k << mergeable;
+    if (stored) k << "stored" << stored->scale << stored->pos[0] << stored->ang[0];
+    // Worlds part only where the game has not shown yet which they are: messages shown before
+    // the last look are alike in all of them.
+    k << shown.size();
+    for (std::size_t i = shown.size() > 4 ? shown.size() - 4 : 0; i < shown.size(); ++i)
+        k << shown[i] << '\n';
+    for (const Job& j : jobs) k << 'j' << j.type << j.object << j.phase << j.percent;
+    k << (notifier ? *notifier : "~") << consoles << hold << holdObject << holdTurned;
+    return k.str();
+}
+
+namespace {
+
+constexpr double kDegreesPerRadian = 57.29577951308232;
+
+void show(World& w, M m) { w.shown.push_back(w.s.texts[m]); }
+void show(World& w, M m, double value) {
+    w.shown.push_back(format(w.s.texts[m], kTexts[m].kind, value));
+}
+
+// --- Undo and redo --------------------------------------------------------------------------------
+
+Record snapshot(const World& w, const std::string& name, Kind kind, char axis) {
+    const Object& o = w.objects.at(name);
+    Record r{name, kind, axis, {}, {}, o.scale};
+    std::copy(std::begin(o.pos), std::end(o.pos), r.pos);
+    std::copy(std::begin(o.ang), std::end(o.ang), r.ang);
+    return r;
+}
+
+void push(std::vector<Record>& list, const Record& r) {
+    if (list.size() >= 10) list.erase(list.begin(), list.begin() + static_cast<long>(list.size() - 9));
+    list.push_back(r);
+}
+
+void pushUndo(World& w, const std::string& name, Kind kind, char axis = 0) {
+    w.redo.clear();
+    if (!w.undo.empty() && w.mergeable) {
+        const Record& newest = w.undo.back();
+        if (newest.object == name && newest.kind == kind && newest.axis == axis) return;
+    }
+    push(w.undo, snapshot(w, name, kind, axis));
+    w.mergeable = true;
+}
+
+// The records of an object the player deletes go, at the key and again once it is gone.
+void forget(World& w, const std::string& name) {
+    const std::size_t before = w.undo.size();
+    for (auto* list : {&w.undo, &w.redo})
+        list->erase(std::remove_if(list->begin(), list->end(),
+                                   [&](const Record& r) { return r.object == name; }),
+                    list->end());
+    if (w.undo.size() != before) w.mergeable = false;
+}
+
+// A scale, when the shared thread is free of scale work; the scale busy byte is claimed first.
+bool startApplyScale(World& w, const std::string& name, int percent) {
+    if (w.scaleBusy()) return false;
+    w.jobs.push_back({Job::applyScale, name, 0, percent});
+    return true;
+}
+
+// Undo (from undo to redo) or redo (the other way). A record that cannot be written whole (its
+// scale finds the scale worker busy) writes nothing and stays.
+void takeBack(World& w, bool undoing) {
+    auto& from = undoing ? w.undo : w.redo;
+    auto& to = undoing ? w.redo : w.undo;
+    if (from.empty()) return;
+    Record r = from.back();
+    const bool scales = r.kind == Kind::scale || r.kind == Kind::all;
+    if (scales && w.scaleBusy()) return;
+    from.pop_back();
+    w.mergeable = false;
+    auto it = w.objects.find(r.object);
+    if (it == w.objects.end() || !it->second.loaded) return;
+    Object& o = it->second;
+    const Record replaced = snapshot(w, r.object, r.kind, r.axis);
+    const bool all = r.kind == Kind::all;
+    auto set = [](double& field, double v) { field = v; };
+    if (r.kind == Kind::position || all) {
+        if (r.axis == 'X' || r.axis == 'Y' || all) {
+            set(o.pos[0], r.pos[0]);
+            set(o.pos[1], r.pos[1]);
+        }
+        if (r.axis == 'Z' || all) set(o.pos[2], r.pos[2]);
+    }
+    if (r.kind == Kind::angle || r.kind == Kind::angleFix || all) {
+        const bool fix = r.kind == Kind::angleFix;
+        if (r.axis == 'X' || fix || all) set(o.ang[0], r.ang[0]);
+        if (r.axis == 'Y' || fix || all) set(o.ang[1], r.ang[1]);
+        if (r.axis == 'Z' || all) set(o.ang[2], r.ang[2]);
+    }
+    if (scales) startApplyScale(w, r.object, r.scale);
+    push(to, replaced);
+}
+
+// --- The building rules ----------------------------------------------------------------------------
+
+void setLock(World& w, bool on, bool show_ = true) {
+    if (w.locked == on) return;
+    if (!on && !w.lockedEver) return;
+    w.locked = on;
+    w.lockedEver = w.lockedEver || on;
+    if (show_) show(w, on ? mLockOn : mLockOff);
+}
+
+void slowClock(World& w) {
+    w.clockKept = w.clock;
+    w.clock = w.s.buildTimescale;
+}
+void restoreClock(World& w) {
+    w.clock = w.clockKept;
+    w.clockKept = 0.0f;
+}
+
+void autoTimescale(World& w) {
+    if (!w.workshop) {
+        if (w.clockKept != 0.0f) restoreClock(w);
+        w.keyUsedClock = false;
+    } else if (w.clockKept == 0.0f && w.s.autoTimescale && !w.keyUsedClock) {
+        slowClock(w);
+    }
+}
+
+void autoOutline(World& w) {
+    if (!w.workshop && w.outlineOff) {
+        w.outlineOff = false;
+        w.outlineParked = true;
+    } else if (w.workshop && w.outlineParked) {
+        w.outlineParked = false;
+        w.outlineOff = true;
+    }
+}
+
+void autoExtraSelection(World& w) {
+    if (!w.workshop && w.extra) {
+        w.extra = false;
+        w.extraParked = true;
+    } else if (w.workshop && w.extraParked) {
+        w.extraParked = false;
+        w.extra = true;
+    }
+}
+
+void autoObjectUnlock(World& w) {
+    if (w.locked && w.selected.empty()) setLock(w, false);
+}
+
+// The first event of a stay in workshop mode reads a changed settings file again. A file that
+// cannot be read waits for the next stay; togglable and the start states wait for the next start
+// of the game.
+void beginStay(World& w) {
+    if (!w.stayDue) return;
+    w.stayDue = false;
+    if (w.fileLooked) return;
+    if (!w.fileNow || !w.fileReadable) return;  // gone or unreadable: looked at again next stay
+    w.fileLooked = true;
+    const int togglable = w.s.togglable;
+    w.s = readSettings(w.fileNow);
+    w.s.togglable = togglable;
+    w.file = w.fileNow;
+}
+
+// --- Object actions -------------------------------------------------------------------------------
+
+Object* forTransform(World& w) {
+    Object* o = w.selectedObject();
+    return o && o->transformable() ? o : nullptr;
+}
+
+void turn(World& w, const std::string& name, int steps) {
+    Object& o = w.objects.at(name);
+    pushUndo(w, name, Kind::angle, w.axis);
+    double& a = o.ang[w.axis - 'X'];
+    if (known(a)) a += steps * w.s.rotate.now();
+}
+
+void move(World& w, int axis, int direction) {
+    Object* o = forTransform(w);
+    if (!o) return;
+    const double d = direction * w.s.move.now();
+    if (axis == 'Z') {
+        pushUndo(w, w.selected, Kind::position, 'Z');
+        o->pos[2] += d;
+        return;
+    }
+    const double h = w.heading;
+    pushUndo(w, w.selected, Kind::position, static_cast<char>(axis));
+    if (axis == 'X') {
+        o->pos[0] += std::cos(h) * d;
+        o->pos[1] += -std::sin(h) * d;
+    } else {
+        o->pos[0] += std::sin(h) * d;
+        o->pos[1] += std::cos(h) * d;
+    }
+}
+
+void applyStored(World& w, int fields, bool all) {
+    Object* o = w.selectedObject();
+    if (!o || !w.stored || o->actor) return;
+    enum { px = 1, py = 2, pz = 4, ax = 8, ay = 16, az = 32, sc = 64 };
+    if (fields & sc)
+        pushUndo(w, w.selected, Kind::scale);
+    else if (all)
+        pushUndo(w, w.selected, Kind::all);
+    else
+        pushUndo(w, w.selected, (fields & (ax | ay | az)) ? Kind::angle : Kind::position,
+                 (fields & (py | ay)) ? 'Y' : (fields & (pz | az)) ? 'Z' : 'X');
+    auto want = [&](int f) { return all || (fields & f); };
+    for (int i = 0; i < 3; ++i) {
+        if (want(px << i)) o->pos[i] = w.stored->pos[i];
+        if (want(ax << i)) o->ang[i] = w.stored->ang[i];
+    }
+    if (want(sc)) startApplyScale(w, w.selected, w.stored->scale);
+}
+
+// --- The key dispatcher ----------------------------------------------------------------------------
+
+void release(World& w, std::uint16_t code) {
+    const Settings& s = w.s;
+    auto is = [&](int a) { return s.bound(a, code); };
+    const bool idle = !w.busyState;
+    if (s.togglable && is(kMain)) {
+        w.freeplot = !w.freeplot;
+        show(w, w.freeplot ? mFreeplotOn : mFreeplotOff);
+    } else if (is(kSnap)) {
+        w.snapOff = !w.snapOff;
+        show(w, w.snapOff ? mSnapOff : mSnapOn);
+    } else if (is(kGround)) {
+        if (w.surface == 1.5f) {
+            w.surface = w.surfaceKept;
+            show(w, mGroundOn);
+        } else {
+            w.surfaceKept = w.surface;
+            w.surfaceKeptFilled = true;
+            w.surface = 1.5f;
+            show(w, mGroundOff);
+        }
+    } else if (is(kWorkshopSnap)) {
+        w.grid = w.grid ? 0 : 1;
+        show(w, w.grid ? mWorkshopOn : mWorkshopOff);
+    } else if (is(kTimeoutFreeze)) {
+        w.timeout = !w.timeout;
+        show(w, w.timeout ? mFreezeOn : mFreezeOff);
+    } else if (is(kResetAngles) || is(kRemoveTremor)) {
+        if (Object* o = forTransform(w)) {
+            pushUndo(w, w.selected, Kind::angleFix);
+            const double x = is(kRemoveTremor) ? o->ang[0] : 0.0;
+            o->ang[0] = x;
+            if (is(kResetAngles)) o->ang[1] = x;
+        }
+    } else if (is(kRotateStepMinus) || is(kRotateStepPlus)) {
+        show(w, mRotateStep, w.s.rotate.step(is(kRotateStepPlus) ? 1 : -1));
+    } else if (is(kMoveStepMinus) || is(kMoveStepPlus)) {
+        show(w, mMoveStep, w.s.move.step(is(kMoveStepPlus) ? 1 : -1));
+    } else if (is(kScaleStepMinus) || is(kScaleStepPlus)) {
+        show(w, mScaleStep, w.s.scale.step(is(kScaleStepMinus) ? 1 : -1));
+    } else if (is(kChangeRotateAxis)) {
+        w.axis = w.axis == 'Z' ? 'X' : static_cast<char>(w.axis + 1);
+        show(w, mAxis, w.axis);
+    } else if (is(kOutlineToggle)) {
+        w.outlineOff = !w.outlineOff;
+        show(w, w.outlineOff ? mOutlineOff : mOutlineOn);
+    } else if (idle && (is(kMoveDown) || is(kMoveUp) || is(kMoveLeft) || is(kMoveRight) ||
+                        is(kMoveBack) || is(kMoveForth))) {
+        const int axis = is(kMoveDown) || is(kMoveUp) ? 'Z' : is(kMoveLeft) || is(kMoveRight) ? 'X' : 'Y';
+        const bool back = is(kMoveDown) || is(kMoveLeft) || is(kMoveBack);
+        move(w, axis, back ? -1 : 1);
+    } else if (idle && (is(kScaleDown) || is(kScaleUp) || is(kScaleReset))) {
+        // The object selected now is the one scaled, to a percent reckoned now; a key while a
+        // scale is on its way is ignored.
+        if (Object* o = w.selectedObject(); o && !w.scaleBusy()) {
+            setLock(w, false);
+            pushUndo(w, w.selected, Kind::scale);
+            const long step = w.s.scale.now();
+            const long sum = is(kScaleReset) ? 100 : o->scale + (is(kScaleDown) ? -step : step);
+            const int percent = static_cast<int>(std::clamp<long>(sum, 10, 65535));
+            w.jobs.push_back({Job::scaleKey, w.selected, 0, percent});
+        }
+    } else if (idle && is(kUndo)) {
+        takeBack(w, true);
+    } else if (idle && is(kRedo)) {
+        takeBack(w, false);
+    } else if (is(kCopyState)) {
+        if (const Object* o = w.selectedObject()) {
+            World::Stored st{};
+            std::copy(std::begin(o->pos), std::end(o->pos), st.pos);
+            std::copy(std::begin(o->ang), std::end(o->ang), st.ang);
+            st.scale = o->scale;
+            w.stored = st;
+        }
+        w.shown.push_back(kStored);
+    } else if (idle && (is(kCopyPosX) || is(kCopyPosY) || is(kCopyPosZ) || is(kCopyAngleX) ||
+                        is(kCopyAngleY) || is(kCopyAngleZ) || is(kCopyScale) || is(kCopyAll))) {
+        int fields = 0;
+        for (int a = kCopyPosX; a <= kCopyScale; ++a)
+            if (is(a)) fields |= 1 << (a - kCopyPosX);
+        applyStored(w, fields, is(kCopyAll));
+    } else if (is(kClampedStoreToggle)) {
+        w.clamped = !w.clamped;
+        show(w, w.clamped ? mClampedOff : mClampedOn);
+    } else if (is(kLockObject)) {
+        if (forTransform(w)) setLock(w, !w.locked);
+    } else if (is(kExtraOutlineToggle)) {
+        w.extra = !w.extra;
+        show(w, w.extra ? mExtraOn : mExtraOff);
+    } else if (s.duplicateEnabled && is(kDuplicateKey)) {
+        // The copy is the game's: nothing the player sees here changes.
+    } else if (s.deleteEnabled && is(kDeleteKey)) {
+        if (w.selectedObject() && !w.deleteBusy()) {
+            forget(w, w.selected);
+            w.jobs.push_back({Job::remove, w.selected, 0, 0});
+        }
+    } else if (is(kRotateLeft) || is(kRotateRight)) {
+        if (forTransform(w)) {
+            if (w.busyState)
+                w.hold = 0;
+            else
+                turn(w, w.selected, is(kRotateLeft) ? -1 : 1);
+        }
+    } else if (is(kPhysicsOn) || is(kPhysicsOff)) {
+        if (const Object* o = w.selectedObject(); o && !o->actor)
+            show(w, is(kPhysicsOn) ? mPhysicsOn : mPhysicsOff);
+    } else if (is(kTimescaleToggle)) {
+        w.keyUsedClock = !w.keyUsedClock;
+        if (w.clockKept == 0.0f)
+            slowClock(w);
+        else
+            restoreClock(w);
+        show(w, w.clockKept != 0.0f ? mTimescaleOn : mTimescaleOff);
+    }
+}
+
+std::uint16_t normalised(std::uint16_t vkey, std::uint16_t scan, std::uint16_t flags) {
+    if (vkey == 16) return scan == 0x36 ? 161 : 160;
+    if (vkey == 17) return (flags & 2) ? 163 : 162;
+    if (vkey == 18) return (flags & 2) ? 165 : 164;
+    return vkey;
+}
+
+bool boundAtAll(const Settings& s, std::uint16_t code) {
+    for (int a = 0; a < kActions; ++a)
+        if (s.bound(a, code)) return true;
+    return false;
+}
+
+// --- What the plugin's threads may do between two looks ------------------------------------------
+
+// The ways one world may move on by itself: the next job step, the waiting message shown, a
+// console command run, a turn of the held button. Each returns false when it cannot happen now.
+bool runJob(World& w) {
+    if (w.jobs.empty()) return false;
+    Job& j = w.jobs.front();
+    auto it = w.objects.find(j.object);
+    const bool there = it != w.objects.end() && it->second.loaded;
+    if (j.phase == 0) {
+        // The worker looks the object up: gone, and the job ends without a word.
+        if (!there) {
+            w.jobs.pop_front();
+            return true;
+        }
+        if (j.type != Job::remove) it->second.scale = j.percent;
+        j.phase = 1;
+        return true;
+    }
+    // Phase 1: the game's main loop takes the object (an actor is not handed over; one the game
+    // let go of meanwhile is taken back out of the slot).
+    const bool actor = there && it->second.actor;
+    if (there && !actor && !w.mainLoop) return false;
+    const Job done = j;
+    w.jobs.pop_front();
+    if (done.type == Job::remove && there) {
+        it->second.loaded = false;
+        forget(w, done.object);
+    }
+    if (done.type == Job::scaleKey) w.notifier = format(w.s.texts[mScale], 'd', done.percent);
+    return true;
+}
+
+bool showNotifier(World& w) {
+    if (!w.notifier) return false;
+    w.shown.push_back(*w.notifier);
+    w.notifier.reset();
+    return true;
+}
+
+bool runConsole(World& w) {
+    if (w.consoles == 0) return false;
+    --w.consoles;
+    w.freeplot = !w.freeplot;
+    return true;
+}
+
+// The held button turns its object; the angles it leaves are the game's to tell.
+bool turnHeld(World& w) {
+    if (w.hold == 0) return false;
+    auto it = w.objects.find(w.holdObject);
+    if (!w.workshop || w.busyState || it == w.objects.end() || !it->second.loaded) {
+        w.hold = 0;
+        return true;
+    }
+    Object& o = it->second;
+    const double before = o.ang[w.axis - 'X'];
+    const bool wasTurned = w.holdTurned;
+    pushUndo(w, w.holdObject, Kind::angle, w.axis);
+    o.ang[w.axis - 'X'] = kNone;
+    w.holdTurned = true;
+    return !wasTurned || known(before);
+}
+
+bool lateTurn(World& w, std::int64_t now) {
+    if (w.turnsUntil < 0 || now > w.turnsUntil || w.holdObject.empty()) return false;
+    auto it = w.objects.find(w.holdObject);
+    if (it == w.objects.end() || !it->second.loaded) return false;
+    pushUndo(w, w.holdObject, Kind::angle, w.axis);
+    double& a = it->second.ang[w.axis - 'X'];
+    if (!known(a)) return false;
+    a = kNone;
+    return true;
+}
+
+// --- Comparing ------------------------------------------------------------------------------------
+
+bool near(double want, double got, double tolerance) {
+    return std::fabs(want - got) <= tolerance;
+}
+bool nearAngle(double want, double got) {
+    const double d = std::fmod(std::fabs(want - got), 360.0);
+    return d <= 0.02 || 360.0 - d <= 0.02;
+}
+
+// What a world says against what is seen: "" when they agree. Values the world leaves open
+// (angles a held button turned) are taken from what is seen.
+std::string agree(World& w, const Seen& seen) {
+    std::ostringstream why;
+    for (auto& [name, o] : w.objects) {
+        const auto it = seen.objects.find(name);
+        if (it == seen.objects.end()) continue;
+        if (!it->second) {
+            if (o.loaded) why << name << " is gone, but the model has it; ";
+            continue;
+        }
+        if (!o.loaded) {
+            why << name << " is still there, but the model has it deleted; ";
+            continue;
+        }
+        const SeenObject& g = *it->second;
+        char text[200];
+        for (int i = 0; i < 3; ++i) {
+            // The game keeps a position as a float: far out, its steps are coarse.
+            if (!near(o.pos[i], g.position[i], std::max(0.02, std::fabs(g.position[i]) * 1e-6))) {
+                std::snprintf(text, sizeof text, "%s position %c: model %.3f, game %.3f; ",
+                              name.c_str(), 'X' + i, o.pos[i], g.position[i]);
+                why << text;
+            }
+            if (known(o.ang[i]) && !nearAngle(o.ang[i], g.angles[i])) {
+                std::snprintf(text, sizeof text, "%s angle %c: model %.3f, game %.3f; ",
+                              name.c_str(), 'X' + i, o.ang[i], g.angles[i]);
+                why << text;
+            }
+        }
+        if (o.scale != g.scale)
+            why << name << " scale: model " << o.scale << "%, game " << g.scale << "%; ";
+    }
+    if (seen.messages != w.shown) {
+        std::size_t i = 0;
+        while (i < seen.messages.size() && i < w.shown.size() && seen.messages[i] == w.shown[i]) ++i;
+        why << "message " << i + 1 << ": model "
+            << (i < w.shown.size() ? "\"" + w.shown[i] + "\"" : std::string("none")) << ", game "
+            << (i < seen.messages.size() ? "\"" + seen.messages[i] + "\"" : std::string("none"))
+            << "; ";
+    }
+    auto group = [&](const char* name, bool on) {
+        const auto it = seen.groups.find(name);
+        if (it != seen.groups.end() && it->second != on)
+            why << "the code of " << name << " is " << (it->second ? "switched" : "the game's")
+                << ", the model has it " << (on ? "on" : "off") << "; ";
+    };
+    group("freeplot mode", w.freeplot);
+    group("object snap", w.snapOff);
+    group("timeout", w.timeout);
+    group("object lock", w.locked);
+    group("clamped storing", w.clamped);
+    group("outline", w.outlineOff);
+    group("extra selection", w.extra);
+    if (w.freeplot && seen.snapOverride >= 0 && seen.snapOverride != (w.snapOff ? 1 : 0))
+        why << "the snap override byte is " << seen.snapOverride << ", object snap is "
+            << (w.snapOff ? "off" : "on") << " in the model; ";
+    if (seen.snapDistance != (w.snapOff ? 0.0f : 48.0f))
+        why << "snapDistance is " << seen.snapDistance << "; ";
+    if (!near(seen.surfaceSnap, w.surface, 1e-6))
+        why << "surfaceSnapValue: model " << w.surface << ", game " << seen.surfaceSnap << "; ";
+    if (seen.gridSnap != w.grid)
+        why << "gridSnapSetting: model " << w.grid << ", game " << seen.gridSnap << "; ";
+    if (!near(seen.clock, w.clock, 1e-6))
+        why << "the clock: model " << w.clock << ", game " << seen.clock << "; ";
+    std::string out = why.str();
+    if (!out.empty()) return out.substr(0, out.size() - 2);
+    // Agreed: open angles take the game's values, and every value is the game's exact one.
+    for (auto& [name, o] : w.objects) {
+        const auto it = seen.objects.find(name);
+        if (it == seen.objects.end() || !it->second || !o.loaded) continue;
+        for (int i = 0; i < 3; ++i) {
+            o.pos[i] = it->second->position[i];
+            o.ang[i] = it->second->angles[i];
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+// --- The model ------------------------------------------------------------------------------------
+
+Model::Model(const std::optional<std::string>& settingsText) {
+    World w;
+    w.s = readSettings(settingsText);
+    w.file = w.fileNow = settingsText;
+    w.freeplot = w.s.togglable <= 1;
+    w.snapOff = w.s.snapDisabled;
+    w.timeout = w.s.timeoutFrozen;
+    w.outlineOff = w.s.outlineDisabled;
+    w.extra = w.s.extraOutlineEnabled;
+    if (w.s.groundDisabled) {
+        w.surfaceKept = w.surface;
+        w.surface = 1.5f;
+    }
+    worlds_.push_back(w);
+}
+
+Model::~Model() = default;
+
+std::size_t Model::worlds() const { return worlds_.size(); }
+
+Model::Probes Model::probes() const {
+    Probes p;
+    const Settings& s = worlds_.front().s;
+    p.wheelRotation = s.wheelRotation;
+    // The rows of the key dispatch in their order (the first row a key is bound to acts), for
+    // the actions that can take a key before the scale and delete rows do.
+    static constexpr int kBefore[] = {
+        kMain, kSnap, kGround, kWorkshopSnap, kTimeoutFreeze, kResetAngles, kRemoveTremor,
+        kRotateStepMinus, kRotateStepPlus, kMoveStepMinus, kMoveStepPlus, kScaleStepMinus,
+        kScaleStepPlus, kChangeRotateAxis, kOutlineToggle, kMoveDown, kMoveUp, kMoveLeft,
+        kMoveRight, kMoveBack, kMoveForth, kScaleDown, kScaleUp, kScaleReset, kUndo, kRedo,
+        kCopyState, kCopyPosX, kCopyPosY, kCopyPosZ, kCopyAngleX, kCopyAngleY, kCopyAngleZ,
+        kCopyScale, kCopyAll, kClampedStoreToggle, kLockObject, kExtraOutlineToggle,
+        kDuplicateKey, kDeleteKey};
+    auto runs = [&](int action) -> std::uint16_t {
+        for (std::uint16_t code = 1; code < 256; ++code) {
+            for (int a : kBefore) {
+                const bool open = (a != kMain || s.togglable) &&
+                                  (a != kDuplicateKey || s.duplicateEnabled) &&
+                                  (a != kDeleteKey || s.deleteEnabled);
+                if (!s.bound(a, code) || !open) continue;
+                // Scale down, up and reset are one row.
+                if (a == action || (action == kScaleUp && a >= kScaleDown && a <= kScaleReset))
+                    return s.bound(kScaleReset, code) || s.bound(kScaleDown, code) ? 0 : code;
+                break;
+            }
+        }
+        return 0;
+    };
+    p.scaleKey = runs(kScaleUp);
+    if (s.deleteEnabled) p.deleteKey = runs(kDeleteKey);
+    return p;
+}
+
+template <class Step>
+void Model::apply(Step step) {
+    expand();
+    std::vector<World> next;
+    std::set<std::string> keys;
+    for (World& w : worlds_) {
+        step(w);
+        if (keys.insert(w.key()).second) next.push_back(std::move(w));
+    }
+    worlds_ = std::move(next);
+}
+
+// Every world the plugin's own threads may lead each world to, the world itself included.
+void Model::expand() {
+    std::vector<World> all;
+    std::set<std::string> keys;
+    std::deque<World> open(worlds_.begin(), worlds_.end());
+    const std::function<bool(World&)> moves[] = {runJob, showNotifier, runConsole, turnHeld};
+    while (!open.empty() && all.size() < 400) {
+        World w = std::move(open.front());
+        open.pop_front();
+        if (!keys.insert(w.key()).second) continue;
+        for (const auto& move : moves) {
+            World n = w;
+            if (move(n)) open.push_back(std::move(n));
+        }
+        all.push_back(std::move(w));
+    }
+    worlds_ = std::move(all);
+}
+
+void Model::addObject(const std::string& name, const SeenObject& object, bool actor, bool turret) {
+    apply([&](World& w) {
+        Object o;
+        std::copy(std::begin(object.position), std::end(object.position), o.pos);
+        std::copy(std::begin(object.angles), std::end(object.angles), o.ang);
+        o.scale = object.scale;
+        o.actor = actor;
+        o.turret = turret;
+        w.objects[name] = o;
+    });
+}
+
+void Model::keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags) {
+    apply([&](World& w) {
+        if (w.workshop && !w.ignore) beginStay(w);
+        autoOutline(w);
+        autoTimescale(w);
+        if (!w.workshop) {
+            w.stayDue = true;
+            return;
+        }
+        if (w.ignore) return;
+        autoObjectUnlock(w);
+        autoExtraSelection(w);
+        const std::uint16_t code = normalised(vkey, scanCode, flags);
+        if (!boundAtAll(w.s, code) || !(flags & 1)) return;
+        release(w, code);
+    });
+}
+
+void Model::button(bool left, bool down) {
+    apply([&](World& w) {
+        const bool wheel = w.s.wheelRotation;
+        if (!wheel && !down && w.hold == (left ? 1 : 2)) w.hold = 0;
+        if (w.workshop && !w.ignore) beginStay(w);
+        autoExtraSelection(w);
+        autoObjectUnlock(w);
+        autoOutline(w);
+        autoTimescale(w);
+        if (!w.workshop) w.stayDue = true;
+        if (wheel || !w.workshop || w.ignore || w.busyState || !forTransform(w)) return;
+        if (down) {
+            if (w.hold == 0) {
+                w.holdObject = w.selected;
+                w.holdTurned = false;
+            }
+            w.hold = left ? 1 : 2;
+        }
+    });
+}
+
+void Model::wheel(int notches) {
+    apply([&](World& w) {
+        if (w.workshop && !w.ignore) beginStay(w);
+        autoExtraSelection(w);
+        autoObjectUnlock(w);
+        autoOutline(w);
+        autoTimescale(w);
+        if (!w.workshop) w.stayDue = true;
+        if (!w.s.wheelRotation || !w.workshop || w.ignore || w.busyState || !forTransform(w) ||
+            notches == 0)
+            return;
+        turn(w, w.selected, notches);
+    });
+}
+
+void Model::mouseMove() {
+    apply([&](World& w) {
+        if (w.workshop && !w.ignore) beginStay(w);
+        autoExtraSelection(w);
+        autoObjectUnlock(w);
+        autoOutline(w);
+        autoTimescale(w);
+        if (!w.workshop) w.stayDue = true;
+    });
+}
+
+void Model::select(const std::string& name) {
+    apply([&](World& w) { w.selected = name; });
+}
+void Model::unload(const std::string& name) {
+    apply([&](World& w) { w.objects[name].loaded = false; });
+}
+void Model::workshop(bool on) {
+    apply([&](World& w) { w.workshop = on; });
+}
+void Model::workshopBusy(bool on) {
+    apply([&](World& w) { w.busyState = on; });
+}
+void Model::ignoreInput(bool on) {
+    apply([&](World& w) { w.ignore = on; });
+}
+void Model::heading(double degrees) {
+    apply([&](World& w) {
+        w.heading = static_cast<double>(static_cast<float>(degrees / kDegreesPerRadian));
+    });
+}
+void Model::console() {
+    apply([&](World& w) {
+        if (w.s.togglable == 1 || w.s.togglable == 2) ++w.consoles;
+    });
+}
+void Model::mainLoop(bool takes) {
+    apply([&](World& w) { w.mainLoop = takes; });
+}
+void Model::settingsFile(const std::optional<std::string>& text, bool readable) {
+    apply([&](World& w) {
+        w.fileNow = text;
+        w.fileReadable = readable;
+        w.fileLooked = false;
+    });
+}
+
+std::string Model::compare(const Seen& seen, bool settled) {
+    // A turn may still land right after the release that ended a hold.
+    for (World& w : worlds_)
+        if (w.hold == 0 && w.holdTurned) w.turnsUntil = w.turnsUntil < 0 ? seen.micros + 100'000 : w.turnsUntil;
+    expand();
+    std::vector<World> kept;
+    std::set<std::string> keys;
+    std::string nearest;
+    std::pair<long, std::size_t> nearestRank{};
+    for (World& w : worlds_) {
+        World mine = w;
+        lateTurn(mine, seen.micros);
+        for (World* candidate : {&w, &mine}) {
+            if (settled && (candidate->hold != 0 || candidate->notifier || candidate->consoles ||
+                            std::any_of(candidate->jobs.begin(), candidate->jobs.end(),
+                                        [&](const Job& j) { return j.phase == 0 || candidate->mainLoop; })))
+                continue;
+            const std::string why = agree(*candidate, seen);
+            if (!why.empty()) {
+                // The world to report: the fewest differences, then the most work done.
+                const auto rank = std::make_pair(std::count(why.begin(), why.end(), ';'),
+                                                 candidate->jobs.size() + candidate->consoles +
+                                                     (candidate->notifier ? 1u : 0u));
+                if (nearest.empty() || rank < nearestRank) {
+                    nearest = why;
+                    nearestRank = rank;
+                }
+                continue;
+            }
+            if (candidate->hold == 0 && seen.micros > candidate->turnsUntil) {
+                candidate->holdTurned = false;
+                candidate->turnsUntil = -1;
+            }
+            if (keys.insert(candidate->key()).second) kept.push_back(*candidate);
+        }
+    }
+    if (kept.empty()) return nearest.empty() ? "no world of the model is settled" : nearest;
+    worlds_ = std::move(kept);
+    return {};
+}
+
+}  // namespace sim

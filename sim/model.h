@@ -1,0 +1,95 @@
+#pragma once
+// A model of what the player must see: objects, messages, building rules, the clock, the step
+// sizes and the undo history, written from the README's account of the plugin and not from its
+// code. The scenario player feeds it every step it plays and compares it with the game after each
+// one, so a fault shows at the step that causes it, not at the end of a sequence.
+//
+// The plugin works on threads of its own (scaling and deleting wait for the game's main loop, a
+// held button turns the object on and on, a scale message waits for a quiet spell, the console
+// runs on its own thread), so after a step the game may be in one of several states that the
+// README allows. The model keeps every such state (a "world") and lets each one move on as the
+// plugin's threads may; a comparison keeps the worlds that agree with what the game shows, and a
+// mismatch is a game that none of them explains.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// An object as the player sees it: position, angles in degrees, scale in percent.
+struct SeenObject {
+    double position[3] = {0, 0, 0};
+    double angles[3] = {0, 0, 0};
+    int scale = 100;
+};
+
+// What the game shows after a step.
+struct Seen {
+    std::map<std::string, std::optional<SeenObject>> objects;  // nullopt: the game let go of it
+    std::vector<std::string> messages;                         // every message so far, in order
+    // The building rules as the game's code and data hold them: each switch group on or off
+    // (as sim/image.cpp names them), the snap override byte that object snap writes in freeplot
+    // mode, and the game's values.
+    std::map<std::string, bool> groups;
+    int snapOverride = -1;
+    float snapDistance = 0, surfaceSnap = 0, clock = 0;
+    int gridSnap = 0;
+    std::int64_t micros = 0;  // when it was seen, on the session's clock
+};
+
+struct World;
+
+class Model {
+public:
+    // The settings file the session starts with (none: every default).
+    explicit Model(const std::optional<std::string>& settingsText);
+    ~Model();
+    Model(const Model&) = delete;
+    Model& operator=(const Model&) = delete;
+
+    void addObject(const std::string& name, const SeenObject& object, bool actor, bool turret);
+
+    // The steps of a scenario. A key event carries the code the game sends (vkey, scan code and
+    // flags, bit 0 set for a release).
+    void keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags);
+    void button(bool left, bool down);
+    void wheel(int notches);
+    void mouseMove();
+    void select(const std::string& name);  // "" selects nothing
+    void unload(const std::string& name);
+    void workshop(bool on);
+    void workshopBusy(bool on);
+    void ignoreInput(bool on);
+    void heading(double degrees);
+    void console();  // the console command handed to the console thread
+    void mainLoop(bool takes);
+    // The settings file as the player left it: its text, or nullopt when it is gone or cannot
+    // be read (`readable` false).
+    void settingsFile(const std::optional<std::string>& text, bool readable = true);
+
+    // Compares the game with the worlds the model allows now; "" when one of them agrees (the
+    // worlds that do not are dropped), else what the nearest world expected. With `settled`,
+    // only worlds in which the plugin has finished everything it can finish count.
+    std::string compare(const Seen& seen, bool settled = false);
+    std::size_t worlds() const;
+
+    // What the settings in force give the checks at the end of a scenario: a key that runs the
+    // scale-up action and one that deletes (0 when none does, or deleting is off), and whether
+    // the wheel turns objects.
+    struct Probes {
+        std::uint16_t scaleKey = 0, deleteKey = 0;
+        bool wheelRotation = false;
+    };
+    Probes probes() const;
+
+private:
+    template <class Step>
+    void apply(Step step);
+    void expand();
+    std::vector<World> worlds_;
+};
+
+}  // namespace sim

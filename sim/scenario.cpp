@@ -235,6 +235,9 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
         } else if (what == "no") {
             need(3, "expect no message");
             oneOf(2, {"message"});
+        } else if (what == "gone") {
+            need(3, "expect gone NAME");
+            object(w[2]);
         } else if (what == "settled") {
             need(2, "expect settled");
         } else {
@@ -618,6 +621,10 @@ private:
                     kExpectDeadline);
             }
             return {};
+        }
+        if (what == "gone") {
+            if (game_.waitUntil([&] { return !loaded(w[2]); }, kExpectDeadline)) return {};
+            return "the game still holds " + w[2];
         }
         if (what == "message") {
             const std::size_t index = expectedMessages_;

@@ -20,7 +20,7 @@
 //   ignore input on|off           workshop busy on|off    main loop stall|resume
 //   expect position NAME X Y Z    expect angles NAME X Y Z (degrees)    expect scale NAME PERCENT
 //   expect message "TEXT"         (the next message not yet expected)    expect no message
-//   expect log "TEXT"             expect settled (see below)
+//   expect log "TEXT"             expect settled (see below)    expect gone NAME (let go of)
 //                                 (in a quoted text, \ takes the next character as it is: \" and \\)
 //
 // The session starts in workshop mode with nothing selected. Every expectation waits up to two

@@ -66,14 +66,27 @@ bool startThread(const char* name, Work work, BusyByte* busy = nullptr) noexcept
     return false;
 }
 
+// Claims `busy` for the caller: true when the kind was free and is now the caller's, to be handed
+// to startClaimedWorker (or stored back as 0 when the caller changes its mind).
+inline bool claimWorker(BusyByte& busy) { return busy.exchange(1) == 0; }
+
+// Runs body(args...) on the kind's thread with copies of the arguments, for a caller that has
+// claimed `busy` already: so it can make its own changes only once it knows the worker is its to
+// start. False when the work could not be handed over (the byte is then cleared). The body
+// clears `busy` at its end.
+template <class Body, class... Args>
+bool startClaimedWorker(BusyByte& busy, const char* name, Body body, Args... args) noexcept {
+    return startThread(
+        name, [body, args...] { body(args...); }, &busy);
+}
+
 // Claims `busy` and runs body(args...) on the kind's thread with copies of the arguments. False,
 // with nothing started, when the kind is busy already or the work could not be handed over. The
 // body clears `busy` at its end.
 template <class Body, class... Args>
 bool startWorker(BusyByte& busy, const char* name, Body body, Args... args) noexcept {
-    if (busy.exchange(1) != 0) return false;
-    return startThread(
-        name, [body, args...] { body(args...); }, &busy);
+    if (!claimWorker(busy)) return false;
+    return startClaimedWorker(busy, name, body, args...);
 }
 
 }  // namespace freeplot

@@ -145,9 +145,7 @@ void toggleOutline(const KeyEvent&) { toggle(Switch::outline); }
 
 void moveObject(const KeyEvent& key) { moveSelected(moveRequest(key)); }
 
-void scaleObject(const KeyEvent& key) {
-    startWorker(workers.scaleBusy, "scale", scaleByKeyWorker, scaleChange(key));
-}
+void scaleObject(const KeyEvent& key) { scaleSelected(scaleChange(key)); }
 
 void undoChange(const KeyEvent&) { undoLast(); }
 
@@ -167,10 +165,7 @@ void toggleExtraSelection(const KeyEvent&) { toggle(Switch::extraSelection); }
 
 void duplicateObject(const KeyEvent&) { duplicateSelected(); }
 
-void deleteObject(const KeyEvent&) {
-    if (const Selection selected = selection(); selected.reference)
-        startWorker(workers.deleteBusy, "delete", deleteWorker, selected.held);
-}
+void deleteObject(const KeyEvent&) { deleteSelected(); }
 
 void rotateObject(const KeyEvent& key) {
     if (const Selection selected = selectedForTransform(); selected.reference)

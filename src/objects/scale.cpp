@@ -85,14 +85,17 @@ bool handOffToGame(const HeldRef& held) {
     }
 }
 
-void applyScale(const HeldRef& held, double scaleFactor, bool clearBusy) {
-    bool scaled = false, actor = false;
-    {
+bool applyScale(const HeldRef& held, double scaleFactor, bool clearBusy) {
+    // Without the hooks nothing can be scaled, nor told gone.
+    bool scaled = false, actor = false, gone = false;
+    if (stubs.scaleCall) {
         const ReferenceUse use;
-        if (GameReference* reference = stubs.scaleCall ? lookUp(held) : nullptr) {
+        if (GameReference* reference = lookUp(held)) {
             actor = reference->isActor();
             stubs.scaleCall(reference, scaleFactor);
             scaled = true;
+        } else {
+            gone = true;
         }
     }
     if (scaled && !actor && handOffToGame(held)) {
@@ -104,6 +107,7 @@ void applyScale(const HeldRef& held, double scaleFactor, bool clearBusy) {
         }
     }
     if (clearBusy) workers.scaleBusy = 0;
+    return !gone;
 }
 
 std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, ScaleChange change) {
@@ -114,29 +118,32 @@ std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, ScaleChang
         std::clamp<std::int64_t>(sum, kMinScalePercent, kMaxScalePercent));
 }
 
-void scaleByKeyWorker(ScaleChange change) {
-    HeldRef held;
-    std::uint16_t percent = 0;
-    bool selectedOne = false;
-    {
-        const ReferenceUse use;
-        if (const Selection selected = selection(); selected.reference) {
-            setSwitch(Switch::objectLock, false);
-            pushUndo(selected.reference, selected.held, UndoKind::scale);
-            percent = scaledPercent(selected.reference->scale(), scaleSteps.current(), change);
-            held = selected.held;
-            selectedOne = true;
-        }
-    }
-    if (selectedOne) {
-        applyScale(held, percent / 100.0, false);
+void scaleSelected(ScaleChange change) {
+    const Selection selected = selection();
+    if (!selected.reference || !claimWorker(workers.scaleBusy)) return;
+    setSwitch(Switch::objectLock, false);
+    pushUndo(selected.reference, selected.held, UndoKind::scale);
+    // Every scale goes through the scale worker, which is ours now: the percent read here is the
+    // object's last.
+    const std::uint16_t percent =
+        scaledPercent(selected.reference->scale(), scaleSteps.current(), change);
+    startClaimedWorker(workers.scaleBusy, "scale", scaleByKeyWorker, selected.held, percent);
+}
+
+void scaleByKeyWorker(const HeldRef& held, std::uint16_t percent) {
+    if (applyScale(held, percent / 100.0, false))
         showAfterQuiet(formatMessage(Msg::scaleChange, int{percent}));
-    }
     workers.scaleBusy = 0;
 }
 
+void deleteSelected() {
+    const Selection selected = selection();
+    if (!selected.reference || !claimWorker(workers.deleteBusy)) return;
+    forgetUndoRecords(selected.held.handle);
+    startClaimedWorker(workers.deleteBusy, "delete", deleteWorker, selected.held);
+}
+
 void deleteWorker(const HeldRef& held) {
-    forgetUndoRecords(held.handle);
     if (handOffToGame(held)) {
         const ReferenceDeletion deletion;
         if (GameReference* reference = lookUp(held)) {
@@ -145,6 +152,7 @@ void deleteWorker(const HeldRef& held) {
                                                                 0);
         }
     }
+    forgetUndoRecords(held.handle);
     workers.deleteBusy = 0;
 }
 

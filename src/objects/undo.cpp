@@ -17,6 +17,10 @@ struct UndoHistory {
     std::mutex mutex;
     std::deque<UndoRecord> records;  // what undo takes back, oldest at the front
     std::deque<UndoRecord> redo;     // what redo brings back, oldest at the front
+    // Whether a change may merge into the newest record of `records`: only while that record was
+    // made by a change. An undo or a redo is a step of its own, so after one the next change
+    // makes a record of its own, however alike.
+    bool newestTakesMerges = false;
 };
 UndoHistory undoHistory;
 
@@ -35,15 +39,17 @@ UndoRecord snapshot(const GameReference* reference, const HeldRef& held, UndoKin
     return r;
 }
 
-// Makes room for one more record. A record put back because the scale worker was busy may have
-// made a list eleven long; it never grows beyond that.
 void makeRoom(std::deque<UndoRecord>& list) {
     while (list.size() >= kUndoLimit) list.pop_front();
 }
 
-// Writes a record onto its object: positions, then angles, then (on a worker thread) the scale.
-// False when the scale could not be started because a scale worker is busy.
-bool write(const UndoRecord& r, GameReference* reference) {
+bool writesScale(const UndoRecord& r) {
+    return r.kind == UndoKind::scale || r.kind == UndoKind::all;
+}
+
+// Writes a record onto its object: positions, then angles, then (on a worker thread) the scale,
+// whose worker the caller has claimed for it.
+void write(const UndoRecord& r, GameReference* reference) {
     const bool all = r.kind == UndoKind::all;
     if (r.kind == UndoKind::position || all) {
         // A horizontal move changes both X and Y.
@@ -62,35 +68,42 @@ bool write(const UndoRecord& r, GameReference* reference) {
             runAxisCommand(kSetAngleCommand, reference, 'Y', degrees(r.rotY));
         if (r.axis == 'Z' || all) runAxisCommand(kSetAngleCommand, reference, 'Z', degrees(r.rotZ));
     }
-    if (r.kind == UndoKind::scale || all)
-        return startWorker(workers.scaleBusy, "undo scale", applyScale, r.held, double{r.scale},
+    if (writesScale(r))
+        startClaimedWorker(workers.scaleBusy, "undo scale", applyScale, r.held, double{r.scale},
                            true);
-    return true;
 }
 
-// Takes the newest record of `from` and writes it, keeping on `to` what it replaces. A record
-// whose object the game has let go of is dropped without a call; one that found the scale worker
-// busy goes back onto `from`, for the next press to try again.
+// Takes the newest record of `from` and writes it, keeping on `to` what it replaces. It happens
+// whole or not at all: a record with a scale needs the scale worker, which is claimed before
+// anything is written; while that worker is busy the record stays where it is and nothing
+// changes, for the next press to try again. A record whose object the game has let go of is
+// dropped without a call.
 void takeBack(std::deque<UndoRecord> UndoHistory::*from, std::deque<UndoRecord> UndoHistory::*to) {
     UndoRecord record;
+    bool claimed = false;
     {
         const std::lock_guard lock(undoHistory.mutex);
         auto& list = undoHistory.*from;
         if (list.empty()) return;
+        if (writesScale(list.back())) {
+            if (!claimWorker(workers.scaleBusy)) return;
+            claimed = true;
+        }
         record = list.back();
         list.pop_back();
+        undoHistory.newestTakesMerges = false;
     }
     GameReference* reference = lookUp(record.held);
-    if (!reference) return;
-    const UndoRecord replaced = snapshot(reference, record.held, record.kind, record.axis);
-    const bool written = write(record, reference);
-    const std::lock_guard lock(undoHistory.mutex);
-    if (written) {
-        makeRoom(undoHistory.*to);
-        (undoHistory.*to).push_back(replaced);
-    } else {
-        (undoHistory.*from).push_back(record);
+    if (!reference) {
+        if (claimed) workers.scaleBusy = 0;
+        return;
     }
+    // Taken while no scale worker runs on it, so the scale read here is the object's last.
+    const UndoRecord replaced = snapshot(reference, record.held, record.kind, record.axis);
+    write(record, reference);
+    const std::lock_guard lock(undoHistory.mutex);
+    makeRoom(undoHistory.*to);
+    (undoHistory.*to).push_back(replaced);
 }
 
 }  // namespace
@@ -101,12 +114,13 @@ void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind
     // A new change: what was undone before it can no longer come back.
     undoHistory.redo.clear();
     auto& records = undoHistory.records;
-    if (!records.empty()) {
+    if (!records.empty() && undoHistory.newestTakesMerges) {
         const UndoRecord& newest = records.back();
         if (newest.held.handle == held.handle && newest.kind == kind && newest.axis == axis) return;
     }
     makeRoom(records);
     records.push_back(record);
+    undoHistory.newestTakesMerges = true;
 }
 
 void undoLast() { takeBack(&UndoHistory::records, &UndoHistory::redo); }
@@ -115,10 +129,13 @@ void redoLast() { takeBack(&UndoHistory::redo, &UndoHistory::records); }
 
 void forgetUndoRecords(std::uint32_t handle) {
     const std::lock_guard lock(undoHistory.mutex);
+    const std::size_t before = undoHistory.records.size();
     for (auto* list : {&undoHistory.records, &undoHistory.redo})
         list->erase(std::remove_if(list->begin(), list->end(),
                                    [&](const UndoRecord& r) { return r.held.handle == handle; }),
                     list->end());
+    // The newest record left may be older than the change before the deletion: none merges in.
+    if (undoHistory.records.size() != before) undoHistory.newestTakesMerges = false;
 }
 
 std::vector<UndoRecord> undoHistorySnapshot() {
@@ -135,6 +152,7 @@ void clearUndoHistory() {
     const std::lock_guard lock(undoHistory.mutex);
     undoHistory.records.clear();
     undoHistory.redo.clear();
+    undoHistory.newestTakesMerges = false;
 }
 
 }  // namespace freeplot

@@ -2,7 +2,8 @@
 // A short history of object states. Each change snapshots the object first (position, angles,
 // scale); undo pops the latest snapshot and restores it. The history keeps ten; a change that
 // repeats the latest one (same object, same kind, same axis) adds nothing, so a burst of wheel
-// notches or key repeats is undone in one go.
+// notches or key repeats is undone in one go. Undo and redo are steps of their own: the change
+// after one never merges into a record made before it.
 
 #include <cstddef>
 #include <cstdint>
@@ -35,18 +36,21 @@ struct UndoRecord {
 inline constexpr std::size_t kUndoLimit = 10;
 
 // Snapshots `reference` (found through `held` in this event) before a change. When the latest
-// record has the same handle, kind and axis, nothing is added: that record already holds the
-// state before the whole run of changes.
+// record has the same handle, kind and axis and was made by a change (not put there by a redo,
+// nor left newest by an undo), nothing is added: that record already holds the state before the
+// whole run of changes.
 void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind, char axis = 0);
 
 // Takes the newest record off, keeps what it is about to replace on the redo list, and writes it
 // back; nothing when the history is empty. A record whose object the game has let go of is
-// dropped without a call.
+// dropped without a call. A record with a scale claims the scale worker before anything is
+// written: while that worker is busy nothing changes and the record stays for the next press.
 void undoLast();
 
 // The other way: takes the newest record off the redo list, keeps what it is about to replace on
-// the history, and writes it; nothing when the list is empty. Every new change (pushUndo) empties
-// the list, so redo only ever brings back what undo took away.
+// the history, and writes it, whole or (the scale worker busy) not at all; nothing when the list
+// is empty. Every new change (pushUndo) empties the list, so redo only ever brings back what undo
+// took away.
 void redoLast();
 
 // Drops the records (both ways) of a handle whose reference the plugin hands to the game for

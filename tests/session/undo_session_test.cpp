@@ -173,7 +173,7 @@ TEST(Undo, AScaleRecordWaitsForABusyScaleWorker) {
         game.setMainLoopTakes(false);
         tap(game, key::scaleUp);
         game.waitUntil([&] { return ref.scale() == 120; });
-        // The scale record finds the worker busy and goes back onto the history...
+        // The scale record finds the worker busy: nothing changes and it stays on the history...
         tap(game, key::undo);
         game.note("whileBusy", std::to_string(ref.scale()));
         game.setMainLoopTakes(true);

@@ -40,7 +40,7 @@ std::string format(const char* text, Args... args) {
 }
 
 struct Stats {
-    double median = 0, p90 = 0, min = 0, max = 0;
+    double median = 0, p90 = 0, p99 = 0, min = 0, max = 0;
     std::size_t count = 0;
 };
 
@@ -54,6 +54,7 @@ Stats statsOf(std::vector<double> values) {
     };
     s.median = at(0.5);
     s.p90 = at(0.9);
+    s.p99 = at(0.99);
     s.min = values.front();
     s.max = values.back();
     return s;
@@ -379,6 +380,77 @@ void BM_StarterTime(benchmark::State& state) {
     }
 }
 
+// --- The input thread's waits ----------------------------------------------------------------
+
+constexpr int kLoadRounds = 200;
+constexpr std::uint16_t kSnapKey = 112;  // F1: object snap, a switch that rewrites game code
+constexpr std::uint16_t kWheel = 0x0400;
+
+// How long the game's input thread can be held up by the plugin's locks. Each round deletes a
+// fresh object (the deletion holds every other use of a reference off while the game's delete
+// command runs) and then sends ten wheel turns of another object (each holds a reference use)
+// and ten object-snap key releases (each takes the code writer's lock), while the console
+// thread switches freeplot mode over and over (rewriting its sites under that lock). The same
+// events run once more with no deletion and no console command, as the measure of the work
+// itself. Each event is timed on the input thread from the call of the game's routine to its
+// return.
+void BM_InputThreadWaits(benchmark::State& state) {
+    for (auto _ : state) {
+        sim::Transcript t;
+        const auto script = [](sim::Game& game) {
+            const sim::Ref turned = selectObject(game);
+            auto events = [&](bool load, std::vector<double>& micros) {
+                for (int round = 0; round < kLoadRounds; ++round) {
+                    if (load) {
+                        selectObject(game);
+                        game.keyPress(kDelete);
+                        game.keyRelease(kDelete);
+                        game.selectRef(turned.handle);
+                        game.runConsoleCommandOnConsoleThread("tfp");
+                    }
+                    for (int i = 0; i < 20; ++i) {
+                        const auto from = std::chrono::steady_clock::now();
+                        if (i % 2)
+                            game.mouseEvent(kWheel, 120);
+                        else
+                            game.keyRelease(kSnapKey);
+                        micros.push_back(std::chrono::duration<double, std::micro>(
+                                             std::chrono::steady_clock::now() - from)
+                                             .count());
+                    }
+                }
+            };
+            std::vector<double> loaded, quiet;
+            events(true, loaded);
+            if (!game.waitForConsole(std::chrono::seconds(30))) {
+                game.note("error", "the console thread did not finish");
+                return;
+            }
+            events(false, quiet);
+            for (const auto& [key, values] : {std::pair{"loaded", &loaded}, {"quiet", &quiet}}) {
+                const Stats st = statsOf(*values);
+                game.note(key, format("median %.1f us, 99th percentile %.1f us, max %.1f us",
+                                      st.median, st.p99, st.max));
+                note(game, std::string(key) + " max ns", static_cast<std::int64_t>(st.max * 1000));
+            }
+            note(game, "deletes",
+                 static_cast<std::int64_t>(countCalls(game, "refCommandExecute2(", "")));
+        };
+        if (!play(state, "[main]\nwheelRotation=true\n[dangerous]\ndeleteEnabled=true\n", script,
+                  120s, t))
+            return;
+        state.counters["loaded_max_us"] =
+            static_cast<double>(noted(t, "loaded max ns").at(0)) / 1000.0;
+        state.counters["quiet_max_us"] =
+            static_cast<double>(noted(t, "quiet max ns").at(0)) / 1000.0;
+        summary.push_back(
+            format("input thread, %d wheel turns and snap key releases beside %s deletions and %d "
+                   "freeplot switches on the console thread: %s; the same events alone: %s",
+                   kLoadRounds * 20, t.note("deletes").value_or("?").c_str(), kLoadRounds,
+                   t.note("loaded").value_or("?").c_str(), t.note("quiet").value_or("?").c_str()));
+    }
+}
+
 // --- The held-button worker ------------------------------------------------------------------
 
 constexpr int kHolds = 3;
@@ -444,6 +516,7 @@ BENCHMARK(BM_NotifierDelay)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_HandOff)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_StarterTime)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_HeldButtonTurns)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_InputThreadWaits)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

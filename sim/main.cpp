@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -47,13 +49,14 @@ void usage(std::FILE* out) {
         out);
 }
 
+// False for a file that cannot be read to its end (a folder opens but gives no bytes).
 bool readFile(const std::string& path, std::string& text) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    text = ss.str();
-    return true;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
 }
 
 int play(const std::string& path, int argc, char** argv, int first) {
@@ -61,7 +64,11 @@ int play(const std::string& path, int argc, char** argv, int first) {
     std::optional<std::string> settings;
     for (int i = first; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--settings" && i + 1 < argc) {
+        if (arg == "--settings" && i + 1 == argc) {
+            std::fprintf(stderr, "freeplot-sim: --settings needs a FILE\n");
+            return 2;
+        }
+        if (arg == "--settings") {
             std::string text;
             if (!readFile(argv[++i], text)) {
                 std::fprintf(stderr, "freeplot-sim: cannot read %s\n", argv[i]);

@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -28,6 +30,12 @@ constexpr double kDegreesPerRadian = 57.29577951308232;
 constexpr auto kExpectDeadline = std::chrono::milliseconds(2000);
 // Longer than the notifier's quiet period, so a message on its way has come by then.
 constexpr auto kNoMessageWait = std::chrono::milliseconds(700);
+// How long an expectation that the object kept its value goes on looking: a worker's change
+// (a hand-off taken at the main loop's next frame) or the message after it would have come.
+constexpr auto kUnchangedHold = kNoMessageWait;
+// The largest scale the game's 16-bit field holds, in percent.
+constexpr double kMaxScalePercent = 65535;
+constexpr double kMaxCoordinate = 3.0e38;  // a float's range, rounded down
 
 std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -136,9 +144,18 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
     };
     auto numbers = [&](std::size_t from, std::size_t count) {
         double v = 0;
-        for (std::size_t i = from; i < from + count; ++i)
+        for (std::size_t i = from; i < from + count; ++i) {
             if (i >= w.size() || !number(w[i], v))
                 fail("\"" + step.text + "\" needs a number here");
+            if (std::fabs(v) > kMaxCoordinate) fail("\"" + w[i] + "\" is beyond a float's range");
+        }
+    };
+    // A scale in whole percent, 0 to 65535 as the game stores it (more would wrap).
+    auto percent = [&](std::size_t at) {
+        long long v = 0;
+        if (at >= w.size() || !integer(w[at], v) || v < 0 ||
+            static_cast<double>(v) > kMaxScalePercent)
+            fail("a scale is a whole percent from 0 to 65535");
     };
     auto oneOf = [&](std::size_t at, std::initializer_list<const char*> choices) {
         for (const char* c : choices)
@@ -164,7 +181,7 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
                 numbers(i + 1, 3);
                 i += 4;
             } else if (w[i] == "scale") {
-                numbers(i + 1, 1);
+                percent(i + 1);
                 i += 2;
             } else if (w[i] == "actor" || w[i] == "turret") {
                 ++i;
@@ -229,7 +246,7 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
         } else if (what == "scale") {
             need(4, "expect scale NAME PERCENT");
             object(w[2]);
-            numbers(3, 1);
+            percent(3);
         } else if (what == "message" || what == "log") {
             need(3, "expect message|log \"TEXT\"");
         } else if (what == "no") {
@@ -324,11 +341,15 @@ std::string Scenario::settingsText() const {
 }
 
 Scenario readScenario(const std::string& path) {
+    std::error_code error;
+    // A folder opens as a file but reads as nothing.
+    if (std::filesystem::is_directory(path, error))
+        throw ScenarioError(path, 0, "cannot read the file");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ScenarioError(path, 0, "cannot read the file");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseScenario(text.str(), path);
+    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) throw ScenarioError(path, 0, "cannot read the file");
+    return parseScenario(text, path);
 }
 
 namespace {
@@ -398,7 +419,13 @@ public:
                 finishNote();
                 beginNote(step);
                 eventCalls_ = game_.calls().size();
+                before_.clear();
+                for (const auto& [name, ref] : objects_)
+                    if (auto state = loaded(name)) before_.emplace(name, ObjectState(*state));
             }
+            // "expect log" looks only at lines logged from the start of the last step that is
+            // not an expectation: the step it checks.
+            if (step.words[0] != "expect") loggedBefore_ = game_.logLines().size();
             std::string why;
             try {
                 // The settled checks play with objects and keys of their own: the model looks
@@ -429,7 +456,7 @@ private:
         const std::string& verb = w[0];
         if (verb == "setting") return changeSetting(w[1], w[2], restAfter(step.text, 3));
         if (verb == "settings") {
-            const auto bytes = static_cast<std::size_t>(std::stoll(w[3]));
+            const auto bytes = static_cast<std::size_t>(std::stoll(w[3], nullptr, 0));
             game_.writeFile(game_.settingsPath(), settings_.substr(0, bytes));
             world_.settingsFile(settings_.substr(0, bytes));
             return {};
@@ -490,8 +517,8 @@ private:
             return {};
         }
         if (verb == "wheel") {
-            const InputResult r =
-                game_.mouseEvent(0x0400, static_cast<std::int16_t>(std::stoll(w[1]) * 120));
+            const InputResult r = game_.mouseEvent(
+                0x0400, static_cast<std::int16_t>(std::stoll(w[1], nullptr, 0) * 120));
             if (r.seenButtonFlags) noteSeen_ = "the game saw the wheel";
             world_.wheel(static_cast<int>(std::stoll(w[1])));
             lastEvent_ = Game::now();
@@ -511,7 +538,7 @@ private:
             return {};
         }
         if (verb == "wait") {
-            Game::sleep(std::chrono::milliseconds(std::stoll(w[1])));
+            Game::sleep(std::chrono::milliseconds(std::stoll(w[1], nullptr, 0)));
             return {};
         }
         if (verb == "ignore") {
@@ -540,15 +567,16 @@ private:
     std::string createObject(const std::vector<std::string>& w) {
         RefLayout layout;
         for (int i = 0; i < 3; ++i)
-            layout.position[i] = std::stof(w[3 + static_cast<std::size_t>(i)]);
+            layout.position[i] = static_cast<float>(
+                std::strtod(w[3 + static_cast<std::size_t>(i)].c_str(), nullptr));
         for (std::size_t i = 6; i < w.size(); ++i) {
             if (w[i] == "angles") {
                 for (std::size_t a = 0; a < 3; ++a)
-                    layout.rotation[a] =
-                        static_cast<float>(std::stod(w[i + 1 + a]) / kDegreesPerRadian);
+                    layout.rotation[a] = static_cast<float>(
+                        std::strtod(w[i + 1 + a].c_str(), nullptr) / kDegreesPerRadian);
                 i += 3;
             } else if (w[i] == "scale") {
-                layout.scale = static_cast<std::uint16_t>(std::stoi(w[++i]));
+                layout.scale = static_cast<std::uint16_t>(std::stoll(w[++i], nullptr, 0));
             } else if (w[i] == "actor") {
                 layout.formType = 0x41;
                 if (!layout.baseText) layout.baseText = "Settler";
@@ -606,6 +634,14 @@ private:
                 return true;
             };
             if (!game_.waitUntil(holds, kExpectDeadline)) return "found " + found;
+            // The object's value from before the last event: a worker may still be about to
+            // change it, so it must keep holding for as long as a worker takes to act.
+            // Nothing was handed to the main loop then, so there is no taking to wait for.
+            if (unchangedSinceEvent(w[2], what, want)) {
+                if (game_.waitUntil([&] { return !holds(); }, kUnchangedHold))
+                    return "it changed after the expectation held: found " + found;
+                return {};
+            }
             // A scale shows once the game's main loop has taken the object: wait for that too
             // (if it comes), so the next step finds the worker done.
             if (scale && loaded(w[2])->formType != 0x41) {
@@ -636,15 +672,18 @@ private:
             return got == w[2] ? std::string() : "the message was \"" + got + "\"";
         }
         if (what == "no") {
-            Game::sleep(kNoMessageWait);
-            const auto messages = game_.messages();
-            if (messages.size() <= expectedMessages_) return {};
-            return "a message came: \"" + messages[expectedMessages_] + "\"";
+            // Any message during the whole wait fails it, not only one still there at its end.
+            const std::size_t index = expectedMessages_;
+            if (!game_.waitUntil([&] { return game_.messages().size() > index; }, kNoMessageWait))
+                return {};
+            return "a message came: \"" + game_.messages()[index] + "\"";
         }
         if (what == "log") {
             const std::string root = game_.root();
             auto has = [&] {
-                for (std::string line : game_.logLines()) {
+                const auto lines = game_.logLines();
+                for (std::size_t i = loggedBefore_; i < lines.size(); ++i) {
+                    std::string line = lines[i];
                     for (std::size_t at; (at = line.find(windowsRoot())) != std::string::npos;)
                         line.replace(at, windowsRoot().size(), "<root>");
                     if (line == w[2]) return true;
@@ -655,6 +694,21 @@ private:
             return "the log has no such line";
         }
         return settled();
+    }
+
+    // Whether `want` is what the object's position, angles or scale was when the last event
+    // step began.
+    bool unchangedSinceEvent(const std::string& name, const std::string& what,
+                             const double* want) const {
+        const auto b = before_.find(name);
+        if (b == before_.end()) return false;
+        if (what == "scale") return std::fabs(b->second.scale - want[0]) < 0.5;
+        const double* had = what == "angles" ? b->second.angles : b->second.position;
+        for (int i = 0; i < 3; ++i) {
+            const double off = std::fabs(had[i] - want[i]);
+            if (off > 0.01 && !(what == "angles" && std::fabs(off - 360.0) <= 0.01)) return false;
+        }
+        return true;
     }
 
     std::string windowsRoot() const {
@@ -829,7 +883,9 @@ private:
     std::map<std::string, Ref> objects_;
     std::string selected_;
     std::size_t expectedMessages_ = 0;
-    std::size_t eventCalls_ = 0;  // the calls recorded before the last event step
+    std::size_t eventCalls_ = 0;                 // the calls recorded before the last event step
+    std::map<std::string, ObjectState> before_;  // the objects when the last event step began
+    std::size_t loggedBefore_ = 0;  // the log lines before the last step that is no expectation
     SettingsModel model_;
     std::string settings_;
     Model world_{settings_.empty() ? std::nullopt : std::optional<std::string>(settings_)};

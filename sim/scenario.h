@@ -20,12 +20,15 @@
 //   ignore input on|off           workshop busy on|off    main loop stall|resume
 //   expect position NAME X Y Z    expect angles NAME X Y Z (degrees)    expect scale NAME PERCENT
 //   expect message "TEXT"         (the next message not yet expected)    expect no message
-//   expect log "TEXT"             expect settled (see below)    expect gone NAME (let go of)
+//   expect log "TEXT"             (logged since the last step that is no expectation began)
+//   expect settled                (see below)    expect gone NAME (the game let go of it)
 //                                 (in a quoted text, \ takes the next character as it is: \" and \\)
 //
 // The session starts in workshop mode with nothing selected. Every expectation waits up to two
 // seconds for its condition (positions and angles to within 0.01), so no fixed waits are needed
-// for the plugin's workers. "expect settled" is the check that the game was left in order: the
+// for the plugin's workers. One that names the value the object had when the last event step
+// began must keep holding for 700 ms, and "expect no message" fails on a message at any time in
+// its 700 ms. "expect settled" is the check that the game was left in order: the
 // mouse buttons released and the main loop taking, no turn later than a second after the last
 // release, every worker free again, and the game's code as the switches say with its pages
 // read-execute.

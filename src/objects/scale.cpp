@@ -56,8 +56,12 @@ bool handOffToGame(const HeldRef& held) {
     // Stored once the slot is free (another hand-off may hold it), looked up right before.
     GameReference* handed = nullptr;
     for (int polls = 0; !handed; ++polls) {
+        // Gone already (a deletion can land between a worker's calls and its hand-off).
         GameReference* reference = lookUp(held);
-        if (!reference) return false;
+        if (!reference) {
+            logLine("The game let go of a reference before it was handed over");
+            return false;
+        }
         {
             const RefQueueLock lock;
             if (!inSlot(Loc::refQueueSlot)) {
@@ -76,9 +80,12 @@ bool handOffToGame(const HeldRef& held) {
             if (inSlot(Loc::refQueueSlot) != handed) return true;
         }
         if (polls % kHandleChecks == 0 && lookUp(held) != handed) {
-            const RefQueueLock lock;
-            if (inSlot(Loc::refQueueSlot) != handed) return true;
-            putInSlot(Loc::refQueueSlot, nullptr);
+            {
+                const RefQueueLock lock;
+                if (inSlot(Loc::refQueueSlot) != handed) return true;
+                putInSlot(Loc::refQueueSlot, nullptr);
+            }
+            logLine("The game let go of a reference waiting in the hand-over slot; taken back out");
             return false;
         }
         waited();

@@ -24,7 +24,7 @@ std::uintptr_t FREEPLOT_MSABI scaleCallHandler(void* reference, std::uint64_t co
 // overwritten), then waits, polling every millisecond, until the game has taken it. Without a
 // time limit: only the game ends the wait; after 5 s one log line says that it goes on waiting.
 // False when the game has let go of the reference: then nothing is handed over (a reference
-// already in the slot is taken back out).
+// already in the slot is taken back out), and one log line says which of the two it was.
 bool handOffToGame(const HeldRef& held);
 
 // Runs the game's scale command through the scale stub, then (for anything but an actor) hands

@@ -83,6 +83,7 @@ struct Plan {
     std::string settings;
     std::set<std::uint16_t> bound;
     bool wheelRotation = false;
+    bool deleting = false;
 };
 
 Plan makePlan(std::mt19937_64& rng) {
@@ -111,13 +112,13 @@ Plan makePlan(std::mt19937_64& rng) {
     }
 
     plan.wheelRotation = rng() % 2;
+    plan.deleting = rng() % 2;
     plan.settings =
         keys + "[main]\ntogglable = " + std::to_string(rng() % 4) +
         "\nwheelRotation = " + (plan.wheelRotation ? "true" : "false") +
         "\nautoTimescaleEnabled = " + (rng() % 2 ? "true" : "false") +
-        // Deleting stays off: a deleted object is gone from the game (its handle names nothing),
-        // at a moment the hand-off decides, so what the events find selected would be a guess.
-        "\n[dangerous]\ndeleteEnabled = false" +
+        // A deleted object is gone from the game: the session puts a fresh one in its place.
+        "\n[dangerous]\ndeleteEnabled = " + (plan.deleting ? "true" : "false") +
         "\n[cheats]\nduplicateEnabled = " + (rng() % 2 ? "true" : "false") +
         "\n[steps]\nrotateSteps = " + std::to_string(static_cast<int>(rng() % 200) - 100) +
         " 0.5 1e9\nmoveSteps = -3 " + std::to_string(rng() % 1000) +
@@ -148,8 +149,10 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
         sim::RefLayout turret = actor;
         turret.baseText = "Laser Turret";
         turret.baseLinks = 2;
-        const sim::Ref refs[] = {game.createRef(), game.createRef(actor), game.createRef(turret)};
+        const sim::RefLayout layouts[] = {sim::RefLayout{}, actor, turret};
+        sim::Ref refs[] = {game.createRef(), game.createRef(actor), game.createRef(turret)};
         std::uint64_t mismatches = 0, keyboard = 0, mouse = 0, consumed = 0, taken = 0;
+        std::uint64_t deleted = 0, raced = 0;
         std::string firstMismatch;
         for (std::uint64_t i = 0; i < events; ++i) {
             // The game's state for this event, mostly in workshop mode with an object selected.
@@ -160,6 +163,11 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
             game.setWorkshopMode(workshop);
             game.setInputIgnore(ignore);
             game.setWorkshopState(state);
+            for (std::size_t k = 0; k < std::size(refs); ++k)
+                if (!game.readRef(refs[k].handle)) {
+                    refs[k] = game.createRef(layouts[k]);
+                    ++deleted;
+                }
             game.selectRef(selection < 3 ? refs[selection].handle : 0);
 
             if (r() % 2) {
@@ -195,6 +203,12 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
                 const bool expectTaken = (buttons & mask) && workshop && !ignore && state != 1 &&
                                          selection < 3 && actedOn;
                 const sim::InputResult result = game.mouseEvent(buttons, data);
+                // A deletion that lands during the event leaves the handler either outcome: the
+                // object was there or not when it looked. Such events are counted, not judged.
+                if (selection < 3 && !game.readRef(refs[selection].handle)) {
+                    ++raced;
+                    continue;
+                }
                 taken += expectTaken;
                 const bool cleared = result.seenButtonFlags == 0 && result.seenButtonData == 0;
                 const bool unchanged = result.seenButtonFlags == buttons &&
@@ -209,7 +223,9 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
         game.setMainLoopTakes(true);
         game.note("events", std::to_string(keyboard) + " keyboard (" + std::to_string(consumed) +
                                 " kept), " + std::to_string(mouse) + " mouse (" +
-                                std::to_string(taken) + " taken over)");
+                                std::to_string(taken) + " taken over), " + std::to_string(deleted) +
+                                " objects deleted, " + std::to_string(raced) +
+                                " mouse events during a deletion");
         game.note("mismatches", std::to_string(mismatches));
         if (mismatches) game.note("first", firstMismatch);
     };

@@ -220,6 +220,20 @@ TEST_F(Switches, ExtraSelectionJumpsToTheOutlineStub) {
 }
 
 TEST_F(Switches, AWriteTheSystemRefusesLeavesTheSwitchAsItWas) {
+    // Unlocking before anything was locked (a scale does so) tries no write at all: with the
+    // lock site's unit gone, any write would be refused and logged.
+    {
+        DroppedUnit gone(Loc::lockObject);
+        testlog::Capture log;
+        EXPECT_FALSE(setSwitch(Switch::objectLock, false));
+        EXPECT_FALSE(switches.objectLocked);
+        EXPECT_TRUE(shown.empty());
+        EXPECT_TRUE(log.lines.empty());
+    }
+    const Bytes gameLock = bytes(Loc::lockObject, 6);
+    EXPECT_FALSE(setSwitch(Switch::objectLock, false));
+    EXPECT_EQ(bytes(Loc::lockObject, 6), gameLock);
+
     // Lock, then lose the unit holding the lock site: unlocking cannot be written, so the lock
     // stays on, nothing is shown and one line says why.
     toggle(Switch::objectLock);

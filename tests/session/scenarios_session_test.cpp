@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,9 @@ struct Played {
     std::string output;  // standard output and standard error
 };
 
-Played play(const std::string& path) {
+Played play(const std::string& path, const std::string& options = "") {
     const std::string command =
-        sim::buildDirectory() + "/sim/freeplot-sim play '" + path + "' 2>&1";
+        sim::buildDirectory() + "/sim/freeplot-sim play '" + path + "'" + options + " 2>&1";
     Played played;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return played;
@@ -71,6 +72,22 @@ TEST(Scenarios, PlayNamesTheFailingLineOrSaysWhyItCannotPlay) {
     EXPECT_NE(wrong.output.find("wrong.scenario:4: expect position a 0 0 5: found"),
               std::string::npos)
         << wrong.output;
+    // A log line from before the step it checks does not count, nor does a message that comes
+    // late in the wait of "expect no message", nor a scale the worker writes after it held.
+    const std::pair<std::string, std::string> failing[] = {
+        {"object a at 0 0 0\nselect a\nkey Numpad 8\nexpect log \"Hooks set up, memory remain "
+         "1885\"\n",
+         ":4: expect log"},
+        {"object a at 0 0 0\nselect a\nkey Numpad 3\nexpect no message\n",
+         ":4: expect no message: a message came: \"Scale set to 110%\""},
+        {"object a at 0 0 0\nselect a\nkey Numpad 3\nexpect scale a 100\n",
+         ":4: expect scale a 100: it changed after the expectation held: found 110"},
+    };
+    for (const auto& [text, says] : failing) {
+        const Played p = play(write("late.scenario", text));
+        EXPECT_EQ(p.status, 1) << text << p.output;
+        EXPECT_NE(p.output.find("late.scenario" + says), std::string::npos) << p.output;
+    }
 
     std::string binary(3000, '\0');
     for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 7 % 256);
@@ -82,7 +99,32 @@ TEST(Scenarios, PlayNamesTheFailingLineOrSaysWhyItCannotPlay) {
          "long.scenario:1: the line is too long"},
         {write("binary.scenario", binary), "binary.scenario: this is no text file"},
         {(dir / "missing.scenario").string(), "missing.scenario: cannot read the file"},
+        {dir.string(), "cannot read the file"},
+        {write("wrap.scenario", "object a at 0 0 0 scale 70000\n"), "wrap.scenario:1: a scale"},
+        {write("far.scenario", "object a at 0 0 0\nexpect scale a 70000\n"), "far.scenario:2: a"},
+        {write("huge.scenario", "object a at 1e39 0 0\n"), "huge.scenario:1: \"1e39\" is beyond"},
+        {write("quote.scenario", "expect log \"open\n"), "quote.scenario:1: a quoted text is not"},
     };
+    // Every step with one word too many or (but "mouse") too few, and settings that cannot be read.
+    std::istringstream steps(
+        "select none|unload a|workshop on|workshop busy on|heading 5|button left up|wheel 1|mouse|"
+        "wait 1|ignore input on|main loop stall|expect scale a 100|expect position a 0 0 0|"
+        "expect message \"x\"|expect no message|expect settled|settings file cut 1");
+    for (std::string step; std::getline(steps, step, '|');) {
+        for (const std::string& miscounted : {step + " 1", step.substr(0, step.rfind(' '))}) {
+            if (miscounted == "mouse") continue;
+            const Played p =
+                play(write("count.scenario", "object a at 0 0 0\n" + miscounted + "\n"));
+            EXPECT_EQ(p.status, 2) << miscounted << "\n" << p.output;
+            EXPECT_NE(p.output.find("count.scenario:2: "), std::string::npos) << p.output;
+        }
+    }
+    const std::string fine = write("fine.scenario", "object a at 0 0 0\n");
+    for (const std::string& settings : {dir.string(), (dir / "none.ini").string()}) {
+        const Played p = play(fine, " --settings '" + settings + "'");
+        EXPECT_EQ(p.status, 2) << p.output;
+        EXPECT_EQ(p.output, "freeplot-sim: cannot read " + settings + "\n");
+    }
     for (const auto& [path, says] : unplayable) {
         const Played p = play(path);
         EXPECT_EQ(p.status, 2) << path << "\n" << p.output;

@@ -163,7 +163,7 @@ TEST(SwitchSession, SiteWithUnexpectedCodeIsNeverWritten) {
     EXPECT_THAT(t.log, Not(Contains(StartsWith("Site freeplotEnable"))));
 }
 
-TEST(SwitchSession, ObjectSnapKeepsTheGamesDistanceEachTimeAndItsCollisionValueOnlyInFreeplotMode) {
+TEST(SwitchSession, SnapSwitchesKeepTheGamesValuesEachTimeAndCollisionOnlyInFreeplotMode) {
     sim::Options options;
     options.settings = "[main]\ntogglable=1\n";
     options.beforeQuery = [](sim::Game& game) {
@@ -191,6 +191,18 @@ TEST(SwitchSession, ObjectSnapKeepsTheGamesDistanceEachTimeAndItsCollisionValueO
         game.note("plain code", sim::hex(sim::Game::bytes(sim::loc::collisionSnap, 21)));
         tap(game, key::snap);
         noteSnap("plain on");
+        // Surface snap gives back the game's value each time, one it changed in between too.
+        auto noteSurface = [&](const std::string& key) {
+            game.note(key, std::to_string(sim::Game::value<float>(sim::loc::surfaceSnapValue)));
+        };
+        for (const float value : {0.6f, 0.7f}) {
+            const std::string round = std::to_string(value).substr(0, 3);
+            sim::Game::set<float>(sim::loc::surfaceSnapValue, value);
+            tap(game, key::ground);
+            noteSurface("surface off " + round);
+            tap(game, key::ground);
+            noteSurface("surface on " + round);
+        }
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();
@@ -202,8 +214,13 @@ TEST(SwitchSession, ObjectSnapKeepsTheGamesDistanceEachTimeAndItsCollisionValueO
     EXPECT_EQ(t.note("on distance"), "30.000000");
     EXPECT_EQ(t.note("plain code"), t.note("game code"));
     EXPECT_EQ(t.note("plain on distance"), "20.000000");
+    EXPECT_EQ(t.note("surface off 0.6"), "1.500000");
+    EXPECT_EQ(t.note("surface on 0.6"), "0.600000");
+    EXPECT_EQ(t.note("surface off 0.7"), "1.500000");
+    EXPECT_EQ(t.note("surface on 0.7"), "0.700000");
     EXPECT_THAT(t.messages, ElementsAre("Object snap off", "Object snap on", "Freeplot mode off",
-                                        "Object snap off", "Object snap on"));
+                                        "Object snap off", "Object snap on", "Surface snap off",
+                                        "Surface snap on", "Surface snap off", "Surface snap on"));
 }
 
 TEST(SwitchSession, OutlineAndExtraSelectionAreParkedOutsideWorkshopMode) {

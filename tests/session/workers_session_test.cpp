@@ -323,6 +323,21 @@ TEST(Workers, ThousandsOfRequestsWhileTheGameTakesTheSlotsLoseNothing) {
         };
         game.note("settled", std::to_string(game.waitUntil(settled, std::chrono::seconds(30))));
         game.note("takes", std::to_string(game.refQueueTakes()));
+        // Each scale and each delete handed to the game is taken once; one whose object the game
+        // let go of first is taken back out of the slot, or never put in, and the log says so.
+        std::size_t handed = 0, taken = 0;
+        for (const auto& c : game.calls()) {
+            handed += c.rfind("runAxisCommand(context, 0x113C", 0) == 0 ||
+                      c.rfind("refCommandExecute2(", 0) == 0;
+            taken += c.rfind("main loop took", 0) == 0;
+        }
+        for (const auto& line : game.logLines())
+            taken += line ==
+                         "The game let go of a reference waiting in the hand-over slot; taken "
+                         "back out" ||
+                     line == "The game let go of a reference before it was handed over";
+        game.note("handed", std::to_string(handed));
+        game.note("taken or taken back", std::to_string(taken));
         // The busy bytes are free again: one more scale and one more delete both run.
         selectNew(game, at(0, 0, 0));
         const std::size_t before = game.calls().size();
@@ -343,7 +358,9 @@ TEST(Workers, ThousandsOfRequestsWhileTheGameTakesTheSlotsLoseNothing) {
     ASSERT_TRUE(t.completed) << t.text();
     EXPECT_EQ(t.note("settled"), "1");
     RecordProperty("takes", t.note("takes").value_or(""));
+    RecordProperty("handed", t.note("handed").value_or(""));
     EXPECT_NE(t.note("takes"), "0");
+    EXPECT_EQ(t.note("taken or taken back"), t.note("handed"));
     EXPECT_EQ(t.note("scaleRuns"), "1");
     EXPECT_EQ(t.note("deleteRuns"), "1");
     EXPECT_TRUE(t.errors.empty());

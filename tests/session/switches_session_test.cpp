@@ -191,6 +191,11 @@ TEST(SwitchSession, ObjectSnapKeepsTheGamesDistanceEachTimeAndItsCollisionValueO
         game.note("plain code", sim::hex(sim::Game::bytes(sim::loc::collisionSnap, 21)));
         tap(game, key::snap);
         noteSnap("plain on");
+        // Object snap off while freeplot mode is off, then the mode on: its collision code
+        // comes in with the value object snap asks for.
+        tap(game, key::snap);
+        tap(game, key::mode);
+        noteSnap("mode on");
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();
@@ -202,8 +207,10 @@ TEST(SwitchSession, ObjectSnapKeepsTheGamesDistanceEachTimeAndItsCollisionValueO
     EXPECT_EQ(t.note("on distance"), "30.000000");
     EXPECT_EQ(t.note("plain code"), t.note("game code"));
     EXPECT_EQ(t.note("plain on distance"), "20.000000");
+    EXPECT_EQ(t.note("mode on value"), "01");
     EXPECT_THAT(t.messages, ElementsAre("Object snap off", "Object snap on", "Freeplot mode off",
-                                        "Object snap off", "Object snap on"));
+                                        "Object snap off", "Object snap on", "Object snap off",
+                                        "Freeplot mode on"));
 }
 
 TEST(SwitchSession, OutlineAndExtraSelectionAreParkedOutsideWorkshopMode) {

@@ -153,8 +153,8 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
         const bool plain = w.size() == 3 && w[1] == "file" &&
                            (w[2] == "gone" || w[2] == "unreadable" || w[2] == "unterminated");
         const bool line = w.size() == 4 && w[1] == "file" && w[2] == "line";
-        const bool cut = w.size() == 4 && w[1] == "file" && w[2] == "cut" &&
-                         integer(w[3], bytes) && bytes >= 0;
+        const bool cut =
+            w.size() == 4 && w[1] == "file" && w[2] == "cut" && integer(w[3], bytes) && bytes >= 0;
         if (!plain && !line && !cut)
             fail(
                 "expected: settings file cut BYTES | settings file line \"TEXT\" | "
@@ -250,7 +250,8 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
         } else if (what == "bytes") {
             const char* form = "expect bytes SITE OFFSET HH [HH ...]";
             long long offset = 0;
-            if (w.size() < 5 || !integer(w[3], offset) || offset < 0) fail(std::string("expected: ") + form);
+            if (w.size() < 5 || !integer(w[3], offset) || offset < 0)
+                fail(std::string("expected: ") + form);
             for (std::size_t i = 4; i < w.size(); ++i)
                 if (w[i].size() != 2 || !std::isxdigit(static_cast<unsigned char>(w[i][0])) ||
                     !std::isxdigit(static_cast<unsigned char>(w[i][1])))
@@ -529,6 +530,7 @@ private:
         const std::filesystem::path path = game_.settingsPath();
         const std::string& how = w[2];
         if (how == "gone" || how == "unreadable") {
+            settingsFileChanged_ = true;
             std::filesystem::remove_all(path);
             if (how == "unreadable") std::filesystem::create_directory(path);
             return {};
@@ -548,6 +550,7 @@ private:
     }
 
     void writeSettingsFile(const std::string& text) {
+        settingsFileChanged_ = true;
         const std::filesystem::path path = game_.settingsPath();
         if (std::filesystem::is_directory(path)) std::filesystem::remove_all(path);
         game_.writeFile(game_.settingsPath(), text);
@@ -778,6 +781,7 @@ private:
         game_.setWorkshopState(0);
         game_.mouseEvent(0x0002);
         game_.mouseEvent(0x0008);
+        if (settingsFileChanged_ && !settingsTakenAgain(why)) return false;
         auto probe = [&](const char* what, std::uint16_t vkey,
                          const std::function<bool(const Ref&)>& ran) {
             RefLayout layout;
@@ -815,6 +819,34 @@ private:
         return true;
     }
 
+    // The steps that change the settings file leave it in any state, and the plugin takes it
+    // whole at the start of a stay (or keeps what is in force when it is gone or unreadable): the
+    // file goes back to what the setting steps made, and a new stay takes it, so the probes of
+    // the workers know what is in force.
+    bool settingsTakenAgain(std::string& why) {
+        auto readAgain = [&] {
+            std::size_t lines = 0;
+            for (const std::string& line : game_.logLines())
+                if (line.find(" changed: read again") != std::string::npos) ++lines;
+            return lines;
+        };
+        const std::size_t before = readAgain();
+        writeSettingsFile(settings_ + "; as the setting steps made it\n");
+        game_.setWorkshopMode(false);
+        game_.mouseEvent(0);
+        game_.setWorkshopMode(true);
+        // The stay starts at an event once no worker runs.
+        int polls = 0;
+        const bool taken = game_.waitUntil(
+            [&] {
+                if (polls++ % 10 == 0) game_.mouseEvent(0);
+                return readAgain() > before;
+            },
+            kExpectDeadline);
+        if (!taken) why = "the settings file was not read again within 2 s of a new stay";
+        return taken;
+    }
+
     bool codeAsSwitched(std::string& why) {
         return Game::codePagesAsLaid(why) && detail::sitesAsSwitched(why);
     }
@@ -827,6 +859,7 @@ private:
     std::size_t eventCalls_ = 0;  // the calls recorded before the last event step
     SettingsModel model_;
     std::string settings_;
+    bool settingsFileChanged_ = false;  // by a step after the start
     std::int64_t lastRelease_ = -1, lastEvent_ = -1, resumed_ = -1;
     bool pending_ = false;
     std::string noteKey_, noteWhat_, noteObject_, noteSeen_;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -436,6 +437,10 @@ bool matches(const std::vector<std::uint8_t>& now, const std::vector<std::uint8_
 
 bool sitesAsSwitched(std::string& why, std::map<std::string, bool>* found, int* snapOverride) {
     std::vector<std::pair<std::string, bool>> groups;  // group, on
+    // Byte 13 of freeplot mode's collision code is the snap override value, which follows object
+    // snap: 01 while it is off (snapJump switched), 00 while it is on.
+    std::optional<std::uint8_t> overrideByte;  // while collisionSnap is switched
+    bool objectSnapOff = false;
     for (SiteForm form : switchedForms()) {
         const auto it = std::find_if(sites.begin(), sites.end(), [&](const SiteInfo& s) {
             return std::strcmp(s.name, form.site) == 0;
@@ -455,6 +460,8 @@ bool sitesAsSwitched(std::string& why, std::map<std::string, bool>* found, int* 
         }
         if (snapOverride && std::strcmp(form.site, "collisionSnap") == 0)
             *snapOverride = on ? now[13] : -1;
+        if (on && std::strcmp(form.site, "collisionSnap") == 0) overrideByte = now[13];
+        if (on && std::strcmp(form.site, "snapJump") == 0) objectSnapOff = true;
         const auto group = std::find_if(groups.begin(), groups.end(),
                                         [&](const auto& g) { return g.first == form.group; });
         if (group == groups.end()) {
@@ -467,6 +474,11 @@ bool sitesAsSwitched(std::string& why, std::map<std::string, bool>* found, int* 
     }
     if (found)
         for (const auto& [group, on] : groups) (*found)[group] = on;
+    if (overrideByte && *overrideByte != (objectSnapOff ? 0x01 : 0x00)) {
+        why = std::string("collisionSnap holds snap override value ") + hex({*overrideByte}) +
+              " while object snap is " + (objectSnapOff ? "off" : "on");
+        return false;
+    }
     return true;
 }
 

@@ -292,6 +292,7 @@ struct World {
     std::optional<std::string> notifier;  // a scale message waiting for its quiet spell
     int consoles = 0;                     // console commands not yet run
     int hold = 0;                         // 1 the left button turns +, 2 the right one turns -
+    bool rotating = false;                // the held-button worker has not yet seen the hold end
     std::string holdObject;
     bool holdTurned = false;
     std::int64_t turnsUntil = -1;  // a turn may still land until then (a release just came)
@@ -307,7 +308,7 @@ struct World {
     bool deleteBusy() const {
         return std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.type == Job::remove; });
     }
-    bool busy() const { return !jobs.empty() || hold != 0; }
+    bool busy() const { return !jobs.empty() || rotating; }
 };
 
 std::string World::key() const {
@@ -339,7 +340,7 @@ std::string World::key() const {
     for (std::size_t i = shown.size() > 4 ? shown.size() - 4 : 0; i < shown.size(); ++i)
         k << shown[i] << '\n';
     for (const Job& j : jobs) k << 'j' << j.type << j.object << j.phase << j.percent;
-    k << (notifier ? *notifier : "~") << consoles << hold << holdObject << holdTurned;
+    k << (notifier ? *notifier : "~") << consoles << hold << rotating << holdObject << holdTurned;
     return k.str();
 }
 
@@ -480,19 +481,42 @@ void autoObjectUnlock(World& w) {
     if (w.locked && w.selected.empty()) setLock(w, false);
 }
 
-// The first event of a stay in workshop mode reads a changed settings file again. A file that
-// cannot be read waits for the next stay; togglable and the start states wait for the next start
-// of the game.
-void beginStay(World& w) {
-    if (!w.stayDue) return;
+// The first event of a stay in workshop mode reads a changed settings file again, before it does
+// anything else, once no worker runs (until then the stay's start, and the clock's automatic
+// slowing, wait for a later event). A file that cannot be read waits for the next stay;
+// togglable and the start states wait for the next start of the game. False while it waits.
+bool beginStay(World& w) {
+    if (!w.stayDue) return true;
+    if (w.busy()) return false;
     w.stayDue = false;
-    if (w.fileLooked) return;
-    if (!w.fileNow || !w.fileReadable) return;  // gone or unreadable: looked at again next stay
+    if (w.fileLooked) return true;
+    if (!w.fileNow || !w.fileReadable) return true;  // gone or unreadable: looked at again
     w.fileLooked = true;
     const int togglable = w.s.togglable;
     w.s = readSettings(w.fileNow);
     w.s.togglable = togglable;
     w.file = w.fileNow;
+    return true;
+}
+
+// What every event does first: the stay's start (or, outside workshop mode, the note that the
+// next event inside starts one), the switches parked outside workshop mode, the lock of nothing,
+// the clock. The mouse does all of it on every event; the keyboard only the first part outside
+// workshop mode or while input is ignored. False when the event goes no further.
+bool housekeeping(World& w, bool mouse, int releasedButton = 0) {
+    const bool ready = w.workshop ? beginStay(w) : (w.stayDue = true);
+    if (mouse) {
+        if (!w.s.wheelRotation && releasedButton && w.hold == releasedButton) w.hold = 0;
+        autoExtraSelection(w);
+        autoObjectUnlock(w);
+    }
+    autoOutline(w);
+    if (ready) autoTimescale(w);
+    if (mouse) return true;
+    if (!w.workshop || w.ignore) return false;
+    autoObjectUnlock(w);
+    autoExtraSelection(w);
+    return true;
 }
 
 // --- Object actions -------------------------------------------------------------------------------
@@ -742,6 +766,13 @@ bool turnHeld(World& w) {
     return !wasTurned || known(before);
 }
 
+// The held-button worker sees that the hold has ended and stops.
+bool rotationEnds(World& w) {
+    if (w.hold != 0 || !w.rotating) return false;
+    w.rotating = false;
+    return true;
+}
+
 bool lateTurn(World& w, std::int64_t now) {
     if (w.turnsUntil < 0 || now > w.turnsUntil || w.holdObject.empty()) return false;
     auto it = w.objects.find(w.holdObject);
@@ -917,7 +948,8 @@ void Model::expand() {
     std::vector<World> all;
     std::set<std::string> keys;
     std::deque<World> open(worlds_.begin(), worlds_.end());
-    const std::function<bool(World&)> moves[] = {runJob, showNotifier, runConsole, turnHeld};
+    const std::function<bool(World&)> moves[] = {runJob, showNotifier, runConsole, turnHeld,
+                                                 rotationEnds};
     while (!open.empty() && all.size() < 400) {
         World w = std::move(open.front());
         open.pop_front();
@@ -945,16 +977,7 @@ void Model::addObject(const std::string& name, const SeenObject& object, bool ac
 
 void Model::keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags) {
     apply([&](World& w) {
-        if (w.workshop && !w.ignore) beginStay(w);
-        autoOutline(w);
-        autoTimescale(w);
-        if (!w.workshop) {
-            w.stayDue = true;
-            return;
-        }
-        if (w.ignore) return;
-        autoObjectUnlock(w);
-        autoExtraSelection(w);
+        if (!housekeeping(w, false)) return;
         const std::uint16_t code = normalised(vkey, scanCode, flags);
         if (!boundAtAll(w.s, code) || !(flags & 1)) return;
         release(w, code);
@@ -963,33 +986,22 @@ void Model::keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t f
 
 void Model::button(bool left, bool down) {
     apply([&](World& w) {
-        const bool wheel = w.s.wheelRotation;
-        if (!wheel && !down && w.hold == (left ? 1 : 2)) w.hold = 0;
-        if (w.workshop && !w.ignore) beginStay(w);
-        autoExtraSelection(w);
-        autoObjectUnlock(w);
-        autoOutline(w);
-        autoTimescale(w);
-        if (!w.workshop) w.stayDue = true;
-        if (wheel || !w.workshop || w.ignore || w.busyState || !forTransform(w)) return;
+        housekeeping(w, true, down ? 0 : left ? 1 : 2);
+        if (w.s.wheelRotation || !w.workshop || w.ignore || w.busyState || !forTransform(w)) return;
         if (down) {
             if (w.hold == 0) {
                 w.holdObject = w.selected;
                 w.holdTurned = false;
             }
             w.hold = left ? 1 : 2;
+            w.rotating = true;
         }
     });
 }
 
 void Model::wheel(int notches) {
     apply([&](World& w) {
-        if (w.workshop && !w.ignore) beginStay(w);
-        autoExtraSelection(w);
-        autoObjectUnlock(w);
-        autoOutline(w);
-        autoTimescale(w);
-        if (!w.workshop) w.stayDue = true;
+        housekeeping(w, true);
         if (!w.s.wheelRotation || !w.workshop || w.ignore || w.busyState || !forTransform(w) ||
             notches == 0)
             return;
@@ -998,14 +1010,7 @@ void Model::wheel(int notches) {
 }
 
 void Model::mouseMove() {
-    apply([&](World& w) {
-        if (w.workshop && !w.ignore) beginStay(w);
-        autoExtraSelection(w);
-        autoObjectUnlock(w);
-        autoOutline(w);
-        autoTimescale(w);
-        if (!w.workshop) w.stayDue = true;
-    });
+    apply([&](World& w) { housekeeping(w, true); });
 }
 
 void Model::select(const std::string& name) {
@@ -1057,7 +1062,8 @@ std::string Model::compare(const Seen& seen, bool settled) {
         World mine = w;
         lateTurn(mine, seen.micros);
         for (World* candidate : {&w, &mine}) {
-            if (settled && (candidate->hold != 0 || candidate->notifier || candidate->consoles ||
+            if (settled && (candidate->hold != 0 || candidate->rotating || candidate->notifier ||
+                            candidate->consoles ||
                             std::any_of(candidate->jobs.begin(), candidate->jobs.end(),
                                         [&](const Job& j) { return j.phase == 0 || candidate->mainLoop; })))
                 continue;

@@ -167,8 +167,15 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
         if (w.size() < 4) fail("expected: setting SECTION NAME VALUE");
     } else if (verb == "settings") {
         long long bytes = 0;
-        if (w.size() != 4 || w[1] != "file" || w[2] != "cut" || !integer(w[3], bytes) || bytes < 0)
-            fail("expected: settings file cut BYTES");
+        const bool plain = w.size() == 3 && w[1] == "file" &&
+                           (w[2] == "gone" || w[2] == "unreadable" || w[2] == "unterminated");
+        const bool line = w.size() == 4 && w[1] == "file" && w[2] == "line";
+        const bool cut =
+            w.size() == 4 && w[1] == "file" && w[2] == "cut" && integer(w[3], bytes) && bytes >= 0;
+        if (!plain && !line && !cut)
+            fail(
+                "expected: settings file cut BYTES | settings file line \"TEXT\" | "
+                "settings file gone|unreadable|unterminated");
     } else if (verb == "object") {
         if (w.size() < 6 || w[2] != "at")
             fail(
@@ -257,6 +264,18 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
             object(w[2]);
         } else if (what == "settled") {
             need(2, "expect settled");
+        } else if (what == "clock") {
+            need(3, "expect clock MULTIPLIER");
+            numbers(2, 1);
+        } else if (what == "bytes") {
+            const char* form = "expect bytes SITE OFFSET HH [HH ...]";
+            long long offset = 0;
+            if (w.size() < 5 || !integer(w[3], offset) || offset < 0)
+                fail(std::string("expected: ") + form);
+            for (std::size_t i = 4; i < w.size(); ++i)
+                if (w[i].size() != 2 || !std::isxdigit(static_cast<unsigned char>(w[i][0])) ||
+                    !std::isxdigit(static_cast<unsigned char>(w[i][1])))
+                    fail(std::string("expected: ") + form + " (each byte two hexadecimal digits)");
         } else {
             fail("unknown expectation \"" + what + "\"");
         }
@@ -455,12 +474,7 @@ private:
         const auto& w = step.words;
         const std::string& verb = w[0];
         if (verb == "setting") return changeSetting(w[1], w[2], restAfter(step.text, 3));
-        if (verb == "settings") {
-            const auto bytes = static_cast<std::size_t>(std::stoll(w[3], nullptr, 0));
-            game_.writeFile(game_.settingsPath(), settings_.substr(0, bytes));
-            world_.settingsFile(settings_.substr(0, bytes));
-            return {};
-        }
+        if (verb == "settings") return changeSettingsFile(w);
         if (verb == "object") return createObject(w);
         if (verb == "select") {
             selected_ = w[1] == "none" ? std::string() : w[1];
@@ -559,9 +573,42 @@ private:
                               const std::string& value) {
         model_.set(section, name, value);
         settings_ = model_.text();
-        game_.writeFile(game_.settingsPath(), settings_);
-        world_.settingsFile(settings_);
+        writeSettingsFile(settings_);
         return {};
+    }
+
+    // The settings file as the player's editor or system leaves it: cut short, with a raw line
+    // added, without its last line break, deleted, or unreadable. Unreadable is the path turned
+    // into a folder: its time and size change, and every read of it fails, also for root (who
+    // runs the tests and reads files whatever their modes say).
+    std::string changeSettingsFile(const std::vector<std::string>& w) {
+        const std::filesystem::path path = game_.settingsPath();
+        const std::string& how = w[2];
+        if (how == "gone" || how == "unreadable") {
+            std::filesystem::remove_all(path);
+            if (how == "unreadable") std::filesystem::create_directory(path);
+            world_.settingsFile(std::nullopt, how == "gone");
+            return {};
+        }
+        std::string text = game_.readFile(game_.settingsPath()).value_or("");
+        if (std::filesystem::is_directory(path)) text.clear();
+        if (how == "cut") {
+            text = settings_.substr(0, static_cast<std::size_t>(std::stoll(w[3])));
+        } else if (how == "line") {
+            text += w[3] + "\n";
+        } else if (!text.empty() && text.back() == '\n') {
+            text.pop_back();
+            if (!text.empty() && text.back() == '\r') text.pop_back();
+        }
+        writeSettingsFile(text);
+        return {};
+    }
+
+    void writeSettingsFile(const std::string& text) {
+        const std::filesystem::path path = game_.settingsPath();
+        if (std::filesystem::is_directory(path)) std::filesystem::remove_all(path);
+        game_.writeFile(game_.settingsPath(), text);
+        world_.settingsFile(text);
     }
 
     std::string createObject(const std::vector<std::string>& w) {
@@ -693,6 +740,19 @@ private:
             if (game_.waitUntil(has, kExpectDeadline)) return {};
             return "the log has no such line";
         }
+        if (what == "clock") {
+            const double want = std::stod(w[2]);
+            float got = 0.0f;
+            auto holds = [&] {
+                got = game_.timeMultiplier();
+                return std::fabs(got - want) <= 0.001;
+            };
+            if (game_.waitUntil(holds, kExpectDeadline)) return {};
+            char text[64];
+            std::snprintf(text, sizeof text, "the clock's multiplier is %g", double{got});
+            return text;
+        }
+        if (what == "bytes") return expectBytes(w);
         return settled();
     }
 
@@ -709,6 +769,34 @@ private:
             if (off > 0.01 && !(what == "angles" && std::fabs(off - 360.0) <= 0.01)) return false;
         }
         return true;
+    }
+
+    // The code bytes at a site of the game, from an offset into it.
+    std::string expectBytes(const std::vector<std::string>& w) {
+        const auto& sites = detail::watchedSites();
+        const auto site = std::find_if(sites.begin(), sites.end(),
+                                       [&](const detail::SiteInfo& s) { return s.name == w[2]; });
+        if (site == sites.end()) return "the game has no site named " + w[2];
+        const auto offset = static_cast<std::uint32_t>(std::stoll(w[3], nullptr, 0));
+        const std::size_t count = w.size() - 4;
+        if (offset + count > site->length)
+            return "the site is " + std::to_string(site->length) + " bytes long";
+        std::vector<std::uint8_t> want;
+        for (std::size_t i = 4; i < w.size(); ++i)
+            want.push_back(static_cast<std::uint8_t>(std::stoul(w[i], nullptr, 16)));
+        std::vector<std::uint8_t> got;
+        auto holds = [&] {
+            got = Game::bytes(site->offset + offset, count);
+            return got == want;
+        };
+        if (game_.waitUntil(holds, kExpectDeadline)) return {};
+        std::string found = "found";
+        for (std::uint8_t b : got) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, " %02X", b);
+            found += hex;
+        }
+        return found;
     }
 
     std::string windowsRoot() const {

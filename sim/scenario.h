@@ -7,6 +7,12 @@
 //                                 every other step, else written into the file as it changes
 //   settings file cut BYTES       the settings file cut to its first BYTES bytes (a file the
 //                                 player's editor is half-way through writing)
+//   settings file line "TEXT"     TEXT and a line break added to the file as it stands
+//   settings file unterminated    the file's final line break taken off
+//   settings file gone            the file deleted
+//   settings file unreadable      the file's time and size change and every read of it fails
+//                                 (its path turned into a folder); a later "setting" or
+//                                 "settings file" step writes a file there again
 //   object NAME at X Y Z [angles X Y Z] [scale PERCENT] [actor] [turret]
 //   select NAME | select none     unload NAME   (the game lets go of the object)
 //   workshop on | workshop off    heading DEGREES
@@ -22,6 +28,9 @@
 //   expect message "TEXT"         (the next message not yet expected)    expect no message
 //   expect log "TEXT"             (logged since the last step that is no expectation began)
 //   expect settled                (see below)    expect gone NAME (the game let go of it)
+//   expect clock MULTIPLIER       the game's time multiplier, to within 0.001
+//   expect bytes SITE OFFSET HH [HH ...]   the game's code bytes at a site (named as the sim's
+//                                 image names it, e.g. collisionSnap 13 01), from OFFSET on
 //                                 (in a quoted text, \ takes the next character as it is: \" and \\)
 //
 // The session starts in workshop mode with nothing selected. Every expectation waits up to two

@@ -16,12 +16,14 @@ void rememberSettingsFile(const std::string& windowsPath);
 enum class Reload : std::uint8_t {
     unchanged,  // the file is as it was when last looked at
     reloaded,   // read again: the settings in force are the file's now
-    kept,       // it changed but cannot be taken (gone, locked, still being written, garbage):
-                // the settings in force stay, and one log line says why
+    kept,       // it changed but is not taken: gone (the settings in force stay until a file
+                // is there again), or unreadable or written to while read (looked at again at
+                // every later call until taken); one log line says why
 };
 
-// Reads the settings file again when its time or size differs from the last look. Called on
-// the input thread while no worker runs, so nothing sees the tables half replaced.
+// Reads the settings file again, whole, as Load reads it, when its time or size differs from the
+// file last taken. Called on the input thread while no worker runs, so nothing sees the tables
+// half replaced.
 Reload reloadSettingsIfChanged();
 
 }  // namespace freeplot

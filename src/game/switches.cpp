@@ -26,6 +26,10 @@ enum class Kind : std::uint8_t {
     slotCall,    // a call through the trampoline to the freeplot-enable stub while on
     stubJump,    // a 5-byte jump to the outline stub while on
     gameFloat,   // a game variable: `onValue` while on, the value it had before while off
+    // The snap override value inside freeplot mode's collision code: 01 while object snap is
+    // off, 00 while it is on. Going off writes nothing: the code write before it puts the game's
+    // bytes back whole.
+    snapOverride,
 };
 
 struct SiteWrite {
@@ -94,6 +98,8 @@ constexpr SiteWrite kFreeplotWrites[] = {
     {Loc::buildWaterEnable, Kind::code, 0, bytes(kSkipWater)},
     {Loc::buildAirEnable, Kind::value, kStoreImmediate, bytes(kZero), bytes(kOne)},
     {Loc::collisionSnap, Kind::code, 0, bytes(kCollisionSnapCode)},
+    // The code above stores 00 (snap on); object snap may be off.
+    {Loc::collisionSnap, Kind::snapOverride, kCollisionSnapValue},
 };
 constexpr SiteWrite kObjectSnapWrites[] = {
     {.site = Loc::collisionSnap,
@@ -235,6 +241,10 @@ bool writeOn(const SiteWrite& w) {
             kept(w.site).filled = true;
             writeGame<float>(w.site, w.onValue);
             return true;
+        case Kind::snapOverride: {
+            const std::uint8_t value = switches.snapDisabled ? 1 : 0;
+            return writeCode(at + w.offset, &value, 1);
+        }
     }
     return false;
 }
@@ -248,6 +258,8 @@ bool writeOff(const SiteWrite& w) {
             writeGame<float>(w.site, copy.filled ? copy.value : w.offUntilKept);
             return true;
         }
+        case Kind::snapOverride:
+            return true;
         default:
             return restore(w);
     }

@@ -48,9 +48,12 @@ inline void markStayStart() {
     switches.dueInside = static_cast<std::uint8_t>(switches.dueInside | kStayStarts);
 }
 
-// The first event of a stay in workshop mode, on the input thread: the settings file is read
-// again when it changed since the last look. While a worker runs, the stay's start waits for the
-// next event, so that no worker sees the settings half replaced.
-void beginStay();
+// Run first on every event inside workshop mode, on the input thread. At the first event of a
+// stay the settings file is read again when it changed since it was last taken. While a worker
+// runs, the stay's start waits for a later event, so that no worker sees the settings half
+// replaced; until then it returns false, and the handlers leave the clock as it is (the
+// automatic slowing waits for the settings of the stay). True once the stay's settings are in
+// force.
+bool beginStay();
 
 }  // namespace freeplot

@@ -249,16 +249,16 @@ void dispatch(const KeyEvent& key) {
 }
 
 std::int32_t handleKey(const RawKeyboard& record) {
+    // The first event of a stay reads the settings file first: all it does, the clock included,
+    // follows the file as it is now.
+    const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
+    const bool stayReady = inWorkshop ? beginStay() : (markStayStart(), true);
     autoOutline();
-    autoTimescale();
-    if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0) {
-        markStayStart();
-        return 0;
-    }
+    if (stayReady) autoTimescale();
+    if (!inWorkshop) return 0;
     if (readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) return 0;
     autoObjectUnlock();
     autoExtraSelection();
-    beginStay();
 
     const std::uint16_t code = normalisedKey(record.vkey, record.makeCode, record.flags);
     const std::uint64_t actions = actionsOf(code);
@@ -303,10 +303,12 @@ void autoExtraSelection() {
         parkOutsideWorkshop(Switch::extraSelection, inWorkshop);
 }
 
-void beginStay() {
-    if ((switches.dueInside & kStayStarts) == 0 || anyWorkerBusy()) return;
+bool beginStay() {
+    if ((switches.dueInside & kStayStarts) == 0) return true;
+    if (anyWorkerBusy()) return false;
     switches.dueInside = static_cast<std::uint8_t>(switches.dueInside & ~kStayStarts);
     if (reloadSettingsIfChanged() == Reload::reloaded) prepareKeyLookup();
+    return true;
 }
 
 namespace {

@@ -40,6 +40,10 @@ void handleButtons(std::uint16_t buttons, const Selection& selected) {
 }
 
 std::int32_t handleMouse(RawMouse& record) {
+    // The first event of a stay reads the settings file first: the wheel setting and the clock
+    // follow the file as it is now.
+    const bool stayReady =
+        readGame<std::int32_t>(Loc::workshopModeFlag) != 0 ? beginStay() : (markStayStart(), true);
     const bool wheel = settings.wheelRotation;
     const std::uint16_t buttons = record.buttonFlags;
     if (!wheel) endTurningOnRelease(buttons);
@@ -47,11 +51,7 @@ std::int32_t handleMouse(RawMouse& record) {
     autoExtraSelection();
     autoObjectUnlock();
     autoOutline();
-    autoTimescale();
-    if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0)
-        markStayStart();
-    else if (readGame<std::uint8_t>(Loc::inputIgnoreFlag) == 0)
-        beginStay();
+    if (stayReady) autoTimescale();
 
     if ((buttons & (wheel ? kMouseWheel : kButtonMask)) == 0) return 0;
     if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0 ||

@@ -24,7 +24,7 @@ TEST(Scenarios, EveryScenarioFilePlaysThrough) {
     for (const auto& entry : std::filesystem::directory_iterator(dir))
         if (entry.path().extension() == ".scenario") files.push_back(entry.path());
     std::sort(files.begin(), files.end());
-    ASSERT_GE(files.size(), 7u);
+    ASSERT_GE(files.size(), 9u);
     for (const auto& file : files) {
         const sim::Scenario scenario = sim::readScenario(file.string());
         sim::Options options;
@@ -95,6 +95,8 @@ TEST(Scenarios, PlayNamesTheFailingLineOrSaysWhyItCannotPlay) {
         {write("step.scenario", "fly away\n"), "step.scenario:1: unknown step \"fly\""},
         {write("key.scenario", "key Hyperspace\n"), "key.scenario:1: unknown key \"Hyperspace\""},
         {write("object.scenario", "select ghost\n"), "object.scenario:1: no object named"},
+        {write("bytes.scenario", "expect bytes collisionSnap 13 1\n"),
+         "bytes.scenario:1: expected: expect bytes SITE OFFSET HH [HH ...]"},
         {write("long.scenario", "key " + std::string(10000, 'A') + "\n"),
          "long.scenario:1: the line is too long"},
         {write("binary.scenario", binary), "binary.scenario: this is no text file"},

@@ -203,6 +203,11 @@ TEST(SwitchSession, SnapSwitchesKeepTheGamesValuesEachTimeAndCollisionOnlyInFree
             tap(game, key::ground);
             noteSurface("surface on " + round);
         }
+        // Object snap off while freeplot mode is off, then the mode on: its collision code
+        // comes in with the value object snap asks for.
+        tap(game, key::snap);
+        tap(game, key::mode);
+        noteSnap("mode on");
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();
@@ -218,9 +223,11 @@ TEST(SwitchSession, SnapSwitchesKeepTheGamesValuesEachTimeAndCollisionOnlyInFree
     EXPECT_EQ(t.note("surface on 0.6"), "0.600000");
     EXPECT_EQ(t.note("surface off 0.7"), "1.500000");
     EXPECT_EQ(t.note("surface on 0.7"), "0.700000");
+    EXPECT_EQ(t.note("mode on value"), "01");
     EXPECT_THAT(t.messages, ElementsAre("Object snap off", "Object snap on", "Freeplot mode off",
                                         "Object snap off", "Object snap on", "Surface snap off",
-                                        "Surface snap on", "Surface snap off", "Surface snap on"));
+                                        "Surface snap on", "Surface snap off", "Surface snap on",
+                                        "Object snap off", "Freeplot mode on"));
 }
 
 TEST(SwitchSession, OutlineAndExtraSelectionAreParkedOutsideWorkshopMode) {

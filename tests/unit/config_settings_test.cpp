@@ -232,9 +232,10 @@ TEST_F(SettingsTest, LoadReportsAnUnreadableFileAndKeepsEveryDefault) {
     EXPECT_STREQ(messageText(Msg::snapOn), "Object snap on");
 }
 
-// Read again while the game runs: a change is taken whole, with one line; a file that is gone,
-// empty, garbage or caught half-written keeps what is in force, with one line each; togglable
-// keeps its Load value.
+// Read again while the game runs: a change is taken whole, as Load takes it, with one line, also
+// when it is empty, ends without a line break, is shorter or holds lines that do not parse; a
+// file that is gone keeps what is in force, with one line; one that cannot be read keeps it too
+// and is read again at every later look until taken; togglable keeps its Load value.
 TEST_F(SettingsTest, ReloadTakesAWholeChangeAndKeepsTheSettingsOtherwise) {
     const std::string path = writeFile("[main]\ntogglable = 1\n[keys]\nmoveUp = 121\nundo = 9\n");
     ASSERT_TRUE(load("[main]\ntogglable = 1\n[keys]\nmoveUp = 121\nundo = 9\n"));
@@ -248,33 +249,46 @@ TEST_F(SettingsTest, ReloadTakesAWholeChangeAndKeepsTheSettingsOtherwise) {
     EXPECT_EQ(binding(Action::undo).primary, 8);  // back to its default, as at Load
     EXPECT_TRUE(settings.wheelRotation);
     EXPECT_EQ(settings.togglable, 1);
-    EXPECT_EQ(log, std::vector<std::string>{"Config file " + windowsPathOf(path) +
-                                            " changed: read again"});
+    const std::vector<std::string> readAgain{"Config file " + windowsPathOf(path) +
+                                             " changed: read again"};
+    EXPECT_EQ(log, readAgain);
     EXPECT_EQ(reloadSettingsIfChanged(), Reload::unchanged);
 
-    const std::string kept = "; the settings in force stay";
-    const std::pair<std::string, std::string> unfit[] = {
-        {"", "changed but it is empty"},
-        {"[keys]\nmoveUp = 12", "changed but its last line has no line break"},
-        {"[main]\ntogglable = 3\n", "changed but it holds only the start of the settings"},
-        {std::string("\x01\x02[\xff\n== garbage ==\n", 19), "changed but a line of it does not"},
+    // What Load would make of each: every line that parses counts.
+    const std::pair<std::string, std::uint16_t> whole[] = {
+        {"", 104},
+        {"[keys]\nmoveUp = 12", 12},
+        {"[main]\ntogglable = 3\n", 104},
+        {std::string("\x01\x02[\xff\n== garbage ==\n[keys]\nmoveUp = 7\n", 37), 7},
     };
-    for (const auto& [text, says] : unfit) {
+    for (const auto& [text, moveUp] : whole) {
         writeFile(text);
         log.clear();
-        EXPECT_EQ(reloadSettingsIfChanged(), Reload::kept) << says;
-        EXPECT_EQ(binding(Action::moveUp).primary, 122) << says;
-        ASSERT_EQ(log.size(), 1u) << says;
-        EXPECT_NE(log[0].find(says), std::string::npos) << log[0];
-        EXPECT_EQ(log[0].substr(log[0].size() - kept.size()), kept) << log[0];
+        EXPECT_EQ(reloadSettingsIfChanged(), Reload::reloaded) << text;
+        EXPECT_EQ(binding(Action::moveUp).primary, moveUp) << text;
+        EXPECT_EQ(log, readAgain) << text;
+        EXPECT_EQ(settings.togglable, 1);
     }
+
+    // Unreadable (its path a folder, which no read gets through): every look tries again.
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    const std::string unreadable = "Config file " + windowsPathOf(path) +
+                                   " changed but cannot be read: the settings in force stay, and "
+                                   "the next start of workshop mode looks again";
+    log.clear();
+    EXPECT_EQ(reloadSettingsIfChanged(), Reload::kept);
+    EXPECT_EQ(reloadSettingsIfChanged(), Reload::kept);
+    EXPECT_EQ(log, (std::vector<std::string>{unreadable, unreadable}));
+    EXPECT_EQ(binding(Action::moveUp).primary, 7);
 
     std::filesystem::remove(path);
     log.clear();
     EXPECT_EQ(reloadSettingsIfChanged(), Reload::kept);
-    EXPECT_EQ(reloadSettingsIfChanged(), Reload::unchanged);  // one line per change
+    EXPECT_EQ(reloadSettingsIfChanged(), Reload::unchanged);  // one line while it is gone
     EXPECT_EQ(log, std::vector<std::string>{"Config file " + windowsPathOf(path) +
                                             " is gone; the settings in force stay"});
+    EXPECT_EQ(binding(Action::moveUp).primary, 7);
     writeFile("[keys]\nmoveUp = 123\n");
     EXPECT_EQ(reloadSettingsIfChanged(), Reload::reloaded);
     EXPECT_EQ(binding(Action::moveUp).primary, 123);

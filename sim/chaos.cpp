@@ -153,7 +153,7 @@ private:
                                                  "F1", "190", "17", "46"};
         static constexpr const char* kOddSteps[] = {"-5 1 1000000", "0.001 0.002", "1e6 -1e6",
                                                     "0 0 0", "abc", "5,10,15", "2.5"};
-        switch (pick(9)) {
+        switch (pick(10)) {
             case 0:
                 line("setting steps rotateSteps " + std::to_string(1 + pick(30)) + " 45 90");
                 break;
@@ -191,9 +191,19 @@ private:
             case 7:
                 line("setting steps scaleSteps " + std::to_string(1 + pick(40)) + " 25");
                 break;
-            default:
-                line("settings file cut " + std::to_string(pick(200)));
+            default: {
+                // The file as an editor or the system may leave it: cut, without its last line
+                // break, with a line that does not parse, deleted or unreadable.
+                static constexpr const char* kStates[] = {
+                    "settings file unterminated", "settings file line \"wheelRotaion true\"",
+                    "settings file line \"[cheat\"", "settings file gone",
+                    "settings file unreadable"};
+                if (chance(40))
+                    line("settings file cut " + std::to_string(pick(200)));
+                else
+                    line(kStates[pick(static_cast<int>(std::size(kStates)))]);
                 break;
+            }
         }
     }
 

@@ -23,41 +23,135 @@ namespace {
 
 // The actions in the key table's order, with their default keys (virtual-key codes).
 enum A {
-    kMain, kSnap, kGround, kWorkshopSnap, kTimeoutFreeze, kResetAngles, kRemoveTremor,
-    kRotateStepMinus, kRotateStepPlus, kChangeRotateAxis, kOutlineToggle, kMoveDown, kMoveUp,
-    kMoveLeft, kMoveRight, kMoveBack, kMoveForth, kMoveStepMinus, kMoveStepPlus, kScaleDown,
-    kScaleUp, kScaleReset, kUndo, kCopyState, kCopyPosX, kCopyPosY, kCopyPosZ, kCopyAngleX,
-    kCopyAngleY, kCopyAngleZ, kCopyScale, kCopyAll, kClampedStoreToggle, kLockObject,
-    kExtraOutlineToggle, kDuplicateKey, kDeleteKey, kRotateLeft, kRotateRight, kPhysicsOn,
-    kPhysicsOff, kScaleStepMinus, kScaleStepPlus, kTimescaleToggle, kRedo, kActions
+    kMain,
+    kSnap,
+    kGround,
+    kWorkshopSnap,
+    kTimeoutFreeze,
+    kResetAngles,
+    kRemoveTremor,
+    kRotateStepMinus,
+    kRotateStepPlus,
+    kChangeRotateAxis,
+    kOutlineToggle,
+    kMoveDown,
+    kMoveUp,
+    kMoveLeft,
+    kMoveRight,
+    kMoveBack,
+    kMoveForth,
+    kMoveStepMinus,
+    kMoveStepPlus,
+    kScaleDown,
+    kScaleUp,
+    kScaleReset,
+    kUndo,
+    kCopyState,
+    kCopyPosX,
+    kCopyPosY,
+    kCopyPosZ,
+    kCopyAngleX,
+    kCopyAngleY,
+    kCopyAngleZ,
+    kCopyScale,
+    kCopyAll,
+    kClampedStoreToggle,
+    kLockObject,
+    kExtraOutlineToggle,
+    kDuplicateKey,
+    kDeleteKey,
+    kRotateLeft,
+    kRotateRight,
+    kPhysicsOn,
+    kPhysicsOff,
+    kScaleStepMinus,
+    kScaleStepPlus,
+    kTimescaleToggle,
+    kRedo,
+    kActions
 };
 struct ActionKey {
     const char* name;
     std::uint16_t primary, alternate;
 };
 constexpr ActionKey kKeys[kActions] = {
-    {"main", 119, 0}, {"snap", 112, 0}, {"ground", 113, 0}, {"workshopSnap", 114, 0},
-    {"timeoutFreeze", 116, 0}, {"resetAngles", 96, 0}, {"removeTremor", 101, 0},
-    {"rotateStepMinus", 109, 0}, {"rotateStepPlus", 107, 0}, {"changeRotateAxis", 162, 163},
-    {"outlineToggle", 115, 0}, {"moveDown", 98, 0}, {"moveUp", 104, 0}, {"moveLeft", 100, 0},
-    {"moveRight", 102, 0}, {"moveBack", 103, 0}, {"moveForth", 105, 0},
-    {"moveStepMinus", 111, 0}, {"moveStepPlus", 106, 0}, {"scaleDown", 97, 0},
-    {"scaleUp", 99, 0}, {"scaleReset", 110, 0}, {"undo", 8, 0}, {"copyState", 187, 0},
-    {"copyPosX", 49, 0}, {"copyPosY", 50, 0}, {"copyPosZ", 51, 0}, {"copyAngleX", 52, 0},
-    {"copyAngleY", 53, 0}, {"copyAngleZ", 54, 0}, {"copyScale", 55, 0}, {"copyAll", 48, 0},
-    {"clampedStoreToggle", 117, 0}, {"lockObject", 118, 0}, {"extraOutlineToggle", 45, 0},
-    {"duplicateKey", 191, 0}, {"deleteKey", 46, 0}, {"rotateLeft", 188, 0},
-    {"rotateRight", 190, 0}, {"physicsOn", 36, 0}, {"physicsOff", 35, 0},
-    {"scaleStepMinus", 33, 0}, {"scaleStepPlus", 34, 0}, {"timescaleToggle", 122, 0},
+    {"main", 119, 0},
+    {"snap", 112, 0},
+    {"ground", 113, 0},
+    {"workshopSnap", 114, 0},
+    {"timeoutFreeze", 116, 0},
+    {"resetAngles", 96, 0},
+    {"removeTremor", 101, 0},
+    {"rotateStepMinus", 109, 0},
+    {"rotateStepPlus", 107, 0},
+    {"changeRotateAxis", 162, 163},
+    {"outlineToggle", 115, 0},
+    {"moveDown", 98, 0},
+    {"moveUp", 104, 0},
+    {"moveLeft", 100, 0},
+    {"moveRight", 102, 0},
+    {"moveBack", 103, 0},
+    {"moveForth", 105, 0},
+    {"moveStepMinus", 111, 0},
+    {"moveStepPlus", 106, 0},
+    {"scaleDown", 97, 0},
+    {"scaleUp", 99, 0},
+    {"scaleReset", 110, 0},
+    {"undo", 8, 0},
+    {"copyState", 187, 0},
+    {"copyPosX", 49, 0},
+    {"copyPosY", 50, 0},
+    {"copyPosZ", 51, 0},
+    {"copyAngleX", 52, 0},
+    {"copyAngleY", 53, 0},
+    {"copyAngleZ", 54, 0},
+    {"copyScale", 55, 0},
+    {"copyAll", 48, 0},
+    {"clampedStoreToggle", 117, 0},
+    {"lockObject", 118, 0},
+    {"extraOutlineToggle", 45, 0},
+    {"duplicateKey", 191, 0},
+    {"deleteKey", 46, 0},
+    {"rotateLeft", 188, 0},
+    {"rotateRight", 190, 0},
+    {"physicsOn", 36, 0},
+    {"physicsOff", 35, 0},
+    {"scaleStepMinus", 33, 0},
+    {"scaleStepPlus", 34, 0},
+    {"timescaleToggle", 122, 0},
     {"redo", 220, 0},
 };
 
 // The on-screen texts; the kind says what value a text shows (0: none, 'f', 'd' or 'c').
 enum M {
-    mSnapOn, mSnapOff, mGroundOn, mGroundOff, mWorkshopOn, mWorkshopOff, mFreezeOn, mFreezeOff,
-    mFreeplotOn, mFreeplotOff, mRotateStep, mMoveStep, mScaleStep, mAxis, mScale, mOutlineOn,
-    mOutlineOff, mClampedOn, mClampedOff, mLockOn, mLockOff, mExtraOn, mExtraOff, mPhysicsOn,
-    mPhysicsOff, mTimescaleOn, mTimescaleOff, kMessages
+    mSnapOn,
+    mSnapOff,
+    mGroundOn,
+    mGroundOff,
+    mWorkshopOn,
+    mWorkshopOff,
+    mFreezeOn,
+    mFreezeOff,
+    mFreeplotOn,
+    mFreeplotOff,
+    mRotateStep,
+    mMoveStep,
+    mScaleStep,
+    mAxis,
+    mScale,
+    mOutlineOn,
+    mOutlineOff,
+    mClampedOn,
+    mClampedOff,
+    mLockOn,
+    mLockOff,
+    mExtraOn,
+    mExtraOff,
+    mPhysicsOn,
+    mPhysicsOff,
+    mTimescaleOn,
+    mTimescaleOff,
+    kMessages
 };
 struct Text {
     const char* key;
@@ -65,28 +159,40 @@ struct Text {
     char kind;
 };
 constexpr Text kTexts[kMessages] = {
-    {"snapOn", "Object snap on", 0}, {"snapOff", "Object snap off", 0},
-    {"groundOn", "Surface snap on", 0}, {"groundOff", "Surface snap off", 0},
-    {"workshopOn", "Workshop grid snap on", 0}, {"workshopOff", "Workshop grid snap off", 0},
-    {"freezeOn", "Workshop timeout off", 0}, {"freezeOff", "Workshop timeout on", 0},
-    {"freeplotOn", "Freeplot mode on", 0}, {"freeplotOff", "Freeplot mode off", 0},
+    {"snapOn", "Object snap on", 0},
+    {"snapOff", "Object snap off", 0},
+    {"groundOn", "Surface snap on", 0},
+    {"groundOff", "Surface snap off", 0},
+    {"workshopOn", "Workshop grid snap on", 0},
+    {"workshopOff", "Workshop grid snap off", 0},
+    {"freezeOn", "Workshop timeout off", 0},
+    {"freezeOff", "Workshop timeout on", 0},
+    {"freeplotOn", "Freeplot mode on", 0},
+    {"freeplotOff", "Freeplot mode off", 0},
     {"rotateStepChange", "Rotation step changed to %0.1f", 'f'},
     {"moveStepChange", "Movement step changed to %0.1f", 'f'},
     {"scaleStepChange", "Scale step changed to %d%%", 'd'},
-    {"axisChange", "Axis changed to %c", 'c'}, {"scaleChange", "Scale set to %d%%", 'd'},
-    {"outlineOn", "Object outline on", 0}, {"outlineOff", "Object outline off", 0},
+    {"axisChange", "Axis changed to %c", 'c'},
+    {"scaleChange", "Scale set to %d%%", 'd'},
+    {"outlineOn", "Object outline on", 0},
+    {"outlineOff", "Object outline off", 0},
     {"clampedStoreOn", "Clamped objects storing enabled", 0},
     {"clampedStoreOff", "Clamped objects storing disabled", 0},
-    {"lockObjectOn", "Object locked", 0}, {"lockObjectOff", "Object unlocked", 0},
+    {"lockObjectOn", "Object locked", 0},
+    {"lockObjectOff", "Object unlocked", 0},
     {"extraOutlineOn", "Extra object selection enabled", 0},
     {"extraOutlineOff", "Extra object selection disabled", 0},
-    {"physicsOn", "Object physics on", 0}, {"physicsOff", "Object physics off", 0},
-    {"timescaleOn", "Timescale changed", 0}, {"timescaleOff", "Timescale set to normal", 0},
+    {"physicsOn", "Object physics on", 0},
+    {"physicsOff", "Object physics off", 0},
+    {"timescaleOn", "Timescale changed", 0},
+    {"timescaleOff", "Timescale set to normal", 0},
 };
 constexpr const char* kStored = "Object parameters stored";
 
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();  // a value not known
 bool known(double v) { return !std::isnan(v); }
+constexpr int kAnyScale = -1;                // a scale not known
+constexpr const char* kAnyMessage = "\x01";  // a message whose text is not known
 
 // --- The settings in force ----------------------------------------------------------------------
 
@@ -136,8 +242,8 @@ bool fits(const std::string& text, char kind) {
         if (text[i] != '%') continue;
         if (++i < text.size() && text[i] == '%') continue;
         while (i < text.size() && std::strchr("-+ #0", text[i])) ++i;
-        while (i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) ||
-                                   text[i] == '.'))
+        while (i < text.size() &&
+               (std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.'))
             ++i;
         if (i >= text.size()) return false;
         const char c = text[i];
@@ -233,7 +339,9 @@ std::string format(const std::string& text, char kind, double value) {
 
 struct Object {
     bool loaded = true;
-    double pos[3] = {0, 0, 0}, ang[3] = {0, 0, 0};  // kNone: turned by a held button meanwhile
+    // kNone, kAnyScale: changed meanwhile in a way the model cannot tell (a held button's turns,
+    // an undo of a record it lost track of); the next look at the game tells.
+    double pos[3] = {0, 0, 0}, ang[3] = {0, 0, 0};
     int scale = 100;
     bool actor = false, turret = false;
     bool transformable() const { return !actor || turret; }
@@ -284,6 +392,9 @@ struct World {
     };
     std::optional<Stored> stored;
     std::vector<Record> undo, redo;
+    // Whether the lists may hold older records than the model knows (the model lost track of
+    // their order while a held button turned an object beside other changes).
+    bool undoBelow = false, redoBelow = false;
     // Whether a change may merge into the newest record: only into one a change made (not one an
     // undo or a redo left newest, nor one left newest by a deletion's records going).
     bool mergeable = false;
@@ -293,27 +404,34 @@ struct World {
     int consoles = 0;                     // console commands not yet run
     int hold = 0;                         // 1 the left button turns +, 2 the right one turns -
     bool rotating = false;                // the held-button worker has not yet seen the hold end
+    std::int64_t rotatingSeen = -1;       // when the model first saw it so after the hold ended
     std::string holdObject;
     bool holdTurned = false;
+    double turnFrom = kNone;       // the held object's angle before turns since the last look
     std::int64_t turnsUntil = -1;  // a turn may still land until then (a release just came)
 
-    std::string key() const;
+    // The state as text, for telling states apart; without the undo and redo lists when
+    // `lists` is false.
+    std::string key(bool lists = true) const;
     Object* selectedObject() {
         const auto it = objects.find(selected);
         return it != objects.end() && it->second.loaded ? &it->second : nullptr;
     }
     bool scaleBusy() const {
-        return std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.type != Job::remove; });
+        return std::any_of(jobs.begin(), jobs.end(),
+                           [](const Job& j) { return j.type != Job::remove; });
     }
     bool deleteBusy() const {
-        return std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.type == Job::remove; });
+        return std::any_of(jobs.begin(), jobs.end(),
+                           [](const Job& j) { return j.type == Job::remove; });
     }
     bool busy() const { return !jobs.empty() || rotating; }
 };
 
-std::string World::key() const {
+std::string World::key(bool lists) const {
     std::ostringstream k;
-    k.precision(9);
+    // Values alike to the game's float precision are one state.
+    k.precision(6);
     k << freeplot << snapOff << timeout << locked << lockedEver << outlineOff << outlineParked
       << clamped << extra << extraParked << surface << ',' << surfaceKept << grid << clock << ','
       << clockKept << keyUsedClock << workshop << ignore << busyState << mainLoop << stayDue
@@ -325,6 +443,7 @@ std::string World::key() const {
         for (double v : o.ang) k << ',' << v;
     }
     for (const auto* list : {&undo, &redo}) {
+        if (!lists) break;
         k << '#';
         for (const Record& r : *list) {
             k << r.object << static_cast<char>('0' + static_cast<int>(r.kind)) << r.axis << r.scale;
@@ -332,7 +451,7 @@ std::string World::key() const {
             for (double v : r.ang) k << ',' << v;
         }
     }
- k << mergeable;
+    k << mergeable;
     if (stored) k << "stored" << stored->scale << stored->pos[0] << stored->ang[0];
     // Worlds part only where the game has not shown yet which they are: messages shown before
     // the last look are alike in all of them.
@@ -340,7 +459,9 @@ std::string World::key() const {
     for (std::size_t i = shown.size() > 4 ? shown.size() - 4 : 0; i < shown.size(); ++i)
         k << shown[i] << '\n';
     for (const Job& j : jobs) k << 'j' << j.type << j.object << j.phase << j.percent;
-    k << (notifier ? *notifier : "~") << consoles << hold << rotating << holdObject << holdTurned;
+    k << (notifier ? *notifier : "~") << consoles << hold << rotating << holdObject << holdTurned
+      << turnFrom;
+    if (lists) k << undoBelow << redoBelow;
     return k.str();
 }
 
@@ -348,12 +469,17 @@ namespace {
 
 constexpr double kDegreesPerRadian = 57.29577951308232;
 
+// Where a step that can go two ways leaves the other way: the states the step makes besides the
+// one it changes in place.
+std::vector<World>* forks = nullptr;
+
 void show(World& w, M m) { w.shown.push_back(w.s.texts[m]); }
 void show(World& w, M m, double value) {
     w.shown.push_back(format(w.s.texts[m], kTexts[m].kind, value));
 }
 
-// --- Undo and redo --------------------------------------------------------------------------------
+// --- Undo and redo
+// --------------------------------------------------------------------------------
 
 Record snapshot(const World& w, const std::string& name, Kind kind, char axis) {
     const Object& o = w.objects.at(name);
@@ -363,18 +489,30 @@ Record snapshot(const World& w, const std::string& name, Kind kind, char axis) {
     return r;
 }
 
-void push(std::vector<Record>& list, const Record& r) {
-    if (list.size() >= 10) list.erase(list.begin(), list.begin() + static_cast<long>(list.size() - 9));
+void push(std::vector<Record>& list, bool& below, const Record& r) {
+    if (list.size() >= 10)
+        list.erase(list.begin(), list.begin() + static_cast<long>(list.size() - 9));
     list.push_back(r);
+    if (list.size() == 10) below = false;  // whatever was below has gone
+}
+
+// Every object as the game will show it, after a change the model cannot tell.
+void loseTrack(World& w) {
+    for (auto& [name, o] : w.objects) {
+        std::fill(std::begin(o.pos), std::end(o.pos), kNone);
+        std::fill(std::begin(o.ang), std::end(o.ang), kNone);
+        o.scale = kAnyScale;
+    }
 }
 
 void pushUndo(World& w, const std::string& name, Kind kind, char axis = 0) {
     w.redo.clear();
+    w.redoBelow = false;
     if (!w.undo.empty() && w.mergeable) {
         const Record& newest = w.undo.back();
         if (newest.object == name && newest.kind == kind && newest.axis == axis) return;
     }
-    push(w.undo, snapshot(w, name, kind, axis));
+    push(w.undo, w.undoBelow, snapshot(w, name, kind, axis));
     w.mergeable = true;
 }
 
@@ -400,7 +538,21 @@ bool startApplyScale(World& w, const std::string& name, int percent) {
 void takeBack(World& w, bool undoing) {
     auto& from = undoing ? w.undo : w.redo;
     auto& to = undoing ? w.redo : w.undo;
-    if (from.empty()) return;
+    bool& fromBelow = undoing ? w.undoBelow : w.redoBelow;
+    bool& toBelow = undoing ? w.redoBelow : w.undoBelow;
+    if (from.empty()) {
+        // A record the model lost track of may be there: either nothing happens (the list was
+        // empty), or something came back; the world that the game follows is kept.
+        if (fromBelow) {
+            World nothing = w;
+            (undoing ? nothing.undoBelow : nothing.redoBelow) = false;
+            if (forks) forks->push_back(std::move(nothing));
+            w.mergeable = false;
+            loseTrack(w);
+            toBelow = true;
+        }
+        return;
+    }
     Record r = from.back();
     const bool scales = r.kind == Kind::scale || r.kind == Kind::all;
     if (scales && w.scaleBusy()) return;
@@ -426,10 +578,11 @@ void takeBack(World& w, bool undoing) {
         if (r.axis == 'Z' || all) set(o.ang[2], r.ang[2]);
     }
     if (scales) startApplyScale(w, r.object, r.scale);
-    push(to, replaced);
+    push(to, toBelow, replaced);
 }
 
-// --- The building rules ----------------------------------------------------------------------------
+// --- The building rules
+// ----------------------------------------------------------------------------
 
 void setLock(World& w, bool on, bool show_ = true) {
     if (w.locked == on) return;
@@ -519,7 +672,8 @@ bool housekeeping(World& w, bool mouse, int releasedButton = 0) {
     return true;
 }
 
-// --- Object actions -------------------------------------------------------------------------------
+// --- Object actions
+// -------------------------------------------------------------------------------
 
 Object* forTransform(World& w) {
     Object* o = w.selectedObject();
@@ -563,7 +717,9 @@ void applyStored(World& w, int fields, bool all) {
         pushUndo(w, w.selected, Kind::all);
     else
         pushUndo(w, w.selected, (fields & (ax | ay | az)) ? Kind::angle : Kind::position,
-                 (fields & (py | ay)) ? 'Y' : (fields & (pz | az)) ? 'Z' : 'X');
+                 (fields & (py | ay))   ? 'Y'
+                 : (fields & (pz | az)) ? 'Z'
+                                        : 'X');
     auto want = [&](int f) { return all || (fields & f); };
     for (int i = 0; i < 3; ++i) {
         if (want(px << i)) o->pos[i] = w.stored->pos[i];
@@ -572,7 +728,8 @@ void applyStored(World& w, int fields, bool all) {
     if (want(sc)) startApplyScale(w, w.selected, w.stored->scale);
 }
 
-// --- The key dispatcher ----------------------------------------------------------------------------
+// --- The key dispatcher
+// ----------------------------------------------------------------------------
 
 void release(World& w, std::uint16_t code) {
     const Settings& s = w.s;
@@ -621,7 +778,9 @@ void release(World& w, std::uint16_t code) {
         show(w, w.outlineOff ? mOutlineOff : mOutlineOn);
     } else if (idle && (is(kMoveDown) || is(kMoveUp) || is(kMoveLeft) || is(kMoveRight) ||
                         is(kMoveBack) || is(kMoveForth))) {
-        const int axis = is(kMoveDown) || is(kMoveUp) ? 'Z' : is(kMoveLeft) || is(kMoveRight) ? 'X' : 'Y';
+        const int axis = is(kMoveDown) || is(kMoveUp)      ? 'Z'
+                         : is(kMoveLeft) || is(kMoveRight) ? 'X'
+                                                           : 'Y';
         const bool back = is(kMoveDown) || is(kMoveLeft) || is(kMoveBack);
         move(w, axis, back ? -1 : 1);
     } else if (idle && (is(kScaleDown) || is(kScaleUp) || is(kScaleReset))) {
@@ -632,7 +791,9 @@ void release(World& w, std::uint16_t code) {
             pushUndo(w, w.selected, Kind::scale);
             const long step = w.s.scale.now();
             const long sum = is(kScaleReset) ? 100 : o->scale + (is(kScaleDown) ? -step : step);
-            const int percent = static_cast<int>(std::clamp<long>(sum, 10, 65535));
+            const int percent = o->scale == kAnyScale && !is(kScaleReset)
+                                    ? kAnyScale
+                                    : static_cast<int>(std::clamp<long>(sum, 10, 65535));
             w.jobs.push_back({Job::scaleKey, w.selected, 0, percent});
         }
     } else if (idle && is(kUndo)) {
@@ -731,7 +892,9 @@ bool runJob(World& w) {
         it->second.loaded = false;
         forget(w, done.object);
     }
-    if (done.type == Job::scaleKey) w.notifier = format(w.s.texts[mScale], 'd', done.percent);
+    if (done.type == Job::scaleKey)
+        w.notifier =
+            done.percent == kAnyScale ? kAnyMessage : format(w.s.texts[mScale], 'd', done.percent);
     return true;
 }
 
@@ -758,18 +921,20 @@ bool turnHeld(World& w) {
         return true;
     }
     Object& o = it->second;
-    const double before = o.ang[w.axis - 'X'];
-    const bool wasTurned = w.holdTurned;
+    double& angle = o.ang[w.axis - 'X'];
+    if (!known(angle) && known(w.turnFrom)) return false;  // turned already since the last look
     pushUndo(w, w.holdObject, Kind::angle, w.axis);
-    o.ang[w.axis - 'X'] = kNone;
+    w.turnFrom = angle;
+    angle = kNone;
     w.holdTurned = true;
-    return !wasTurned || known(before);
+    return true;
 }
 
 // The held-button worker sees that the hold has ended and stops.
 bool rotationEnds(World& w) {
     if (w.hold != 0 || !w.rotating) return false;
     w.rotating = false;
+    w.rotatingSeen = -1;
     return true;
 }
 
@@ -777,21 +942,24 @@ bool lateTurn(World& w, std::int64_t now) {
     if (w.turnsUntil < 0 || now > w.turnsUntil || w.holdObject.empty()) return false;
     auto it = w.objects.find(w.holdObject);
     if (it == w.objects.end() || !it->second.loaded) return false;
-    pushUndo(w, w.holdObject, Kind::angle, w.axis);
     double& a = it->second.ang[w.axis - 'X'];
     if (!known(a)) return false;
+    pushUndo(w, w.holdObject, Kind::angle, w.axis);
+    w.turnFrom = a;
     a = kNone;
     return true;
 }
 
-// --- Comparing ------------------------------------------------------------------------------------
+// --- Comparing
+// ------------------------------------------------------------------------------------
 
-bool near(double want, double got, double tolerance) {
-    return std::fabs(want - got) <= tolerance;
-}
+bool near(double want, double got, double tolerance) { return std::fabs(want - got) <= tolerance; }
+// Angles are equal as the game turns: a whole turn apart is the same angle, and the game keeps
+// radians as floats, whose steps grow with the angle.
 bool nearAngle(double want, double got) {
+    const double tolerance = std::max(0.02, std::fabs(got) * 1e-6);
     const double d = std::fmod(std::fabs(want - got), 360.0);
-    return d <= 0.02 || 360.0 - d <= 0.02;
+    return d <= tolerance || 360.0 - d <= tolerance;
 }
 
 // What a world says against what is seen: "" when they agree. Values the world leaves open
@@ -813,7 +981,8 @@ std::string agree(World& w, const Seen& seen) {
         char text[200];
         for (int i = 0; i < 3; ++i) {
             // The game keeps a position as a float: far out, its steps are coarse.
-            if (!near(o.pos[i], g.position[i], std::max(0.02, std::fabs(g.position[i]) * 1e-6))) {
+            if (known(o.pos[i]) &&
+                !near(o.pos[i], g.position[i], std::max(0.02, std::fabs(g.position[i]) * 1e-6))) {
                 std::snprintf(text, sizeof text, "%s position %c: model %.3f, game %.3f; ",
                               name.c_str(), 'X' + i, o.pos[i], g.position[i]);
                 why << text;
@@ -824,12 +993,21 @@ std::string agree(World& w, const Seen& seen) {
                 why << text;
             }
         }
-        if (o.scale != g.scale)
+        if (o.scale != kAnyScale && o.scale != g.scale)
             why << name << " scale: model " << o.scale << "%, game " << g.scale << "%; ";
+        // A turn the model let happen must show: a held button's turn changes the angle.
+        if (name == w.holdObject && known(w.turnFrom) && w.s.rotate.now() != 0.0 &&
+            nearAngle(w.turnFrom, g.angles[w.axis - 'X']))
+            why << name << " was turned by the held button in the model, not in the game; ";
     }
-    if (seen.messages != w.shown) {
+    auto same = [](const std::string& model, const std::string& game) {
+        return model == game || model == kAnyMessage;
+    };
+    if (seen.messages.size() != w.shown.size() ||
+        !std::equal(w.shown.begin(), w.shown.end(), seen.messages.begin(), same)) {
         std::size_t i = 0;
-        while (i < seen.messages.size() && i < w.shown.size() && seen.messages[i] == w.shown[i]) ++i;
+        while (i < seen.messages.size() && i < w.shown.size() && same(w.shown[i], seen.messages[i]))
+            ++i;
         why << "message " << i + 1 << ": model "
             << (i < w.shown.size() ? "\"" + w.shown[i] + "\"" : std::string("none")) << ", game "
             << (i < seen.messages.size() ? "\"" + seen.messages[i] + "\"" : std::string("none"))
@@ -869,13 +1047,48 @@ std::string agree(World& w, const Seen& seen) {
             o.pos[i] = it->second->position[i];
             o.ang[i] = it->second->angles[i];
         }
+        o.scale = it->second->scale;
     }
+    for (std::size_t i = 0; i < w.shown.size(); ++i) w.shown[i] = seen.messages[i];
+    w.turnFrom = kNone;
     return {};
+}
+
+// States that differ only in the order of older undo or redo records (a held button's turns
+// beside other changes) become one, which keeps the newest records they agree on and knows that
+// there may be more below them. Without this the states would double with every such change.
+std::vector<World> collapse(std::vector<World> worlds) {
+    std::map<std::string, std::size_t> byKey;
+    std::vector<World> out;
+    auto commonTail = [](std::vector<Record>& mine, bool& below, const std::vector<Record>& other,
+                         bool otherBelow) {
+        std::size_t n = 0;
+        auto same = [](const Record& a, const Record& b) {
+            return a.object == b.object && a.kind == b.kind && a.axis == b.axis;
+        };
+        while (n < mine.size() && n < other.size() &&
+               same(mine[mine.size() - 1 - n], other[other.size() - 1 - n]))
+            ++n;
+        if (n < mine.size() || n < other.size() || otherBelow) below = true;
+        mine.erase(mine.begin(), mine.end() - static_cast<long>(n));
+    };
+    for (World& w : worlds) {
+        const auto [it, fresh] = byKey.emplace(w.key(false), out.size());
+        if (fresh) {
+            out.push_back(std::move(w));
+            continue;
+        }
+        World& into = out[it->second];
+        commonTail(into.undo, into.undoBelow, w.undo, w.undoBelow);
+        commonTail(into.redo, into.redoBelow, w.redo, w.redoBelow);
+    }
+    return out;
 }
 
 }  // namespace
 
-// --- The model ------------------------------------------------------------------------------------
+// --- The model
+// ------------------------------------------------------------------------------------
 
 Model::Model(const std::optional<std::string>& settingsText) {
     World w;
@@ -899,47 +1112,77 @@ std::size_t Model::worlds() const { return worlds_.size(); }
 
 Model::Probes Model::probes() const {
     Probes p;
-    const Settings& s = worlds_.front().s;
-    p.wheelRotation = s.wheelRotation;
-    // The rows of the key dispatch in their order (the first row a key is bound to acts), for
-    // the actions that can take a key before the scale and delete rows do.
-    static constexpr int kBefore[] = {
-        kMain, kSnap, kGround, kWorkshopSnap, kTimeoutFreeze, kResetAngles, kRemoveTremor,
-        kRotateStepMinus, kRotateStepPlus, kMoveStepMinus, kMoveStepPlus, kScaleStepMinus,
-        kScaleStepPlus, kChangeRotateAxis, kOutlineToggle, kMoveDown, kMoveUp, kMoveLeft,
-        kMoveRight, kMoveBack, kMoveForth, kScaleDown, kScaleUp, kScaleReset, kUndo, kRedo,
-        kCopyState, kCopyPosX, kCopyPosY, kCopyPosZ, kCopyAngleX, kCopyAngleY, kCopyAngleZ,
-        kCopyScale, kCopyAll, kClampedStoreToggle, kLockObject, kExtraOutlineToggle,
-        kDuplicateKey, kDeleteKey};
-    auto runs = [&](int action) -> std::uint16_t {
-        for (std::uint16_t code = 1; code < 256; ++code) {
-            for (int a : kBefore) {
-                const bool open = (a != kMain || s.togglable) &&
-                                  (a != kDuplicateKey || s.duplicateEnabled) &&
-                                  (a != kDeleteKey || s.deleteEnabled);
-                if (!s.bound(a, code) || !open) continue;
-                // Scale down, up and reset are one row.
-                if (a == action || (action == kScaleUp && a >= kScaleDown && a <= kScaleReset))
-                    return s.bound(kScaleReset, code) || s.bound(kScaleDown, code) ? 0 : code;
-                break;
+    const bool wheel = worlds_.front().s.wheelRotation;
+    p.wheelRotation = wheel;
+    for (const World& w : worlds_) {
+        const Settings& s = w.s;
+        if (s.wheelRotation != wheel) p.wheelRotation = std::nullopt;
+        // The rows of the key dispatch in their order (the first row a key is bound to acts), for
+        // the actions that can take a key before the scale and delete rows do.
+        static constexpr int kBefore[] = {kMain,           kSnap,
+                                          kGround,         kWorkshopSnap,
+                                          kTimeoutFreeze,  kResetAngles,
+                                          kRemoveTremor,   kRotateStepMinus,
+                                          kRotateStepPlus, kMoveStepMinus,
+                                          kMoveStepPlus,   kScaleStepMinus,
+                                          kScaleStepPlus,  kChangeRotateAxis,
+                                          kOutlineToggle,  kMoveDown,
+                                          kMoveUp,         kMoveLeft,
+                                          kMoveRight,      kMoveBack,
+                                          kMoveForth,      kScaleDown,
+                                          kScaleUp,        kScaleReset,
+                                          kUndo,           kRedo,
+                                          kCopyState,      kCopyPosX,
+                                          kCopyPosY,       kCopyPosZ,
+                                          kCopyAngleX,     kCopyAngleY,
+                                          kCopyAngleZ,     kCopyScale,
+                                          kCopyAll,        kClampedStoreToggle,
+                                          kLockObject,     kExtraOutlineToggle,
+                                          kDuplicateKey,   kDeleteKey};
+        auto runs = [&](int action) -> std::uint16_t {
+            for (std::uint16_t code = 1; code < 256; ++code) {
+                for (int a : kBefore) {
+                    const bool open = (a != kMain || s.togglable) &&
+                                      (a != kDuplicateKey || s.duplicateEnabled) &&
+                                      (a != kDeleteKey || s.deleteEnabled);
+                    if (!s.bound(a, code) || !open) continue;
+                    // Scale down, up and reset are one row.
+                    const bool row =
+                        a == action || (action == kScaleUp && a >= kScaleDown && a <= kScaleReset);
+                    if (row && !s.bound(kScaleReset, code) &&
+                        (action != kScaleUp || !s.bound(kScaleDown, code)))
+                        return code;
+                    break;
+                }
             }
-        }
-        return 0;
-    };
-    p.scaleKey = runs(kScaleUp);
-    if (s.deleteEnabled) p.deleteKey = runs(kDeleteKey);
+            return 0;
+        };
+        auto add = [](std::vector<std::uint16_t>& keys, std::uint16_t key) {
+            if (key && std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+        };
+        const std::uint16_t scale = runs(kScaleUp);
+        const std::uint16_t remove = s.deleteEnabled ? runs(kDeleteKey) : 0;
+        add(p.scaleKeys, scale);
+        add(p.deleteKeys, remove);
+        p.scaleOptional |= scale == 0;
+        p.deleteOptional |= remove == 0;
+    }
     return p;
 }
 
 template <class Step>
 void Model::apply(Step step) {
     expand();
-    std::vector<World> next;
+    std::vector<World> next, more;
     std::set<std::string> keys;
+    forks = &more;
     for (World& w : worlds_) {
         step(w);
         if (keys.insert(w.key()).second) next.push_back(std::move(w));
     }
+    forks = nullptr;
+    for (World& w : more)
+        if (keys.insert(w.key()).second) next.push_back(std::move(w));
     worlds_ = std::move(next);
 }
 
@@ -1052,27 +1295,35 @@ void Model::settingsFile(const std::optional<std::string>& text, bool readable) 
 std::string Model::compare(const Seen& seen, bool settled) {
     // A turn may still land right after the release that ended a hold.
     for (World& w : worlds_)
-        if (w.hold == 0 && w.holdTurned) w.turnsUntil = w.turnsUntil < 0 ? seen.micros + 100'000 : w.turnsUntil;
+        if (w.hold == 0 && w.holdTurned)
+            w.turnsUntil = w.turnsUntil < 0 ? seen.micros + 100'000 : w.turnsUntil;
     expand();
     std::vector<World> kept;
     std::set<std::string> keys;
     std::string nearest;
     std::pair<long, std::size_t> nearestRank{};
     for (World& w : worlds_) {
+        // The worker sees a hold's end at its next turn, 25 ms on: a state in which it still runs
+        // long after is none the game can be in.
+        if (w.hold == 0 && w.rotating) {
+            if (w.rotatingSeen < 0) w.rotatingSeen = seen.micros;
+            if (seen.micros - w.rotatingSeen > 150'000) continue;
+        }
         World mine = w;
         lateTurn(mine, seen.micros);
         for (World* candidate : {&w, &mine}) {
-            if (settled && (candidate->hold != 0 || candidate->rotating || candidate->notifier ||
-                            candidate->consoles ||
-                            std::any_of(candidate->jobs.begin(), candidate->jobs.end(),
-                                        [&](const Job& j) { return j.phase == 0 || candidate->mainLoop; })))
+            if (settled &&
+                (candidate->hold != 0 || candidate->rotating || candidate->notifier ||
+                 candidate->consoles ||
+                 std::any_of(candidate->jobs.begin(), candidate->jobs.end(),
+                             [&](const Job& j) { return j.phase == 0 || candidate->mainLoop; })))
                 continue;
             const std::string why = agree(*candidate, seen);
             if (!why.empty()) {
                 // The world to report: the fewest differences, then the most work done.
-                const auto rank = std::make_pair(std::count(why.begin(), why.end(), ';'),
-                                                 candidate->jobs.size() + candidate->consoles +
-                                                     (candidate->notifier ? 1u : 0u));
+                const auto rank = std::make_pair(
+                    std::count(why.begin(), why.end(), ';'),
+                    candidate->jobs.size() + candidate->consoles + (candidate->notifier ? 1u : 0u));
                 if (nearest.empty() || rank < nearestRank) {
                     nearest = why;
                     nearestRank = rank;
@@ -1086,7 +1337,10 @@ std::string Model::compare(const Seen& seen, bool settled) {
             if (keys.insert(candidate->key()).second) kept.push_back(*candidate);
         }
     }
-    if (kept.empty()) return nearest.empty() ? "no world of the model is settled" : nearest;
+    if (kept.size() > 24) kept = collapse(std::move(kept));
+    if (kept.empty())
+        return (nearest.empty() ? std::string("no world of the model is settled") : nearest) +
+               " (" + std::to_string(worlds_.size()) + " states the game could be in)";
     worlds_ = std::move(kept);
     return {};
 }

@@ -76,12 +76,14 @@ public:
     std::string compare(const Seen& seen, bool settled = false);
     std::size_t worlds() const;
 
-    // What the settings in force give the checks at the end of a scenario: a key that runs the
-    // scale-up action and one that deletes (0 when none does, or deleting is off), and whether
-    // the wheel turns objects.
+    // What the settings in force give the checks at the end of a scenario: the keys that run the
+    // scale-up action and the delete action (none when deleting is off) in some state the game
+    // may be in, and whether the wheel turns objects (nullopt when the states disagree).
     struct Probes {
-        std::uint16_t scaleKey = 0, deleteKey = 0;
-        bool wheelRotation = false;
+        std::vector<std::uint16_t> scaleKeys, deleteKeys;
+        // Whether some state has no such key (its action then need not be seen working).
+        bool scaleOptional = false, deleteOptional = false;
+        std::optional<bool> wheelRotation;
     };
     Probes probes() const;
 

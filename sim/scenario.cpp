@@ -508,7 +508,8 @@ private:
             // reached the game, a release kept from it.
             if (verb != "release") {
                 if (game_.keyboardEvent(k.vkey, k.scanCode, k.flags).calleeRan)
-                    noteSeen_ = verb == "key" ? "its press reached the game" : "it reached the game";
+                    noteSeen_ =
+                        verb == "key" ? "its press reached the game" : "it reached the game";
                 world_.keyEvent(k.vkey, k.scanCode, k.flags);
             }
             if (verb != "press") {
@@ -945,16 +946,22 @@ private:
                 if (c.rfind(prefix, 0) == 0 && c.find(name) != std::string::npos) return true;
             return false;
         };
-        // Keys the settings in force give the actions (the player may have bound them anew).
+        // Keys the settings in force give the actions (the player may have bound them anew, and
+        // the game may be in states whose settings differ: any of their keys may act).
         const Model::Probes keys = world_.probes();
-        if (keys.scaleKey &&
-            !probe("scale", keys.scaleKey, [](const Ref& r) { return r.scale() != 100; }))
+        auto anyKey = [&](const char* what, const std::vector<std::uint16_t>& codes,
+                          bool optional, const std::function<bool(const Ref&)>& ran) {
+            for (std::uint16_t code : codes)
+                if (probe(what, code, ran)) return true;
+            return optional;
+        };
+        if (!anyKey("scale", keys.scaleKeys, keys.scaleOptional,
+                    [](const Ref& r) { return r.scale() != 100; }))
             return false;
-        if (keys.deleteKey && !probe("delete", keys.deleteKey, [&](const Ref& r) {
-                return calledOn("refCommandExecute2(", r);
-            }))
+        if (!anyKey("delete", keys.deleteKeys, keys.deleteOptional,
+                    [&](const Ref& r) { return calledOn("refCommandExecute2(", r); }))
             return false;
-        if (!keys.wheelRotation && !probe("held-button", 0, [&](const Ref& r) {
+        if (keys.wheelRotation == false && !probe("held-button", 0, [&](const Ref& r) {
                 return calledOn("runAxisCommand(context, 0x1009", r);
             }))
             return false;

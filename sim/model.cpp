@@ -22,136 +22,43 @@ namespace {
 // --- What the README says the plugin starts with ------------------------------------------------
 
 // The actions in the key table's order, with their default keys (virtual-key codes).
+// clang-format off
 enum A {
-    kMain,
-    kSnap,
-    kGround,
-    kWorkshopSnap,
-    kTimeoutFreeze,
-    kResetAngles,
-    kRemoveTremor,
-    kRotateStepMinus,
-    kRotateStepPlus,
-    kChangeRotateAxis,
-    kOutlineToggle,
-    kMoveDown,
-    kMoveUp,
-    kMoveLeft,
-    kMoveRight,
-    kMoveBack,
-    kMoveForth,
-    kMoveStepMinus,
-    kMoveStepPlus,
-    kScaleDown,
-    kScaleUp,
-    kScaleReset,
-    kUndo,
-    kCopyState,
-    kCopyPosX,
-    kCopyPosY,
-    kCopyPosZ,
-    kCopyAngleX,
-    kCopyAngleY,
-    kCopyAngleZ,
-    kCopyScale,
-    kCopyAll,
-    kClampedStoreToggle,
-    kLockObject,
-    kExtraOutlineToggle,
-    kDuplicateKey,
-    kDeleteKey,
-    kRotateLeft,
-    kRotateRight,
-    kPhysicsOn,
-    kPhysicsOff,
-    kScaleStepMinus,
-    kScaleStepPlus,
-    kTimescaleToggle,
-    kRedo,
-    kActions
+    kMain, kSnap, kGround, kWorkshopSnap, kTimeoutFreeze, kResetAngles, kRemoveTremor,
+    kRotateStepMinus, kRotateStepPlus, kChangeRotateAxis, kOutlineToggle, kMoveDown, kMoveUp,
+    kMoveLeft, kMoveRight, kMoveBack, kMoveForth, kMoveStepMinus, kMoveStepPlus, kScaleDown,
+    kScaleUp, kScaleReset, kUndo, kCopyState, kCopyPosX, kCopyPosY, kCopyPosZ, kCopyAngleX,
+    kCopyAngleY, kCopyAngleZ, kCopyScale, kCopyAll, kClampedStoreToggle, kLockObject,
+    kExtraOutlineToggle, kDuplicateKey, kDeleteKey, kRotateLeft, kRotateRight, kPhysicsOn,
+    kPhysicsOff, kScaleStepMinus, kScaleStepPlus, kTimescaleToggle, kRedo, kActions
 };
 struct ActionKey {
     const char* name;
     std::uint16_t primary, alternate;
 };
 constexpr ActionKey kKeys[kActions] = {
-    {"main", 119, 0},
-    {"snap", 112, 0},
-    {"ground", 113, 0},
-    {"workshopSnap", 114, 0},
-    {"timeoutFreeze", 116, 0},
-    {"resetAngles", 96, 0},
-    {"removeTremor", 101, 0},
-    {"rotateStepMinus", 109, 0},
-    {"rotateStepPlus", 107, 0},
-    {"changeRotateAxis", 162, 163},
-    {"outlineToggle", 115, 0},
-    {"moveDown", 98, 0},
-    {"moveUp", 104, 0},
-    {"moveLeft", 100, 0},
-    {"moveRight", 102, 0},
-    {"moveBack", 103, 0},
-    {"moveForth", 105, 0},
-    {"moveStepMinus", 111, 0},
-    {"moveStepPlus", 106, 0},
-    {"scaleDown", 97, 0},
-    {"scaleUp", 99, 0},
-    {"scaleReset", 110, 0},
-    {"undo", 8, 0},
-    {"copyState", 187, 0},
-    {"copyPosX", 49, 0},
-    {"copyPosY", 50, 0},
-    {"copyPosZ", 51, 0},
-    {"copyAngleX", 52, 0},
-    {"copyAngleY", 53, 0},
-    {"copyAngleZ", 54, 0},
-    {"copyScale", 55, 0},
-    {"copyAll", 48, 0},
-    {"clampedStoreToggle", 117, 0},
-    {"lockObject", 118, 0},
-    {"extraOutlineToggle", 45, 0},
-    {"duplicateKey", 191, 0},
-    {"deleteKey", 46, 0},
-    {"rotateLeft", 188, 0},
-    {"rotateRight", 190, 0},
-    {"physicsOn", 36, 0},
-    {"physicsOff", 35, 0},
-    {"scaleStepMinus", 33, 0},
-    {"scaleStepPlus", 34, 0},
-    {"timescaleToggle", 122, 0},
+    {"main", 119, 0}, {"snap", 112, 0}, {"ground", 113, 0}, {"workshopSnap", 114, 0},
+    {"timeoutFreeze", 116, 0}, {"resetAngles", 96, 0}, {"removeTremor", 101, 0},
+    {"rotateStepMinus", 109, 0}, {"rotateStepPlus", 107, 0}, {"changeRotateAxis", 162, 163},
+    {"outlineToggle", 115, 0}, {"moveDown", 98, 0}, {"moveUp", 104, 0}, {"moveLeft", 100, 0},
+    {"moveRight", 102, 0}, {"moveBack", 103, 0}, {"moveForth", 105, 0},
+    {"moveStepMinus", 111, 0}, {"moveStepPlus", 106, 0}, {"scaleDown", 97, 0},
+    {"scaleUp", 99, 0}, {"scaleReset", 110, 0}, {"undo", 8, 0}, {"copyState", 187, 0},
+    {"copyPosX", 49, 0}, {"copyPosY", 50, 0}, {"copyPosZ", 51, 0}, {"copyAngleX", 52, 0},
+    {"copyAngleY", 53, 0}, {"copyAngleZ", 54, 0}, {"copyScale", 55, 0}, {"copyAll", 48, 0},
+    {"clampedStoreToggle", 117, 0}, {"lockObject", 118, 0}, {"extraOutlineToggle", 45, 0},
+    {"duplicateKey", 191, 0}, {"deleteKey", 46, 0}, {"rotateLeft", 188, 0},
+    {"rotateRight", 190, 0}, {"physicsOn", 36, 0}, {"physicsOff", 35, 0},
+    {"scaleStepMinus", 33, 0}, {"scaleStepPlus", 34, 0}, {"timescaleToggle", 122, 0},
     {"redo", 220, 0},
 };
 
 // The on-screen texts; the kind says what value a text shows (0: none, 'f', 'd' or 'c').
 enum M {
-    mSnapOn,
-    mSnapOff,
-    mGroundOn,
-    mGroundOff,
-    mWorkshopOn,
-    mWorkshopOff,
-    mFreezeOn,
-    mFreezeOff,
-    mFreeplotOn,
-    mFreeplotOff,
-    mRotateStep,
-    mMoveStep,
-    mScaleStep,
-    mAxis,
-    mScale,
-    mOutlineOn,
-    mOutlineOff,
-    mClampedOn,
-    mClampedOff,
-    mLockOn,
-    mLockOff,
-    mExtraOn,
-    mExtraOff,
-    mPhysicsOn,
-    mPhysicsOff,
-    mTimescaleOn,
-    mTimescaleOff,
-    kMessages
+    mSnapOn, mSnapOff, mGroundOn, mGroundOff, mWorkshopOn, mWorkshopOff, mFreezeOn, mFreezeOff,
+    mFreeplotOn, mFreeplotOff, mRotateStep, mMoveStep, mScaleStep, mAxis, mScale, mOutlineOn,
+    mOutlineOff, mClampedOn, mClampedOff, mLockOn, mLockOff, mExtraOn, mExtraOff, mPhysicsOn,
+    mPhysicsOff, mTimescaleOn, mTimescaleOff, kMessages
 };
 struct Text {
     const char* key;
@@ -159,34 +66,25 @@ struct Text {
     char kind;
 };
 constexpr Text kTexts[kMessages] = {
-    {"snapOn", "Object snap on", 0},
-    {"snapOff", "Object snap off", 0},
-    {"groundOn", "Surface snap on", 0},
-    {"groundOff", "Surface snap off", 0},
-    {"workshopOn", "Workshop grid snap on", 0},
-    {"workshopOff", "Workshop grid snap off", 0},
-    {"freezeOn", "Workshop timeout off", 0},
-    {"freezeOff", "Workshop timeout on", 0},
-    {"freeplotOn", "Freeplot mode on", 0},
-    {"freeplotOff", "Freeplot mode off", 0},
+    {"snapOn", "Object snap on", 0}, {"snapOff", "Object snap off", 0},
+    {"groundOn", "Surface snap on", 0}, {"groundOff", "Surface snap off", 0},
+    {"workshopOn", "Workshop grid snap on", 0}, {"workshopOff", "Workshop grid snap off", 0},
+    {"freezeOn", "Workshop timeout off", 0}, {"freezeOff", "Workshop timeout on", 0},
+    {"freeplotOn", "Freeplot mode on", 0}, {"freeplotOff", "Freeplot mode off", 0},
     {"rotateStepChange", "Rotation step changed to %0.1f", 'f'},
     {"moveStepChange", "Movement step changed to %0.1f", 'f'},
     {"scaleStepChange", "Scale step changed to %d%%", 'd'},
-    {"axisChange", "Axis changed to %c", 'c'},
-    {"scaleChange", "Scale set to %d%%", 'd'},
-    {"outlineOn", "Object outline on", 0},
-    {"outlineOff", "Object outline off", 0},
+    {"axisChange", "Axis changed to %c", 'c'}, {"scaleChange", "Scale set to %d%%", 'd'},
+    {"outlineOn", "Object outline on", 0}, {"outlineOff", "Object outline off", 0},
     {"clampedStoreOn", "Clamped objects storing enabled", 0},
     {"clampedStoreOff", "Clamped objects storing disabled", 0},
-    {"lockObjectOn", "Object locked", 0},
-    {"lockObjectOff", "Object unlocked", 0},
+    {"lockObjectOn", "Object locked", 0}, {"lockObjectOff", "Object unlocked", 0},
     {"extraOutlineOn", "Extra object selection enabled", 0},
     {"extraOutlineOff", "Extra object selection disabled", 0},
-    {"physicsOn", "Object physics on", 0},
-    {"physicsOff", "Object physics off", 0},
-    {"timescaleOn", "Timescale changed", 0},
-    {"timescaleOff", "Timescale set to normal", 0},
+    {"physicsOn", "Object physics on", 0}, {"physicsOff", "Object physics off", 0},
+    {"timescaleOn", "Timescale changed", 0}, {"timescaleOff", "Timescale set to normal", 0},
 };
+// clang-format on
 constexpr const char* kStored = "Object parameters stored";
 
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();  // a value not known
@@ -996,8 +894,9 @@ std::string agree(World& w, const Seen& seen) {
         if (o.scale != kAnyScale && o.scale != g.scale)
             why << name << " scale: model " << o.scale << "%, game " << g.scale << "%; ";
         // A turn the model let happen must show: a held button's turn changes the angle.
-        if (name == w.holdObject && known(w.turnFrom) && w.s.rotate.now() != 0.0 &&
-            nearAngle(w.turnFrom, g.angles[w.axis - 'X']))
+        // (Unless something has set the angle since.)
+        if (name == w.holdObject && known(w.turnFrom) && !known(o.ang[w.axis - 'X']) &&
+            w.s.rotate.now() != 0.0 && nearAngle(w.turnFrom, g.angles[w.axis - 'X']))
             why << name << " was turned by the held button in the model, not in the game; ";
     }
     auto same = [](const std::string& model, const std::string& game) {
@@ -1119,26 +1018,16 @@ Model::Probes Model::probes() const {
         if (s.wheelRotation != wheel) p.wheelRotation = std::nullopt;
         // The rows of the key dispatch in their order (the first row a key is bound to acts), for
         // the actions that can take a key before the scale and delete rows do.
-        static constexpr int kBefore[] = {kMain,           kSnap,
-                                          kGround,         kWorkshopSnap,
-                                          kTimeoutFreeze,  kResetAngles,
-                                          kRemoveTremor,   kRotateStepMinus,
-                                          kRotateStepPlus, kMoveStepMinus,
-                                          kMoveStepPlus,   kScaleStepMinus,
-                                          kScaleStepPlus,  kChangeRotateAxis,
-                                          kOutlineToggle,  kMoveDown,
-                                          kMoveUp,         kMoveLeft,
-                                          kMoveRight,      kMoveBack,
-                                          kMoveForth,      kScaleDown,
-                                          kScaleUp,        kScaleReset,
-                                          kUndo,           kRedo,
-                                          kCopyState,      kCopyPosX,
-                                          kCopyPosY,       kCopyPosZ,
-                                          kCopyAngleX,     kCopyAngleY,
-                                          kCopyAngleZ,     kCopyScale,
-                                          kCopyAll,        kClampedStoreToggle,
-                                          kLockObject,     kExtraOutlineToggle,
-                                          kDuplicateKey,   kDeleteKey};
+        // clang-format off
+        static constexpr int kBefore[] = {
+            kMain, kSnap, kGround, kWorkshopSnap, kTimeoutFreeze, kResetAngles, kRemoveTremor,
+            kRotateStepMinus, kRotateStepPlus, kMoveStepMinus, kMoveStepPlus, kScaleStepMinus,
+            kScaleStepPlus, kChangeRotateAxis, kOutlineToggle, kMoveDown, kMoveUp, kMoveLeft,
+            kMoveRight, kMoveBack, kMoveForth, kScaleDown, kScaleUp, kScaleReset, kUndo, kRedo,
+            kCopyState, kCopyPosX, kCopyPosY, kCopyPosZ, kCopyAngleX, kCopyAngleY, kCopyAngleZ,
+            kCopyScale, kCopyAll, kClampedStoreToggle, kLockObject, kExtraOutlineToggle,
+            kDuplicateKey, kDeleteKey};
+        // clang-format on
         auto runs = [&](int action) -> std::uint16_t {
             for (std::uint16_t code = 1; code < 256; ++code) {
                 for (int a : kBefore) {
@@ -1293,9 +1182,10 @@ void Model::settingsFile(const std::optional<std::string>& text, bool readable) 
 }
 
 std::string Model::compare(const Seen& seen, bool settled) {
-    // A turn may still land right after the release that ended a hold.
+    // A turn may still land right after the release that ended a hold: the worker may have been
+    // in the middle of one (also its first).
     for (World& w : worlds_)
-        if (w.hold == 0 && w.holdTurned)
+        if (w.hold == 0 && (w.holdTurned || w.rotating))
             w.turnsUntil = w.turnsUntil < 0 ? seen.micros + 100'000 : w.turnsUntil;
     expand();
     std::vector<World> kept;

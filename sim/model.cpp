@@ -133,8 +133,9 @@ struct Settings {
 };
 
 // A text that shows a value fits when it holds one placeholder for that value (or none); %%
-// stands for a per cent sign.
+// stands for a per cent sign. Any other text is shown as it is written.
 bool fits(const std::string& text, char kind) {
+    if (!kind) return true;  // shown as it is written
     int placeholders = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '%') continue;
@@ -259,7 +260,9 @@ struct Record {
 struct Job {
     enum Type : char { scaleKey, applyScale, remove } type;
     std::string object;
-    int phase = 0;  // 0 waiting for the thread, 1 the command given (waiting for the main loop)
+    // 0 waiting for the thread, 1 the command given and the object in the hand-over slot, 2 taken
+    // by the game's main loop.
+    int phase = 0;
     int percent = 0;
 };
 
@@ -781,9 +784,14 @@ bool runJob(World& w) {
         return true;
     }
     // Phase 1: the game's main loop takes the object (an actor is not handed over; one the game
-    // let go of meanwhile is taken back out of the slot).
+    // let go of meanwhile is taken back out of the slot). The worker goes on after the take, so
+    // what it does then may come after the main loop has stopped taking.
     const bool actor = there && it->second.actor;
-    if (there && !actor && !w.mainLoop) return false;
+    if (j.phase == 1 && there && !actor) {
+        if (!w.mainLoop) return false;
+        j.phase = 2;
+        return true;
+    }
     const Job done = j;
     w.jobs.pop_front();
     if (done.type == Job::remove && there) {
@@ -1206,7 +1214,7 @@ std::string Model::compare(const Seen& seen, bool settled) {
                 (candidate->hold != 0 || candidate->rotating || candidate->notifier ||
                  candidate->consoles ||
                  std::any_of(candidate->jobs.begin(), candidate->jobs.end(),
-                             [&](const Job& j) { return j.phase == 0 || candidate->mainLoop; })))
+                             [&](const Job& j) { return j.phase != 1 || candidate->mainLoop; })))
                 continue;
             const std::string why = agree(*candidate, seen);
             if (!why.empty()) {

@@ -48,7 +48,7 @@ public:
         line("wait " + std::to_string(10 + pick(60)));
         const char* unkind[] = {"select none", "ignore input on", "workshop busy on",
                                 "unload last", "select settler",  "select o1"};
-        line(unkind[pick(static_cast<int>(std::size(unkind)))]);
+        line(any(unkind));
         line("# Both buttons up, the main loop taking, then the checks.");
         line("button left up");
         line("button right up");
@@ -70,7 +70,7 @@ private:
     }
 
     std::string key() {
-        if (chance(15)) return kUnboundKeys[pick(static_cast<int>(std::size(kUnboundKeys)))];
+        if (chance(15)) return any(kUnboundKeys);
         const auto& binding =
             freeplot::kDefaultKeyBindings[static_cast<std::size_t>(pick(freeplot::kActionCount))];
         const std::uint16_t code =
@@ -80,6 +80,10 @@ private:
 
     std::string name() {
         return names_[static_cast<std::size_t>(pick(static_cast<int>(names_.size())))];
+    }
+    template <std::size_t N>
+    const char* any(const char* const (&items)[N]) {
+        return items[pick(static_cast<int>(N))];
     }
 
     void step() {
@@ -146,13 +150,14 @@ private:
     // The player saves the settings file (or is caught half-way through): the plugin reads it at
     // the next start of workshop mode, whatever its workers are doing.
     void settingsChange() {
-        static constexpr const char* kRebound[] = {"moveUp", "scaleUp", "undo", "redo",
-                                                   "rotateRight", "copyAll", "deleteKey",
-                                                   "snap", "changeRotateAxis", "moveStepPlus"};
-        static constexpr const char* kCodes[] = {"104", "99", "8", "220", "0x70", "87", "0",
-                                                 "F1", "190", "17", "46"};
-        static constexpr const char* kOddSteps[] = {"-5 1 1000000", "0.001 0.002", "1e6 -1e6",
-                                                    "0 0 0", "abc", "5,10,15", "2.5"};
+        static constexpr const char* kRebound[] = {"moveUp",      "scaleUp",     "undo",
+                                                   "redo",        "rotateRight", "copyAll",
+                                                   "deleteKey",   "snap",        "changeRotateAxis",
+                                                   "moveStepPlus"};
+        static constexpr const char* kCodes[] = {"104", "99", "8",   "220", "0x70", "87",
+                                                 "0",   "F1", "190", "17",  "46"};
+        static constexpr const char* kOddSteps[] = {
+            "-5 1 1000000", "0.001 0.002", "1e6 -1e6", "0 0 0", "abc", "5,10,15", "2.5"};
         switch (pick(10)) {
             case 0:
                 line("setting steps rotateSteps " + std::to_string(1 + pick(30)) + " 45 90");
@@ -162,11 +167,10 @@ private:
                 break;
             case 2:
                 line(std::string("setting steps ") + (chance(50) ? "moveSteps " : "rotateSteps ") +
-                     kOddSteps[pick(static_cast<int>(std::size(kOddSteps)))]);
+                     any(kOddSteps));
                 break;
             case 3:
-                line(std::string("setting keys ") + kRebound[pick(static_cast<int>(std::size(kRebound)))] +
-                     " " + kCodes[pick(static_cast<int>(std::size(kCodes)))]);
+                line(std::string("setting keys ") + any(kRebound) + " " + any(kCodes));
                 break;
             case 4:
                 line(std::string("setting main ") +
@@ -174,18 +178,22 @@ private:
                      (chance(50) ? "true" : "false"));
                 break;
             case 5:
-                line(std::string("setting dangerous deleteEnabled ") + (chance(70) ? "true" : "false"));
+                line(std::string("setting dangerous deleteEnabled ") +
+                     (chance(70) ? "true" : "false"));
                 break;
             case 6: {
                 // A message of the player's own, now and then one as long as a line can be.
                 static constexpr const char* kTexts[] = {
-                    "setting messages snapOff Snap gone", "setting messages moveStepChange Move %.2f",
-                    "setting messages scaleChange Now %d%% big", "setting messages axisChange Axis %c!",
-                    "setting messages rotateStepChange Turn %g deg", "setting messages groundOff %s"};
+                    "setting messages snapOff Snap gone",
+                    "setting messages moveStepChange Move %.2f",
+                    "setting messages scaleChange Now %d%% big",
+                    "setting messages axisChange Axis %c!",
+                    "setting messages rotateStepChange Turn %g deg",
+                    "setting messages groundOff %s"};
                 if (chance(25))
                     line("setting messages freeplotOn " + std::string(150 + pick(60), 'x'));
                 else
-                    line(kTexts[pick(static_cast<int>(std::size(kTexts)))]);
+                    line(any(kTexts));
                 break;
             }
             case 7:
@@ -201,7 +209,7 @@ private:
                 if (chance(40))
                     line("settings file cut " + std::to_string(pick(200)));
                 else
-                    line(kStates[pick(static_cast<int>(std::size(kStates)))]);
+                    line(any(kStates));
                 break;
             }
         }

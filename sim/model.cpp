@@ -6,13 +6,19 @@
 #include "sim/model.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <set>
 #include <sstream>
+#include <type_traits>
 
 #include "INIReader.h"
 

@@ -6,15 +6,18 @@
 #include "sim/model.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <set>
 #include <sstream>
 
 #include "INIReader.h"
+#include "ini.h"
 
 namespace sim {
 namespace {
@@ -237,6 +240,8 @@ struct Settings {
 // A text that shows a value fits when it holds one placeholder for that value (or none); %%
 // stands for a per cent sign.
 bool fits(const std::string& text, char kind) {
+    // A text that shows no value is never formatted: it is shown as written.
+    if (!kind) return true;
     int placeholders = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '%') continue;
@@ -281,13 +286,32 @@ void readList(Steps<T>& steps, const std::string& text, int wanted) {
     if (wanted >= 0 && wanted < count) steps.index = wanted;
 }
 
+// The names each section of a file holds, as written (sections in lower case): names in [keys]
+// and [messages] count only when written exactly as the README writes them.
+using Names = std::set<std::pair<std::string, std::string>>;
+Names namesIn(const std::string& file) {
+    Names names;
+    ini_parse_string_length(
+        file.data(), file.size(),
+        [](void* user, const char* section, const char* name, const char*) {
+            std::string lower(section);
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (name) static_cast<Names*>(user)->emplace(lower, name);
+            return 1;
+        },
+        &names);
+    return names;
+}
+
 // The settings a file gives, read from the defaults up as the plugin reads them at start.
 Settings readSettings(const std::optional<std::string>& file) {
     Settings s;
     if (!file) return s;
     const INIReader ini(file->data(), file->size());
     if (ini.ParseError() < 0) return s;
+    const Names names = namesIn(*file);
     for (int a = 0; a < kActions; ++a) {
+        if (!names.count({"keys", kKeys[a].name})) continue;
         if (ini.Get("keys", kKeys[a].name, "").empty()) continue;
         const auto code = static_cast<std::uint16_t>(ini.GetInteger("keys", kKeys[a].name, 0));
         if (code == 0) continue;
@@ -296,7 +320,10 @@ Settings readSettings(const std::optional<std::string>& file) {
         s.alternate[a] = modifier ? static_cast<std::uint16_t>(161 + 2 * (code - 16)) : 0;
     }
     s.togglable = static_cast<int>(ini.GetInteger("main", "togglable", 0) & 0xFF);
-    s.buildTimescale = static_cast<float>(ini.GetReal("main", "buildTimescale", 0.01));
+    // A value no float can hold keeps the default.
+    const double timescale = ini.GetReal("main", "buildTimescale", 0.01);
+    if (std::isfinite(timescale) && std::fabs(timescale) <= std::numeric_limits<float>::max())
+        s.buildTimescale = static_cast<float>(timescale);
     s.wheelRotation = ini.GetBoolean("main", "wheelRotation", false);
     s.timeoutFrozen = ini.GetBoolean("main", "timeoutFrozen", false);
     s.snapDisabled = ini.GetBoolean("main", "snapDisabled", false);
@@ -307,6 +334,7 @@ Settings readSettings(const std::optional<std::string>& file) {
     s.deleteEnabled = ini.GetBoolean("dangerous", "deleteEnabled", false);
     s.duplicateEnabled = ini.GetBoolean("cheats", "duplicateEnabled", false);
     for (int m = 0; m < kMessages; ++m) {
+        if (!names.count({"messages", kTexts[m].key})) continue;
         const std::string text = ini.Get("messages", kTexts[m].key, kTexts[m].text);
         if (fits(text, kTexts[m].kind)) s.texts[m] = text;
     }

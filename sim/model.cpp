@@ -1142,7 +1142,11 @@ Model::Probes Model::probes() const {
     Probes p;
     const bool wheel = worlds_.front().s.wheelRotation;
     p.wheelRotation = wheel;
-    for (const World& w : worlds_) {
+    for (const World& seen : worlds_) {
+        // The checks' first event begins a stay that waits for its start: the settings file
+        // read then is the one the checks run under.
+        World w = seen;
+        if (w.workshop) beginStay(w);
         const Settings& s = w.s;
         if (s.wheelRotation != wheel) p.wheelRotation = std::nullopt;
         // The rows of the key dispatch in their order (the first row a key is bound to acts), for

@@ -21,6 +21,7 @@
 #include <type_traits>
 
 #include "INIReader.h"
+#include "ini.h"
 
 namespace sim {
 namespace {
@@ -186,13 +187,32 @@ void readList(Steps<T>& steps, const std::string& text, int wanted) {
     if (wanted >= 0 && wanted < count) steps.index = wanted;
 }
 
+// The names each section of a file holds, as written (sections in lower case): names in [keys]
+// and [messages] count only when written exactly as the README writes them.
+using Names = std::set<std::pair<std::string, std::string>>;
+Names namesIn(const std::string& file) {
+    Names names;
+    ini_parse_string_length(
+        file.data(), file.size(),
+        [](void* user, const char* section, const char* name, const char*) {
+            std::string lower(section);
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (name) static_cast<Names*>(user)->emplace(lower, name);
+            return 1;
+        },
+        &names);
+    return names;
+}
+
 // The settings a file gives, read from the defaults up as the plugin reads them at start.
 Settings readSettings(const std::optional<std::string>& file) {
     Settings s;
     if (!file) return s;
     const INIReader ini(file->data(), file->size());
     if (ini.ParseError() < 0) return s;
+    const Names names = namesIn(*file);
     for (int a = 0; a < kActions; ++a) {
+        if (!names.count({"keys", kKeys[a].name})) continue;
         if (ini.Get("keys", kKeys[a].name, "").empty()) continue;
         const auto code = static_cast<std::uint16_t>(ini.GetInteger("keys", kKeys[a].name, 0));
         if (code == 0) continue;
@@ -201,7 +221,10 @@ Settings readSettings(const std::optional<std::string>& file) {
         s.alternate[a] = modifier ? static_cast<std::uint16_t>(161 + 2 * (code - 16)) : 0;
     }
     s.togglable = static_cast<int>(ini.GetInteger("main", "togglable", 0) & 0xFF);
-    s.buildTimescale = static_cast<float>(ini.GetReal("main", "buildTimescale", 0.01));
+    // A value no float can hold keeps the default.
+    const double timescale = ini.GetReal("main", "buildTimescale", 0.01);
+    if (std::isfinite(timescale) && std::fabs(timescale) <= std::numeric_limits<float>::max())
+        s.buildTimescale = static_cast<float>(timescale);
     s.wheelRotation = ini.GetBoolean("main", "wheelRotation", false);
     s.timeoutFrozen = ini.GetBoolean("main", "timeoutFrozen", false);
     s.snapDisabled = ini.GetBoolean("main", "snapDisabled", false);
@@ -212,6 +235,7 @@ Settings readSettings(const std::optional<std::string>& file) {
     s.deleteEnabled = ini.GetBoolean("dangerous", "deleteEnabled", false);
     s.duplicateEnabled = ini.GetBoolean("cheats", "duplicateEnabled", false);
     for (int m = 0; m < kMessages; ++m) {
+        if (!names.count({"messages", kTexts[m].key})) continue;
         const std::string text = ini.Get("messages", kTexts[m].key, kTexts[m].text);
         if (fits(text, kTexts[m].kind)) s.texts[m] = text;
     }
@@ -1025,11 +1049,16 @@ std::size_t Model::worlds() const { return worlds_.size(); }
 
 Model::Probes Model::probes() const {
     Probes p;
-    const bool wheel = worlds_.front().s.wheelRotation;
-    p.wheelRotation = wheel;
-    for (const World& w : worlds_) {
+    bool first = true;
+    for (const World& seen : worlds_) {
+        // The checks' first event begins a stay that waits for its start: the settings file
+        // read then is the one the checks run under.
+        World w = seen;
+        if (w.workshop) beginStay(w);
         const Settings& s = w.s;
-        if (s.wheelRotation != wheel) p.wheelRotation = std::nullopt;
+        if (first) p.wheelRotation = s.wheelRotation;
+        if (p.wheelRotation != s.wheelRotation) p.wheelRotation = std::nullopt;
+        first = false;
         // The rows of the key dispatch in their order (the first row a key is bound to acts), for
         // the actions that can take a key before the scale and delete rows do.
         // clang-format off

@@ -140,11 +140,28 @@ private:
             line("select " + name());
             line(chance(50) ? "key Numpad 1" : "key Backspace");
             if (chance(60)) line("main loop resume");
-        } else if (roll < 92) {
+        } else if (roll < 88) {
+            historyBurst();
+        } else if (roll < 94) {
             settingsChange();
         } else {
             line("wait " + std::to_string(pick(40)));
         }
+    }
+
+    // One change, then undo and redo among more of the same change, now and then while the
+    // scale worker waits for a stalled main loop: what each undo and redo brings back must be
+    // one step.
+    void historyBurst() {
+        static constexpr const char* kChanges[] = {"Numpad 8", "Numpad 4", ". key",   "Numpad 3",
+                                                   "0",        "7",        "Numpad 5"};
+        const char* change = any(kChanges);
+        const bool stall = chance(30);
+        if (stall) line("main loop stall");
+        line(std::string("key ") + change);
+        for (int n = 2 + pick(5); n > 0; --n)
+            line(std::string("key ") + (chance(40) ? "Backspace" : chance(50) ? "\\ key" : change));
+        if (stall) line("main loop resume");
     }
 
     // The player saves the settings file (or is caught half-way through): the plugin reads it at

@@ -332,6 +332,7 @@ struct World {
     std::vector<std::string> shown;
     std::deque<Job> jobs;
     std::optional<std::string> notifier;  // a scale message waiting for its quiet spell
+    std::int64_t notifierSeen = -1;       // when the model first saw it waiting
     int consoles = 0;                     // console commands not yet run
     int hold = 0;                         // 1 the left button turns +, 2 the right one turns -
     bool rotating = false;                // the held-button worker has not yet seen the hold end
@@ -641,6 +642,8 @@ void move(World& w, int axis, int direction) {
 void applyStored(World& w, int fields, bool all) {
     Object* o = w.selectedObject();
     if (!o || !w.stored || o->actor) return;
+    // A scale waits for no busy scale worker: the key changes nothing then.
+    if ((all || (fields & 64)) && w.scaleBusy()) return;
     enum { px = 1, py = 2, pz = 4, ax = 8, ay = 16, az = 32, sc = 64 };
     if (fields & sc)
         pushUndo(w, w.selected, Kind::scale);
@@ -828,9 +831,12 @@ bool runJob(World& w) {
         it->second.loaded = false;
         forget(w, done.object);
     }
-    if (done.type == Job::scaleKey)
+    if (done.type == Job::scaleKey) {
+        // A new text starts the quiet spell again.
         w.notifier =
             done.percent == kAnyScale ? kAnyMessage : format(w.s.texts[mScale], 'd', done.percent);
+        w.notifierSeen = -1;
+    }
     return true;
 }
 
@@ -838,6 +844,7 @@ bool showNotifier(World& w) {
     if (!w.notifier) return false;
     w.shown.push_back(*w.notifier);
     w.notifier.reset();
+    w.notifierSeen = -1;
     return true;
 }
 
@@ -1241,6 +1248,11 @@ std::string Model::compare(const Seen& seen, bool settled) {
         if (w.hold == 0 && w.rotating) {
             if (w.rotatingSeen < 0) w.rotatingSeen = seen.micros;
             if (seen.micros - w.rotatingSeen > 150'000) continue;
+        }
+        // Nor one in which a message has waited for its quiet spell (half a second) far longer.
+        if (w.notifier) {
+            if (w.notifierSeen < 0) w.notifierSeen = seen.micros;
+            if (seen.micros - w.notifierSeen > 1'500'000) continue;
         }
         World mine = w;
         lateTurn(mine, seen.micros);

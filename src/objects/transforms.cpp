@@ -233,6 +233,11 @@ void applyStored(ApplyRequest request) {
     const Selection selected = selection();
     GameReference* reference = selected.reference;
     if (!reference || transforms.stored.scale == 0.0f || reference->isActor()) return;
+    auto wanted = [&](std::uint8_t f) { return request.all || (request.fields & f) != 0; };
+    // A scale needs the scale worker, claimed before anything is written: while it is busy the
+    // key changes nothing, rather than the position without the scale.
+    const bool scales = wanted(field::scale);
+    if (scales && !claimWorker(workers.scaleBusy)) return;
 
     // The undo record holds what the key changes: the scale, everything, or one axis of the
     // position or the angles.
@@ -249,7 +254,6 @@ void applyStored(ApplyRequest request) {
                  (fields & field::angles) ? UndoKind::angle : UndoKind::position, axis);
     }
 
-    auto wanted = [&](std::uint8_t f) { return request.all || (fields & f) != 0; };
     const StoredParams p = transforms.stored;
     if (wanted(field::posX)) setPosition(reference, 'X', p.posX);
     if (wanted(field::posY)) setPosition(reference, 'Y', p.posY);
@@ -257,9 +261,9 @@ void applyStored(ApplyRequest request) {
     if (wanted(field::angleX)) setAngle(reference, 'X', p.angleX);
     if (wanted(field::angleY)) setAngle(reference, 'Y', p.angleY);
     if (wanted(field::angleZ)) setAngle(reference, 'Z', p.angleZ);
-    if (wanted(field::scale))
-        startWorker(workers.scaleBusy, "apply scale", applyScale, selected.held, double{p.scale},
-                    true);
+    if (scales)
+        startClaimedWorker(workers.scaleBusy, "apply scale", applyScale, selected.held,
+                           double{p.scale}, true);
 }
 
 void setPhysics(bool on) {

@@ -274,6 +274,12 @@ void Game::runConsoleCommandOnConsoleThread(const std::string& name) {
     c.wake.notify_one();
 }
 
+bool Game::consoleIdle() const {
+    ConsoleThread& c = consoleThread();
+    std::lock_guard lock(c.mutex);
+    return c.pending == 0;
+}
+
 bool Game::waitForConsole(std::chrono::milliseconds timeout) {
     ConsoleThread& c = consoleThread();
     return waitUntil(

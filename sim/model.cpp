@@ -196,7 +196,8 @@ Names namesIn(const std::string& file) {
         file.data(), file.size(),
         [](void* user, const char* section, const char* name, const char*) {
             std::string lower(section);
-            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            for (char& c : lower)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             if (name) static_cast<Names*>(user)->emplace(lower, name);
             return 1;
         },
@@ -963,6 +964,7 @@ std::string agree(World& w, const Seen& seen) {
             why << "the code of " << name << " is " << (it->second ? "switched" : "the game's")
                 << ", the model has it " << (on ? "on" : "off") << "; ";
     };
+    if (!seen.codeTorn.empty()) why << seen.codeTorn << "; ";
     group("freeplot mode", w.freeplot);
     group("object snap", w.snapOff);
     group("timeout", w.timeout);

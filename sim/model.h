@@ -33,8 +33,9 @@ struct Seen {
     // The building rules as the game's code and data hold them: each switch group on or off
     // (as sim/image.cpp names them), the snap override byte that object snap writes in freeplot
     // mode, and the game's values.
-    std::map<std::string, bool> groups;
+    std::map<std::string, bool> groups;  // empty while the console thread may be writing them
     int snapOverride = -1;
+    std::string codeTorn;  // a site that holds neither the game's bytes nor its switch's
     float snapDistance = 0, surfaceSnap = 0, clock = 0;
     int gridSnap = 0;
     std::int64_t micros = 0;  // when it was seen, on the session's clock

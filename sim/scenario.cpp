@@ -862,8 +862,10 @@ private:
             seen.objects[name] = o;
         }
         seen.messages = game_.messages();
-        std::string why;
-        detail::sitesAsSwitched(why, &seen.groups, &seen.snapOverride);
+        // The console thread writes code of its own; what it writes is read once it is done.
+        if (game_.consoleIdle() &&
+            !detail::sitesAsSwitched(seen.codeTorn, &seen.groups, &seen.snapOverride))
+            seen.groups.clear();
         seen.snapDistance = Game::value<float>(loc::snapDistance);
         seen.surfaceSnap = Game::value<float>(loc::surfaceSnapValue);
         seen.gridSnap = Game::value<std::uint8_t>(loc::gridSnapSetting);
@@ -949,8 +951,8 @@ private:
         // Keys the settings in force give the actions (the player may have bound them anew, and
         // the game may be in states whose settings differ: any of their keys may act).
         const Model::Probes keys = world_.probes();
-        auto anyKey = [&](const char* what, const std::vector<std::uint16_t>& codes,
-                          bool optional, const std::function<bool(const Ref&)>& ran) {
+        auto anyKey = [&](const char* what, const std::vector<std::uint16_t>& codes, bool optional,
+                          const std::function<bool(const Ref&)>& ran) {
             for (std::uint16_t code : codes)
                 if (probe(what, code, ran)) return true;
             return optional;

@@ -320,6 +320,8 @@ public:
     // input: returns at once; waitForConsole() waits until every command handed over has run.
     void runConsoleCommandOnConsoleThread(const std::string& name);
     bool waitForConsole(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+    // Whether every console command handed over has run (what it wrote is then safe to read).
+    bool consoleIdle() const;
     // The record of the console command table with this long or short name, or 0.
     std::uintptr_t findCommand(const std::string& name) const;
 

@@ -105,28 +105,39 @@ TEST(Undo, CopyAllWithABusyScaleWorkerAndItsUndo) {
         tap(game, key::copyState);
         sim::Ref target = selectNew(game, at(7, 8, 9));
 
-        // A scale worker waits for the game (busy): copyAll still sends its six commands, but
-        // starts no scale.
+        // A scale worker waits for the game (busy): copyAll needs it for its scale, so it
+        // changes nothing at all (no half copy without the scale).
         game.setMainLoopTakes(false);
         tap(game, key::scaleUp);
         game.waitUntil([&] { return target.scale() == 110; });
         std::size_t from = game.calls().size();
         tap(game, key::copyAll);
-        game.note("copyAll", std::to_string(commandsSince(game, from).size()));
+        game.note("copyAll while busy", std::to_string(commandsSince(game, from).size()));
         game.setMainLoopTakes(true);
         // The worker's message comes half a second after it let go of its busy byte.
         waitForMessages(game, 2);
-
-        // Undoing the copy writes positions, angles, then (on a worker) the old scale.
         from = game.calls().size();
-        tap(game, key::undo);
+        tap(game, key::copyAll);
+        game.waitUntil([&] { return target.scale() == 80; });
+        game.note("copyAll", std::to_string(commandsSince(game, from).size()));
+
+        // Undoing the copy writes positions, angles, then (on a worker) the scale before it. Its
+        // worker lets go a moment after the game took the object; until then an undo does
+        // nothing and is pressed again, as a player would.
+        from = game.calls().size();
+        for (int presses = 0; presses < 50 && commandsSince(game, from).empty(); ++presses) {
+            tap(game, key::undo);
+            game.waitUntil([&] { return !commandsSince(game, from).empty(); },
+                           std::chrono::milliseconds(100));
+        }
         game.waitUntil([&] { return commandsSince(game, from).size() == 7; });
         const auto undone = commandsSince(game, from);
         for (const auto& c : undone) game.note("undone", c);
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();
-    EXPECT_EQ(t.note("copyAll"), "6");
+    EXPECT_EQ(t.note("copyAll while busy"), "0");
+    EXPECT_EQ(t.note("copyAll"), "7");
     EXPECT_THAT(t.messages, ElementsAre("Object parameters stored", "Scale set to 110%"));
     EXPECT_THAT(t.notesFor("undone"),
                 ElementsAre(moveCall(2, 'X', 7), moveCall(2, 'Y', 8), moveCall(2, 'Z', 9),

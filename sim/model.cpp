@@ -1243,7 +1243,7 @@ std::string Model::compare(const Seen& seen, bool settled) {
     std::vector<World> kept;
     std::set<std::string> keys;
     std::string nearest;
-    std::pair<long, std::size_t> nearestRank{};
+    std::pair<std::ptrdiff_t, std::size_t> nearestRank{};
     for (World& w : worlds_) {
         // The worker sees a hold's end at its next turn, 25 ms on: a state in which it still runs
         // long after is none the game can be in.
@@ -1268,9 +1268,10 @@ std::string Model::compare(const Seen& seen, bool settled) {
             const std::string why = agree(*candidate, seen);
             if (!why.empty()) {
                 // The world to report: the fewest differences, then the most work done.
-                const auto rank = std::make_pair(
+                const std::pair<std::ptrdiff_t, std::size_t> rank{
                     std::count(why.begin(), why.end(), ';'),
-                    candidate->jobs.size() + candidate->consoles + (candidate->notifier ? 1u : 0u));
+                    candidate->jobs.size() + static_cast<std::size_t>(candidate->consoles) +
+                        (candidate->notifier ? 1u : 0u)};
                 if (nearest.empty() || rank < nearestRank) {
                     nearest = why;
                     nearestRank = rank;

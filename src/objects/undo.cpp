@@ -21,6 +21,10 @@ struct UndoHistory {
     // made by a change. An undo or a redo is a step of its own, so after one the next change
     // makes a record of its own, however alike.
     bool newestTakesMerges = false;
+    // Changes recorded (merged or not), and records they appended: an undo or redo that writes
+    // while the held button's worker records a turn tells by these that a change came between
+    // its taking a record and its keeping what that record replaced.
+    std::uint64_t changes = 0, appended = 0;
 };
 UndoHistory undoHistory;
 
@@ -81,6 +85,7 @@ void write(const UndoRecord& r, GameReference* reference) {
 void takeBack(std::deque<UndoRecord> UndoHistory::*from, std::deque<UndoRecord> UndoHistory::*to) {
     UndoRecord record;
     bool claimed = false;
+    std::uint64_t changesBefore = 0, appendedBefore = 0;
     {
         const std::lock_guard lock(undoHistory.mutex);
         auto& list = undoHistory.*from;
@@ -92,6 +97,8 @@ void takeBack(std::deque<UndoRecord> UndoHistory::*from, std::deque<UndoRecord> 
         record = list.back();
         list.pop_back();
         undoHistory.newestTakesMerges = false;
+        changesBefore = undoHistory.changes;
+        appendedBefore = undoHistory.appended;
     }
     GameReference* reference = lookUp(record.held);
     if (!reference) {
@@ -102,8 +109,19 @@ void takeBack(std::deque<UndoRecord> UndoHistory::*from, std::deque<UndoRecord> 
     const UndoRecord replaced = snapshot(reference, record.held, record.kind, record.axis);
     write(record, reference);
     const std::lock_guard lock(undoHistory.mutex);
-    makeRoom(undoHistory.*to);
-    (undoHistory.*to).push_back(replaced);
+    auto& list = undoHistory.*to;
+    if (undoHistory.changes != changesBefore) {
+        // A change came meanwhile. It emptied what could be redone, so an undo keeps nothing
+        // there; a redo's record goes below the records the change made, which are newer.
+        if (to == &UndoHistory::redo) return;
+        makeRoom(list);
+        const auto newer =
+            std::min<std::size_t>(list.size(), undoHistory.appended - appendedBefore);
+        list.insert(list.end() - static_cast<std::ptrdiff_t>(newer), replaced);
+        return;
+    }
+    makeRoom(list);
+    list.push_back(replaced);
 }
 
 }  // namespace
@@ -113,6 +131,7 @@ void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind
     const std::lock_guard lock(undoHistory.mutex);
     // A new change: what was undone before it can no longer come back.
     undoHistory.redo.clear();
+    ++undoHistory.changes;
     auto& records = undoHistory.records;
     if (!records.empty() && undoHistory.newestTakesMerges) {
         const UndoRecord& newest = records.back();
@@ -120,6 +139,7 @@ void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind
     }
     makeRoom(records);
     records.push_back(record);
+    ++undoHistory.appended;
     undoHistory.newestTakesMerges = true;
 }
 

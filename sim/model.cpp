@@ -1134,7 +1134,7 @@ void Model::expand() {
     std::deque<World> open(worlds_.begin(), worlds_.end());
     const std::function<bool(World&)> moves[] = {runJob, showNotifier, runConsole, turnHeld,
                                                  rotationEnds};
-    while (!open.empty() && all.size() < 400) {
+    while (!open.empty() && all.size() < 2000) {
         World w = std::move(open.front());
         open.pop_front();
         if (!keys.insert(w.key()).second) continue;
@@ -1256,6 +1256,8 @@ std::string Model::compare(const Seen& seen, bool settled) {
             if (w.notifierSeen < 0) w.notifierSeen = seen.micros;
             if (seen.micros - w.notifierSeen > 1'500'000) continue;
         }
+        // Every console command handed over has run once the console thread is idle.
+        if (seen.consoleIdle && w.consoles != 0) continue;
         World mine = w;
         lateTurn(mine, seen.micros);
         for (World* candidate : {&w, &mine}) {

@@ -35,7 +35,8 @@ struct Seen {
     // mode, and the game's values.
     std::map<std::string, bool> groups;  // empty while the console thread may be writing them
     int snapOverride = -1;
-    std::string codeTorn;  // a site that holds neither the game's bytes nor its switch's
+    std::string codeTorn;     // a site that holds neither the game's bytes nor its switch's
+    bool consoleIdle = true;  // every console command handed over has run
     float snapDistance = 0, surfaceSnap = 0, clock = 0;
     int gridSnap = 0;
     std::int64_t micros = 0;  // when it was seen, on the session's clock

@@ -863,7 +863,8 @@ private:
         }
         seen.messages = game_.messages();
         // The console thread writes code of its own; what it writes is read once it is done.
-        if (game_.consoleIdle() &&
+        seen.consoleIdle = game_.consoleIdle();
+        if (seen.consoleIdle &&
             !detail::sitesAsSwitched(seen.codeTorn, &seen.groups, &seen.snapOverride))
             seen.groups.clear();
         seen.snapDistance = Game::value<float>(loc::snapDistance);

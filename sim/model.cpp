@@ -543,25 +543,18 @@ void autoTimescale(World& w) {
     }
 }
 
-void autoOutline(World& w) {
-    if (!w.workshop && w.outlineOff) {
-        w.outlineOff = false;
-        w.outlineParked = true;
-    } else if (w.workshop && w.outlineParked) {
-        w.outlineParked = false;
-        w.outlineOff = true;
+// A switch held off outside workshop mode and brought back inside it, without a message.
+void park(const World& w, bool& on, bool& parked) {
+    if (!w.workshop && on) {
+        on = false;
+        parked = true;
+    } else if (w.workshop && parked) {
+        parked = false;
+        on = true;
     }
 }
-
-void autoExtraSelection(World& w) {
-    if (!w.workshop && w.extra) {
-        w.extra = false;
-        w.extraParked = true;
-    } else if (w.workshop && w.extraParked) {
-        w.extraParked = false;
-        w.extra = true;
-    }
-}
+void autoOutline(World& w) { park(w, w.outlineOff, w.outlineParked); }
+void autoExtraSelection(World& w) { park(w, w.extra, w.extraParked); }
 
 void autoObjectUnlock(World& w) {
     if (w.locked && w.selected.empty()) setLock(w, false);

@@ -26,7 +26,7 @@
 namespace sim {
 namespace {
 
-// --- What the README says the plugin starts with ------------------------------------------------
+// --- What the README says the plugin starts with -------------------------------------------------
 
 // The actions in the key table's order, with their default keys (virtual-key codes).
 // clang-format off
@@ -99,7 +99,7 @@ bool known(double v) { return !std::isnan(v); }
 constexpr int kAnyScale = -1;                // a scale not known
 constexpr const char* kAnyMessage = "\x01";  // a message whose text is not known
 
-// --- The settings in force ----------------------------------------------------------------------
+// --- The settings in force -----------------------------------------------------------------------
 
 template <class T>
 struct Steps {
@@ -265,7 +265,7 @@ std::string format(const std::string& text, char kind, double value) {
 
 }  // namespace
 
-// --- One state the game may be in ---------------------------------------------------------------
+// --- One state the game may be in ----------------------------------------------------------------
 
 struct Object {
     bool loaded = true;
@@ -307,7 +307,6 @@ struct World {
          outlineOff = false, outlineParked = false, clamped = false, extra = false,
          extraParked = false;
     float surface = 0.8f, surfaceKept = 0.8f;
-    bool surfaceKeptFilled = false;
     int grid = 1;
     float clock = 1.0f, clockKept = 0.0f;
     bool keyUsedClock = false;
@@ -411,8 +410,7 @@ void show(World& w, M m, double value) {
     w.shown.push_back(format(w.s.texts[m], kTexts[m].kind, value));
 }
 
-// --- Undo and redo
-// --------------------------------------------------------------------------------
+// --- Undo and redo -------------------------------------------------------------------------------
 
 Record snapshot(const World& w, const std::string& name, Kind kind, char axis) {
     const Object& o = w.objects.at(name);
@@ -514,8 +512,7 @@ void takeBack(World& w, bool undoing) {
     push(to, toBelow, replaced);
 }
 
-// --- The building rules
-// ----------------------------------------------------------------------------
+// --- The building rules --------------------------------------------------------------------------
 
 void setLock(World& w, bool on, bool show_ = true) {
     if (w.locked == on) return;
@@ -598,8 +595,7 @@ bool housekeeping(World& w, bool mouse, int releasedButton = 0) {
     return true;
 }
 
-// --- Object actions
-// -------------------------------------------------------------------------------
+// --- Object actions ------------------------------------------------------------------------------
 
 Object* forTransform(World& w) {
     Object* o = w.selectedObject();
@@ -656,8 +652,7 @@ void applyStored(World& w, int fields, bool all) {
     if (want(sc)) startApplyScale(w, w.selected, w.stored->scale);
 }
 
-// --- The key dispatcher
-// ----------------------------------------------------------------------------
+// --- The key dispatcher --------------------------------------------------------------------------
 
 void release(World& w, std::uint16_t code) {
     const Settings& s = w.s;
@@ -675,7 +670,6 @@ void release(World& w, std::uint16_t code) {
             show(w, mGroundOn);
         } else {
             w.surfaceKept = w.surface;
-            w.surfaceKeptFilled = true;
             w.surface = 1.5f;
             show(w, mGroundOff);
         }
@@ -887,8 +881,7 @@ bool lateTurn(World& w, std::int64_t now) {
     return true;
 }
 
-// --- Comparing
-// ------------------------------------------------------------------------------------
+// --- Comparing -----------------------------------------------------------------------------------
 
 bool near(double want, double got, double tolerance) { return std::fabs(want - got) <= tolerance; }
 // Angles are equal as the game turns: a whole turn apart is the same angle, and the game keeps
@@ -1026,8 +1019,7 @@ std::vector<World> collapse(std::vector<World> worlds) {
 
 }  // namespace
 
-// --- The model
-// ------------------------------------------------------------------------------------
+// --- The model -----------------------------------------------------------------------------------
 
 Model::Model(const std::optional<std::string>& settingsText) {
     World w;

@@ -97,6 +97,7 @@ constexpr const char* kStored = "Object parameters stored";
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();  // a value not known
 bool known(double v) { return !std::isnan(v); }
 constexpr int kAnyScale = -1;                // a scale not known
+constexpr const char* kLost = "?";           // the object of an undo record the model lost
 constexpr const char* kAnyMessage = "\x01";  // a message whose text is not known
 
 // --- The settings in force -----------------------------------------------------------------------
@@ -471,19 +472,22 @@ void takeBack(World& w, bool undoing) {
     auto& to = undoing ? w.redo : w.undo;
     bool& fromBelow = undoing ? w.undoBelow : w.redoBelow;
     bool& toBelow = undoing ? w.redoBelow : w.undoBelow;
-    if (from.empty()) {
-        // A record the model lost track of may be there: either nothing happens (the list was
-        // empty), or something came back; the world that the game follows is kept.
-        if (fromBelow) {
-            World nothing = w;
-            (undoing ? nothing.undoBelow : nothing.redoBelow) = false;
-            if (forks) forks->push_back(std::move(nothing));
-            w.mergeable = false;
-            loseTrack(w);
-            toBelow = true;
-        }
+    // A record the model lost track of: nothing may happen (there is none, or it waits for a
+    // busy scale worker), or something comes back and what it replaced goes the other way, as
+    // a record the model does not know either. The world the game follows is kept.
+    const bool lost = from.empty() ? fromBelow : from.back().object == kLost;
+    if (lost) {
+        World nothing = w;
+        if (from.empty()) (undoing ? nothing.undoBelow : nothing.redoBelow) = false;
+        if (forks) forks->push_back(std::move(nothing));
+        if (!from.empty()) from.pop_back();
+        w.mergeable = false;
+        loseTrack(w);
+        push(to, toBelow,
+             Record{kLost, Kind::all, 0, {kNone, kNone, kNone}, {kNone, kNone, kNone}, kAnyScale});
         return;
     }
+    if (from.empty()) return;
     Record r = from.back();
     const bool scales = r.kind == Kind::scale || r.kind == Kind::all;
     if (scales && w.scaleBusy()) return;
@@ -854,8 +858,12 @@ bool turnHeld(World& w) {
     Object& o = it->second;
     double& angle = o.ang[w.axis - 'X'];
     if (!known(angle) && known(w.turnFrom)) return false;  // turned already since the last look
-    pushUndo(w, w.holdObject, Kind::angle, w.axis);
     w.turnFrom = angle;
+    // The hold's first turn records the angle it started from. A record made by a later turn
+    // holds an angle the worker read between two turns, at a moment the model cannot place
+    // against the keys around it: its angle is left open, for the game to tell when it is undone.
+    if (w.holdTurned) angle = kNone;
+    pushUndo(w, w.holdObject, Kind::angle, w.axis);
     angle = kNone;
     w.holdTurned = true;
     return true;
@@ -875,9 +883,9 @@ bool lateTurn(World& w, std::int64_t now) {
     if (it == w.objects.end() || !it->second.loaded) return false;
     double& a = it->second.ang[w.axis - 'X'];
     if (!known(a)) return false;
-    pushUndo(w, w.holdObject, Kind::angle, w.axis);
     w.turnFrom = a;
-    a = kNone;
+    a = kNone;  // as for any turn after a hold's first
+    pushUndo(w, w.holdObject, Kind::angle, w.axis);
     return true;
 }
 
@@ -998,9 +1006,19 @@ std::vector<World> collapse(std::vector<World> worlds) {
         auto same = [](const Record& a, const Record& b) {
             return a.object == b.object && a.kind == b.kind && a.axis == b.axis;
         };
+        // Alike records whose values differ keep those values open.
+        auto merge = [](Record& a, const Record& b) {
+            for (int i = 0; i < 3; ++i) {
+                if (!(std::fabs(a.pos[i] - b.pos[i]) < 1e-3)) a.pos[i] = kNone;
+                if (!(std::fabs(a.ang[i] - b.ang[i]) < 1e-3)) a.ang[i] = kNone;
+            }
+            if (a.scale != b.scale) a.scale = kAnyScale;
+        };
         while (n < mine.size() && n < other.size() &&
-               same(mine[mine.size() - 1 - n], other[other.size() - 1 - n]))
+               same(mine[mine.size() - 1 - n], other[other.size() - 1 - n])) {
+            merge(mine[mine.size() - 1 - n], other[other.size() - 1 - n]);
             ++n;
+        }
         if (n < mine.size() || n < other.size() || otherBelow) below = true;
         mine.erase(mine.begin(), mine.end() - static_cast<long>(n));
     };
@@ -1117,8 +1135,9 @@ void Model::expand() {
     std::vector<World> all;
     std::set<std::string> keys;
     std::deque<World> open(worlds_.begin(), worlds_.end());
-    const std::function<bool(World&)> moves[] = {runJob, showNotifier, runConsole, turnHeld,
-                                                 rotationEnds};
+    const std::function<bool(World&)> moves[] = {
+        runJob,   showNotifier, runConsole,
+        turnHeld, rotationEnds, [this](World& w) { return lateTurn(w, now_); }};
     while (!open.empty() && all.size() < 2000) {
         World w = std::move(open.front());
         open.pop_front();
@@ -1224,6 +1243,7 @@ std::string Model::compare(const Seen& seen, bool settled) {
     for (World& w : worlds_)
         if (w.hold == 0 && (w.holdTurned || w.rotating))
             w.turnsUntil = w.turnsUntil < 0 ? seen.micros + 100'000 : w.turnsUntil;
+    now_ = seen.micros;
     expand();
     std::vector<World> kept;
     std::set<std::string> keys;
@@ -1243,9 +1263,7 @@ std::string Model::compare(const Seen& seen, bool settled) {
         }
         // Every console command handed over has run once the console thread is idle.
         if (seen.consoleIdle && w.consoles != 0) continue;
-        World mine = w;
-        lateTurn(mine, seen.micros);
-        for (World* candidate : {&w, &mine}) {
+        for (World* candidate : {&w}) {
             if (settled &&
                 (candidate->hold != 0 || candidate->rotating || candidate->notifier ||
                  candidate->consoles ||

@@ -94,6 +94,7 @@ private:
     void apply(Step step);
     void expand();
     std::vector<World> worlds_;
+    std::int64_t now_ = 0;  // when the game was last looked at (microseconds of the session)
 };
 
 }  // namespace sim

@@ -335,6 +335,7 @@ struct World {
     std::optional<std::string> notifier;  // a scale message waiting for its quiet spell
     std::int64_t notifierSeen = -1;       // when the model first saw it waiting
     int consoles = 0;                     // console commands not yet run
+    std::set<std::uint16_t> keptPresses;  // bound keys pressed, kept from the game, not released
     int hold = 0;                         // 1 the left button turns +, 2 the right one turns -
     bool rotating = false;                // the held-button worker has not yet seen the hold end
     std::int64_t rotatingSeen = -1;       // when the model first saw it so after the hold ended
@@ -392,6 +393,7 @@ std::string World::key(bool lists) const {
     for (std::size_t i = shown.size() > 4 ? shown.size() - 4 : 0; i < shown.size(); ++i)
         k << shown[i] << '\n';
     for (const Job& j : jobs) k << 'j' << j.type << j.object << j.phase << j.percent;
+    for (std::uint16_t code : keptPresses) k << 'k' << code;
     k << (notifier ? *notifier : "~") << consoles << hold << rotating << holdObject << holdTurned
       << turnFrom;
     if (lists) k << undoBelow << redoBelow;
@@ -727,14 +729,15 @@ void release(World& w, std::uint16_t code) {
     } else if (idle && is(kRedo)) {
         takeBack(w, false);
     } else if (is(kCopyState)) {
+        // Nothing selected: nothing stored, and nothing said.
         if (const Object* o = w.selectedObject()) {
             World::Stored st{};
             std::copy(std::begin(o->pos), std::end(o->pos), st.pos);
             std::copy(std::begin(o->ang), std::end(o->ang), st.ang);
             st.scale = o->scale;
             w.stored = st;
+            w.shown.push_back(kStored);
         }
-        w.shown.push_back(kStored);
     } else if (idle && (is(kCopyPosX) || is(kCopyPosY) || is(kCopyPosZ) || is(kCopyAngleX) ||
                         is(kCopyAngleY) || is(kCopyAngleZ) || is(kCopyScale) || is(kCopyAll))) {
         int fields = 0;
@@ -1165,10 +1168,20 @@ void Model::addObject(const std::string& name, const SeenObject& object, bool ac
 
 void Model::keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags) {
     apply([&](World& w) {
-        if (!housekeeping(w, false)) return;
+        // A key event the game gets outside workshop mode or while it ignores input ends every
+        // kept press: the releases after it run nothing.
+        if (!housekeeping(w, false)) {
+            w.keptPresses.clear();
+            return;
+        }
         const std::uint16_t code = normalised(vkey, scanCode, flags);
-        if (!boundAtAll(w.s, code) || !(flags & 1)) return;
-        release(w, code);
+        if (!boundAtAll(w.s, code)) return;
+        // A bound key's press is kept from the game; only its first release acts.
+        if (!(flags & 1)) {
+            w.keptPresses.insert(code);
+            return;
+        }
+        if (w.keptPresses.erase(code) != 0) release(w, code);
     });
 }
 

@@ -12,11 +12,13 @@
 namespace freeplot {
 
 // The keyboard handler: 1 consumes the event (the game's own processing of it is skipped), 0
-// lets it through. A bound key's press is consumed and its action runs on the release.
+// lets it through. A bound key's press is consumed and its action runs on the release of that
+// press; a release always goes on to the game.
 std::int32_t FREEPLOT_MSABI onKeyboardInput(void* record);
 
 // The mouse handler: always 0, so the game's processing always runs; an event the handler took
-// over reaches it with its button and wheel fields cleared.
+// over reaches it with its button and wheel fields cleared, but for the release of a button
+// whose press the game saw.
 std::int32_t FREEPLOT_MSABI onMouseInput(void* record);
 
 // Builds the lookup from key codes to actions from the bindings in force. Called once the

@@ -1,5 +1,6 @@
 // The keyboard dispatcher: what a bound key does in workshop mode. Its press never reaches the
-// game; on its release the dispatch chain below runs the first row that applies.
+// game; on the release of a press it kept, the dispatch chain below runs the first row that
+// applies. A release whose press reached the game only goes on to the game.
 
 #include <array>
 #include <initializer_list>
@@ -30,6 +31,17 @@ constexpr std::uint16_t kLeftCtrl = 162, kRightCtrl = 163, kLeftAlt = 164, kRigh
 // Real key codes are below 256; each has its set of actions here. A code of 256 or more can
 // only come from a settings file and is looked up in the bindings directly.
 std::array<std::uint64_t, 256> actionsByCode{};
+
+// 1 for each key whose press the handler kept from the game and whose release it has not seen
+// since: only such a release runs an action. Codes of 256 or more share the last entry.
+std::array<std::uint8_t, 257> pressTaken{};
+
+// Set by a key event the handler lets through without looking at its key (outside workshop mode,
+// or while the game ignores input): a kept press may have been released there unseen, and a press
+// made there belongs to the game. The next key event handled inside forgets every kept press.
+std::uint8_t forgetPresses = 0;
+
+std::uint8_t& takenEntry(std::uint16_t code) { return pressTaken[code < 256 ? code : 256]; }
 
 // The code of any key but Shift: Ctrl and Alt as left or right by the E0 flag, others as they are.
 constexpr std::uint16_t withoutShift(std::uint16_t vkey, std::uint16_t flags) {
@@ -255,8 +267,14 @@ std::int32_t handleKey(const RawKeyboard& record) {
     const bool stayReady = inWorkshop ? beginStay() : (markStayStart(), true);
     autoOutline();
     if (stayReady) autoTimescale();
-    if (!inWorkshop) return 0;
-    if (readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) return 0;
+    if (!inWorkshop || readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) {
+        forgetPresses = 1;
+        return 0;
+    }
+    if (forgetPresses != 0) {
+        pressTaken.fill(0);
+        forgetPresses = 0;
+    }
     autoObjectUnlock();
     autoExtraSelection();
 
@@ -264,8 +282,16 @@ std::int32_t handleKey(const RawKeyboard& record) {
     const std::uint64_t actions = actionsOf(code);
     if (actions == 0) return 0;
     // The press (and every auto-repeat) of a bound key is kept from the game; the action runs
-    // on the release, which goes on to the game as usual.
-    if ((record.flags & kKeyBreak) == 0) return 1;
+    // once, on the first release after it, which goes on to the game as every release does. A
+    // release without a kept press (the press went to the game, or a repeat's release came
+    // twice) runs nothing.
+    std::uint8_t& taken = takenEntry(code);
+    if ((record.flags & kKeyBreak) == 0) {
+        taken = 1;
+        return 1;
+    }
+    if (taken == 0) return 0;
+    taken = 0;
     dispatch({actions, readGame<std::uint8_t>(Loc::workshopStateByte) == 1});
     return 0;
 }
@@ -321,11 +347,15 @@ bool quietKeyEvent(const RawKeyboard& record) {
     if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0) {
         if (!outlineParkIdleOutside() || !autoTimescaleIdle(false)) return false;
         markStayStart();
+        forgetPresses = 1;
         return true;
     }
     // Inside: a parked switch to bring back, or a stay that starts, is one byte.
     if (switches.dueInside != 0 || !autoTimescaleIdle(true)) return false;
-    if (readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) return true;
+    if (readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) {
+        forgetPresses = 1;
+        return true;
+    }
     if (!autoObjectUnlockIdle()) return false;
     // Telling left from right Shift takes a system call: the full handler does that.
     if (record.vkey == kShift) return false;

@@ -1,6 +1,7 @@
 // The mouse handler: in workshop mode, with an object selected, the wheel (wheelRotation on) or a
 // held left or right button (wheelRotation off) turns the object about the rotation axis, and
-// the game does not see that wheel movement or those button transitions.
+// the game does not see that wheel movement or those button transitions. The game sees the
+// release of every press it saw, whatever the handler does with the event that brings it.
 
 #include "common/Guard.h"
 #include "config/settings.h"
@@ -16,6 +17,21 @@ namespace {
 
 constexpr std::uint16_t kButtonMask =
     kLeftButtonDown | kLeftButtonUp | kRightButtonDown | kRightButtonUp;
+constexpr std::uint16_t kPresses = kLeftButtonDown | kRightButtonDown;
+constexpr std::uint16_t kReleases = kLeftButtonUp | kRightButtonUp;
+static_assert(kLeftButtonUp == kLeftButtonDown << 1 && kRightButtonUp == kRightButtonDown << 1);
+
+// The release flags of the buttons whose press the handler took over and whose release it has not
+// seen since. Only those releases are kept from the game: the game saw every other press.
+std::uint16_t takenPresses = 0;
+
+// Whether the handler takes this event's buttons or wheel over, turning the object.
+bool takeOver(const RawMouse& record, bool wheel) {
+    if ((record.buttonFlags & (wheel ? kMouseWheel : kButtonMask)) == 0) return false;
+    return readGame<std::int32_t>(Loc::workshopModeFlag) != 0 &&
+           readGame<std::uint8_t>(Loc::inputIgnoreFlag) == 0 &&
+           readGame<std::uint8_t>(Loc::workshopStateByte) != 1;
+}
 
 // The release of the button that turns the object ends the turning, whatever else holds: the
 // crosshair may have left the object, the game may ignore input or the workshop be busy by then,
@@ -53,11 +69,13 @@ std::int32_t handleMouse(RawMouse& record) {
     autoOutline();
     if (stayReady) autoTimescale();
 
-    if ((buttons & (wheel ? kMouseWheel : kButtonMask)) == 0) return 0;
-    if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0 ||
-        readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0 ||
-        readGame<std::uint8_t>(Loc::workshopStateByte) == 1)
-        return 0;
+    // The releases the game must see are settled before anything else: those of its presses.
+    const std::uint16_t releases = buttons & kReleases;
+    const std::uint16_t gameReleases = releases & ~takenPresses;
+    const auto presses = static_cast<std::uint16_t>((buttons & kPresses) << 1);
+    takenPresses = static_cast<std::uint16_t>((takenPresses & ~releases) & ~presses);
+
+    if (!takeOver(record, wheel)) return 0;
     const ReferenceUse use;
     const Selection selected = selectedForTransform();
     if (!selected.reference) return 0;
@@ -69,9 +87,11 @@ std::int32_t handleMouse(RawMouse& record) {
         rotateSelected(selected, notches);
     } else {
         handleButtons(buttons, selected);
+        takenPresses = static_cast<std::uint16_t>(takenPresses | presses);
     }
-    // Taken over: the game sees neither the buttons nor the wheel of this event.
-    record.buttonFlags = 0;
+    // Taken over: the game sees the buttons of this event only where they release its own
+    // presses (with the wheel taken, the buttons are the game's), and no wheel.
+    record.buttonFlags = static_cast<std::uint16_t>(wheel ? buttons & ~kMouseWheel : gameReleases);
     record.buttonData = 0;
     return 0;
 }

@@ -225,8 +225,9 @@ void copyState() {
         transforms.stored.angleY = static_cast<float>(degrees(reference->rot(1)));
         transforms.stored.angleZ = static_cast<float>(degrees(reference->rot(2)));
         transforms.stored.scale = static_cast<float>(reference->scale()) * 0.01f;
+        showNow(Msg::stateStored);
     }
-    showNow(Msg::stateStored);
+    // Nothing selected: the parameters stored before stay, and no message claims otherwise.
 }
 
 void applyStored(ApplyRequest request) {

@@ -69,7 +69,8 @@ struct AngleFix {
 };
 void fixAngles(AngleFix fix);
 
-// Stores the selected object's position, angles and scale.
+// Stores the selected object's position, angles and scale and says so; with nothing selected it
+// does nothing (what was stored before stays).
 void copyState();
 
 // Writes stored parameters onto the selected object: the `fields` (field:: bits) asked for one by

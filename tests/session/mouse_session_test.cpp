@@ -153,6 +153,18 @@ TEST(Mouse, AHeldButtonTurnsTheObjectOnOneWorker) {
             "shortfallWithKey",
             std::to_string(shortfall({later.begin() + static_cast<long>(all.size()), later.end()},
                                      keyFrom, keyTo)));
+
+        // The game sees the releases of the presses it saw (nothing selected, the workshop
+        // busy), though an object is selected and turned by then.
+        game.selectRef(0);
+        game.mouseEvent(kLeftDown);
+        game.selectRef(ref.handle);
+        game.setWorkshopState(1);
+        game.mouseEvent(kRightDown);
+        game.setWorkshopState(0);
+        game.note("seenUp", seen(game.mouseEvent(kLeftUp)));
+        game.mouseEvent(kLeftDown);
+        game.note("seenBoth", seen(game.mouseEvent(kRightUp | kLeftUp)));
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();
@@ -166,6 +178,8 @@ TEST(Mouse, AHeldButtonTurnsTheObjectOnOneWorker) {
     // Up first, then down: at least 3 turns each way.
     EXPECT_GE(std::stoi(*t.note("turns")), 6);
     EXPECT_EQ(t.note("turnedBack"), "1");
+    EXPECT_EQ(t.note("seenUp"), "2/0 after 2/0");
+    EXPECT_EQ(t.note("seenBoth"), "8/0 after 8/0");
 }
 
 TEST(Mouse, TheWorkerStopsWhenWorkshopModeEndsOrItsObjectIsDeleted) {

@@ -722,8 +722,8 @@ void release(World& w, std::uint16_t code) {
             // Kept within 10 and 65535 %, but a decrease never raises the scale and an increase
             // never lowers it.
             const long kept = std::clamp<long>(sum, 10, 65535);
-            const long turned = sum <= o->scale ? std::min<long>(kept, o->scale)
-                                                : std::max<long>(kept, o->scale);
+            const long turned =
+                sum <= o->scale ? std::min<long>(kept, o->scale) : std::max<long>(kept, o->scale);
             const int percent = o->scale == kAnyScale && !is(kScaleReset)
                                     ? kAnyScale
                                     : static_cast<int>(is(kScaleReset) ? 100 : turned);

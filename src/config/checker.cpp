@@ -283,8 +283,8 @@ std::vector<SettingsCheck::LongLine> longLinesOf(const std::string& text) {
             const std::size_t keptFrom = cut - std::min(kShown, kLineBytesRead);
             std::string keptEnd = text.substr(keptFrom, cut - keptFrom);
             keptEnd.erase(0, keptEnd.find_first_not_of(" \t"));
-            lines.push_back({number, length, keptEnd,
-                             text.substr(cut, std::min(kShown, end - cut))});
+            lines.push_back(
+                {number, length, keptEnd, text.substr(cut, std::min(kShown, end - cut))});
         }
         at = end + 1;
     }

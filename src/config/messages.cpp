@@ -51,8 +51,8 @@ FormattedText formatWith(Msg msg, FormatArg valueKind, double real, int integer)
     FormattedText out;
     const MessageInfo& info = messageInfo(msg);
     const char* text = messageText(msg);
-    const bool fitsValue = info.arg == valueKind ||
-                           (info.arg == FormatArg::letter && valueKind == FormatArg::integer);
+    const bool fitsValue =
+        info.arg == valueKind || (info.arg == FormatArg::letter && valueKind == FormatArg::integer);
     if (info.arg != FormatArg::none && fitsValue && formatProblem(text, info.arg) == nullptr) {
         formatChecked(out.text, text, info.arg, real, integer);
     } else {

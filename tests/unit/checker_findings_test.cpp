@@ -98,21 +98,22 @@ TEST_F(SettingsTest, CheckerNamesTheFragmentOfARefusedFormatAndTheFix) {
     };
 
     // Conversions that show part of a whole number, or a number as a character.
-    const auto [partStatus, partOut] = runChecker(writeFile("[messages]\n"
-                                                            "scaleChange = Scale %hhd%%\n"
-                                                            "scaleStepChange = Step %c\n"
-                                                            "axisChange = Axis %hd\n"));
+    const auto [partStatus, partOut] =
+        runChecker(writeFile("[messages]\n"
+                             "scaleChange = Scale %hhd%%\n"
+                             "scaleStepChange = Step %c\n"
+                             "axisChange = Axis %hd\n"));
     EXPECT_EQ(partStatus, 1) << partOut;
     const std::string partFindings = block(partOut, "Findings:");
-    for (const char* line : {
-             "refused  [messages] scaleChange: it holds \"%hhd\" at character 7, a length modifier "
-             "that shows only part of the value; write %d for the scale; the text in force stays",
-             "refused  [messages] scaleStepChange: it holds \"%c\" at character 6, a character "
-             "conversion where a number is formatted; write %d for the scale step, or %% for a "
-             "percent sign; the text in force stays",
-             "refused  [messages] axisChange: it holds \"%hd\" at character 6, a length modifier "
-             "that shows only part of the value; write %c for the axis letter; the text in force "
-             "stays"})
+    for (const char* line :
+         {"refused  [messages] scaleChange: it holds \"%hhd\" at character 7, a length modifier "
+          "that shows only part of the value; write %d for the scale; the text in force stays",
+          "refused  [messages] scaleStepChange: it holds \"%c\" at character 6, a character "
+          "conversion where a number is formatted; write %d for the scale step, or %% for a "
+          "percent sign; the text in force stays",
+          "refused  [messages] axisChange: it holds \"%hd\" at character 6, a length modifier "
+          "that shows only part of the value; write %c for the axis letter; the text in force "
+          "stays"})
         EXPECT_NE(partFindings.find(line), std::string::npos) << line << "\n" << partFindings;
     for (const char* line : expected)
         EXPECT_NE(findings.find(line), std::string::npos) << line << "\n" << findings;
@@ -169,8 +170,8 @@ TEST_F(SettingsTest, CheckerSaysWhatTheLongestLinesBecome) {
     const std::string cut = "scaleSteps = 5 6" + std::string(182, ' ') + "7 8";
     ASSERT_EQ(whole.size(), 199u);
     ASSERT_EQ(crlf.size(), 199u);
-    const auto [status, out] = runChecker(writeFile("[steps]\n" + whole + "\n" + crlf + "\n" +
-                                                    cut + "\n[main]\nno separator\n"));
+    const auto [status, out] = runChecker(
+        writeFile("[steps]\n" + whole + "\n" + crlf + "\n" + cut + "\n[main]\nno separator\n"));
     EXPECT_EQ(status, 1) << out;
     EXPECT_NE(out.find("Line 6 is the first line that did not parse;"), std::string::npos) << out;
     EXPECT_NE(out.find("  rotateSteps            1 [2]"), std::string::npos) << out;

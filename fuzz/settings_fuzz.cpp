@@ -44,6 +44,8 @@ void tryFormat(const std::string& text) {
     if (!freeplot::formatProblem(text.c_str(), FormatArg::real))
         std::snprintf(buffer, sizeof buffer, text.c_str(), 1.5);
     if (!freeplot::formatProblem(text.c_str(), FormatArg::integer))
+        std::snprintf(buffer, sizeof buffer, text.c_str(), 150);
+    if (!freeplot::formatProblem(text.c_str(), FormatArg::letter))
         std::snprintf(buffer, sizeof buffer, text.c_str(), 'X');
     // A text fit for no value holds no conversion at all.
     if (!freeplot::formatProblem(text.c_str(), FormatArg::none))

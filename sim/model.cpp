@@ -141,7 +141,8 @@ struct Settings {
 };
 
 // A text that shows a value fits when it holds one placeholder for that value (or none); %%
-// stands for a per cent sign. Any other text is shown as it is written.
+// stands for a per cent sign. A whole number takes only placeholders that print all of it (no h
+// or hh), and %c only where it is a letter. Any other text is shown as it is written.
 bool fits(const std::string& text, char kind) {
     if (!kind) return true;  // shown as it is written
     int placeholders = 0;
@@ -153,10 +154,11 @@ bool fits(const std::string& text, char kind) {
                (std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.'))
             ++i;
         if (i >= text.size()) return false;
+        if (kind == 'f' && text[i] == 'l' && i + 1 < text.size()) ++i;  // %lf is %f
         const char c = text[i];
         const bool right = kind == 'f'   ? std::strchr("fFeEgGaA", c) != nullptr
-                           : kind == 'd' ? (c == 'd' || c == 'i')
-                           : kind == 'c' ? (c == 'c' || c == 'd' || c == 'i')
+                           : kind == 'd' ? std::strchr("diuxXo", c) != nullptr
+                           : kind == 'c' ? std::strchr("cdiuxXo", c) != nullptr
                                          : false;
         if (!right || ++placeholders > 1) return false;
     }
@@ -171,8 +173,12 @@ void readList(Steps<T>& steps, const std::string& text, int wanted) {
         char* end = nullptr;
         T v;
         if constexpr (std::is_same_v<T, double>) {
+            errno = 0;
             v = std::strtod(rest, &end);
-            if (end == rest || !std::isfinite(v)) break;
+            // A step a float cannot hold ends the list, as infinity does.
+            if (end == rest || errno == ERANGE || !std::isfinite(v) ||
+                std::fabs(v) > std::numeric_limits<float>::max())
+                break;
         } else {
             errno = 0;
             const long l = std::strtol(rest, &end, 10);
@@ -719,9 +725,14 @@ void release(World& w, std::uint16_t code) {
             pushUndo(w, w.selected, Kind::scale);
             const long step = w.s.scale.now();
             const long sum = is(kScaleReset) ? 100 : o->scale + (is(kScaleDown) ? -step : step);
+            // Kept within 10 and 65535 %, but a decrease never raises the scale and an increase
+            // never lowers it.
+            const long kept = std::clamp<long>(sum, 10, 65535);
+            const long turned =
+                sum <= o->scale ? std::min<long>(kept, o->scale) : std::max<long>(kept, o->scale);
             const int percent = o->scale == kAnyScale && !is(kScaleReset)
                                     ? kAnyScale
-                                    : static_cast<int>(std::clamp<long>(sum, 10, 65535));
+                                    : static_cast<int>(is(kScaleReset) ? 100 : turned);
             w.jobs.push_back({Job::scaleKey, w.selected, 0, percent});
         }
     } else if (idle && is(kUndo)) {

@@ -1,9 +1,12 @@
 #include "config/checker.h"
 
+#include <ini.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
 #include <cstring>
+#include <optional>
 #include <type_traits>
 
 #include "common/Log.h"
@@ -224,6 +227,70 @@ std::string stepLogNote(const std::string& line, const SettingsReport& report) {
     return {};
 }
 
+// inih reads at most this many bytes of a line (its buffer of 200 with the NUL); a line that
+// fills them is counted as a parse error even when its line feed is all that is left over.
+constexpr std::size_t kLineBytesRead = 199;
+
+// Feeds inih the text line by line as its own string reader does, except that the rest of a
+// line longer than inih reads is skipped here rather than left for inih to discard: so the
+// parse error that remains is a line whose text does not parse.
+struct LineFeed {
+    const std::string& text;
+    std::size_t at = 0;
+    bool skipRest = false;
+};
+
+char* feedLine(char* out, int size, void* stream) {
+    auto& feed = *static_cast<LineFeed*>(stream);
+    if (feed.skipRest) {
+        // inih asks for the rest of the line it thinks too long: there is none.
+        feed.skipRest = false;
+        const std::size_t end = feed.text.find('\n', feed.at);
+        feed.at = end == std::string::npos ? feed.text.size() : end + 1;
+        return nullptr;
+    }
+    if (feed.at >= feed.text.size() || size < 2) return nullptr;
+    const std::size_t room = static_cast<std::size_t>(size) - 1;
+    const std::size_t end = feed.text.find('\n', feed.at);
+    const std::size_t lineEnd = end == std::string::npos ? feed.text.size() : end + 1;
+    const std::size_t n = std::min(room, lineEnd - feed.at);
+    std::memcpy(out, feed.text.data() + feed.at, n);
+    out[n] = '\0';
+    feed.at += n;
+    // A full buffer without the line feed: inih goes on to discard what follows.
+    if (n == room && out[n - 1] != '\n') feed.skipRest = true;
+    return out;
+}
+
+int noHandler(void*, const char*, const char*, const char*) { return 1; }
+
+int firstLineThatDoesNotParse(const std::string& text) {
+    LineFeed feed{text};
+    return ini_parse_stream(feedLine, &feed, noHandler, nullptr);
+}
+
+std::vector<SettingsCheck::LongLine> longLinesOf(const std::string& text) {
+    std::vector<SettingsCheck::LongLine> lines;
+    int number = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        ++number;
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        const std::size_t length = end - at;
+        if (length > kLineBytesRead) {
+            constexpr std::size_t kShown = 24;
+            const std::size_t cut = at + kLineBytesRead;
+            const std::size_t keptFrom = cut - std::min(kShown, kLineBytesRead);
+            std::string keptEnd = text.substr(keptFrom, cut - keptFrom);
+            keptEnd.erase(0, keptEnd.find_first_not_of(" \t"));
+            lines.push_back(
+                {number, length, keptEnd, text.substr(cut, std::min(kShown, end - cut))});
+        }
+        at = end + 1;
+    }
+    return lines;
+}
+
 }  // namespace
 
 SettingsCheck checkSettings(const std::string& windowsPath, const std::string& shownPath) {
@@ -239,6 +306,12 @@ SettingsCheck checkSettings(const std::string& windowsPath, const std::string& s
     setLogObserver(nullptr, nullptr);
 
     check.parseError = check.opened ? file.parseError() : -1;
+    const std::optional<std::string> text =
+        check.opened ? IniFile::readText(os::nativePath(windowsPath.c_str())) : std::nullopt;
+    if (text) {
+        check.parseError = firstLineThatDoesNotParse(*text);
+        check.longLines = longLinesOf(*text);
+    }
     if (check.opened) {
         noteUnknownEntries(file, check.report);
         explainRefusedFormats(file, check.report);
@@ -308,6 +381,16 @@ int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
         std::fprintf(out, "  %-8s [%s] %s: %s\n", label, printable(n.section).c_str(),
                      printable(n.name).c_str(), printable(n.detail).c_str());
     }
+    for (const SettingsCheck::LongLine& line : check.longLines) {
+        ++ignored;
+        std::fprintf(out,
+                     "  %-8s line %d: %zu bytes long; the plugin reads its first %zu, up to "
+                     "\"%s\", and drops the other %zu: \"%s\"%s\n",
+                     "ignored", line.number, line.length, kLineBytesRead,
+                     printable(line.keptEnd).c_str(), line.length - kLineBytesRead,
+                     printable(line.dropped).c_str(),
+                     line.dropped.size() < line.length - kLineBytesRead ? "..." : "");
+    }
     if (check.parseError > 0) {
         ++ignored;
         std::fprintf(out, "  %-8s line %d (and any later line that does not parse)\n", "ignored",
@@ -315,7 +398,7 @@ int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
     }
     if (std::none_of(check.report.notes.begin(), check.report.notes.end(),
                      [](const SettingsNote& n) { return n.kind != NoteKind::accepted; }) &&
-        check.parseError <= 0)
+        check.parseError <= 0 && check.longLines.empty())
         std::fprintf(out, "  none\n");
 
     std::fprintf(out, "\nPlugin log lines for this file:\n");

@@ -14,7 +14,17 @@ struct SettingsCheck {
     std::string path;         // the file as the player named it
     std::string windowsPath;  // the same file as the plugin is given it
     bool opened = false;
-    int parseError = 0;                 // as INIReader::ParseError
+    // The first line that does not parse (0: none, -1: the file would not open). A line cut
+    // for its length is not one: the plugin reads its first 199 bytes as any other line.
+    int parseError = 0;
+    // The lines longer than the plugin reads: their number, length, and what is dropped.
+    struct LongLine {
+        int number;
+        std::size_t length;
+        std::string keptEnd;  // the last bytes read
+        std::string dropped;  // the first bytes dropped
+    };
+    std::vector<LongLine> longLines;
     SettingsReport report;              // what the readers made of each entry
     std::vector<std::string> logLines;  // every line the plugin logs while reading
 };

@@ -51,8 +51,9 @@ FormattedText formatWith(Msg msg, FormatArg valueKind, double real, int integer)
     FormattedText out;
     const MessageInfo& info = messageInfo(msg);
     const char* text = messageText(msg);
-    if (info.arg != FormatArg::none && info.arg == valueKind &&
-        formatProblem(text, info.arg) == nullptr) {
+    const bool fitsValue =
+        info.arg == valueKind || (info.arg == FormatArg::letter && valueKind == FormatArg::integer);
+    if (info.arg != FormatArg::none && fitsValue && formatProblem(text, info.arg) == nullptr) {
         formatChecked(out.text, text, info.arg, real, integer);
     } else {
         std::snprintf(out.text, kMessageBufferSize, "%s", text);
@@ -120,12 +121,18 @@ FormatFault findFormatFault(const char* text, FormatArg arg) {
                 return fault(FormatFaultKind::spoiltConversion,
                              "a length modifier that changes the argument's type");
         } else if (isOneOf(conversion, "diuxXoc")) {
-            if (arg != FormatArg::integer)
+            if (arg == FormatArg::real)
                 return fault(FormatFaultKind::wrongConversion,
                              "an int conversion where a double is formatted");
+            if (arg == FormatArg::integer && conversion == 'c')
+                return fault(FormatFaultKind::wrongConversion,
+                             "a character conversion where a number is formatted");
             if (longFlag)
                 return fault(FormatFaultKind::spoiltConversion,
                              "a length modifier that changes the argument's type");
+            if (shorts && conversion != 'c')
+                return fault(FormatFaultKind::spoiltConversion,
+                             "a length modifier that shows only part of the value");
             if (conversion == 'c' && (shorts || zero || sign || alternate || precision))
                 return fault(FormatFaultKind::spoiltConversion,
                              "flags, precision or length with %c");

@@ -52,7 +52,8 @@ static_assert(kMessageCount == 28);
 enum class FormatArg : std::uint8_t {
     none,     // shown as it is
     real,     // a double (rotate and move steps)
-    integer,  // an int (scale step, axis letter, scale)
+    integer,  // an int shown as a number (scale step, scale)
+    letter,   // an int holding a letter (the axis)
 };
 
 struct MessageInfo {
@@ -76,7 +77,7 @@ inline constexpr std::array<MessageInfo, kMessageCount> kMessages = {{
     {"rotateStepChange", "Rotation step changed to %0.1f", FormatArg::real},
     {"moveStepChange", "Movement step changed to %0.1f", FormatArg::real},
     {"scaleStepChange", "Scale step changed to %d%%", FormatArg::integer},
-    {"axisChange", "Axis changed to %c", FormatArg::integer},
+    {"axisChange", "Axis changed to %c", FormatArg::letter},
     {"scaleChange", "Scale set to %d%%", FormatArg::integer},
     {"outlineOn", "Object outline on", FormatArg::none},
     {"outlineOff", "Object outline off", FormatArg::none},
@@ -135,11 +136,12 @@ struct FormatFault {
 
 // Whether `text` may be handed to printf with one value of kind `arg`. A text fits when it
 // holds exactly one conversion for that value, or none at all ("%%" is a literal per cent sign
-// and no conversion). For a double: f F e E g G a A; for an int: d i u x X o c. Flags, a digit
-// width and a digit precision are allowed where C defines them for the conversion, and "l"
-// before a double conversion (it changes nothing). Anything else is refused: %n, %s, %p,
-// * widths, positional arguments, length modifiers that change the argument's type, a second
-// conversion, a lone "%" at the end. For FormatArg::none any conversion at all is refused.
+// and no conversion). For a double: f F e E g G a A; for an int: d i u x X o, which print the
+// whole value, and c as well where the int holds a letter. Flags, a digit width and a digit
+// precision are allowed where C defines them for the conversion, and "l" before a double
+// conversion (it changes nothing). Anything else is refused: %n, %s, %p, * widths, positional
+// arguments, length modifiers (h and hh show only part of an int), a second conversion, a lone
+// "%" at the end. For FormatArg::none any conversion at all is refused.
 FormatFault findFormatFault(const char* text, FormatArg arg);
 
 // Why `text` must not be handed to printf with one value of kind `arg` (findFormatFault's

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "common/Log.h"
@@ -24,7 +25,10 @@ bool convert(const char* text, char*& end, double& out) {
     out = std::strtod(text, &end);
     // Infinity and NaN are spelled out ("inf", "nan") rather than overflowing; as a step they
     // would carry the object's coordinates to infinity, so they are refused like a bad value.
-    return end != text && errno != ERANGE && std::isfinite(out);
+    // So is a finite double beyond a float's range: the game's coordinates and angles are
+    // floats, and the first move or turn by it would write infinity.
+    return end != text && errno != ERANGE && std::isfinite(out) &&
+           std::fabs(out) <= std::numeric_limits<float>::max();
 }
 
 bool convert(const char* text, char*& end, std::int32_t& out) {

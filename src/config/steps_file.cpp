@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 
 #include "config/ini_file.h"
 #include "config/report.h"
@@ -34,6 +35,28 @@ const char* restAfter(const char* text, int count) {
     return rest;
 }
 
+// Whether a number is written at `rest` although no step could be taken from it.
+template <class T>
+bool convertsAnyway(const char* rest) {
+    char* end = nullptr;
+    if constexpr (std::is_same_v<T, double>)
+        (void)std::strtod(rest, &end);
+    else
+        (void)std::strtoll(rest, &end, 10);
+    return end != rest;
+}
+
+// Why a list stops at `rest`, where a value was expected.
+template <class T>
+std::string whyStopped(const char* rest) {
+    if (!convertsAnyway<T>(rest)) return "values are separated by white space only";
+    if constexpr (std::is_same_v<T, double>)
+        return "a number no step can be: infinity, NaN, or too large or too small for a float, "
+               "which the game's positions and angles are";
+    else
+        return "a whole number beyond the 32-bit range";
+}
+
 template <class T>
 void readTable(const IniFile& file, const SettingRow& list, const SettingRow& indexRow,
                StepTable<T>& table, std::int32_t wanted, SettingsReport* report) {
@@ -52,14 +75,17 @@ void readTable(const IniFile& file, const SettingRow& list, const SettingRow& in
     if (!report) return;
     if (file.reader.HasValue(list.section, listKey)) {
         const char* rest = restAfter<T>(text.c_str(), taken);
-        if (taken == 0)
+        if (taken == 0 && convertsAnyway<T>(rest))
+            note(report, NoteKind::refused, list.section, listKey,
+                 "\"" + std::string(rest) + "\" starts with " + whyStopped<T>(rest) +
+                     "; the built-in list stays");
+        else if (taken == 0)
             note(report, NoteKind::refused, list.section, listKey,
                  "no number at \"" + std::string(rest) + "\"; the built-in list stays");
         else if (taken < static_cast<int>(kStepCapacity) && !onlyWhiteSpace(rest))
             note(report, NoteKind::refused, list.section, listKey,
                  std::to_string(taken) + (taken == 1 ? " value" : " values") +
-                     " taken; the list stops at \"" + rest +
-                     "\" (values are separated by white space only)");
+                     " taken; the list stops at \"" + rest + "\" (" + whyStopped<T>(rest) + ")");
         else if (taken == static_cast<int>(kStepCapacity) && !onlyWhiteSpace(rest))
             note(report, NoteKind::ignored, list.section, listKey,
                  "10 values taken; \"" + std::string(rest) + "\" is beyond the limit of 10");

@@ -121,8 +121,12 @@ std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, ScaleChang
     if (change == ScaleChange::reset) return 100;
     const std::int64_t delta = change == ScaleChange::down ? -std::int64_t{step} : step;
     const std::int64_t sum = std::int64_t{current} + delta;
-    return static_cast<std::uint16_t>(
-        std::clamp<std::int64_t>(sum, kMinScalePercent, kMaxScalePercent));
+    const std::int64_t kept = std::clamp<std::int64_t>(sum, kMinScalePercent, kMaxScalePercent);
+    // The floor and the top keep a change within range but never turn it around: an object the
+    // game holds below the floor stays as it is on a decrease, rather than growing to it.
+    const std::int64_t percent =
+        delta <= 0 ? std::min<std::int64_t>(kept, current) : std::max<std::int64_t>(kept, current);
+    return static_cast<std::uint16_t>(percent);
 }
 
 void scaleSelected(ScaleChange change) {

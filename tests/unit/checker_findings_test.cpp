@@ -46,7 +46,9 @@ TEST(FormatFault, NamesTheConversionAtFaultAndItsKind) {
         {"Step %*d", FormatArg::integer, FormatFaultKind::spoiltConversion, "%*d"},
         {"Step %ld!", FormatArg::integer, FormatFaultKind::spoiltConversion, "%ld"},
         {"Step %I64d", FormatArg::integer, FormatFaultKind::spoiltConversion, "%I64d"},
-        {"Axis %05c", FormatArg::integer, FormatFaultKind::spoiltConversion, "%05c"},
+        {"Axis %05c", FormatArg::letter, FormatFaultKind::spoiltConversion, "%05c"},
+        {"Scale %hhd%%", FormatArg::integer, FormatFaultKind::spoiltConversion, "%hhd"},
+        {"Step %c", FormatArg::integer, FormatFaultKind::wrongConversion, "%c"},
         {"Step %2000.1f", FormatArg::real, FormatFaultKind::tooWide, "%2000.1f"},
         {"Step %.1500f", FormatArg::real, FormatFaultKind::tooWide, "%.1500f"},
         {"%n", FormatArg::integer, FormatFaultKind::wrongConversion, "%n"},
@@ -62,7 +64,7 @@ TEST(FormatFault, NamesTheConversionAtFaultAndItsKind) {
     EXPECT_EQ(findFormatFault("Scale %d%% of %d", FormatArg::integer).offset, 14u);
 
     for (const char* fits : {"Scale %d%%", "Axis: %c", "100%% sure"}) {
-        const FormatFault fault = findFormatFault(fits, FormatArg::integer);
+        const FormatFault fault = findFormatFault(fits, FormatArg::letter);
         EXPECT_EQ(fault.kind, FormatFaultKind::none) << fits;
         EXPECT_EQ(fault.reason, nullptr) << fits;
     }
@@ -94,6 +96,25 @@ TEST_F(SettingsTest, CheckerNamesTheFragmentOfARefusedFormatAndTheFix) {
         "refused  [messages] scaleStepChange: it holds \"%ld\" at character 6, a length modifier "
         "that changes the argument's type; write %d for the scale step;",
     };
+
+    // Conversions that show part of a whole number, or a number as a character.
+    const auto [partStatus, partOut] =
+        runChecker(writeFile("[messages]\n"
+                             "scaleChange = Scale %hhd%%\n"
+                             "scaleStepChange = Step %c\n"
+                             "axisChange = Axis %hd\n"));
+    EXPECT_EQ(partStatus, 1) << partOut;
+    const std::string partFindings = block(partOut, "Findings:");
+    for (const char* line :
+         {"refused  [messages] scaleChange: it holds \"%hhd\" at character 7, a length modifier "
+          "that shows only part of the value; write %d for the scale; the text in force stays",
+          "refused  [messages] scaleStepChange: it holds \"%c\" at character 6, a character "
+          "conversion where a number is formatted; write %d for the scale step, or %% for a "
+          "percent sign; the text in force stays",
+          "refused  [messages] axisChange: it holds \"%hd\" at character 6, a length modifier "
+          "that shows only part of the value; write %c for the axis letter; the text in force "
+          "stays"})
+        EXPECT_NE(partFindings.find(line), std::string::npos) << line << "\n" << partFindings;
     for (const char* line : expected)
         EXPECT_NE(findings.find(line), std::string::npos) << line << "\n" << findings;
     // The plugin's behaviour is unchanged: each refusal is logged, the defaults stay.
@@ -139,6 +160,33 @@ TEST_F(SettingsTest, CheckerMarksTheLogLineOfAShortStepListAsExpected) {
               "    (see [steps] rotateSteps under Findings)\n"
               "  Invalid value in scaleSteps, succesfully parsed 0\n"
               "    (see [steps] scaleSteps under Findings)");
+}
+
+// A line of 199 characters (198 and a CR LF) is taken whole; a longer one is cut after its
+// 199th character and what is left is taken. Neither is a line that does not parse.
+TEST_F(SettingsTest, CheckerSaysWhatTheLongestLinesBecome) {
+    const std::string whole = "rotateSteps = 1 2" + std::string(182, ' ');
+    const std::string crlf = "moveSteps = 3 4" + std::string(183, ' ') + "\r";
+    const std::string cut = "scaleSteps = 5 6" + std::string(182, ' ') + "7 8";
+    ASSERT_EQ(whole.size(), 199u);
+    ASSERT_EQ(crlf.size(), 199u);
+    const auto [status, out] = runChecker(
+        writeFile("[steps]\n" + whole + "\n" + crlf + "\n" + cut + "\n[main]\nno separator\n"));
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("Line 6 is the first line that did not parse;"), std::string::npos) << out;
+    EXPECT_NE(out.find("  rotateSteps            1 [2]"), std::string::npos) << out;
+    EXPECT_NE(out.find("  moveSteps              3 [4]"), std::string::npos) << out;
+    EXPECT_NE(out.find("  scaleSteps             5 6 [7]"), std::string::npos) << out;
+    const std::string findings = block(out, "Findings:");
+    EXPECT_EQ(findings.find("line 2"), std::string::npos) << findings;
+    EXPECT_EQ(findings.find("line 3"), std::string::npos) << findings;
+    EXPECT_NE(findings.find("ignored  line 4: 201 bytes long; the plugin reads its first 199, up "
+                            "to \"7\", and drops the other 2: \" 8\"\n"),
+              std::string::npos)
+        << findings;
+    EXPECT_NE(findings.find("ignored  line 6 (and any later line that does not parse)"),
+              std::string::npos)
+        << findings;
 }
 
 TEST_F(SettingsTest, CheckerNamesTheFileAsGiven) {

@@ -51,6 +51,9 @@ TEST(ScalePercent, StepsWithinTenAndTheSixteenBitTop) {
     EXPECT_EQ(scaledPercent(12, 5, down), 10);  // 7 is below the floor
     EXPECT_EQ(scaledPercent(10, 1, down), 10);  // 9 is below the floor
     EXPECT_EQ(scaledPercent(15, 5, down), 10);  // exactly the floor
+    EXPECT_EQ(scaledPercent(5, 1, down), 5);    // below the floor already: never raised
+    EXPECT_EQ(scaledPercent(5, 1, up), 10);     // an increase is lifted to the floor
+    EXPECT_EQ(scaledPercent(5, 0, up), 5);      // a step of 0 changes nothing
     EXPECT_EQ(scaledPercent(100, 25, up), 125);
     EXPECT_EQ(scaledPercent(250, 50, reset), 100);
     EXPECT_EQ(scaledPercent(65500, 50, up), 65535);  // kept at the top, not wrapped

@@ -153,6 +153,9 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
         sim::Ref refs[] = {game.createRef(), game.createRef(actor), game.createRef(turret)};
         std::uint64_t mismatches = 0, keyboard = 0, mouse = 0, consumed = 0, taken = 0;
         std::uint64_t deleted = 0, raced = 0;
+        // The release flags of the presses the plugin took over (only those releases are kept
+        // from the game), and of those a deletion's race left either way.
+        std::uint16_t takenPresses = 0, eitherWay = 0;
         std::string firstMismatch;
         for (std::uint64_t i = 0; i < events; ++i) {
             // The game's state for this event, mostly in workshop mode with an object selected.
@@ -203,14 +206,29 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
                 const bool expectTaken = (buttons & mask) && workshop && !ignore && state != 1 &&
                                          selection < 3 && actedOn;
                 const sim::InputResult result = game.mouseEvent(buttons, data);
+                const std::uint16_t releases = buttons & 0x000A;
+                const auto presses = static_cast<std::uint16_t>((buttons & 0x0005) << 1);
+                const std::uint16_t gameReleases = releases & ~takenPresses;
+                const std::uint16_t unsure = releases & eitherWay;
+                if (!plan.wheelRotation) {
+                    takenPresses = static_cast<std::uint16_t>(takenPresses & ~releases & ~presses);
+                    eitherWay = static_cast<std::uint16_t>(eitherWay & ~releases & ~presses);
+                }
                 // A deletion that lands during the event leaves the handler either outcome: the
-                // object was there or not when it looked. Such events are counted, not judged.
+                // object was there or not when it looked. Such events are counted, not judged,
+                // and the releases of their presses may come to the game or not.
                 if (selection < 3 && !game.readRef(refs[selection].handle)) {
                     ++raced;
+                    if (!plan.wheelRotation) eitherWay |= presses;
                     continue;
                 }
                 taken += expectTaken;
-                const bool cleared = result.seenButtonFlags == 0 && result.seenButtonData == 0;
+                if (expectTaken && !plan.wheelRotation) takenPresses |= presses;
+                // Taken over, the game sees no wheel, and of the buttons only the releases of
+                // presses it saw (with the wheel taken, every button is the game's).
+                const std::uint16_t seen = plan.wheelRotation ? buttons & ~0x0400 : gameReleases;
+                const bool cleared = (result.seenButtonFlags & ~unsure) == (seen & ~unsure) &&
+                                     result.seenButtonData == 0;
                 const bool unchanged = result.seenButtonFlags == buttons &&
                                        result.seenButtonData == static_cast<std::uint16_t>(data);
                 if (!result.calleeRan || (expectTaken ? !cleared : !unchanged)) {

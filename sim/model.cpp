@@ -157,7 +157,7 @@ bool fits(const std::string& text, char kind) {
         if (kind == 'f' && text[i] == 'l' && i + 1 < text.size()) ++i;  // %lf is %f
         const char c = text[i];
         const bool right = kind == 'f'   ? std::strchr("fFeEgGaA", c) != nullptr
-                           : kind == 'd' ? std::strchr("diuxXo", c) != nullptr
+                           : kind == 'd' ? std::strchr("di", c) != nullptr
                            : kind == 'c' ? std::strchr("cdiuxXo", c) != nullptr
                                          : false;
         if (!right || ++placeholders > 1) return false;
@@ -342,9 +342,11 @@ struct World {
     std::int64_t notifierSeen = -1;       // when the model first saw it waiting
     int consoles = 0;                     // console commands not yet run
     std::set<std::uint16_t> keptPresses;  // bound keys pressed, kept from the game, not released
-    int hold = 0;                         // 1 the left button turns +, 2 the right one turns -
-    bool rotating = false;                // the held-button worker has not yet seen the hold end
-    std::int64_t rotatingSeen = -1;       // when the model first saw it so after the hold ended
+    std::set<std::uint16_t>
+        gamesKeys;                   // keys (by their low byte) held down while the game had them
+    int hold = 0;                    // 1 the left button turns +, 2 the right one turns -
+    bool rotating = false;           // the held-button worker has not yet seen the hold end
+    std::int64_t rotatingSeen = -1;  // when the model first saw it so after the hold ended
     std::string holdObject;
     bool holdTurned = false;
     double turnFrom = kNone;       // the held object's angle before turns since the last look
@@ -400,6 +402,7 @@ std::string World::key(bool lists) const {
         k << shown[i] << '\n';
     for (const Job& j : jobs) k << 'j' << j.type << j.object << j.phase << j.percent;
     for (std::uint16_t code : keptPresses) k << 'k' << code;
+    for (std::uint16_t code : gamesKeys) k << 'g' << code;
     k << (notifier ? *notifier : "~") << consoles << hold << rotating << holdObject << holdTurned
       << turnFrom;
     if (lists) k << undoBelow << redoBelow;
@@ -728,8 +731,9 @@ void release(World& w, std::uint16_t code) {
             // Kept within 10 and 65535 %, but a decrease never raises the scale and an increase
             // never lowers it.
             const long kept = std::clamp<long>(sum, 10, 65535);
-            const long turned =
-                sum <= o->scale ? std::min<long>(kept, o->scale) : std::max<long>(kept, o->scale);
+            const long turned = step == 0        ? o->scale
+                                : is(kScaleDown) ? std::min<long>(kept, o->scale)
+                                                 : std::max<long>(kept, o->scale);
             const int percent = o->scale == kAnyScale && !is(kScaleReset)
                                     ? kAnyScale
                                     : static_cast<int>(is(kScaleReset) ? 100 : turned);
@@ -1181,12 +1185,22 @@ void Model::keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t f
     apply([&](World& w) {
         // A key event the game gets outside workshop mode or while it ignores input ends every
         // kept press: the releases after it run nothing.
+        const std::uint16_t raw = vkey & 0xFF;
         if (!housekeeping(w, false)) {
             w.keptPresses.clear();
+            if (flags & 1)
+                w.gamesKeys.erase(raw);
+            else
+                w.gamesKeys.insert(raw);
             return;
         }
         const std::uint16_t code = normalised(vkey, scanCode, flags);
         if (!boundAtAll(w.s, code)) return;
+        // A key held down since the game had it stays the game's until it is released.
+        if (w.gamesKeys.count(raw)) {
+            if (flags & 1) w.gamesKeys.erase(raw);
+            return;
+        }
         // A bound key's press is kept from the game; only its first release acts.
         if (!(flags & 1)) {
             w.keptPresses.insert(code);

@@ -127,6 +127,10 @@ FormatFault findFormatFault(const char* text, FormatArg arg) {
             if (arg == FormatArg::integer && conversion == 'c')
                 return fault(FormatFaultKind::wrongConversion,
                              "a character conversion where a number is formatted");
+            // A scale step may be negative: an unsigned conversion would show it as a huge number.
+            if (arg == FormatArg::integer && isOneOf(conversion, "uxXo"))
+                return fault(FormatFaultKind::wrongConversion,
+                             "an unsigned conversion, which shows a negative number as a huge one");
             if (longFlag)
                 return fault(FormatFaultKind::spoiltConversion,
                              "a length modifier that changes the argument's type");

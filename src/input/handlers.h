@@ -58,4 +58,8 @@ inline void markStayStart() {
 // force.
 bool beginStay();
 
+// Forgets the button presses the mouse handler took over: their releases then go to the game.
+// Called when the settings are read again, which may switch what the buttons do.
+void forgetTakenButtons();
+
 }  // namespace freeplot

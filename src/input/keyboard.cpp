@@ -43,6 +43,15 @@ std::uint8_t forgetPresses = 0;
 
 std::uint8_t& takenEntry(std::uint16_t code) { return pressTaken[code < 256 ? code : 256]; }
 
+// 1 for each key (by the game's own code, its low byte) held down while the game had the key
+// events: outside workshop mode or while it ignored input. Its repeats and its release stay the
+// game's, also once workshop mode has started, so a key held into a stay never acts.
+std::array<std::uint8_t, 256> heldByGame{};
+
+inline void noteGamesKey(const RawKeyboard& record) {
+    heldByGame[record.vkey & 0xFF] = (record.flags & kKeyBreak) == 0;
+}
+
 // The code of any key but Shift: Ctrl and Alt as left or right by the E0 flag, others as they are.
 constexpr std::uint16_t withoutShift(std::uint16_t vkey, std::uint16_t flags) {
     if (vkey == kCtrl) return (flags & kKeyE0) ? kRightCtrl : kLeftCtrl;
@@ -269,6 +278,7 @@ std::int32_t handleKey(const RawKeyboard& record) {
     if (stayReady) autoTimescale();
     if (!inWorkshop || readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) {
         forgetPresses = 1;
+        noteGamesKey(record);
         return 0;
     }
     if (forgetPresses != 0) {
@@ -286,6 +296,12 @@ std::int32_t handleKey(const RawKeyboard& record) {
     // release without a kept press (the press went to the game, or a repeat's release came
     // twice) runs nothing.
     std::uint8_t& taken = takenEntry(code);
+    std::uint8_t& games = heldByGame[record.vkey & 0xFF];
+    if (games != 0) {
+        // Held since the game had it: its repeats go on to the game, and its release ends that.
+        if ((record.flags & kKeyBreak) != 0) games = 0;
+        return 0;
+    }
     if ((record.flags & kKeyBreak) == 0) {
         taken = 1;
         return 1;
@@ -333,7 +349,10 @@ bool beginStay() {
     if ((switches.dueInside & kStayStarts) == 0) return true;
     if (anyWorkerBusy()) return false;
     switches.dueInside = static_cast<std::uint8_t>(switches.dueInside & ~kStayStarts);
-    if (reloadSettingsIfChanged() == Reload::reloaded) prepareKeyLookup();
+    if (reloadSettingsIfChanged() == Reload::reloaded) {
+        prepareKeyLookup();
+        forgetTakenButtons();
+    }
     return true;
 }
 
@@ -348,12 +367,14 @@ bool quietKeyEvent(const RawKeyboard& record) {
         if (!outlineParkIdleOutside() || !autoTimescaleIdle(false)) return false;
         markStayStart();
         forgetPresses = 1;
+        noteGamesKey(record);
         return true;
     }
     // Inside: a parked switch to bring back, or a stay that starts, is one byte.
     if (switches.dueInside != 0 || !autoTimescaleIdle(true)) return false;
     if (readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) {
         forgetPresses = 1;
+        noteGamesKey(record);
         return true;
     }
     if (!autoObjectUnlockIdle()) return false;

@@ -122,6 +122,8 @@ FREEPLOT_NOINLINE std::int32_t FREEPLOT_MSABI fullMouseHandler(void* record) {
 
 }  // namespace
 
+void forgetTakenButtons() { takenPresses = 0; }
+
 std::int32_t FREEPLOT_MSABI onMouseInput(void* record) {
     if (quietMouseEvent(*static_cast<const RawMouse*>(record))) return 0;
     return fullMouseHandler(record);

@@ -120,12 +120,15 @@ bool applyScale(const HeldRef& held, double scaleFactor, bool clearBusy) {
 std::uint16_t scaledPercent(std::uint16_t current, std::int32_t step, ScaleChange change) {
     if (change == ScaleChange::reset) return 100;
     const std::int64_t delta = change == ScaleChange::down ? -std::int64_t{step} : step;
+    if (delta == 0) return current;
     const std::int64_t sum = std::int64_t{current} + delta;
     const std::int64_t kept = std::clamp<std::int64_t>(sum, kMinScalePercent, kMaxScalePercent);
-    // The floor and the top keep a change within range but never turn it around: an object the
-    // game holds below the floor stays as it is on a decrease, rather than growing to it.
-    const std::int64_t percent =
-        delta <= 0 ? std::min<std::int64_t>(kept, current) : std::max<std::int64_t>(kept, current);
+    // The floor, the top and the sign of the step keep a change within range but never turn it
+    // around: the down key never makes an object larger (one the game holds below the floor
+    // stays as it is, rather than growing to it), and the up key never makes it smaller.
+    const std::int64_t percent = change == ScaleChange::down
+                                     ? std::min<std::int64_t>(kept, current)
+                                     : std::max<std::int64_t>(kept, current);
     return static_cast<std::uint16_t>(percent);
 }
 

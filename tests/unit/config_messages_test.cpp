@@ -121,15 +121,17 @@ const FormatCase kHostile[] = {
     {"%2147483648f", FormatArg::real}, {"plain %d", FormatArg::none},
     {"%hhd", FormatArg::integer},      {"%hu", FormatArg::integer},
     {"%c", FormatArg::integer},        {"%hd", FormatArg::letter},
+    {"%#x", FormatArg::integer},       {"%#o", FormatArg::integer},
+    {"%X", FormatArg::integer},        {"%u", FormatArg::integer},
 };
 
 const FormatCase kFit[] = {
     {"%0.1f", FormatArg::real},    {"%lf", FormatArg::real},      {"%+08.3e", FormatArg::real},
     {"%G", FormatArg::real},       {"%#a", FormatArg::real},      {"% F", FormatArg::real},
     {"%.f", FormatArg::real},      {"%1023.1f", FormatArg::real}, {"%d%%", FormatArg::integer},
-    {"%i", FormatArg::integer},    {"%-5c", FormatArg::letter},   {"%#x", FormatArg::integer},
-    {"%#o", FormatArg::integer},   {"%c", FormatArg::letter},     {"%5d", FormatArg::letter},
-    {"%+.3d", FormatArg::integer}, {"%X", FormatArg::integer},    {"no value", FormatArg::integer},
+    {"%i", FormatArg::integer},    {"%-5c", FormatArg::letter},   {"%#x", FormatArg::letter},
+    {"%#o", FormatArg::letter},    {"%c", FormatArg::letter},     {"%5d", FormatArg::letter},
+    {"%+.3d", FormatArg::integer}, {"%X", FormatArg::letter},     {"no value", FormatArg::integer},
     {"%%", FormatArg::real},       {"", FormatArg::real},         {"100%% sure", FormatArg::none},
 };
 

@@ -57,11 +57,13 @@ TEST(ScalePercent, StepsWithinTenAndTheSixteenBitTop) {
     EXPECT_EQ(scaledPercent(100, 25, up), 125);
     EXPECT_EQ(scaledPercent(250, 50, reset), 100);
     EXPECT_EQ(scaledPercent(65500, 50, up), 65535);  // kept at the top, not wrapped
-    // Steps from the settings file may be negative or huge; the sum never overflows.
-    EXPECT_EQ(scaledPercent(100, -50, up), 50);
+    // Steps from the settings file may be negative or huge; the sum never overflows, and a
+    // negative step never turns a key around.
+    EXPECT_EQ(scaledPercent(100, -50, up), 100);
+    EXPECT_EQ(scaledPercent(100, -50, down), 100);
     EXPECT_EQ(scaledPercent(100, 2147483647, up), 65535);
     EXPECT_EQ(scaledPercent(100, 2147483647, down), 10);
-    EXPECT_EQ(scaledPercent(100, -2147483647 - 1, down), 65535);
+    EXPECT_EQ(scaledPercent(100, -2147483647 - 1, down), 100);
 }
 
 TEST(ApplyScale, WithoutHooksChangesNothingAndStillClearsBusyWhenAsked) {

@@ -100,8 +100,8 @@ struct CalleeState {
     std::uint16_t mouseSeenFlags = 0, mouseSeenData = 0;
     std::atomic<std::uint8_t> outlineResult{0};
     std::atomic<std::size_t> refQueueTakes{0};
-    std::atomic<bool> mainLoopTakes{true};       // the main loop takes refQueueSlot
-    std::atomic<bool> recordInputCallees{true};  // the input callees record their calls
+    std::atomic<bool> mainLoopTakes{true};           // the main loop takes refQueueSlot
+    std::atomic<bool> recordInputCallees{true};      // the input callees record their calls
     std::atomic<std::int64_t> axisCommandMicros{0};  // how long an axis command takes
 };
 CalleeState& callees();

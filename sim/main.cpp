@@ -165,11 +165,11 @@ int chaos(int argc, char** argv) {
     std::printf(
         "chaos: %llu sequences, %llu events, %llu unloads, %llu steps compared with the model, "
         "%llu failures\n",
-                static_cast<unsigned long long>(total.sequences),
-                static_cast<unsigned long long>(total.events),
-                static_cast<unsigned long long>(total.unloads),
-                static_cast<unsigned long long>(total.compared),
-                static_cast<unsigned long long>(total.failures));
+        static_cast<unsigned long long>(total.sequences),
+        static_cast<unsigned long long>(total.events),
+        static_cast<unsigned long long>(total.unloads),
+        static_cast<unsigned long long>(total.compared),
+        static_cast<unsigned long long>(total.failures));
     return total.failures ? 1 : 0;
 }
 

@@ -31,7 +31,8 @@
 //   expect clock MULTIPLIER       the game's time multiplier, to within 0.001
 //   expect bytes SITE OFFSET HH [HH ...]   the game's code bytes at a site (named as the sim's
 //                                 image names it, e.g. collisionSnap 13 01), from OFFSET on
-//                                 (in a quoted text, \ takes the next character as it is: \" and \\)
+//                                 (in a quoted text, \ takes the next character as it is: \" and
+//                                 \\)
 //
 // The session starts in workshop mode with nothing selected. Every expectation waits up to two
 // seconds for its condition (positions and angles to within 0.01), so no fixed waits are needed

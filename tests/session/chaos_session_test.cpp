@@ -27,11 +27,11 @@ TEST(Chaos, FixedSeedSequencesLeaveTheGameSettled) {
         total.failures += !outcome.passed();
         EXPECT_TRUE(outcome.passed()) << outcome.failure << "\n" << name << ":\n" << text;
     }
-    const std::string figures = std::to_string(total.sequences) + " sequences, " +
-                                std::to_string(total.events) + " events, " +
-                                std::to_string(total.unloads) + " unloads, " +
-                                std::to_string(total.compared) + " steps compared with the model, " +
-                                std::to_string(total.failures) + " failures";
+    const std::string figures =
+        std::to_string(total.sequences) + " sequences, " + std::to_string(total.events) +
+        " events, " + std::to_string(total.unloads) + " unloads, " +
+        std::to_string(total.compared) + " steps compared with the model, " +
+        std::to_string(total.failures) + " failures";
     std::printf("chaos: %s\n", figures.c_str());
     RecordProperty("figures", figures);
     EXPECT_GE(total.compared, total.events);

@@ -1328,7 +1328,12 @@ std::string Model::compare(const Seen& seen, bool settled) {
             if (keys.insert(candidate->key()).second) kept.push_back(*candidate);
         }
     }
-    if (kept.size() > 24) kept = collapse(std::move(kept));
+    // While a held button turns an object, its records and the keys' interleave at moments the
+    // model cannot place: the states' histories are merged into what they agree on.
+    const bool turning = std::any_of(kept.begin(), kept.end(), [](const World& w) {
+        return w.hold != 0 || w.rotating || w.turnsUntil >= 0;
+    });
+    if (kept.size() > 24 || turning) kept = collapse(std::move(kept));
     if (kept.empty())
         return (nearest.empty() ? std::string("no world of the model is settled") : nearest) +
                " (" + std::to_string(worlds_.size()) + " states the game could be in)";

@@ -276,7 +276,9 @@ std::vector<SettingsCheck::LongLine> longLinesOf(const std::string& text) {
         ++number;
         std::size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
-        const std::size_t length = end - at;
+        std::size_t length = end - at;
+        // A line end written CR LF loses only its CR past the 199th byte: nothing that counts.
+        if (length == kLineBytesRead + 1 && text[end - 1] == '\r') length = kLineBytesRead;
         if (length > kLineBytesRead) {
             constexpr std::size_t kShown = 24;
             const std::size_t cut = at + kLineBytesRead;

@@ -162,29 +162,33 @@ TEST_F(SettingsTest, CheckerMarksTheLogLineOfAShortStepListAsExpected) {
               "    (see [steps] scaleSteps under Findings)");
 }
 
-// A line of 199 characters (198 and a CR LF) is taken whole; a longer one is cut after its
-// 199th character and what is left is taken. Neither is a line that does not parse.
+// A line of 199 characters (198 and a CR LF) is taken whole, and one of 199 and a CR LF loses
+// only its CR; a longer one is cut after its 199th character and what is left is taken. None is
+// a line that does not parse.
 TEST_F(SettingsTest, CheckerSaysWhatTheLongestLinesBecome) {
     const std::string whole = "rotateSteps = 1 2" + std::string(182, ' ');
     const std::string crlf = "moveSteps = 3 4" + std::string(183, ' ') + "\r";
     const std::string cut = "scaleSteps = 5 6" + std::string(182, ' ') + "7 8";
+    const std::string crlf199 = "rotateStepIdx = 3" + std::string(182, ' ') + "\r";
     ASSERT_EQ(whole.size(), 199u);
     ASSERT_EQ(crlf.size(), 199u);
-    const auto [status, out] = runChecker(
-        writeFile("[steps]\n" + whole + "\n" + crlf + "\n" + cut + "\n[main]\nno separator\n"));
+    ASSERT_EQ(crlf199.size(), 200u);
+    const auto [status, out] = runChecker(writeFile("[steps]\n" + whole + "\n" + crlf + "\n" + cut +
+                                                    "\n" + crlf199 + "\n[main]\nno separator\n"));
     EXPECT_EQ(status, 1) << out;
-    EXPECT_NE(out.find("Line 6 is the first line that did not parse;"), std::string::npos) << out;
+    EXPECT_NE(out.find("Line 7 is the first line that did not parse;"), std::string::npos) << out;
     EXPECT_NE(out.find("  rotateSteps            1 [2]"), std::string::npos) << out;
     EXPECT_NE(out.find("  moveSteps              3 [4]"), std::string::npos) << out;
     EXPECT_NE(out.find("  scaleSteps             5 6 [7]"), std::string::npos) << out;
     const std::string findings = block(out, "Findings:");
     EXPECT_EQ(findings.find("line 2"), std::string::npos) << findings;
     EXPECT_EQ(findings.find("line 3"), std::string::npos) << findings;
+    EXPECT_EQ(findings.find("line 5"), std::string::npos) << findings;
     EXPECT_NE(findings.find("ignored  line 4: 201 bytes long; the plugin reads its first 199, up "
                             "to \"7\", and drops the other 2: \" 8\"\n"),
               std::string::npos)
         << findings;
-    EXPECT_NE(findings.find("ignored  line 6 (and any later line that does not parse)"),
+    EXPECT_NE(findings.find("ignored  line 7 (and any later line that does not parse)"),
               std::string::npos)
         << findings;
 }

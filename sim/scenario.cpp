@@ -933,6 +933,9 @@ private:
             const Ref ref = game_.createRef(layout);
             game_.selectRef(ref.handle);
             if (vkey) {
+                // A release first: the scenario may have left the key pressed where the game had
+                // it, and such a key stays the game's until it is let go.
+                game_.keyRelease(vkey);
                 game_.keyPress(vkey);
                 game_.keyRelease(vkey);
             } else {

@@ -524,7 +524,15 @@ void takeBack(World& w, bool undoing) {
         if (r.axis == 'Z' || all) set(o.ang[2], r.ang[2]);
     }
     if (scales) startApplyScale(w, r.object, r.scale);
-    push(to, toBelow, replaced);
+    Record kept = replaced;
+    // While a held button turns this object, its angle at this moment is the worker's timing:
+    // what the record brings back and keeps of it is the game's to tell.
+    if (r.object == w.holdObject && (w.hold != 0 || w.rotating || w.turnsUntil >= 0)) {
+        std::fill(std::begin(o.ang), std::end(o.ang), kNone);
+        std::fill(std::begin(kept.ang), std::end(kept.ang), kNone);
+        w.turnFrom = kNone;
+    }
+    push(to, toBelow, kept);
 }
 
 // --- The building rules --------------------------------------------------------------------------

@@ -961,8 +961,11 @@ private:
                 if (probe(what, code, ran)) return true;
             return optional;
         };
-        if (!anyKey("scale", keys.scaleKeys, keys.scaleOptional,
-                    [](const Ref& r) { return r.scale() != 100; }))
+        if (!anyKey("scale", keys.scaleKeys, keys.scaleOptional, [&](const Ref& r) {
+                // Read while the game cannot let go of it: a key may have deleted it.
+                const std::optional<RefLayout> now = game_.readRef(r.handle);
+                return now && now->scale != 100;
+            }))
             return false;
         if (!anyKey("delete", keys.deleteKeys, keys.deleteOptional,
                     [&](const Ref& r) { return calledOn("refCommandExecute2(", r); }))

@@ -1083,8 +1083,6 @@ Model::Model(const std::optional<std::string>& settingsText) {
 
 Model::~Model() = default;
 
-std::size_t Model::worlds() const { return worlds_.size(); }
-
 Model::Probes Model::probes() const {
     Probes p;
     bool first = true;

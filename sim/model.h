@@ -76,7 +76,6 @@ public:
     // worlds that do not are dropped), else what the nearest world expected. With `settled`,
     // only worlds in which the plugin has finished everything it can finish count.
     std::string compare(const Seen& seen, bool settled = false);
-    std::size_t worlds() const;
 
     // What the settings in force give the checks at the end of a scenario: the keys that run the
     // scale-up action and the delete action (none when deleting is off) in some state the game

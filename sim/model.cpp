@@ -455,7 +455,15 @@ void pushUndo(World& w, const std::string& name, Kind kind, char axis = 0) {
         const Record& newest = w.undo.back();
         if (newest.object == name && newest.kind == kind && newest.axis == axis) return;
     }
-    push(w.undo, w.undoBelow, snapshot(w, name, kind, axis));
+    Record r = snapshot(w, name, kind, axis);
+    // The newest record is one the model lost track of (states merged that disagreed on it): the
+    // change may have merged into it, and then an undo brings back older values than this one's.
+    if (w.mergeable && (w.undo.empty() ? w.undoBelow : w.undo.back().object == kLost)) {
+        std::fill(std::begin(r.pos), std::end(r.pos), kNone);
+        std::fill(std::begin(r.ang), std::end(r.ang), kNone);
+        r.scale = kAnyScale;
+    }
+    push(w.undo, w.undoBelow, r);
     w.mergeable = true;
 }
 

@@ -65,7 +65,7 @@ enum M {
     mSnapOn, mSnapOff, mGroundOn, mGroundOff, mWorkshopOn, mWorkshopOff, mFreezeOn, mFreezeOff,
     mFreeplotOn, mFreeplotOff, mRotateStep, mMoveStep, mScaleStep, mAxis, mScale, mOutlineOn,
     mOutlineOff, mClampedOn, mClampedOff, mLockOn, mLockOff, mExtraOn, mExtraOff, mPhysicsOn,
-    mPhysicsOff, mTimescaleOn, mTimescaleOff, kMessages
+    mPhysicsOff, mTimescaleOn, mTimescaleOff, mReloaded, mRefused, kMessages
 };
 struct Text {
     const char* key;
@@ -90,6 +90,8 @@ constexpr Text kTexts[kMessages] = {
     {"extraOutlineOff", "Extra object selection disabled", 0},
     {"physicsOn", "Object physics on", 0}, {"physicsOff", "Object physics off", 0},
     {"timescaleOn", "Timescale changed", 0}, {"timescaleOff", "Timescale set to normal", 0},
+    {"settingsReloaded", "Freeplot settings read again", 0},
+    {"settingsRefused", "Freeplot settings not taken: see freeplot_settings.txt beside the log", 0},
 };
 // clang-format on
 constexpr const char* kStored = "Object parameters stored";
@@ -597,12 +599,18 @@ bool beginStay(World& w) {
     if (w.busy()) return false;
     w.stayDue = false;
     if (w.fileLooked) return true;
-    if (!w.fileNow || !w.fileReadable) return true;  // gone or unreadable: looked at again
+    // A file that cannot be read is looked at again at every stay; one gone is told once.
+    if (!w.fileNow || !w.fileReadable) {
+        w.fileLooked = w.fileReadable;
+        show(w, mRefused);
+        return true;
+    }
     w.fileLooked = true;
     const int togglable = w.s.togglable;
     w.s = readSettings(w.fileNow);
     w.s.togglable = togglable;
     w.file = w.fileNow;
+    show(w, mReloaded);
     return true;
 }
 
@@ -1283,6 +1291,8 @@ void Model::mainLoop(bool takes) {
 }
 void Model::settingsFile(const std::optional<std::string>& text, bool readable) {
     apply([&](World& w) {
+        // A file that stays gone changes nothing the plugin can tell.
+        if (!text && readable && !w.fileNow && w.fileReadable) return;
         w.fileNow = text;
         w.fileReadable = readable;
         w.fileLooked = false;

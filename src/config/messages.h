@@ -1,5 +1,5 @@
 #pragma once
-// The notification texts: 28 built-in texts, 27 of which the [messages] section may reword,
+// The notification texts: 30 built-in texts, 29 of which the [messages] section may reword,
 // and the one buffer that formatted texts are written into.
 
 #include <array>
@@ -41,12 +41,14 @@ enum class Msg : std::uint8_t {
     physicsOff,
     timescaleOn,
     timescaleOff,
+    settingsReloaded,
+    settingsRefused,
     stateStored,
     count
 };
 inline constexpr std::size_t kMessageCount = static_cast<std::size_t>(Msg::count);
 inline constexpr std::size_t kMessageKeyCount = kMessageCount - 1;  // all but stateStored
-static_assert(kMessageCount == 28);
+static_assert(kMessageCount == 30);
 
 // The value a text is formatted with.
 enum class FormatArg : std::uint8_t {
@@ -91,6 +93,10 @@ inline constexpr std::array<MessageInfo, kMessageCount> kMessages = {{
     {"physicsOff", "Object physics off", FormatArg::none},
     {"timescaleOn", "Timescale changed", FormatArg::none},
     {"timescaleOff", "Timescale set to normal", FormatArg::none},
+    // Shown when workshop mode starts: the changed settings file was taken, or it was not.
+    {"settingsReloaded", "Freeplot settings read again", FormatArg::none},
+    {"settingsRefused", "Freeplot settings not taken: see freeplot_settings.txt beside the log",
+     FormatArg::none},
     {"stateStored", "Object parameters stored", FormatArg::none},
 }};
 

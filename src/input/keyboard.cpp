@@ -349,9 +349,18 @@ bool beginStay() {
     if ((switches.dueInside & kStayStarts) == 0) return true;
     if (anyWorkerBusy()) return false;
     switches.dueInside = static_cast<std::uint8_t>(switches.dueInside & ~kStayStarts);
-    if (reloadSettingsIfChanged() == Reload::reloaded) {
-        prepareKeyLookup();
-        forgetTakenButtons();
+    // The player learns on screen whether the file they edited was taken; the log says why not.
+    switch (reloadSettingsIfChanged()) {
+        case Reload::reloaded:
+            prepareKeyLookup();
+            forgetTakenButtons();
+            showNow(Msg::settingsReloaded);
+            break;
+        case Reload::kept:
+            showNow(Msg::settingsRefused);
+            break;
+        case Reload::unchanged:
+            break;
     }
     return true;
 }

@@ -37,7 +37,7 @@ enum A {
     kScaleUp, kScaleReset, kUndo, kCopyState, kCopyPosX, kCopyPosY, kCopyPosZ, kCopyAngleX,
     kCopyAngleY, kCopyAngleZ, kCopyScale, kCopyAll, kClampedStoreToggle, kLockObject,
     kExtraOutlineToggle, kDuplicateKey, kDeleteKey, kRotateLeft, kRotateRight, kPhysicsOn,
-    kPhysicsOff, kScaleStepMinus, kScaleStepPlus, kTimescaleToggle, kRedo, kActions
+    kPhysicsOff, kScaleStepMinus, kScaleStepPlus, kTimescaleToggle, kRedo, kAlignToGrid, kActions
 };
 struct ActionKey {
     const char* name;
@@ -57,7 +57,7 @@ constexpr ActionKey kKeys[kActions] = {
     {"duplicateKey", 191, 0}, {"deleteKey", 46, 0}, {"rotateLeft", 188, 0},
     {"rotateRight", 190, 0}, {"physicsOn", 36, 0}, {"physicsOff", 35, 0},
     {"scaleStepMinus", 33, 0}, {"scaleStepPlus", 34, 0}, {"timescaleToggle", 122, 0},
-    {"redo", 220, 0},
+    {"redo", 220, 0}, {"alignToGrid", 221, 0},
 };
 
 // The on-screen texts; the kind says what value a text shows (0: none, 'f', 'd' or 'c').
@@ -286,7 +286,7 @@ struct Object {
     bool transformable() const { return !actor || turret; }
 };
 
-enum class Kind : char { position, angle, angleFix, scale, all };
+enum class Kind : char { position, angle, angleFix, scale, all, placement };
 
 struct Record {
     std::string object;
@@ -518,7 +518,7 @@ void takeBack(World& w, bool undoing) {
     if (it == w.objects.end() || !it->second.loaded) return;
     Object& o = it->second;
     const Record replaced = snapshot(w, r.object, r.kind, r.axis);
-    const bool all = r.kind == Kind::all;
+    const bool all = r.kind == Kind::all || r.kind == Kind::placement;
     auto set = [](double& field, double v) { field = v; };
     if (r.kind == Kind::position || all) {
         if (r.axis == 'X' || r.axis == 'Y' || all) {
@@ -815,6 +815,20 @@ void release(World& w, std::uint16_t code) {
         else
             restoreClock(w);
         show(w, w.clockKept != 0.0f ? mTimescaleOn : mTimescaleOff);
+    } else if (idle && is(kAlignToGrid)) {
+        // Each coordinate to the nearest multiple of the move step, each angle to the nearest
+        // multiple of the rotate step; a step of 0 leaves them.
+        if (Object* o = forTransform(w)) {
+            pushUndo(w, w.selected, Kind::placement);
+            auto grid = [](double& v, double step) {
+                const double snapped = std::round(v / std::fabs(step)) * std::fabs(step);
+                if (step != 0.0 && std::isfinite(snapped)) v = snapped;
+            };
+            for (int i = 0; i < 3; ++i) {
+                grid(o->pos[i], w.s.move.now());
+                grid(o->ang[i], w.s.rotate.now());
+            }
+        }
     }
 }
 

@@ -193,6 +193,8 @@ void rotateObject(const KeyEvent& key) {
         rotateSelected(selected, static_cast<std::int16_t>(key.direction(Action::rotateLeft)));
 }
 
+void alignObject(const KeyEvent&) { alignSelected(); }
+
 void physics(const KeyEvent& key) { setPhysics(key.direction(Action::physicsOn) > 0); }
 
 void toggleClock(const KeyEvent&) { toggleSlowClock(); }
@@ -240,8 +242,9 @@ constexpr Row kChain[] = {
     {bits({Action::rotateLeft, Action::rotateRight}), Gate::none, rotateObject},
     {bits({Action::physicsOn, Action::physicsOff}), Gate::none, physics},
     {bit(Action::timescaleToggle), Gate::none, toggleClock},
+    {bit(Action::alignToGrid), Gate::workshopIdle, alignObject},
 };
-static_assert(std::size(kChain) == 25);
+static_assert(std::size(kChain) == 26);
 
 bool gateOpen(Gate gate, const KeyEvent& key) {
     switch (gate) {

@@ -150,6 +150,30 @@ void fixAngles(AngleFix fix) {
     if (fix.levelY) setAngle(reference, 'Y', x);
 }
 
+namespace {
+// The multiple of `step` nearest `value`; `value` itself for a step of 0 or one too large to
+// divide by.
+double onGrid(double value, double step) {
+    const double size = std::fabs(step);
+    if (!(size > 0.0) || !std::isfinite(size)) return value;
+    const double snapped = std::round(value / size) * size;
+    return std::isfinite(snapped) ? snapped : value;
+}
+}  // namespace
+
+void alignSelected() {
+    const Selection selected = selectedForTransform();
+    GameReference* reference = selected.reference;
+    if (!reference) return;
+    const double move = moveSteps.current(), rotate = rotateSteps.current();
+    pushUndo(reference, selected.held, UndoKind::placement);
+    for (char axis : {'X', 'Y', 'Z'}) {
+        const int i = axis - 'X';
+        setPosition(reference, axis, onGrid(reference->pos(i), move));
+        setAngle(reference, axis, onGrid(degrees(reference->rot(i)), rotate));
+    }
+}
+
 void rotateSelected(const Selection& selected, std::int16_t steps) {
     if (steps == 0) return;
     if (!stillBuilding()) {

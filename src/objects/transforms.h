@@ -81,6 +81,11 @@ struct ApplyRequest {
 };
 void applyStored(ApplyRequest request);
 
+// Puts the selected object on the grid: each coordinate to the nearest multiple of the move step,
+// each angle to the nearest multiple of the rotate step (a step of 0 leaves that part as it is).
+// One undo record takes the whole alignment back.
+void alignSelected();
+
 void setPhysics(bool on);
 void duplicateSelected();
 

@@ -54,7 +54,7 @@ bool writesScale(const UndoRecord& r) {
 // Writes a record onto its object: positions, then angles, then (on a worker thread) the scale,
 // whose worker the caller has claimed for it.
 void write(const UndoRecord& r, GameReference* reference) {
-    const bool all = r.kind == UndoKind::all;
+    const bool all = r.kind == UndoKind::all || r.kind == UndoKind::placement;
     if (r.kind == UndoKind::position || all) {
         // A horizontal move changes both X and Y.
         if (r.axis == 'X' || r.axis == 'Y' || all) {

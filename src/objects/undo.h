@@ -21,6 +21,7 @@ enum class UndoKind : std::uint8_t {
     angleFix,  // levelling or tremor removal: the X and Y angles
     scale,
     all,  // stored parameters applied at once: everything
+    placement,  // aligned to the grid: the position and the angles, not the scale
 };
 
 struct UndoRecord {

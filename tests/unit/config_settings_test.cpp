@@ -78,6 +78,7 @@ TEST(KeyBindingDefaults, AreTheWindowsCodesOfTheirKeys) {
         {"scaleStepPlus", {"VK_NEXT", ""}},
         {"timescaleToggle", {"VK_F11", ""}},
         {"redo", {"VK_OEM_5", ""}},
+        {"alignToGrid", {"VK_OEM_6", ""}},
     };
     ASSERT_EQ(expected.size(), kActionCount);
     auto code = [&](const std::string& name) -> unsigned {

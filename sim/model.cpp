@@ -956,6 +956,13 @@ bool nearAngle(double want, double got) {
     return d <= tolerance || 360.0 - d <= tolerance;
 }
 
+// Whether a turn by `step` degrees shows in the game's angle: not a step within the comparison's
+// tolerance of a whole number of turns, nor one so large that a float cannot tell the result.
+bool turnShows(double step) {
+    const double d = std::fmod(std::fabs(step), 360.0);
+    return std::fabs(step) < 1e5 && d > 0.05 && 360.0 - d > 0.05;
+}
+
 // What a world says against what is seen: "" when they agree. Values the world leaves open
 // (angles a held button turned) are taken from what is seen.
 std::string agree(World& w, const Seen& seen) {
@@ -992,7 +999,7 @@ std::string agree(World& w, const Seen& seen) {
         // A turn the model let happen must show: a held button's turn changes the angle.
         // (Unless something has set the angle since.)
         if (name == w.holdObject && known(w.turnFrom) && !known(o.ang[w.axis - 'X']) &&
-            w.s.rotate.now() != 0.0 && nearAngle(w.turnFrom, g.angles[w.axis - 'X']))
+            turnShows(w.s.rotate.now()) && nearAngle(w.turnFrom, g.angles[w.axis - 'X']))
             why << name << " was turned by the held button in the model, not in the game; ";
     }
     auto same = [](const std::string& model, const std::string& game) {
@@ -1376,7 +1383,31 @@ std::string Model::compare(const Seen& seen, bool settled) {
         return (nearest.empty() ? std::string("no world of the model is settled") : nearest) +
                " (" + std::to_string(worlds_.size()) + " states the game could be in)";
     worlds_ = std::move(kept);
+    if (const char* path = std::getenv("FREEPLOT_MODEL_TRACE"))
+        if (std::FILE* f = std::fopen(path, "a")) {
+            trace(f);
+            std::fclose(f);
+        }
     return {};
+}
+
+// The states kept, one line each: the undo and redo lists (object, kind, axis; "..." where older
+// records may lie below) and whether the next change may merge. For finding why a run failed.
+void Model::trace(std::FILE* out) const {
+    std::fprintf(out, "model: %zu states\n", worlds_.size());
+    for (const World& w : worlds_) {
+        std::string line = "  undo " + std::string(w.undoBelow ? "... " : "");
+        auto list = [&](const std::vector<Record>& records) {
+            for (const Record& r : records)
+                line += r.object + ":" + "PAFSAL"[static_cast<int>(r.kind)] +
+                        (r.axis ? std::string(1, r.axis) : "") + " ";
+        };
+        list(w.undo);
+        line += std::string(w.mergeable ? "(merges)" : "") + " | redo " + (w.redoBelow ? "... " : "");
+        list(w.redo);
+        line += " | jobs " + std::to_string(w.jobs.size()) + (w.hold ? " holding" : "");
+        std::fprintf(out, "%s\n", line.c_str());
+    }
 }
 
 }  // namespace sim

@@ -12,6 +12,7 @@
 // mismatch is a game that none of them explains.
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
@@ -76,6 +77,8 @@ public:
     // worlds that do not are dropped), else what the nearest world expected. With `settled`,
     // only worlds in which the plugin has finished everything it can finish count.
     std::string compare(const Seen& seen, bool settled = false);
+    // Prints the states kept (after every compare into the file FREEPLOT_MODEL_TRACE names).
+    void trace(std::FILE* out) const;
 
     // What the settings in force give the checks at the end of a scenario: the keys that run the
     // scale-up action and the delete action (none when deleting is off) in some state the game

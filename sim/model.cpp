@@ -504,6 +504,9 @@ void takeBack(World& w, bool undoing) {
         if (!from.empty()) from.pop_back();
         w.mergeable = false;
         loseTrack(w);
+        // It may have handed a scale to the worker, which lands on some object at a moment of its
+        // own: until it has, no scale is known.
+        if (!w.scaleBusy()) w.jobs.push_back({Job::applyScale, kLost, 0, kAnyScale});
         push(to, toBelow,
              Record{kLost, Kind::all, 0, {kNone, kNone, kNone}, {kNone, kNone, kNone}, kAnyScale});
         return;
@@ -852,6 +855,11 @@ bool boundAtAll(const Settings& s, std::uint16_t code) {
 bool runJob(World& w) {
     if (w.jobs.empty()) return false;
     Job& j = w.jobs.front();
+    if (j.object == kLost) {
+        w.jobs.pop_front();
+        for (auto& entry : w.objects) entry.second.scale = kAnyScale;
+        return true;
+    }
     auto it = w.objects.find(j.object);
     const bool there = it != w.objects.end() && it->second.loaded;
     if (j.phase == 0) {
@@ -1400,12 +1408,21 @@ void Model::trace(std::FILE* out) const {
         auto list = [&](const std::vector<Record>& records) {
             for (const Record& r : records)
                 line += r.object + ":" + "PAFSAL"[static_cast<int>(r.kind)] +
-                        (r.axis ? std::string(1, r.axis) : "") + " ";
+                        (r.axis ? std::string(1, r.axis) : "") +
+                        (r.kind == Kind::scale ? std::to_string(r.scale) : "") + " ";
         };
         list(w.undo);
         line += std::string(w.mergeable ? "(merges)" : "") + " | redo " + (w.redoBelow ? "... " : "");
         list(w.redo);
-        line += " | jobs " + std::to_string(w.jobs.size()) + (w.hold ? " holding" : "");
+        line += " | jobs";
+        for (const Job& j : w.jobs)
+            line += " " + std::string(1, "kar"[j.type]) + j.object + "@" + std::to_string(j.phase) +
+                    "=" + std::to_string(j.percent);
+        line += w.hold ? " | holding" : "";
+        line += w.mainLoop ? "" : " | main loop stalled";
+        line += std::string(" | file ") + (w.fileNow ? "there" : w.fileReadable ? "gone" : "unreadable") +
+                (w.fileLooked ? " looked" : "") + (w.stayDue ? " | stay due" : "") +
+                " | messages " + std::to_string(w.shown.size());
         std::fprintf(out, "%s\n", line.c_str());
     }
 }

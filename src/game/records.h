@@ -102,6 +102,46 @@ inline constexpr std::uint16_t kRightButtonUp = 0x0008;
 inline constexpr std::uint16_t kMouseWheel = 0x0400;
 inline constexpr int kWheelDelta = 120;
 
+// The game clock's multiplier, reached from the time manager.
+struct GameClock {
+    std::uint8_t unknown00[0x30];
+    float multiplier;
+};
+static_assert(offsetof(GameClock, multiplier) == 0x30);
+struct TimeManager {
+    std::uint8_t unknown00[0x30];
+    GameClock* clock;
+};
+static_assert(offsetof(TimeManager, clock) == 0x30);
+
+// One entry of the game's console command table (80 bytes).
+struct ConsoleCommandRecord {
+    const char* longName;
+    const char* shortName;
+    std::uint32_t number;
+    std::uint32_t unknown14;
+    const char* helpText;
+    std::uint8_t needsReference;
+    std::uint8_t unknown21;
+    std::uint16_t parameterCount;
+    std::uint32_t unknown24;
+    void* parameters;
+    void* execute;
+    void* unknown38;
+    void* unknown40;
+    std::uint32_t flags;
+    std::uint32_t unknown4C;
+};
+static_assert(sizeof(ConsoleCommandRecord) == 80);
+static_assert(offsetof(ConsoleCommandRecord, shortName) == 8);
+static_assert(offsetof(ConsoleCommandRecord, number) == 16);
+static_assert(offsetof(ConsoleCommandRecord, helpText) == 24);
+static_assert(offsetof(ConsoleCommandRecord, needsReference) == 32);
+static_assert(offsetof(ConsoleCommandRecord, parameterCount) == 34);
+static_assert(offsetof(ConsoleCommandRecord, parameters) == 40);
+static_assert(offsetof(ConsoleCommandRecord, execute) == 48);
+static_assert(offsetof(ConsoleCommandRecord, flags) == 72);
+
 // What the physics switch of the game is handed.
 struct PhysicsRequest {
     std::uint64_t zero = 0;

@@ -12,9 +12,9 @@
 #include "feedback/workers.h"
 #include "game/gamefunctions.h"
 #include "game/hooks.h"
-#include "game/switches.h"
 #include "objects/transforms.h"
 #include "objects/undo.h"
+#include "rules/switches.h"
 
 namespace freeplot {
 namespace {

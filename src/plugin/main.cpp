@@ -7,15 +7,15 @@
 #include "common/Utilities.h"
 #include "config/reload.h"
 #include "config/settings.h"
-#include "game/console.h"
 #include "game/hooks.h"
 #include "game/locations.h"
 #include "game/signatures.h"
-#include "game/switches.h"
 #include "input/handlers.h"
 #include "objects/scale.h"
 #include "os/os.h"
 #include "plugin/f4se.h"
+#include "rules/console.h"
+#include "rules/switches.h"
 
 #if defined(_WIN32)
 #define FREEPLOT_EXPORT __declspec(dllexport)

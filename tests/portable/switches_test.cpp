@@ -3,7 +3,7 @@
 // (VirtualProtect under Windows, the emulation on Linux) and must leave the protection as it was.
 // A 64 KiB unit of the image can be given back to make the system refuse a write.
 
-#include "game/switches.h"
+#include "rules/switches.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "game/switches.h"
+#include "rules/switches.h"
 
 #include <array>
 #include <cstring>
@@ -8,6 +8,7 @@
 #include "common/BranchTrampoline.h"
 #include "common/WriteCode.h"
 #include "config/messages.h"
+#include "feedback/notify.h"
 #include "game/codesites.h"
 #include "game/gamefunctions.h"
 #include "game/hooks.h"

@@ -23,6 +23,34 @@ void storeRelaxed(T& field, T value) {
 }
 }  // namespace detail
 
+// What a base form's name is reached through: a chain of nodes, each flagged kNameLinkFlag while
+// the name goes on in the next one; the last node's characters (NUL-terminated) follow its head.
+struct NameNode {
+    std::uint8_t unknown00[0x08];
+    std::uint32_t flags;
+    std::uint8_t unknown0C[0x04];
+    const NameNode* next;
+
+    const char* text() const { return reinterpret_cast<const char*>(this + 1); }
+};
+static_assert(offsetof(NameNode, flags) == 0x08);
+static_assert(offsetof(NameNode, next) == 0x10);
+static_assert(sizeof(NameNode) == 0x18);  // where the text starts
+inline constexpr std::uint32_t kNameLinkFlag = 0x4000;
+
+struct FormName {
+    std::uint8_t unknown00[0x28];
+    const NameNode* first;
+};
+static_assert(offsetof(FormName, first) == 0x28);
+
+// What a reference is an instance of, as far as its name.
+struct BaseForm {
+    std::uint8_t unknown000[0x1B8];
+    const FormName* name;
+};
+static_assert(offsetof(BaseForm, name) == 0x1B8);
+
 // A game object placed in the world (a "reference"), as far as the plugin uses it.
 struct GameReference {
     std::uint8_t unknown00[0x10];
@@ -34,7 +62,7 @@ struct GameReference {
     std::uint8_t unknownCC[0x04];
     float position[3];
     std::uint8_t unknownDC[0x04];
-    const void* baseForm;
+    const BaseForm* baseForm;
     std::uint8_t unknownE8[0x20];
     std::uint16_t scalePercent;  // 100 is natural size
 

@@ -56,6 +56,11 @@ inline constexpr std::uint32_t kSetPositionCommand = 0x1007;
 inline constexpr std::uint32_t kSetAngleCommand = 0x1009;
 inline constexpr std::uint32_t kSetScaleCommand = 0x113C;
 
+// The angle command takes degrees; a reference holds its angles in radians. The double nearest
+// 180/pi.
+inline constexpr double kDegreesPerRadian = 57.29577951308232;
+inline double degrees(float radians) { return double{radians} * kDegreesPerRadian; }
+
 // Shows a text on screen at once, through the game's HUD message call, on the thread that asks:
 // every message of the plugin ends here (feedback/notify.h chooses the text and the moment).
 inline void showHudMessage(const char* text) {

@@ -6,13 +6,9 @@
 #include <cstdint>
 
 #include "common/msabi.h"
+#include "game/handlertypes.h"
 
 namespace freeplot {
-
-// Handlers the stubs call.
-using InputHandlerFn = std::int32_t(FREEPLOT_MSABI*)(void* record);
-using ScaleHandlerFn = std::uintptr_t(FREEPLOT_MSABI*)(void* reference, std::uint64_t code,
-                                                       std::uint64_t scaleBits);
 
 // How the scale stub is called: the reference in rcx, the scale factor in xmm1.
 using ScaleCallStubFn = void(FREEPLOT_MSABI*)(void* reference, double scale);

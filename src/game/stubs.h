@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "game/hooks.h"
+#include "game/handlertypes.h"
 
 namespace freeplot {
 

@@ -13,7 +13,7 @@
 #include "feedback/notify.h"
 #include "feedback/workers.h"
 #include "game/gamefunctions.h"
-#include "objects/scale.h"
+#include "objects/handoff.h"
 #include "objects/undo.h"
 
 namespace freeplot {

@@ -11,7 +11,7 @@
 #include "game/locations.h"
 #include "game/signatures.h"
 #include "input/handlers.h"
-#include "objects/scale.h"
+#include "objects/handoff.h"
 #include "os/os.h"
 #include "plugin/f4se.h"
 #include "rules/console.h"

@@ -62,7 +62,7 @@ inline constexpr double kDegreesPerRadian = 57.29577951308232;
 inline double degrees(float radians) { return double{radians} * kDegreesPerRadian; }
 
 // Shows a text on screen at once, through the game's HUD message call, on the thread that asks:
-// every message of the plugin ends here (feedback/notify.h chooses the text and the moment).
+// every message of the plugin ends here; the layers above choose the text and the moment.
 inline void showHudMessage(const char* text) {
     gameFunction<HudMessageFn>(Loc::hudMessageFunction)(text, 0, 1);
 }

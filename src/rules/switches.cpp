@@ -230,7 +230,7 @@ bool writeOn(const SiteWrite& w) {
             keep(w);
             // Without the stub there is nothing to call; the game's own result then stands.
             return !stubs.freeplotEnable ||
-                   g_branchTrampoline.WriteSlotCall(
+                   branchTrampoline.writeSlotCall(
                        at, reinterpret_cast<std::uintptr_t>(stubs.freeplotEnable));
         case Kind::stubJump:
             keep(w);

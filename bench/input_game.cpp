@@ -116,10 +116,10 @@ InputGame lay() {
                               offsetof(freeplot::RawKeyboard, vkey));
         Callee mouseCallee(freeplot::ptr<void>(Loc::mouseInputCallee), &calleeRuns.mouse,
                            offsetof(freeplot::RawMouse, buttonFlags));
-        const bool linked = layRoutines<freeplot::KeyboardInputHook_Code>(
+        const bool linked = layRoutines<freeplot::InputStub>(
                                 kCode, kStubs, Loc::keyboardInputCallee, freeplot::onKeyboardInput,
                                 game.keyboardUnhooked, game.keyboardHooked) &&
-                            layRoutines<freeplot::MouseInputHook_Code>(
+                            layRoutines<freeplot::InputStub>(
                                 kCode + 0x200, kStubs + 0x100, Loc::mouseInputCallee,
                                 freeplot::onMouseInput, game.mouseUnhooked, game.mouseHooked);
         if (!linked) {

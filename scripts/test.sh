@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The test command. Installs what is missing, then:
+# The test command. Checks that every include under src/ points down the README's layer order
+# (scripts/check-layers.sh, after its self-test), installs what is missing, then:
 #   - builds the Linux plugin, the simulated game, the tests and the benchmarks, and runs every
 #     test;
 #   - builds every source for Windows with mingw-w64 (checking the exports) and runs the Windows
@@ -64,6 +65,10 @@ collect() {
 }
 # However the script ends, no test run is left behind.
 trap 'for pid in "${jobs[@]}"; do kill "$pid" 2>/dev/null || true; done' EXIT
+
+step "Layer order of src/ (the README's layer table)"
+quiet check-layers-self-test scripts/check-layers.sh --self-test
+scripts/check-layers.sh
 
 step "Debian packages"
 scripts/setup.sh

@@ -9,10 +9,16 @@
 
 namespace freeplot {
 
-BranchTrampoline g_branchTrampoline;
+BranchTrampoline branchTrampoline;
 
 namespace {
 constexpr const char* kSource = "BranchTrampoline";
+
+// Stops the plugin as a failed assertion unless `holds`, logging the condition in the words its
+// line has always had (tools that watch the log match whole lines).
+void check(bool holds, int line, const char* condition) {
+    if (!holds) assertionFailed(kSource, line, condition);
+}
 
 bool fitsInt32(std::int64_t value) {
     return value >= std::numeric_limits<std::int32_t>::min() &&
@@ -20,16 +26,16 @@ bool fitsInt32(std::int64_t value) {
 }
 }  // namespace
 
-bool BranchTrampoline::ObtainBlock() { return ObtainBlock(os::mainModule()); }
+bool BranchTrampoline::obtainBlock() { return obtainBlock(os::mainModule()); }
 
-bool BranchTrampoline::ObtainBlock(std::uintptr_t moduleBase) {
-    if (m_base) return true;
+bool BranchTrampoline::obtainBlock(std::uintptr_t moduleBase) {
+    if (base) return true;
 
     // Region by region from the module's base towards lower addresses: the first free 2 KiB met
     // is the one nearest the module.
     const std::uintptr_t lowest = moduleBase > kMaxDistance ? moduleBase - kMaxDistance : 0;
     std::uintptr_t address = moduleBase - 1;
-    while (!m_base) {
+    while (!base) {
         os::Region region{};
         if (!os::queryRegion(address, region)) {
             logLine("VirtualQuery failed: %08X", os::lastError());
@@ -43,9 +49,9 @@ bool BranchTrampoline::ObtainBlock(std::uintptr_t moduleBase) {
             const std::uintptr_t wanted = top - kBlockSize;
             const std::uintptr_t block = os::allocateAt(wanted, kBlockSize);
             if (block) {
-                m_base = block;
-                m_size = kBlockSize;
-                m_used = 0;
+                base = block;
+                size = kBlockSize;
+                used = 0;
                 break;
             }
             logLine("trampoline alloc " FREEPLOT_X64 "x" FREEPLOT_X64 " failed (%08X)",
@@ -60,54 +66,54 @@ bool BranchTrampoline::ObtainBlock(std::uintptr_t moduleBase) {
         }
         address = region.base - 1;
     }
-    return m_base != 0;
+    return base != 0;
 }
 
-void* BranchTrampoline::BeginCode() {
-    FREEPLOT_ASSERT(kSource, m_base);
-    FREEPLOT_ASSERT(kSource, !m_curAlloc);
-    m_curAlloc = m_base + m_used;
-    return reinterpret_cast<void*>(m_curAlloc);
+void* BranchTrampoline::beginCode() {
+    check(base != 0, __LINE__, "m_base");
+    check(openStart == 0, __LINE__, "!m_curAlloc");
+    openStart = base + used;
+    return reinterpret_cast<void*>(openStart);
 }
 
-void BranchTrampoline::EndCode(const void* end) {
-    FREEPLOT_ASSERT(kSource, m_base);
-    FREEPLOT_ASSERT(kSource, m_curAlloc);
+void BranchTrampoline::endCode(const void* end) {
+    check(base != 0, __LINE__, "m_base");
+    check(openStart != 0, __LINE__, "m_curAlloc");
     const auto endAddress = reinterpret_cast<std::uintptr_t>(end);
     // An end below the start would wrap to a huge length and fail the check as it should.
-    const std::uint64_t len = endAddress - m_curAlloc;
-    FREEPLOT_ASSERT(kSource, len <= Remain());
-    m_used += len;
-    m_curAlloc = 0;
+    const std::uint64_t len = endAddress - openStart;
+    check(len <= remain(), __LINE__, "len <= Remain()");
+    used += len;
+    openStart = 0;
 }
 
-void* BranchTrampoline::TakeSlot() {
-    FREEPLOT_ASSERT(kSource, m_base);
-    if (Remain() < kSlotSize) return nullptr;
-    void* slot = reinterpret_cast<void*>(m_base + m_used);
-    m_used += kSlotSize;
+void* BranchTrampoline::takeSlot() {
+    check(base != 0, __LINE__, "m_base");
+    if (remain() < kSlotSize) return nullptr;
+    void* slot = reinterpret_cast<void*>(base + used);
+    used += kSlotSize;
     return slot;
 }
 
-bool BranchTrampoline::WriteSlotCall(std::uintptr_t site, std::uintptr_t target) {
+bool BranchTrampoline::writeSlotCall(std::uintptr_t site, std::uintptr_t target) {
     // The console thread and the input thread both switch freeplot mode, which takes slots.
     const CodeWriterLock lock;
     const std::uintptr_t next = site + kSlotCallSize;
 
     // A slot that already holds this target serves every further call to it.
     std::uintptr_t slot = 0;
-    for (std::size_t i = 0; i < m_slotCount; ++i) {
+    for (std::size_t i = 0; i < slotCount_; ++i) {
         std::uintptr_t held = 0;
-        std::memcpy(&held, reinterpret_cast<const void*>(m_slots[i]), sizeof held);
+        std::memcpy(&held, reinterpret_cast<const void*>(slots_[i]), sizeof held);
         const auto distance =
-            static_cast<std::int64_t>(m_slots[i]) - static_cast<std::int64_t>(next);
+            static_cast<std::int64_t>(slots_[i]) - static_cast<std::int64_t>(next);
         if (held == target && fitsInt32(distance)) {
-            slot = m_slots[i];
+            slot = slots_[i];
             break;
         }
     }
     const bool reused = slot != 0;
-    if (!reused) slot = reinterpret_cast<std::uintptr_t>(TakeSlot());
+    if (!reused) slot = reinterpret_cast<std::uintptr_t>(takeSlot());
 
     const auto distance = static_cast<std::int64_t>(slot) - static_cast<std::int64_t>(next);
     const bool result = slot != 0 && fitsInt32(distance);
@@ -115,7 +121,7 @@ bool BranchTrampoline::WriteSlotCall(std::uintptr_t site, std::uintptr_t target)
 
     if (!reused) {
         if (!writeCode(slot, &target, sizeof target)) return false;
-        if (m_slotCount < kMaxSlots) m_slots[m_slotCount++] = slot;
+        if (slotCount_ < kMaxSlots) slots_[slotCount_++] = slot;
     }
 
     std::uint8_t code[kSlotCallSize] = {0xFF, 0x15};

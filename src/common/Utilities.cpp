@@ -6,7 +6,7 @@
 namespace freeplot {
 namespace {
 
-char appPath[4096];
+char appPathBuffer[4096];
 
 // The line number the assertion for an unobtainable executable path has always logged; tools
 // that watch the log match the whole line, so it stays this number wherever the check moves.
@@ -14,13 +14,14 @@ constexpr int kAppPathAssertLine = 11;
 
 }  // namespace
 
-std::string AppPath() {
-    if (appPath[0] == '\0' && os::mainModuleFileName(appPath, sizeof appPath) == 0) {
-        appPath[0] = '\0';
+std::string appPath() {
+    if (appPathBuffer[0] == '\0' &&
+        os::mainModuleFileName(appPathBuffer, sizeof appPathBuffer) == 0) {
+        appPathBuffer[0] = '\0';
         assertionFailed("Utilities", kAppPathAssertLine,
                         "GetModuleFileName(GetModuleHandle(NULL), appPath, sizeof(appPath))");
     }
-    return appPath;
+    return appPathBuffer;
 }
 
 std::string directoryOf(const std::string& path) {
@@ -29,10 +30,10 @@ std::string directoryOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-const std::string& AppDirectory() {
+const std::string& appDirectory() {
     static std::string directory;
     if (directory.empty()) {
-        const std::string path = AppPath();
+        const std::string path = appPath();
         directory = directoryOf(path);
         if (directory.empty()) logLine("no slash in runtime path? (%s)", path.c_str());
     }

@@ -6,13 +6,13 @@
 namespace freeplot {
 
 // The full path of the game executable. Halts the plugin when the system cannot tell it.
-std::string AppPath();
+std::string appPath();
 
 // The executable's folder with its trailing backslash; empty (with a log line) while the path
 // holds no backslash, in which case the next call looks again.
-const std::string& AppDirectory();
+const std::string& appDirectory();
 
-// The pure part of AppDirectory: everything up to and including the last backslash, or empty.
+// The pure part of appDirectory: everything up to and including the last backslash, or empty.
 std::string directoryOf(const std::string& path);
 
 }  // namespace freeplot

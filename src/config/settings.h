@@ -16,7 +16,7 @@ struct SettingsReport;
 
 // Sections main, dangerous and cheats; each member's name, section and default are in its row of
 // the setting table, which checks at compile time that the defaults here agree. The switches
-// take their start states from the flags here (game/switches.h) and keep their live states
+// take their start states from the flags here (rules/switches.h) and keep their live states
 // there.
 struct Settings {
     std::uint8_t togglable = 0;  // low 8 bits of the integer read

@@ -46,7 +46,7 @@ void messageNotifier() {
             seen = n.generation;
         const std::string text = n.text;
         lock.unlock();  // never held while calling into the game
-        showNow(text.c_str());
+        showHudMessage(text.c_str());
         lock.lock();
         if (n.generation == seen) {
             n.running = false;

@@ -1,7 +1,7 @@
 #pragma once
-// Messages shown after a quiet period. Most messages are shown at once (showNow, in
-// game/gamefunctions.h); the scale keys come in bursts, so their messages wait on the notifier
-// and only the last value of a burst reaches the screen.
+// The plugin's on-screen messages. Most are shown at once (showNow); the scale keys come in
+// bursts, so their messages wait on the notifier and only the last value of a burst reaches the
+// screen.
 
 #include <chrono>
 
@@ -9,6 +9,10 @@
 #include "game/gamefunctions.h"
 
 namespace freeplot {
+
+// Shows a message at once, on the thread that asks.
+inline void showNow(Msg message) { showHudMessage(messageText(message)); }
+inline void showNow(const FormattedText& text) { showHudMessage(text.c_str()); }
 
 inline constexpr std::chrono::milliseconds kQuietPeriod{500};
 

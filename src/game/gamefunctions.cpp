@@ -41,6 +41,31 @@ ReferenceDeletion::ReferenceDeletion() { referenceLock().lock(); }
 
 ReferenceDeletion::~ReferenceDeletion() { referenceLock().unlock(); }
 
+void FREEPLOT_MSABI consolePrint(const char* format, ...) {
+    void* console = *ptr<void*>(Loc::consoleManagerPtr);
+    if (!console) return;
+    // Resolved afresh on every call, like the game's own callers do.
+    const auto gamePrint =
+        reinterpret_cast<ConsolePrintFn>(resolve(offsetOf(Loc::consolePrintFunction)));
+#if defined(_WIN32)
+    va_list args;
+    va_start(args, format);
+    gamePrint(console, format, args);
+    va_end(args);
+#else
+    __builtin_ms_va_list args;
+    __builtin_ms_va_start(args, format);
+    gamePrint(console, format, args);
+    __builtin_ms_va_end(args);
+#endif
+}
+
+float* timeMultiplier() {
+    const TimeManager* manager = *ptr<const TimeManager*>(Loc::timeManagerPtr);
+    if (!manager || !manager->clock) return nullptr;
+    return &manager->clock->multiplier;
+}
+
 RefQueueLock::RefQueueLock() { os::enterCriticalSection(ptr<void>(Loc::refQueueLock)); }
 
 RefQueueLock::~RefQueueLock() { os::leaveCriticalSection(ptr<void>(Loc::refQueueLock)); }

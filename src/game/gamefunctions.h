@@ -1,13 +1,13 @@
 #pragma once
 // The game functions the plugin calls, typed, and the few calls every layer above makes through
 // one place each. Every game function uses the Microsoft x64 calling convention, in the game and
-// in the simulated game alike.
+// in the simulated game alike. Nothing here knows what the plugin says or switches: a caller
+// brings its own text.
 
 #include <cstdarg>
 #include <cstdint>
 
 #include "common/msabi.h"
-#include "config/messages.h"
 #include "game/locations.h"
 #include "game/records.h"
 
@@ -56,14 +56,23 @@ inline constexpr std::uint32_t kSetPositionCommand = 0x1007;
 inline constexpr std::uint32_t kSetAngleCommand = 0x1009;
 inline constexpr std::uint32_t kSetScaleCommand = 0x113C;
 
-// Shows a message on screen at once, through the game's HUD message call: every message of the
-// plugin ends here, on the thread that asks (messages shown after a quiet period come from the
-// notifier, feedback/notify.h).
-inline void showNow(const char* text) {
+// The angle command takes degrees; a reference holds its angles in radians. The double nearest
+// 180/pi.
+inline constexpr double kDegreesPerRadian = 57.29577951308232;
+inline double degrees(float radians) { return double{radians} * kDegreesPerRadian; }
+
+// Shows a text on screen at once, through the game's HUD message call, on the thread that asks:
+// every message of the plugin ends here; the layers above choose the text and the moment.
+inline void showHudMessage(const char* text) {
     gameFunction<HudMessageFn>(Loc::hudMessageFunction)(text, 0, 1);
 }
-inline void showNow(Msg message) { showNow(messageText(message)); }
-inline void showNow(const FormattedText& text) { showNow(text.c_str()); }
+
+// printf-style line on the game console; does nothing while the console does not exist.
+void FREEPLOT_MSABI consolePrint(const char* format, ...);
+
+// The float that scales the game clock, reached afresh through the time manager; null while the
+// game has not built the chain.
+float* timeMultiplier();
 
 // A reference kept past the event that looked it up. The game frees references when it likes
 // (a cell unloads, the player scraps, another mod deletes), so what outlives an event keeps the

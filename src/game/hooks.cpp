@@ -27,8 +27,8 @@ void movRaxImm64(Xbyak::CodeGenerator& g, std::uint64_t value) {
 
 }  // namespace
 
-FreeplotEnableHook_Code::FreeplotEnableHook_Code(void* buffer, std::size_t size,
-                                                 std::uintptr_t buildAllowedFlag)
+FreeplotEnableStub::FreeplotEnableStub(void* buffer, std::size_t size,
+                                       std::uintptr_t buildAllowedFlag)
     : Xbyak::CodeGenerator(size, buffer) {
     using namespace Xbyak::util;
     mov(al, 1);
@@ -36,8 +36,8 @@ FreeplotEnableHook_Code::FreeplotEnableHook_Code(void* buffer, std::size_t size,
     ret();
 }
 
-InputHook_Code::InputHook_Code(void* buffer, std::size_t size, InputHandlerFn handler,
-                               std::uintptr_t callee, std::uintptr_t site)
+InputStub::InputStub(void* buffer, std::size_t size, InputHandlerFn handler, std::uintptr_t callee,
+                     std::uintptr_t site)
     : Xbyak::CodeGenerator(size, buffer) {
     using namespace Xbyak::util;
     Xbyak::Label consumed;
@@ -59,7 +59,7 @@ InputHook_Code::InputHook_Code(void* buffer, std::size_t size, InputHandlerFn ha
     jmp(at(site + 5), T_NEAR);
 }
 
-CallScale_Code::CallScale_Code(void* buffer, std::size_t size, ScaleHandlerFn handler)
+ScaleCallStub::ScaleCallStub(void* buffer, std::size_t size, ScaleHandlerFn handler)
     : Xbyak::CodeGenerator(size, buffer) {
     using namespace Xbyak::util;
     push(rax);
@@ -74,8 +74,7 @@ CallScale_Code::CallScale_Code(void* buffer, std::size_t size, ScaleHandlerFn ha
     ret();
 }
 
-outlineEnable_Code::outlineEnable_Code(void* buffer, std::size_t size, std::uintptr_t callee,
-                                       std::uintptr_t site)
+OutlineStub::OutlineStub(void* buffer, std::size_t size, std::uintptr_t callee, std::uintptr_t site)
     : Xbyak::CodeGenerator(size, buffer) {
     using namespace Xbyak::util;
     Xbyak::Label done;
@@ -95,15 +94,15 @@ namespace {
 // Generates one stub at the trampoline's first free byte and returns its entry.
 template <class Generator, class... Args>
 const void* emitStub(const char* line, Args... args) {
-    BranchTrampoline& trampoline = g_branchTrampoline;
-    logLine(line, static_cast<int>(trampoline.Remain()));
-    void* buffer = trampoline.BeginCode();
+    BranchTrampoline& trampoline = branchTrampoline;
+    logLine(line, static_cast<int>(trampoline.remain()));
+    void* buffer = trampoline.beginCode();
     logLine("Buffer allocated at " FREEPLOT_X64,
             static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(buffer)));
     try {
         const CodeWriterLock lock;
-        Generator code(buffer, static_cast<std::size_t>(trampoline.Remain()), args...);
-        trampoline.EndCode(code.getCode() + code.getSize());
+        Generator code(buffer, static_cast<std::size_t>(trampoline.remain()), args...);
+        trampoline.endCode(code.getCode() + code.getSize());
         codeWritten(reinterpret_cast<std::uintptr_t>(code.getCode()), code.getSize());
         return code.getCode();
     } catch (const Xbyak::Error& error) {
@@ -116,36 +115,35 @@ const void* emitStub(const char* line, Args... args) {
 
 }  // namespace
 
-bool SetHooks(const HookHandlers& handlers) {
-    if (!g_branchTrampoline.ObtainBlock()) {
+bool setHooks(const HookHandlers& handlers) {
+    if (!branchTrampoline.obtainBlock()) {
         logLine(
             "couldn't create codegen buffer. this is fatal. skipping remainder of init process.");
         return false;
     }
 
-    stubs.freeplotEnable = emitStub<FreeplotEnableHook_Code>(
+    stubs.freeplotEnable = emitStub<FreeplotEnableStub>(
         "Setting freeplot enable hook, memory remain %d", addr(Loc::buildAllowedFlag));
 
-    const void* keyboardStub = emitStub<KeyboardInputHook_Code>(
-        "Setting keyboard input hook, memory remain %d", handlers.keyboard,
-        addr(Loc::keyboardInputCallee), addr(Loc::keyboardInput));
+    const void* keyboardStub =
+        emitStub<InputStub>("Setting keyboard input hook, memory remain %d", handlers.keyboard,
+                            addr(Loc::keyboardInputCallee), addr(Loc::keyboardInput));
     if (siteWritable(Loc::keyboardInput))
         writeJump5(addr(Loc::keyboardInput), reinterpret_cast<std::uintptr_t>(keyboardStub));
 
     const void* mouseStub =
-        emitStub<MouseInputHook_Code>("Setting mouse input hook, memory remain %d", handlers.mouse,
-                                      addr(Loc::mouseInputCallee), addr(Loc::mouseInput));
+        emitStub<InputStub>("Setting mouse input hook, memory remain %d", handlers.mouse,
+                            addr(Loc::mouseInputCallee), addr(Loc::mouseInput));
     if (siteWritable(Loc::mouseInput))
         writeJump5(addr(Loc::mouseInput), reinterpret_cast<std::uintptr_t>(mouseStub));
 
     stubs.scaleCall = reinterpret_cast<ScaleCallStubFn>(const_cast<void*>(
-        emitStub<CallScale_Code>("Setting scale hook, memory remain %d", handlers.scale)));
+        emitStub<ScaleCallStub>("Setting scale hook, memory remain %d", handlers.scale)));
 
-    stubs.outline =
-        emitStub<outlineEnable_Code>("Setting outline hook, memory remain %d",
-                                     addr(Loc::outlineCallee), addr(Loc::outlineUselectable));
+    stubs.outline = emitStub<OutlineStub>("Setting outline hook, memory remain %d",
+                                          addr(Loc::outlineCallee), addr(Loc::outlineUselectable));
 
-    logLine("Hooks set up, memory remain %d", static_cast<int>(g_branchTrampoline.Remain()));
+    logLine("Hooks set up, memory remain %d", static_cast<int>(branchTrampoline.remain()));
 
     return true;
 }

@@ -1,23 +1,19 @@
 #pragma once
-// SetHooks, which makes the five generated stubs (game/stubs.h) in the trampoline at start-up
+// setHooks, which makes the five generated stubs (game/stubs.h) in the trampoline at start-up
 // and links the keyboard and mouse stubs at once, and the entries of the stubs it keeps.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "common/msabi.h"
+#include "game/handlertypes.h"
 
 namespace freeplot {
-
-// Handlers the stubs call.
-using InputHandlerFn = std::int32_t(FREEPLOT_MSABI*)(void* record);
-using ScaleHandlerFn = std::uintptr_t(FREEPLOT_MSABI*)(void* reference, std::uint64_t code,
-                                                       std::uint64_t scaleBits);
 
 // How the scale stub is called: the reference in rcx, the scale factor in xmm1.
 using ScaleCallStubFn = void(FREEPLOT_MSABI*)(void* reference, double scale);
 
-// The entries of the stubs that are not linked at start-up; null until SetHooks made them.
+// The entries of the stubs that are not linked at start-up; null until setHooks made them.
 struct StubEntries {
     const void* freeplotEnable = nullptr;
     ScaleCallStubFn scaleCall = nullptr;
@@ -36,6 +32,6 @@ struct HookHandlers {
 // Allocates the trampoline, assembles the five stubs into it and patches the two input sites to
 // jump to theirs. False, after a log line, when no trampoline could be allocated. Halt passes
 // through.
-bool SetHooks(const HookHandlers& handlers);
+bool setHooks(const HookHandlers& handlers);
 
 }  // namespace freeplot

@@ -23,6 +23,34 @@ void storeRelaxed(T& field, T value) {
 }
 }  // namespace detail
 
+// What a base form's name is reached through: a chain of nodes, each flagged kNameLinkFlag while
+// the name goes on in the next one; the last node's characters (NUL-terminated) follow its head.
+struct NameNode {
+    std::uint8_t unknown00[0x08];
+    std::uint32_t flags;
+    std::uint8_t unknown0C[0x04];
+    const NameNode* next;
+
+    const char* text() const { return reinterpret_cast<const char*>(this + 1); }
+};
+static_assert(offsetof(NameNode, flags) == 0x08);
+static_assert(offsetof(NameNode, next) == 0x10);
+static_assert(sizeof(NameNode) == 0x18);  // where the text starts
+inline constexpr std::uint32_t kNameLinkFlag = 0x4000;
+
+struct FormName {
+    std::uint8_t unknown00[0x28];
+    const NameNode* first;
+};
+static_assert(offsetof(FormName, first) == 0x28);
+
+// What a reference is an instance of, as far as its name.
+struct BaseForm {
+    std::uint8_t unknown000[0x1B8];
+    const FormName* name;
+};
+static_assert(offsetof(BaseForm, name) == 0x1B8);
+
 // A game object placed in the world (a "reference"), as far as the plugin uses it.
 struct GameReference {
     std::uint8_t unknown00[0x10];
@@ -34,7 +62,7 @@ struct GameReference {
     std::uint8_t unknownCC[0x04];
     float position[3];
     std::uint8_t unknownDC[0x04];
-    const void* baseForm;
+    const BaseForm* baseForm;
     std::uint8_t unknownE8[0x20];
     std::uint16_t scalePercent;  // 100 is natural size
 
@@ -101,6 +129,46 @@ inline constexpr std::uint16_t kRightButtonDown = 0x0004;
 inline constexpr std::uint16_t kRightButtonUp = 0x0008;
 inline constexpr std::uint16_t kMouseWheel = 0x0400;
 inline constexpr int kWheelDelta = 120;
+
+// The game clock's multiplier, reached from the time manager.
+struct GameClock {
+    std::uint8_t unknown00[0x30];
+    float multiplier;
+};
+static_assert(offsetof(GameClock, multiplier) == 0x30);
+struct TimeManager {
+    std::uint8_t unknown00[0x30];
+    GameClock* clock;
+};
+static_assert(offsetof(TimeManager, clock) == 0x30);
+
+// One entry of the game's console command table (80 bytes).
+struct ConsoleCommandRecord {
+    const char* longName;
+    const char* shortName;
+    std::uint32_t number;
+    std::uint32_t unknown14;
+    const char* helpText;
+    std::uint8_t needsReference;
+    std::uint8_t unknown21;
+    std::uint16_t parameterCount;
+    std::uint32_t unknown24;
+    void* parameters;
+    void* execute;
+    void* unknown38;
+    void* unknown40;
+    std::uint32_t flags;
+    std::uint32_t unknown4C;
+};
+static_assert(sizeof(ConsoleCommandRecord) == 80);
+static_assert(offsetof(ConsoleCommandRecord, shortName) == 8);
+static_assert(offsetof(ConsoleCommandRecord, number) == 16);
+static_assert(offsetof(ConsoleCommandRecord, helpText) == 24);
+static_assert(offsetof(ConsoleCommandRecord, needsReference) == 32);
+static_assert(offsetof(ConsoleCommandRecord, parameterCount) == 34);
+static_assert(offsetof(ConsoleCommandRecord, parameters) == 40);
+static_assert(offsetof(ConsoleCommandRecord, execute) == 48);
+static_assert(offsetof(ConsoleCommandRecord, flags) == 72);
 
 // What the physics switch of the game is handed.
 struct PhysicsRequest {

@@ -7,7 +7,7 @@
 
 #include "common/msabi.h"
 #include "game/gamefunctions.h"
-#include "game/switches.h"
+#include "rules/switches.h"
 
 namespace freeplot {
 

@@ -13,14 +13,14 @@
 #include "config/steps.h"
 #include "feedback/notify.h"
 #include "feedback/workers.h"
-#include "game/clock.h"
 #include "game/gamefunctions.h"
-#include "game/switches.h"
 #include "input/handlers.h"
 #include "objects/scale.h"
 #include "objects/transforms.h"
 #include "objects/undo.h"
 #include "os/os.h"
+#include "rules/clock.h"
+#include "rules/switches.h"
 
 namespace freeplot {
 namespace {

@@ -6,11 +6,11 @@
 #include "common/Guard.h"
 #include "config/settings.h"
 #include "feedback/workers.h"
-#include "game/clock.h"
 #include "game/gamefunctions.h"
-#include "game/switches.h"
 #include "input/handlers.h"
 #include "objects/transforms.h"
+#include "rules/clock.h"
+#include "rules/switches.h"
 
 namespace freeplot {
 namespace {

@@ -13,7 +13,7 @@
 #include "feedback/notify.h"
 #include "feedback/workers.h"
 #include "game/gamefunctions.h"
-#include "objects/scale.h"
+#include "objects/handoff.h"
 #include "objects/undo.h"
 
 namespace freeplot {
@@ -28,7 +28,6 @@ constexpr auto kTurnInterval = std::chrono::milliseconds(25);
 // a longer one is damaged data, not a name).
 constexpr int kMaxNameLinks = 64;
 constexpr std::size_t kMaxNameLength = 1024;
-constexpr std::uint32_t kLinkFlag = 0x4000;
 
 // What a held button turns: the object under the crosshair when the button went down. Each new
 // hold counts up `hold`, so that a worker still running from the last one turns to the new
@@ -40,13 +39,6 @@ struct TurnTarget {
     std::uint64_t hold = 0;
 };
 TurnTarget turnTarget;
-
-template <class T>
-T readAt(const void* base, std::size_t offset) {
-    T value;
-    std::memcpy(&value, static_cast<const std::uint8_t*>(base) + offset, sizeof value);
-    return value;
-}
 
 bool stillBuilding() {
     return readGame<std::int32_t>(Loc::workshopModeFlag) != 0 &&
@@ -74,15 +66,15 @@ void turn(GameReference* reference, const HeldRef& held, int direction) {
 
 bool isTurret(const GameReference* reference) {
     if (!reference || !reference->isActor() || !reference->baseForm) return false;
-    const auto* names = readAt<const void*>(reference->baseForm, 0x1B8);
-    if (!names) return false;
-    const auto* node = readAt<const void*>(names, 0x28);
-    for (int links = 0; node && (readAt<std::uint32_t>(node, 8) & kLinkFlag); ++links) {
+    const FormName* name = reference->baseForm->name;
+    if (!name) return false;
+    const NameNode* node = name->first;
+    for (int links = 0; node && (node->flags & kNameLinkFlag); ++links) {
         if (links == kMaxNameLinks) return false;
-        node = readAt<const void*>(node, 0x10);
+        node = node->next;
     }
     if (!node) return false;
-    const char* text = static_cast<const char*>(node) + 0x18;
+    const char* text = node->text();
     char lower[kMaxNameLength + 1];
     std::size_t n = 0;
     for (; n < kMaxNameLength && text[n]; ++n)

@@ -12,10 +12,6 @@
 
 namespace freeplot {
 
-// The double nearest 180/pi.
-inline constexpr double kDegreesPerRadian = 57.29577951308232;
-inline double degrees(float radians) { return double{radians} * kDegreesPerRadian; }
-
 // An object's parameters as copyState stored them; scale 0.0 means nothing is stored yet.
 struct StoredParams {
     float posX = 0, posY = 0, posZ = 0;

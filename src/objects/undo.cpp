@@ -6,8 +6,7 @@
 
 #include "feedback/workers.h"
 #include "game/gamefunctions.h"
-#include "objects/scale.h"
-#include "objects/transforms.h"
+#include "objects/handoff.h"
 
 namespace freeplot {
 namespace {

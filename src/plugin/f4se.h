@@ -1,6 +1,10 @@
 #pragma once
 // The two records the script extender hands the plugin at start-up. Only the fields the plugin
 // uses are named; the layout is pinned so a mistake fails the build, not the game.
+//
+// These records and the two exported entry points (F4SEPlugin_Query, F4SEPlugin_Load, in
+// plugin/main.cpp) keep the script extender's own names, which its interface fixes; every other
+// name in the plugin follows the project's style.
 
 #include <cstddef>
 #include <cstdint>

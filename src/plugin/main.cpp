@@ -7,15 +7,15 @@
 #include "common/Utilities.h"
 #include "config/reload.h"
 #include "config/settings.h"
-#include "game/console.h"
 #include "game/hooks.h"
 #include "game/locations.h"
 #include "game/signatures.h"
-#include "game/switches.h"
 #include "input/handlers.h"
-#include "objects/scale.h"
+#include "objects/handoff.h"
 #include "os/os.h"
 #include "plugin/f4se.h"
+#include "rules/console.h"
+#include "rules/switches.h"
 
 #if defined(_WIN32)
 #define FREEPLOT_EXPORT __declspec(dllexport)
@@ -57,7 +57,7 @@ bool query(const F4SEInterface* f4se, PluginInfo* info) {
 void load() {
     logLine("Compiled for f4se %s", kF4seVersionText);
 
-    const std::string path = AppDirectory() + kSettingsFile;
+    const std::string path = appDirectory() + kSettingsFile;
     logLine("Config path: %s", path.c_str());
 
     // A missing file leaves every setting at its default; the hooks go in either way.
@@ -66,7 +66,7 @@ void load() {
     startSwitchStates(settings);
     prepareKeyLookup();
 
-    if (SetHooks({&onKeyboardInput, &onMouseInput, &scaleCallHandler})) {
+    if (setHooks({&onKeyboardInput, &onMouseInput, &scaleCallHandler})) {
         // togglable: 0 freeplot mode on, no command; 1 on, with the console command; 2 off,
         // with the command (the only way to switch it on then); anything else off, no command.
         const std::uint8_t togglable = settings.togglable;

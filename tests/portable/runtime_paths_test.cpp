@@ -13,18 +13,18 @@ using namespace freeplot;
 TEST(RuntimePaths, TheProgramsPathAndFolderNameAnExistingFile) {
     char expected[4096];
     ASSERT_GT(os::mainModuleFileName(expected, sizeof expected), 0u);
-    const std::string path = AppPath();
+    const std::string path = appPath();
     EXPECT_EQ(path, expected);
     std::FILE* program = std::fopen(os::nativePath(path.c_str()).c_str(), "rb");
     EXPECT_NE(program, nullptr) << path;
     if (program) std::fclose(program);
 
-    const std::string& directory = AppDirectory();
+    const std::string& directory = appDirectory();
     ASSERT_FALSE(directory.empty());
     EXPECT_EQ(directory.back(), '\\');
     EXPECT_EQ(path.rfind(directory, 0), 0u);
     EXPECT_EQ(path.find('\\', directory.size()), std::string::npos);
     // Asked again, the same text.
-    EXPECT_EQ(&AppDirectory(), &directory);
-    EXPECT_EQ(AppDirectory(), directory);
+    EXPECT_EQ(&appDirectory(), &directory);
+    EXPECT_EQ(appDirectory(), directory);
 }

@@ -3,7 +3,7 @@
 // (VirtualProtect under Windows, the emulation on Linux) and must leave the protection as it was.
 // A 64 KiB unit of the image can be given back to make the system refuse a write.
 
-#include "game/switches.h"
+#include "rules/switches.h"
 
 #include <gtest/gtest.h>
 
@@ -88,12 +88,12 @@ protected:
         jump.insert(jump.end(), {0xFF, 0xE0});
         lay(Loc::hudMessageFunction, 0, jump);
 
-        // The trampoline below the image, and the freeplot stub in it as SetHooks makes it.
-        ASSERT_TRUE(g_branchTrampoline.ObtainBlock(gameBase()));
-        void* p = g_branchTrampoline.BeginCode();
-        FreeplotEnableHook_Code stub(p, static_cast<std::size_t>(g_branchTrampoline.Remain()),
-                                     addr(Loc::buildAllowedFlag));
-        g_branchTrampoline.EndCode(stub.getCode() + stub.getSize());
+        // The trampoline below the image, and the freeplot stub in it as setHooks makes it.
+        ASSERT_TRUE(branchTrampoline.obtainBlock(gameBase()));
+        void* p = branchTrampoline.beginCode();
+        FreeplotEnableStub stub(p, static_cast<std::size_t>(branchTrampoline.remain()),
+                                addr(Loc::buildAllowedFlag));
+        branchTrampoline.endCode(stub.getCode() + stub.getSize());
         stubs.freeplotEnable = p;
         stubs.outline = reinterpret_cast<const void*>(gameBase() + kFakeOutlineStub);
     }

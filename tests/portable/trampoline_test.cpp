@@ -37,7 +37,7 @@ struct Module {
 // 64 KiB boundary, so the allocation is the block's whole unit. (A region query cannot tell its
 // size on Linux, where the kernel merges neighbouring mappings that Windows keeps apart.)
 void release(BranchTrampoline& t) {
-    if (t.m_base) testmem::release(t.m_base, kUnit);
+    if (t.base) testmem::release(t.base, kUnit);
 }
 
 std::string allocFailed(std::uintptr_t at) {
@@ -52,28 +52,28 @@ TEST(Trampoline, TakesTheTopOfTheFreeRegionBelowTheModuleRoundedTo64KiB) {
     ASSERT_TRUE(module.image.ok());
     testlog::Capture log;
     BranchTrampoline t;
-    ASSERT_TRUE(t.ObtainBlock(module.base));
+    ASSERT_TRUE(t.obtainBlock(module.base));
     // The top 2 KiB below the module is asked for; the reservation starts at its 64 KiB unit and
     // all of it, up to the module, is committed.
-    EXPECT_EQ(t.m_base, module.base - kUnit);
-    EXPECT_EQ(t.m_size, 0x800u);
-    EXPECT_EQ(t.Remain(), 0x800u);
+    EXPECT_EQ(t.base, module.base - kUnit);
+    EXPECT_EQ(t.size, 0x800u);
+    EXPECT_EQ(t.remain(), 0x800u);
     EXPECT_TRUE(log.lines.empty());
     freeplot::os::Region block{};
-    ASSERT_TRUE(freeplot::os::queryRegion(t.m_base, block));
+    ASSERT_TRUE(freeplot::os::queryRegion(t.base, block));
     EXPECT_FALSE(block.free);
-    EXPECT_EQ(block.base, t.m_base);
+    EXPECT_EQ(block.base, t.base);
     EXPECT_EQ(block.size, kUnit);
-    EXPECT_EQ(testmem::accessAt(t.m_base), Access::executeReadWrite);
+    EXPECT_EQ(testmem::accessAt(t.base), Access::executeReadWrite);
 
     // The block is writable memory.
-    std::memset(reinterpret_cast<void*>(t.m_base), 0xC3, 0x800);
+    std::memset(reinterpret_cast<void*>(t.base), 0xC3, 0x800);
 
     // A second call keeps the block where and as large as it is.
-    t.EndCode(static_cast<std::uint8_t*>(t.BeginCode()) + 16);
-    ASSERT_TRUE(t.ObtainBlock(module.base));
-    EXPECT_EQ(t.m_base, module.base - kUnit);
-    EXPECT_EQ(t.Remain(), 0x800u - 16);
+    t.endCode(static_cast<std::uint8_t*>(t.beginCode()) + 16);
+    ASSERT_TRUE(t.obtainBlock(module.base));
+    EXPECT_EQ(t.base, module.base - kUnit);
+    EXPECT_EQ(t.remain(), 0x800u - 16);
     release(t);
 }
 
@@ -85,9 +85,9 @@ TEST(Trampoline, WalksDownAUsedRegionDirectlyBelowTheModule) {
     ASSERT_TRUE(module.image.ok() && used.ok());
     testlog::Capture log;
     BranchTrampoline t;
-    ASSERT_TRUE(t.ObtainBlock(module.base));
+    ASSERT_TRUE(t.obtainBlock(module.base));
     // The top 2 KiB under the used region, B - 0x20800, reserved from its 64 KiB unit.
-    EXPECT_EQ(t.m_base, module.base - 0x30000);
+    EXPECT_EQ(t.base, module.base - 0x30000);
     EXPECT_TRUE(log.lines.empty());
     release(t);
 }
@@ -101,8 +101,8 @@ TEST(Trampoline, AFreeGapSmallerThan64KiBCostsOneFailedAllocationPerPage) {
     ASSERT_TRUE(module.image.ok() && used.ok());
     testlog::Capture log;
     BranchTrampoline t;
-    ASSERT_TRUE(t.ObtainBlock(module.base));
-    EXPECT_EQ(t.m_base, module.base - 0x30000);
+    ASSERT_TRUE(t.obtainBlock(module.base));
+    EXPECT_EQ(t.base, module.base - 0x30000);
     EXPECT_EQ(log.lines, std::vector<std::string>(15, allocFailed(module.base - 0x800)));
     release(t);
 }
@@ -121,8 +121,8 @@ TEST(Trampoline, FailsWhenEverythingWithinReachIsUsed) {
     }
     testlog::Capture log;
     BranchTrampoline t;
-    EXPECT_FALSE(t.ObtainBlock(module.base));
-    EXPECT_EQ(t.m_base, 0u);
+    EXPECT_FALSE(t.obtainBlock(module.base));
+    EXPECT_EQ(t.base, 0u);
     EXPECT_EQ(log.lines,
               std::vector<std::string>{"couldn't allocate trampoline, no free space before image"});
 }
@@ -131,61 +131,61 @@ TEST(Trampoline, CodeAllocationsAndSlotsAreHandedOutUpwards) {
     Module module(0x100000);
     ASSERT_TRUE(module.image.ok());
     BranchTrampoline t;
-    ASSERT_TRUE(t.ObtainBlock(module.base));
+    ASSERT_TRUE(t.obtainBlock(module.base));
 
-    auto* p = static_cast<std::uint8_t*>(t.BeginCode());
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p), t.m_base);
-    t.EndCode(p + 37);
-    EXPECT_EQ(t.Remain(), 0x800u - 37);
-    EXPECT_EQ(t.BeginCode(), p + 37);
-    t.EndCode(p + 37);  // an empty allocation is allowed and takes nothing
-    EXPECT_EQ(t.Remain(), 0x800u - 37);
+    auto* p = static_cast<std::uint8_t*>(t.beginCode());
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p), t.base);
+    t.endCode(p + 37);
+    EXPECT_EQ(t.remain(), 0x800u - 37);
+    EXPECT_EQ(t.beginCode(), p + 37);
+    t.endCode(p + 37);  // an empty allocation is allowed and takes nothing
+    EXPECT_EQ(t.remain(), 0x800u - 37);
 
     // Use all but 8 bytes, then the last slot fits exactly and the next one does not.
-    t.EndCode(static_cast<std::uint8_t*>(t.BeginCode()) + (t.Remain() - 8));
-    void* last = t.TakeSlot();
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(last), t.m_base + 0x7F8);
-    EXPECT_EQ(t.Remain(), 0u);
-    EXPECT_EQ(t.TakeSlot(), nullptr);
+    t.endCode(static_cast<std::uint8_t*>(t.beginCode()) + (t.remain() - 8));
+    void* last = t.takeSlot();
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(last), t.base + 0x7F8);
+    EXPECT_EQ(t.remain(), 0u);
+    EXPECT_EQ(t.takeSlot(), nullptr);
     release(t);
 }
 
 TEST(Trampoline, SlotCallIsWrittenAndReusedForTheSameTarget) {
     BranchTrampoline t;
-    ASSERT_TRUE(t.ObtainBlock());  // below the main module, as in the plugin
+    ASSERT_TRUE(t.obtainBlock());  // below the main module, as in the plugin
     const std::uintptr_t main = freeplot::os::mainModule();
-    EXPECT_LT(t.m_base, main);
-    EXPECT_GE(t.m_base, main - BranchTrampoline::kMaxDistance);
-    auto* block = static_cast<std::uint8_t*>(t.BeginCode());
-    t.EndCode(block + 0x200);
+    EXPECT_LT(t.base, main);
+    EXPECT_GE(t.base, main - BranchTrampoline::kMaxDistance);
+    auto* block = static_cast<std::uint8_t*>(t.beginCode());
+    t.endCode(block + 0x200);
 
     // The slot (the next 8 bytes, at +0x200) lies 0x100 above the end of the 6-byte call.
-    const std::uintptr_t site = t.m_base + 0x200 - 0x106;
+    const std::uintptr_t site = t.base + 0x200 - 0x106;
     const std::uint64_t target = 0x1122334455667788;
-    EXPECT_TRUE(t.WriteSlotCall(site, target));
+    EXPECT_TRUE(t.writeSlotCall(site, target));
     const std::uint8_t call[] = {0xFF, 0x15, 0x00, 0x01, 0x00, 0x00};
     EXPECT_EQ(std::memcmp(reinterpret_cast<void*>(site), call, 6), 0);
     std::uint64_t held = 0;
     std::memcpy(&held, block + 0x200, 8);
     EXPECT_EQ(held, target);
-    EXPECT_EQ(t.Remain(), 0x800u - 0x208);
+    EXPECT_EQ(t.remain(), 0x800u - 0x208);
 
     // The same target from anywhere within reach goes through the same slot, however often.
-    const std::uintptr_t site2 = t.m_base + 0x10;
-    for (int i = 0; i < 10000; ++i) t.WriteSlotCall(site2, target);
+    const std::uintptr_t site2 = t.base + 0x10;
+    for (int i = 0; i < 10000; ++i) t.writeSlotCall(site2, target);
     const std::uint8_t call2[] = {0xFF, 0x15, 0xEA, 0x01, 0x00, 0x00};  // 0x200 - 0x16
     EXPECT_EQ(std::memcmp(reinterpret_cast<void*>(site2), call2, 6), 0);
-    EXPECT_EQ(t.Remain(), 0x800u - 0x208);
+    EXPECT_EQ(t.remain(), 0x800u - 0x208);
 
     // Another target takes the next slot and leaves the first one as it was.
-    t.WriteSlotCall(site2, 0xAABB);
+    t.writeSlotCall(site2, 0xAABB);
     const std::uint8_t call3[] = {0xFF, 0x15, 0xF2, 0x01, 0x00, 0x00};  // 0x208 - 0x16
     EXPECT_EQ(std::memcmp(reinterpret_cast<void*>(site2), call3, 6), 0);
     std::memcpy(&held, block + 0x208, 8);
     EXPECT_EQ(held, 0xAABBu);
     std::memcpy(&held, block + 0x200, 8);
     EXPECT_EQ(held, target);
-    EXPECT_EQ(t.Remain(), 0x800u - 0x210);
+    EXPECT_EQ(t.remain(), 0x800u - 0x210);
     release(t);
 }
 
@@ -197,10 +197,10 @@ TEST(Trampoline, SlotCallOnASiteThatCannotBeMadeWritableWritesNothing) {
     testmem::Block code(base + 0x180000, 0x1000, Access::executeRead);
     ASSERT_TRUE(module.ok() && code.ok());
     BranchTrampoline t;
-    ASSERT_TRUE(t.ObtainBlock(base + 0x100000));
+    ASSERT_TRUE(t.obtainBlock(base + 0x100000));
     const std::uintptr_t site = base + 0x181000 - 4;
     testlog::Capture log;
-    EXPECT_FALSE(t.WriteSlotCall(site, 0x1234));
+    EXPECT_FALSE(t.writeSlotCall(site, 0x1234));
     const std::uint8_t zeros[4] = {};
     EXPECT_EQ(std::memcmp(zeros, reinterpret_cast<const void*>(site), sizeof zeros), 0);
     EXPECT_EQ(testmem::accessAt(site), Access::executeRead);
@@ -231,27 +231,27 @@ void expectAssertion(Step step, const std::string& condition) {
 
 TEST(Trampoline, MisuseStopsThePluginWithTheAssertionLine) {
     BranchTrampoline none;
-    expectAssertion([&] { none.BeginCode(); }, "m_base");
-    expectAssertion([&] { none.EndCode(nullptr); }, "m_base");
-    expectAssertion([&] { none.TakeSlot(); }, "m_base");
+    expectAssertion([&] { none.beginCode(); }, "m_base");
+    expectAssertion([&] { none.endCode(nullptr); }, "m_base");
+    expectAssertion([&] { none.takeSlot(); }, "m_base");
 
     Module module(0x100000);
     ASSERT_TRUE(module.image.ok());
     BranchTrampoline t;
-    ASSERT_TRUE(t.ObtainBlock(module.base));
-    auto* p = reinterpret_cast<std::uint8_t*>(t.m_base);
-    expectAssertion([&] { t.EndCode(p); }, "m_curAlloc");
-    t.BeginCode();
-    expectAssertion([&] { t.BeginCode(); }, "!m_curAlloc");
-    expectAssertion([&] { t.EndCode(p + 0x801); }, "len <= Remain()");
-    t.EndCode(p + 0x100);
+    ASSERT_TRUE(t.obtainBlock(module.base));
+    auto* p = reinterpret_cast<std::uint8_t*>(t.base);
+    expectAssertion([&] { t.endCode(p); }, "m_curAlloc");
+    t.beginCode();
+    expectAssertion([&] { t.beginCode(); }, "!m_curAlloc");
+    expectAssertion([&] { t.endCode(p + 0x801); }, "len <= Remain()");
+    t.endCode(p + 0x100);
 
     // A site farther than 2 GiB from the slot cannot reach it.
     const std::uintptr_t farSite = module.base + 0x100000000;
-    expectAssertion([&] { t.WriteSlotCall(farSite, 1); }, "result");
+    expectAssertion([&] { t.writeSlotCall(farSite, 1); }, "result");
 
     // With no room left for a slot, a new target cannot be written.
-    t.EndCode(static_cast<std::uint8_t*>(t.BeginCode()) + t.Remain());
-    expectAssertion([&] { t.WriteSlotCall(t.m_base, 2); }, "result");
+    t.endCode(static_cast<std::uint8_t*>(t.beginCode()) + t.remain());
+    expectAssertion([&] { t.writeSlotCall(t.base, 2); }, "result");
     release(t);
 }

@@ -12,6 +12,7 @@
 #include "feedback/workers.h"
 #include "game/hooks.h"
 #include "input/handlers.h"
+#include "objects/handoff.h"
 #include "objects/scale.h"
 #include "objects/transforms.h"
 

@@ -123,7 +123,7 @@ TEST(Stubs, FreeplotEnableAndCallScaleBytesMatchTheTables) {
     ASSERT_NE(block.base, nullptr);
 
     const std::uintptr_t p = block.at(0x1000);
-    FreeplotEnableHook_Code enable(reinterpret_cast<void*>(p), 0x100, kBuildAllowedFlag);
+    FreeplotEnableStub enable(reinterpret_cast<void*>(p), 0x100, kBuildAllowedFlag);
     Expect e{p, {}};
     e.b({0xB0, 0x01, 0xA2}).imm64(kBuildAllowedFlag).b({0xC3});
     EXPECT_EQ(emitted(enable), e.bytes);
@@ -132,8 +132,8 @@ TEST(Stubs, FreeplotEnableAndCallScaleBytesMatchTheTables) {
               (std::vector<std::string>{"mov al,0x1", "movabs ds:0x14586b02a,al", "ret"}));
 
     const std::uintptr_t q = block.at(0x1100);
-    CallScale_Code scale(reinterpret_cast<void*>(q), 0x100,
-                         reinterpret_cast<ScaleHandlerFn>(kHandler));
+    ScaleCallStub scale(reinterpret_cast<void*>(q), 0x100,
+                        reinterpret_cast<ScaleHandlerFn>(kHandler));
     Expect s{q, {}};
     s.b({0x50, 0x48, 0x83, 0xEC, 0x20, 0xBA, 0x3C, 0x11, 0x00, 0x00,
          0x0F, 0x57, 0xE4, 0x66, 0x49, 0x0F, 0x7E, 0xC8, 0x48, 0xB8})
@@ -158,12 +158,10 @@ TEST(Stubs, InputAndOutlineBytesMatchTheTables) {
         const std::uintptr_t p = block.at(0x1000 + 0x100 * static_cast<std::size_t>(mouse));
         Bytes got;
         if (mouse) {
-            MouseInputHook_Code code(reinterpret_cast<void*>(p), 0x100, fakeHandler(), callee,
-                                     site);
+            InputStub code(reinterpret_cast<void*>(p), 0x100, fakeHandler(), callee, site);
             got = emitted(code);
         } else {
-            KeyboardInputHook_Code code(reinterpret_cast<void*>(p), 0x100, fakeHandler(), callee,
-                                        site);
+            InputStub code(reinterpret_cast<void*>(p), 0x100, fakeHandler(), callee, site);
             got = emitted(code);
         }
         Expect e{p, {}};
@@ -187,7 +185,7 @@ TEST(Stubs, InputAndOutlineBytesMatchTheTables) {
 
     const std::uint64_t outlineCallee = 0x140242E30;
     const std::uintptr_t p = block.at(0x1200);
-    outlineEnable_Code outline(reinterpret_cast<void*>(p), 0x100, outlineCallee, site);
+    OutlineStub outline(reinterpret_cast<void*>(p), 0x100, outlineCallee, site);
     Expect e{p, {}};
     e.b({0x48, 0xB8})
         .imm64(outlineCallee)
@@ -204,7 +202,7 @@ TEST(Stubs, InputAndOutlineBytesMatchTheTables) {
 }
 
 TEST(Stubs, FiveStubsLeave1885BytesOfAFreshTrampolineWhereverTheHandlersLie) {
-    // The stubs in the order and with the targets SetHooks gives them: the game's addresses lie
+    // The stubs in the order and with the targets setHooks gives them: the game's addresses lie
     // just above the trampoline. The handlers lie in the plugin, which may be loaded above or
     // below 4 GiB: the handler's address always takes the 10-byte mov rax, imm64, so the stubs
     // are the same bytes and sizes either way.
@@ -224,26 +222,24 @@ TEST(Stubs, FiveStubsLeave1885BytesOfAFreshTrampolineWhereverTheHandlersLie) {
     for (const Handlers& h : cases) {
         SCOPED_TRACE(h.where);
         BranchTrampoline t;
-        ASSERT_TRUE(t.ObtainBlock());
+        ASSERT_TRUE(t.obtainBlock());
         std::vector<Bytes> code;
         auto emit = [&](auto make) {
-            void* p = t.BeginCode();
-            auto generated = make(p, static_cast<std::size_t>(t.Remain()));
-            t.EndCode(generated.getCode() + generated.getSize());
+            void* p = t.beginCode();
+            auto generated = make(p, static_cast<std::size_t>(t.remain()));
+            t.endCode(generated.getCode() + generated.getSize());
             code.push_back(emitted(generated));
         };
+        emit([&](void* p, std::size_t n) { return FreeplotEnableStub(p, n, game + 0x586B02A); });
         emit([&](void* p, std::size_t n) {
-            return FreeplotEnableHook_Code(p, n, game + 0x586B02A);
+            return InputStub(p, n, h.keyboard, game + 0x1B11580, game + 0xD2678D);
         });
         emit([&](void* p, std::size_t n) {
-            return KeyboardInputHook_Code(p, n, h.keyboard, game + 0x1B11580, game + 0xD2678D);
+            return InputStub(p, n, h.mouse, game + 0x1B11900, game + 0xD2676B);
         });
+        emit([&](void* p, std::size_t n) { return ScaleCallStub(p, n, h.scale); });
         emit([&](void* p, std::size_t n) {
-            return MouseInputHook_Code(p, n, h.mouse, game + 0x1B11900, game + 0xD2676B);
-        });
-        emit([&](void* p, std::size_t n) { return CallScale_Code(p, n, h.scale); });
-        emit([&](void* p, std::size_t n) {
-            return outlineEnable_Code(p, n, game + 0x242E30, game + 0x22ABA3);
+            return OutlineStub(p, n, game + 0x242E30, game + 0x22ABA3);
         });
         ASSERT_EQ(code.size(), 5u);
         EXPECT_EQ(code[0].size(), 12u);
@@ -251,7 +247,7 @@ TEST(Stubs, FiveStubsLeave1885BytesOfAFreshTrampolineWhereverTheHandlersLie) {
         EXPECT_EQ(code[2].size(), 43u);
         EXPECT_EQ(code[3].size(), 36u);
         EXPECT_EQ(code[4].size(), 29u);
-        EXPECT_EQ(t.Remain(), 1885u);
+        EXPECT_EQ(t.remain(), 1885u);
 
         // Each handler's address sits in a mov rax, imm64 at the place the tables give it.
         auto movRax = [](const Bytes& b, std::size_t at, auto handler) {
@@ -351,12 +347,11 @@ TEST(Stubs, InputStubsCallTheHandlerAndTheGameUnlessConsumed) {
                              reinterpret_cast<std::uintptr_t>(callee.getCode()));
         void* stub = block.base + 0x4000 + 0x100 * mouse;
         if (mouse)
-            MouseInputHook_Code(stub, 0x100, testHandler,
-                                reinterpret_cast<std::uintptr_t>(callee.getCode()), routine.site);
+            InputStub(stub, 0x100, testHandler, reinterpret_cast<std::uintptr_t>(callee.getCode()),
+                      routine.site);
         else
-            KeyboardInputHook_Code(stub, 0x100, testHandler,
-                                   reinterpret_cast<std::uintptr_t>(callee.getCode()),
-                                   routine.site);
+            InputStub(stub, 0x100, testHandler, reinterpret_cast<std::uintptr_t>(callee.getCode()),
+                      routine.site);
         ASSERT_TRUE(writeJump5(routine.site, reinterpret_cast<std::uintptr_t>(stub)));
         const auto run = routine.getCode<void (*)(void*)>();
 
@@ -381,8 +376,8 @@ TEST(Stubs, InputStubsCallTheHandlerAndTheGameUnlessConsumed) {
 
     // A compiled handler with the Microsoft convention (as the plugin's are) lets events through.
     InputRoutine routine(block.base + 0x2800, reinterpret_cast<std::uintptr_t>(callee.getCode()));
-    KeyboardInputHook_Code(block.base + 0x4800, 0x100, &compiledPassThrough,
-                           reinterpret_cast<std::uintptr_t>(callee.getCode()), routine.site);
+    InputStub(block.base + 0x4800, 0x100, &compiledPassThrough,
+              reinterpret_cast<std::uintptr_t>(callee.getCode()), routine.site);
     ASSERT_TRUE(writeJump5(routine.site, block.at(0x4800)));
     inputState = {};
     std::uint8_t record[32] = {};
@@ -424,8 +419,8 @@ TEST(Stubs, OutlineStubMakesUnselectableObjectsSelectableExceptActors) {
             ret();
         }
     } routine(block.base + 0x2000, callee.getCode());
-    outlineEnable_Code(block.base + 0x4000, 0x100,
-                       reinterpret_cast<std::uintptr_t>(callee.getCode()), routine.site);
+    OutlineStub(block.base + 0x4000, 0x100, reinterpret_cast<std::uintptr_t>(callee.getCode()),
+                routine.site);
     ASSERT_TRUE(writeJump5(routine.site, block.at(0x4000)));
     const auto run = routine.getCode<std::uint32_t (*)(void*)>();
 
@@ -447,8 +442,7 @@ TEST(Stubs, FreeplotEnableStubStoresOneAndKeepsTheFlags) {
     CodeBlock block;
     ASSERT_NE(block.base, nullptr);
     std::uint8_t* flag = block.base + 0x6000;
-    FreeplotEnableHook_Code stub(block.base + 0x4000, 0x100,
-                                 reinterpret_cast<std::uintptr_t>(flag));
+    FreeplotEnableStub stub(block.base + 0x4000, 0x100, reinterpret_cast<std::uintptr_t>(flag));
     // The game's routine: al holds its own result, the carry flag is set across the site, which
     // is a call through a pointer slot; it returns al | carry << 8.
     struct Routine : Xbyak::CodeGenerator {
@@ -491,7 +485,7 @@ std::uintptr_t FREEPLOT_MSABI recordScale(void* reference, std::uint64_t code, s
 TEST(Stubs, CallScaleStubHandsTheDoubleOverInAnIntegerRegister) {
     CodeBlock block;
     ASSERT_NE(block.base, nullptr);
-    CallScale_Code stub(block.base + 0x4000, 0x100, &recordScale);
+    ScaleCallStub stub(block.base + 0x4000, 0x100, &recordScale);
     const auto call = reinterpret_cast<ScaleCallStubFn>(const_cast<std::uint8_t*>(stub.getCode()));
     int reference = 0;
     for (double factor : {0.35, 1.0, 2.5}) {

@@ -1,4 +1,4 @@
-#include "game/console.h"
+#include "rules/console.h"
 
 #include <cstring>
 
@@ -7,8 +7,9 @@
 #include "common/WriteCode.h"
 #include "game/gamefunctions.h"
 #include "game/locations.h"
-#include "game/switches.h"
+#include "game/records.h"
 #include "os/os.h"
+#include "rules/switches.h"
 
 namespace freeplot {
 
@@ -66,25 +67,6 @@ bool FREEPLOT_MSABI toggleFreeplotCommand(void*, void*, void*, void*, void*, voi
         consolePrint("Freeplot-> %s", switches.freeplotMode ? "On" : "Off");
         return true;
     });
-}
-
-void FREEPLOT_MSABI consolePrint(const char* format, ...) {
-    void* console = *ptr<void*>(Loc::consoleManagerPtr);
-    if (!console) return;
-    // Resolved afresh on every call, like the game's own callers do.
-    const auto gamePrint =
-        reinterpret_cast<ConsolePrintFn>(resolve(offsetOf(Loc::consolePrintFunction)));
-#if defined(_WIN32)
-    va_list args;
-    va_start(args, format);
-    gamePrint(console, format, args);
-    va_end(args);
-#else
-    __builtin_ms_va_list args;
-    __builtin_ms_va_start(args, format);
-    gamePrint(console, format, args);
-    __builtin_ms_va_end(args);
-#endif
 }
 
 }  // namespace freeplot

@@ -32,8 +32,4 @@ inline bool autoTimescaleIdle(bool inWorkshop) {
            buildClock.keyUsed;
 }
 
-// The float that scales the game clock, reached afresh through the time manager; null while the
-// game has not built the chain.
-float* timeMultiplier();
-
 }  // namespace freeplot

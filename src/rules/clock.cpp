@@ -1,22 +1,15 @@
-#include "game/clock.h"
+#include "rules/clock.h"
 
 #include <cstdint>
 
 #include "common/WriteCode.h"
+#include "feedback/notify.h"
 #include "game/gamefunctions.h"
 #include "game/locations.h"
 
 namespace freeplot {
 
 ClockState buildClock;
-
-float* timeMultiplier() {
-    const auto manager = *ptr<std::uintptr_t>(Loc::timeManagerPtr);
-    if (!manager) return nullptr;
-    const auto gameClock = *reinterpret_cast<const std::uintptr_t*>(manager + 48);
-    if (!gameClock) return nullptr;
-    return reinterpret_cast<float*>(gameClock + 48);
-}
 
 namespace {
 

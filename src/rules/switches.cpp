@@ -1,4 +1,4 @@
-#include "game/switches.h"
+#include "rules/switches.h"
 
 #include <array>
 #include <cstring>
@@ -8,6 +8,7 @@
 #include "common/BranchTrampoline.h"
 #include "common/WriteCode.h"
 #include "config/messages.h"
+#include "feedback/notify.h"
 #include "game/codesites.h"
 #include "game/gamefunctions.h"
 #include "game/hooks.h"
@@ -229,7 +230,7 @@ bool writeOn(const SiteWrite& w) {
             keep(w);
             // Without the stub there is nothing to call; the game's own result then stands.
             return !stubs.freeplotEnable ||
-                   g_branchTrampoline.WriteSlotCall(
+                   branchTrampoline.writeSlotCall(
                        at, reinterpret_cast<std::uintptr_t>(stubs.freeplotEnable));
         case Kind::stubJump:
             keep(w);

@@ -863,8 +863,10 @@ bool runJob(World& w) {
     auto it = w.objects.find(j.object);
     const bool there = it != w.objects.end() && it->second.loaded;
     if (j.phase == 0) {
-        // The worker looks the object up: gone, and the job ends without a word.
+        // The worker looks the object up: gone, and the job ends without a word (a deletion's
+        // still drops the object's records).
         if (!there) {
+            if (j.type == Job::remove) forget(w, j.object);
             w.jobs.pop_front();
             return true;
         }
@@ -883,8 +885,8 @@ bool runJob(World& w) {
     }
     const Job done = j;
     w.jobs.pop_front();
-    if (done.type == Job::remove && there) {
-        it->second.loaded = false;
+    if (done.type == Job::remove) {
+        if (there) it->second.loaded = false;
         forget(w, done.object);
     }
     if (done.type == Job::scaleKey) {

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/Log.h"
+#include "config/checker.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
 #include "os/os.h"
@@ -25,7 +26,24 @@ std::optional<os::FileStamp> stampOf(const std::string& path) {
     return stamp;
 }
 
+constexpr const char* kReportName = "freeplot_settings.txt";
+
+// The checker's text beside the log. Nothing of it may stop the plugin or add a log line: a
+// report that cannot be made or written is simply not there (or the last one stays).
+void writeReport(const SettingsCheck& check) {
+    try {
+        const std::string folder = logFolder();
+        if (!folder.empty())
+            (void)os::replaceFileWhole((folder + kReportName).c_str(), formatSettingsCheck(check));
+    } catch (...) {
+    }
+}
+
 }  // namespace
+
+void loadSettingsAndReport(const std::string& windowsPath) {
+    writeReport(checkSettings(windowsPath));
+}
 
 void rememberSettingsFile(const std::string& windowsPath) {
     source = {};
@@ -69,12 +87,17 @@ Reload reloadSettingsIfChanged() {
     // Taken as Load takes it, from the defaults up: every line that parses counts, whatever the
     // file's length or its last byte. togglable acts only at Load and keeps its value.
     const std::uint8_t togglable = settings.togglable;
-    restoreDefaultSettings();
-    loadSettings(source.path, IniFile::fromText(*text));
+    SettingsCheck check = checkSettingsText(source.path, text);
+    if (settings.togglable != togglable)
+        note(&check.report, NoteKind::warning, "main", "togglable",
+             "the file now gives " + std::to_string(settings.togglable) +
+                 ", which acts only when the game starts: " + std::to_string(togglable) +
+                 " stays in force until then");
     settings.togglable = togglable;
     source.exists = true;
     source.stamp = *stamp;
     logLine("Config file %s changed: read again", path);
+    writeReport(check);
     return Reload::reloaded;
 }
 

@@ -7,6 +7,7 @@
 
 #include "common/Guard.h"
 #include "common/WriteCode.h"
+#include "config/dispatch_order.h"
 #include "config/messages.h"
 #include "config/reload.h"
 #include "config/settings.h"
@@ -199,9 +200,8 @@ void toggleClock(const KeyEvent&) { toggleSlowClock(); }
 
 // --- The dispatch chain --------------------------------------------------------------------
 
-// A condition a row needs besides a matching key. When it does not hold, the search continues
-// with the rows below: a key bound twice then does its other action.
-enum class Gate : std::uint8_t { none, togglable, workshopIdle, duplicateEnabled, deleteEnabled };
+// The rows run in the order of config/dispatch_order.h, which the settings checker reads too.
+using Gate = DispatchGate;
 
 struct Row {
     std::uint64_t actions;
@@ -241,7 +241,15 @@ constexpr Row kChain[] = {
     {bits({Action::physicsOn, Action::physicsOff}), Gate::none, physics},
     {bit(Action::timescaleToggle), Gate::none, toggleClock},
 };
-static_assert(std::size(kChain) == 25);
+static_assert(std::size(kChain) == kDispatchRows.size());
+
+constexpr bool chainFollowsDispatchOrder() {
+    for (std::size_t i = 0; i < kDispatchRows.size(); ++i)
+        if (kChain[i].actions != kDispatchRows[i].actions || kChain[i].gate != kDispatchRows[i].gate)
+            return false;
+    return true;
+}
+static_assert(chainFollowsDispatchOrder());
 
 bool gateOpen(Gate gate, const KeyEvent& key) {
     switch (gate) {

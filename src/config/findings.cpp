@@ -65,7 +65,9 @@ struct FileLines {
                     section = lowerCase(body.substr(1, close - 1));
                     sections.emplace(section, number);
                     const std::string rest = trimmed(body.substr(close + 1));
-                    if (!rest.empty() && rest[0] != ';' && rest[0] != '#')
+                    // A CR inside the rest is a line end the plugin does not see: said apart.
+                    if (!rest.empty() && rest[0] != ';' && rest[0] != '#' &&
+                        rest.find('\r') == std::string::npos)
                         afterSection.push_back({number, body.substr(1, close - 1), rest});
                 }
             } else if (!body.empty() && body[0] != ';' && body[0] != '#') {
@@ -254,7 +256,7 @@ void findOctal(const IniFile& file, const FileLines& lines, const std::string& s
             detail += std::string(" (") + (key ? key : "no key") + "), and that is what is bound";
         detail += "; write " + std::to_string(decimal) + " without the 0, or the key's name";
     } else {
-        detail += " is what is taken; write " + std::to_string(decimal) + " without the 0";
+        detail += "; write " + std::to_string(decimal) + " without the 0";
     }
     warn(report, section, name, detail);
 }

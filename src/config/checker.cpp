@@ -433,7 +433,7 @@ std::string formatSettingsCheck(const SettingsCheck& check, int* status) {
         if (n.kind == NoteKind::ignored) ++ignored;
         if (n.kind == NoteKind::warning) ++warnings;
         // A finding about a line rather than an entry names only the line.
-        if (n.section.empty() && n.name.empty())
+        if (n.kind == NoteKind::warning && n.section.empty() && n.name.empty())
             put(out, "  %-8s %s\n", label, printable(n.detail).c_str());
         else
             put(out, "  %-8s [%s] %s: %s\n", label, printable(n.section).c_str(),

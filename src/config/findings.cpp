@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <type_traits>
 #include <vector>
@@ -34,6 +35,13 @@ std::string trimmed(const std::string& text) {
 
 std::string lineText(int number) { return "line " + std::to_string(number); }
 
+// A key as a sentence names it: "the 8 key", "Numpad 8", "code 300".
+std::string keyLabel(std::uint16_t code) {
+    const char* name = keyName(code);
+    if (!name) return "code " + std::to_string(code);
+    return std::strlen(name) == 1 ? std::string("the ") + name + " key" : name;
+}
+
 // Where each section and entry is written, as inih splits the lines: by LF only.
 struct FileLines {
     std::map<std::string, int> sections;  // lower-case name -> its first line
@@ -57,7 +65,8 @@ struct FileLines {
             std::string line = text.substr(at, end - at);
             if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
             const std::size_t cr = line.find('\r');
-            if (loneCr == 0 && cr != std::string::npos && cr + 1 < line.size()) loneCr = number;
+            const bool crInside = cr != std::string::npos && cr + 1 < line.size();
+            if (loneCr == 0 && crInside) loneCr = number;
             const std::string body = trimmed(line);
             if (!body.empty() && body[0] == '[') {
                 const std::size_t close = body.find(']');
@@ -65,9 +74,8 @@ struct FileLines {
                     section = lowerCase(body.substr(1, close - 1));
                     sections.emplace(section, number);
                     const std::string rest = trimmed(body.substr(close + 1));
-                    // A CR inside the rest is a line end the plugin does not see: said apart.
-                    if (!rest.empty() && rest[0] != ';' && rest[0] != '#' &&
-                        rest.find('\r') == std::string::npos)
+                    // A CR inside the line is a line end the plugin does not see: said apart.
+                    if (!rest.empty() && rest[0] != ';' && rest[0] != '#' && !crInside)
                         afterSection.push_back({number, body.substr(1, close - 1), rest});
                 }
             } else if (!body.empty() && body[0] != ';' && body[0] != '#') {
@@ -165,20 +173,25 @@ std::uint64_t actingWithinRow(std::uint64_t held) {
 // What a key bound to several actions does when let go.
 std::string sharedKeyOutcome(std::uint64_t actions) {
     std::string said;
-    std::uint64_t acting = 0;
+    std::uint64_t acting = 0, shut = 0;
     for (std::size_t r = 0; r < kDispatchRows.size(); ++r) {
         const DispatchRow& row = kDispatchRows[r];
         const std::uint64_t held = row.actions & actions;
         if (held == 0) continue;
         if (gateShutBySettings(row.gate)) {
             said += actionList(held) + " " + gateNeed(row.gate) + ", so it does not act; ";
+            shut |= held;
             continue;
         }
         const std::uint64_t one = std::popcount(held) > 1 ? actingWithinRow(held) : held;
-        said += one != 0 ? actionList(one) + " acts" : actionList(held) + " act together";
-        if (one != 0 && one != held)
-            said += " (" + actionList(held & ~one) + " only decide" +
-                    (std::popcount(held & ~one) == 1 ? "s" : "") + " nothing of it)";
+        if (one == 0)
+            said += actionList(held) + " act together";
+        else if ((one & held) == 0)  // a move whose axis one gives and direction another
+            said += actionList(held) + " act as one: the object moves as by " + actionList(one);
+        else if (one != held)
+            said += actionList(one) + " acts (" + actionList(held & ~one) + " adds nothing)";
+        else
+            said += actionList(one) + " acts";
         acting = held;
         if (row.gate == DispatchGate::workshopIdle) {
             // While the workshop is busy the search goes on below.
@@ -195,9 +208,9 @@ std::string sharedKeyOutcome(std::uint64_t actions) {
         }
         break;
     }
-    const std::uint64_t never = actions & ~acting;
+    const std::uint64_t never = actions & ~acting & ~shut;
     if (acting == 0) return said + "nothing acts";
-    if (never != 0 && std::popcount(actions) > std::popcount(acting))
+    if (never != 0)
         said += "; " + actionList(never, " or ") + " never acts on this key";
     return said;
 }
@@ -220,8 +233,9 @@ void findSharedKeys(const FileLines& lines, SettingsReport& report) {
         }
         const char* name = keyName(code);
         warn(report, "keys", actionList(actions, ", "),
-             std::string(name ? name : "code " + std::to_string(code)) + " (code " +
-                 std::to_string(code) + ") is bound to " + std::to_string(std::popcount(actions)) +
+             (name ? keyLabel(code) + " (code " + std::to_string(code) + ")"
+                   : "code " + std::to_string(code)) +
+                 " is bound to " + std::to_string(std::popcount(actions)) +
                  " actions (" + where + "); " + sharedKeyOutcome(actions) +
                  "; give each action a key of its own");
     }
@@ -249,11 +263,10 @@ void findOctal(const IniFile& file, const FileLines& lines, const std::string& s
                          std::to_string(octal);
     if (isKey) {
         const auto code = static_cast<std::uint16_t>(saturateToInt32(octal));
-        const char* key = keyName(code);
         if (code == 0)
             detail += ", which is no key, so the binding is refused";
         else
-            detail += std::string(" (") + (key ? key : "no key") + "), and that is what is bound";
+            detail += " (" + keyLabel(code) + "), and that is what is bound";
         detail += "; write " + std::to_string(decimal) + " without the 0, or the key's name";
     } else {
         detail += "; write " + std::to_string(decimal) + " without the 0";

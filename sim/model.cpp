@@ -230,8 +230,8 @@ Settings readSettings(const std::optional<std::string>& file) {
         (void)std::strtol(text.c_str(), &end, 0);
         const std::optional<std::uint16_t> named =
             end == text.c_str() ? freeplot::keyCodeOfName(text) : std::nullopt;
-        const auto code = named ? *named
-                                : static_cast<std::uint16_t>(ini.GetInteger("keys", kKeys[a].name, 0));
+        const auto code =
+            named ? *named : static_cast<std::uint16_t>(ini.GetInteger("keys", kKeys[a].name, 0));
         if (code == 0) continue;
         const bool modifier = code >= 16 && code <= 18;
         s.primary[a] = modifier ? static_cast<std::uint16_t>(160 + 2 * (code - 16)) : code;

@@ -2,11 +2,10 @@
 
 #include <ini.h>
 
-#include <cstdarg>
-
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -93,7 +92,10 @@ void noteUnknownEntries(const IniFile& file, SettingsReport& report) {
 
 // Appends printf-style text.
 void put(std::string* out, const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+    // The C++ runtime of mingw-w64 formats as the GNU C library does (%zu included).
+    __attribute__((format(gnu_printf, 2, 3)))
+#elif defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
@@ -123,8 +125,7 @@ void printSetting(std::string* out, const SettingRow& row) {
     else if (row.type == SettingType::real)
         put(out, "  %-22s %-10g %s\n", row.name, double{settings.*row.real}, from);
     else if (row.type == SettingType::flag)
-        put(out, "  %-22s %-10s %s\n", row.name, settings.*row.flag ? "true" : "false",
-                     from);
+        put(out, "  %-22s %-10s %s\n", row.name, settings.*row.flag ? "true" : "false", from);
 }
 
 template <class T>
@@ -157,8 +158,8 @@ void printSteps(std::string* out, const SettingRow& list) {
         const std::int32_t count = steps.count;
         const std::int32_t index = steps.index;
         put(out, "  %-22s %s   (%d %s, entry %d current)  %s\n", list.name,
-                     stepList(steps.values, count, index).c_str(), count,
-                     count == 1 ? "entry" : "entries", index + 1, origin(isDefault));
+            stepList(steps.values, count, index).c_str(), count, count == 1 ? "entry" : "entries",
+            index + 1, origin(isDefault));
     });
 }
 
@@ -374,9 +375,9 @@ std::string formatSettingsCheck(const SettingsCheck& check, int* status) {
         put(out, "The file cannot be opened: the plugin keeps every default.\n");
     } else if (check.parseError > 0) {
         put(out,
-                     "Line %d is the first line that did not parse; the plugin skips such lines "
-                     "without a log line.\n",
-                     check.parseError);
+            "Line %d is the first line that did not parse; the plugin skips such lines "
+            "without a log line.\n",
+            check.parseError);
     } else {
         put(out, "Every line parsed.\n");
     }
@@ -400,8 +401,8 @@ std::string formatSettingsCheck(const SettingsCheck& check, int* status) {
             std::snprintf(codes, sizeof codes, "%u, %u", b.primary, b.alternate);
         else
             std::snprintf(codes, sizeof codes, "%u", b.primary);
-        put(out, "  %-22s %-10s %-26s %s\n", kActionNames[i], codes,
-                     bindingName(b).c_str(), origin(b == kDefaultKeyBindings[i]));
+        put(out, "  %-22s %-10s %-26s %s\n", kActionNames[i], codes, bindingName(b).c_str(),
+            origin(b == kDefaultKeyBindings[i]));
     }
 
     put(out, "\n[messages]\n");
@@ -442,17 +443,16 @@ std::string formatSettingsCheck(const SettingsCheck& check, int* status) {
     for (const SettingsCheck::LongLine& line : check.longLines) {
         ++ignored;
         put(out,
-                     "  %-8s line %d: %zu bytes long; the plugin reads its first %zu, up to "
-                     "\"%s\", and drops the other %zu: \"%s\"%s\n",
-                     "ignored", line.number, line.length, kLineBytesRead,
-                     printable(line.keptEnd).c_str(), line.length - kLineBytesRead,
-                     printable(line.dropped).c_str(),
-                     line.dropped.size() < line.length - kLineBytesRead ? "..." : "");
+            "  %-8s line %d: %zu bytes long; the plugin reads its first %zu, up to "
+            "\"%s\", and drops the other %zu: \"%s\"%s\n",
+            "ignored", line.number, line.length, kLineBytesRead, printable(line.keptEnd).c_str(),
+            line.length - kLineBytesRead, printable(line.dropped).c_str(),
+            line.dropped.size() < line.length - kLineBytesRead ? "..." : "");
     }
     if (check.parseError > 0) {
         ++ignored;
         put(out, "  %-8s line %d (and any later line that does not parse)\n", "ignored",
-                     check.parseError);
+            check.parseError);
     }
     if (std::none_of(check.report.notes.begin(), check.report.notes.end(),
                      [](const SettingsNote& n) { return n.kind != NoteKind::accepted; }) &&

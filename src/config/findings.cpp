@@ -154,7 +154,7 @@ std::uint64_t actingWithinRow(std::uint64_t held) {
     if (has(Action::scaleReset)) return actionBit(Action::scaleReset);
     if (has(Action::scaleDown)) return actionBit(Action::scaleDown);
     // A move: the first in this order gives the axis, any backward one the direction.
-    const Action moves[] = {Action::moveDown, Action::moveUp,   Action::moveLeft,
+    const Action moves[] = {Action::moveDown,  Action::moveUp,   Action::moveLeft,
                             Action::moveRight, Action::moveBack, Action::moveForth};
     char axis = 0;
     int direction = +1;
@@ -165,8 +165,7 @@ std::uint64_t actingWithinRow(std::uint64_t held) {
     }
     if (axis != 0)
         for (const Action a : moves)
-            if (paramsOf(a).axis == axis && paramsOf(a).direction == direction)
-                return actionBit(a);
+            if (paramsOf(a).axis == axis && paramsOf(a).direction == direction) return actionBit(a);
     return 0;
 }
 
@@ -210,8 +209,7 @@ std::string sharedKeyOutcome(std::uint64_t actions) {
     }
     const std::uint64_t never = actions & ~acting & ~shut;
     if (acting == 0) return said + "nothing acts";
-    if (never != 0)
-        said += "; " + actionList(never, " or ") + " never acts on this key";
+    if (never != 0) said += "; " + actionList(never, " or ") + " never acts on this key";
     return said;
 }
 
@@ -235,9 +233,8 @@ void findSharedKeys(const FileLines& lines, SettingsReport& report) {
         warn(report, "keys", actionList(actions, ", "),
              (name ? keyLabel(code) + " (code " + std::to_string(code) + ")"
                    : "code " + std::to_string(code)) +
-                 " is bound to " + std::to_string(std::popcount(actions)) +
-                 " actions (" + where + "); " + sharedKeyOutcome(actions) +
-                 "; give each action a key of its own");
+                 " is bound to " + std::to_string(std::popcount(actions)) + " actions (" + where +
+                 "); " + sharedKeyOutcome(actions) + "; give each action a key of its own");
     }
 }
 
@@ -248,7 +245,8 @@ bool readAsOctal(const std::string& text) {
     std::size_t i = text.find_first_not_of(" \t");
     if (i == std::string::npos) return false;
     if (text[i] == '+' || text[i] == '-') ++i;
-    return i + 1 < text.size() && text[i] == '0' && std::isdigit(static_cast<unsigned char>(text[i + 1]));
+    return i + 1 < text.size() && text[i] == '0' &&
+           std::isdigit(static_cast<unsigned char>(text[i + 1]));
 }
 
 void findOctal(const IniFile& file, const FileLines& lines, const std::string& section,
@@ -258,9 +256,9 @@ void findOctal(const IniFile& file, const FileLines& lines, const std::string& s
     const long octal = std::strtol(text.c_str(), nullptr, 0);
     const long decimal = std::strtol(text.c_str(), nullptr, 10);
     if (octal == decimal) return;
-    std::string detail = lines.where(section, name) + "\"" + text +
-                         "\" starts with 0, so it is read as an octal number: " +
-                         std::to_string(octal);
+    std::string detail =
+        lines.where(section, name) + "\"" + text +
+        "\" starts with 0, so it is read as an octal number: " + std::to_string(octal);
     if (isKey) {
         const auto code = static_cast<std::uint16_t>(saturateToInt32(octal));
         if (code == 0)
@@ -274,7 +272,9 @@ void findOctal(const IniFile& file, const FileLines& lines, const std::string& s
     warn(report, section, name, detail);
 }
 
-bool isMouseButton(std::uint16_t code) { return code == 1 || code == 2 || (code >= 4 && code <= 6); }
+bool isMouseButton(std::uint16_t code) {
+    return code == 1 || code == 2 || (code >= 4 && code <= 6);
+}
 
 void findUnusableCodes(const IniFile& file, const FileLines& lines, SettingsReport& report) {
     for (const std::string& name : file.names("keys")) {
@@ -286,8 +286,7 @@ void findUnusableCodes(const IniFile& file, const FileLines& lines, SettingsRepo
         if (isMouseButton(code))
             warn(report, "keys", name,
                  lines.where("keys", name) + "code " + std::to_string(code) + " is the " +
-                     keyName(code) +
-                     ", and Freeplot's actions take keyboard keys only: " + name +
+                     keyName(code) + ", and Freeplot's actions take keyboard keys only: " + name +
                      " never acts; bind it to a key");
         else if (!keyName(code))
             warn(report, "keys", name,
@@ -329,10 +328,10 @@ void findOddSteps(const IniFile& file, const FileLines& lines, SettingsReport& r
         withStepTable(row.steps, [&](const auto& table, auto&&...) {
             for (std::int32_t i = 0; i < table.count; ++i) {
                 const double value = static_cast<double>(table.values[static_cast<std::size_t>(i)]);
-                const char* what = value < 0                     ? bounds.negative
-                                   : value == 0                  ? bounds.zero
-                                   : value > bounds.largest      ? nullptr
-                                                                 : "";
+                const char* what = value < 0                ? bounds.negative
+                                   : value == 0             ? bounds.zero
+                                   : value > bounds.largest ? nullptr
+                                                            : "";
                 if (what && !*what) continue;
                 char shown[64];
                 std::snprintf(shown, sizeof shown, "%g", value);
@@ -343,8 +342,8 @@ void findOddSteps(const IniFile& file, const FileLines& lines, SettingsReport& r
                 } else {
                     char largest[32];
                     std::snprintf(largest, sizeof largest, "%g", bounds.largest);
-                    odd += std::string("far beyond what building needs (up to ") + largest +
-                           " " + bounds.unit + ")";
+                    odd += std::string("far beyond what building needs (up to ") + largest + " " +
+                           bounds.unit + ")";
                 }
             }
         });
@@ -412,8 +411,8 @@ const std::vector<std::string>& knownSections() {
 void suggestNames(const FileLines& lines, SettingsReport& report) {
     for (SettingsNote& n : report.notes) {
         if (n.kind != NoteKind::ignored) continue;
-        const bool known = std::find(knownSections().begin(), knownSections().end(),
-                                     n.section) != knownSections().end();
+        const bool known = std::find(knownSections().begin(), knownSections().end(), n.section) !=
+                           knownSections().end();
         if (!known) {
             const std::string near = nearest(n.section, knownSections());
             const auto line = lines.sections.find(n.section);
@@ -465,8 +464,8 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
         for (std::size_t j = 1; j <= b.size(); ++j) {
             const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
                               std::tolower(static_cast<unsigned char>(b[j - 1]));
-            current[j] = std::min({previous[j] + 1, current[j - 1] + 1,
-                                   previous[j - 1] + (same ? 0 : 1)});
+            current[j] =
+                std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (same ? 0 : 1)});
         }
         std::swap(previous, current);
     }

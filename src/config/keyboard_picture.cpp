@@ -33,24 +33,83 @@ using Row = std::vector<Cell>;
 // Six rows of each block; a block's row is drawn beside the same row of the others.
 const std::vector<Row>& mainBlock() {
     static const std::vector<Row> rows = {
-        {{0x1B, 4, "Esc"}, {0, 4, ""}, {0x70, 4, "F1"}, {0x71, 4, "F2"}, {0x72, 4, "F3"},
-         {0x73, 4, "F4"}, {0, 2, ""}, {0x74, 4, "F5"}, {0x75, 4, "F6"}, {0x76, 4, "F7"},
-         {0x77, 4, "F8"}, {0, 2, ""}, {0x78, 4, "F9"}, {0x79, 4, "F10"}, {0x7A, 4, "F11"},
+        {{0x1B, 4, "Esc"},
+         {0, 4, ""},
+         {0x70, 4, "F1"},
+         {0x71, 4, "F2"},
+         {0x72, 4, "F3"},
+         {0x73, 4, "F4"},
+         {0, 2, ""},
+         {0x74, 4, "F5"},
+         {0x75, 4, "F6"},
+         {0x76, 4, "F7"},
+         {0x77, 4, "F8"},
+         {0, 2, ""},
+         {0x78, 4, "F9"},
+         {0x79, 4, "F10"},
+         {0x7A, 4, "F11"},
          {0x7B, 4, "F12"}},
-        {{0xC0, 4, "`"}, {0x31, 4, "1"}, {0x32, 4, "2"}, {0x33, 4, "3"}, {0x34, 4, "4"},
-         {0x35, 4, "5"}, {0x36, 4, "6"}, {0x37, 4, "7"}, {0x38, 4, "8"}, {0x39, 4, "9"},
-         {0x30, 4, "0"}, {0xBD, 4, "-"}, {0xBB, 4, "="}, {0x08, 8, "Bksp"}},
-        {{0x09, 6, "Tab"}, {'Q', 4, "Q"}, {'W', 4, "W"}, {'E', 4, "E"}, {'R', 4, "R"},
-         {'T', 4, "T"}, {'Y', 4, "Y"}, {'U', 4, "U"}, {'I', 4, "I"}, {'O', 4, "O"},
-         {'P', 4, "P"}, {0xDB, 4, "["}, {0xDD, 4, "]"}, {0xDC, 6, "\\"}},
-        {{0x14, 7, "Caps"}, {'A', 4, "A"}, {'S', 4, "S"}, {'D', 4, "D"}, {'F', 4, "F"},
-         {'G', 4, "G"}, {'H', 4, "H"}, {'J', 4, "J"}, {'K', 4, "K"}, {'L', 4, "L"},
-         {0xBA, 4, ";"}, {0xDE, 4, "'"}, {0x0D, 9, "Enter"}},
-        {{0xA0, 9, "Shift"}, {'Z', 4, "Z"}, {'X', 4, "X"}, {'C', 4, "C"}, {'V', 4, "V"},
-         {'B', 4, "B"}, {'N', 4, "N"}, {'M', 4, "M"}, {0xBC, 4, ","}, {0xBE, 4, "."},
-         {0xBF, 4, "/"}, {0xA1, 11, "Shift"}},
-        {{0xA2, 5, "Ctrl"}, {0x5B, 5, "Win"}, {0xA4, 5, "Alt"}, {0x20, 25, "Space"},
-         {0xA5, 5, "Alt"}, {0x5C, 5, "Win"}, {0x5D, 5, "Menu"}, {0xA3, 5, "Ctrl"}},
+        {{0xC0, 4, "`"},
+         {0x31, 4, "1"},
+         {0x32, 4, "2"},
+         {0x33, 4, "3"},
+         {0x34, 4, "4"},
+         {0x35, 4, "5"},
+         {0x36, 4, "6"},
+         {0x37, 4, "7"},
+         {0x38, 4, "8"},
+         {0x39, 4, "9"},
+         {0x30, 4, "0"},
+         {0xBD, 4, "-"},
+         {0xBB, 4, "="},
+         {0x08, 8, "Bksp"}},
+        {{0x09, 6, "Tab"},
+         {'Q', 4, "Q"},
+         {'W', 4, "W"},
+         {'E', 4, "E"},
+         {'R', 4, "R"},
+         {'T', 4, "T"},
+         {'Y', 4, "Y"},
+         {'U', 4, "U"},
+         {'I', 4, "I"},
+         {'O', 4, "O"},
+         {'P', 4, "P"},
+         {0xDB, 4, "["},
+         {0xDD, 4, "]"},
+         {0xDC, 6, "\\"}},
+        {{0x14, 7, "Caps"},
+         {'A', 4, "A"},
+         {'S', 4, "S"},
+         {'D', 4, "D"},
+         {'F', 4, "F"},
+         {'G', 4, "G"},
+         {'H', 4, "H"},
+         {'J', 4, "J"},
+         {'K', 4, "K"},
+         {'L', 4, "L"},
+         {0xBA, 4, ";"},
+         {0xDE, 4, "'"},
+         {0x0D, 9, "Enter"}},
+        {{0xA0, 9, "Shift"},
+         {'Z', 4, "Z"},
+         {'X', 4, "X"},
+         {'C', 4, "C"},
+         {'V', 4, "V"},
+         {'B', 4, "B"},
+         {'N', 4, "N"},
+         {'M', 4, "M"},
+         {0xBC, 4, ","},
+         {0xBE, 4, "."},
+         {0xBF, 4, "/"},
+         {0xA1, 11, "Shift"}},
+        {{0xA2, 5, "Ctrl"},
+         {0x5B, 5, "Win"},
+         {0xA4, 5, "Alt"},
+         {0x20, 25, "Space"},
+         {0xA5, 5, "Alt"},
+         {0x5C, 5, "Win"},
+         {0x5D, 5, "Menu"},
+         {0xA3, 5, "Ctrl"}},
     };
     return rows;
 }
@@ -81,8 +140,11 @@ const std::vector<Row>& numpadBlock() {
 }
 
 const Row& mouseRow() {
-    static const Row row = {{0x01, 7, "Left"},  {0x04, 7, "Middle"}, {0x02, 7, "Right"},
-                            {0x05, 7, "Btn 4"}, {0x06, 7, "Btn 5"}};
+    static const Row row = {{0x01, 7, "Left"},
+                            {0x04, 7, "Middle"},
+                            {0x02, 7, "Right"},
+                            {0x05, 7, "Btn 4"},
+                            {0x06, 7, "Btn 5"}};
     return row;
 }
 
@@ -160,8 +222,8 @@ std::string keyboardPicture() {
         }
         if (r == 0) out += "\n";
     }
-    out += "\nMouse:  " + drawRow(mouseRow(), false) + "\n        " + drawRow(mouseRow(), true) +
-           "\n";
+    out +=
+        "\nMouse:  " + drawRow(mouseRow(), false) + "\n        " + drawRow(mouseRow(), true) + "\n";
 
     // The legend: each short name drawn, with its action; then bindings the drawing has no key for.
     std::set<std::uint16_t> drawn;

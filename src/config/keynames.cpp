@@ -180,8 +180,8 @@ std::optional<std::uint16_t> keyCodeOfName(std::string_view text) {
         if (!name) continue;
         std::string_view full(name);
         // "< > key (102-key keyboards)" is also "< > key".
-        if (const std::size_t note = full.find(" ("); note != std::string_view::npos &&
-                                                      folded(full.substr(0, note)) == wanted)
+        if (const std::size_t note = full.find(" (");
+            note != std::string_view::npos && folded(full.substr(0, note)) == wanted)
             return code;
         if (folded(full) == wanted) return code;
         constexpr std::string_view kKey = " key";

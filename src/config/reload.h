@@ -26,9 +26,9 @@ enum class Reload : std::uint8_t {
                 // every later call until taken); one log line says why
 };
 
-// Reads the settings file again, whole, as Load reads it (and writes its report), when its time or size differs from the
-// file last taken. Called on the input thread while no worker runs, so nothing sees the tables
-// half replaced.
+// Reads the settings file again, whole, as Load reads it (and writes its report), when its time or
+// size differs from the file last taken. Called on the input thread while no worker runs, so
+// nothing sees the tables half replaced.
 Reload reloadSettingsIfChanged();
 
 }  // namespace freeplot

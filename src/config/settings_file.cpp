@@ -113,8 +113,7 @@ void readKeys(const IniFile& file, SettingsReport* report) {
             // A number is a code as it always was; any other text may name a key.
             const std::string text = file.reader.Get(kKeys, name, "");
             const bool number = convertsAsInteger(text);
-            const std::optional<std::uint16_t> named =
-                number ? std::nullopt : keyCodeOfName(text);
+            const std::optional<std::uint16_t> named = number ? std::nullopt : keyCodeOfName(text);
             const std::int32_t value = named ? *named : getInteger(file, kKeys, name, 0);
             const auto code = static_cast<std::uint16_t>(value);
             if (code == 0) {

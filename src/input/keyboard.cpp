@@ -245,7 +245,8 @@ static_assert(std::size(kChain) == kDispatchRows.size());
 
 constexpr bool chainFollowsDispatchOrder() {
     for (std::size_t i = 0; i < kDispatchRows.size(); ++i)
-        if (kChain[i].actions != kDispatchRows[i].actions || kChain[i].gate != kDispatchRows[i].gate)
+        if (kChain[i].actions != kDispatchRows[i].actions ||
+            kChain[i].gate != kDispatchRows[i].gate)
             return false;
     return true;
 }

@@ -76,7 +76,8 @@ bool replaceFileWhole(const char* path, const std::string& bytes) {
     bool written = true;
     for (std::size_t done = 0; written && done < bytes.size();) {
         DWORD n = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
         written = WriteFile(file, bytes.data() + done, chunk, &n, nullptr) && n > 0;
         done += n;
     }

@@ -119,12 +119,10 @@ TEST(SettingsSession, AReportThatCannotBeWrittenLeavesTheLogAsItWas) {
         return t;
     };
     const sim::Transcript written = session(nullptr);
-    const sim::Transcript held = session([&](sim::Game& game) {
-        ASSERT_TRUE(game.holdFileLock(game.root() + report));
-    });
-    const sim::Transcript folder = session([&](sim::Game& game) {
-        std::filesystem::create_directories(game.root() + report);
-    });
+    const sim::Transcript held =
+        session([&](sim::Game& game) { ASSERT_TRUE(game.holdFileLock(game.root() + report)); });
+    const sim::Transcript folder = session(
+        [&](sim::Game& game) { std::filesystem::create_directories(game.root() + report); });
     for (const sim::Transcript* t : {&written, &held, &folder}) {
         ASSERT_TRUE(t->completed) << t->text();
         EXPECT_EQ(t->note("temporary"), "none");

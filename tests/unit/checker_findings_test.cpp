@@ -219,24 +219,24 @@ TEST_F(SettingsTest, CheckerNamesTheFileAsGiven) {
 // Mistakes the readers take without a word, each a warning naming its line, what the plugin does
 // and the fix; the shared keys say which action the dispatcher runs.
 TEST_F(SettingsTest, CheckerWarnsOfMistakesThePluginTakesSilently) {
-    const auto [status, out] = runChecker(writeFile(
-        "[main] togglable=1\n"  // 1
-        "wheelRotaion = on\n"
-        "[cheat]\n"
-        "duplicateEnabled = true\n"
-        "[keys]\n"  // 5
-        "moveUp = F1\n"
-        "redo = backspace\n"
-        "copyPosX = 049\n"
-        "rotateLeft = 300\n"
-        "main = Numpad 3\n"  // 10
-        "copyPosY = Numpad 1\n"
-        "moveBack = Numpad 6\n"
-        "[messages]\n"
-        "snapOn = \"Snap!\"\n"
-        "[steps]\n"  // 15
-        "moveSteps = -5 0 1000000\n"
-        "scaleSteps = 1 500\n"));
+    const auto [status, out] =
+        runChecker(writeFile("[main] togglable=1\n"  // 1
+                             "wheelRotaion = on\n"
+                             "[cheat]\n"
+                             "duplicateEnabled = true\n"
+                             "[keys]\n"  // 5
+                             "moveUp = F1\n"
+                             "redo = backspace\n"
+                             "copyPosX = 049\n"
+                             "rotateLeft = 300\n"
+                             "main = Numpad 3\n"  // 10
+                             "copyPosY = Numpad 1\n"
+                             "moveBack = Numpad 6\n"
+                             "[messages]\n"
+                             "snapOn = \"Snap!\"\n"
+                             "[steps]\n"  // 15
+                             "moveSteps = -5 0 1000000\n"
+                             "scaleSteps = 1 500\n"));
     EXPECT_EQ(status, 1) << out;
     const std::string findings = block(out, "Findings:");
     for (const char* line : {
@@ -244,7 +244,8 @@ TEST_F(SettingsTest, CheckerWarnsOfMistakesThePluginTakesSilently) {
              "section's name on that line; put it on a line of its own\n",
              "ignored  [main] wheelRotaion: the plugin reads no setting of this name in this "
              "section (line 2); the nearest name is wheelRotation: write that\n",
-             "ignored  [cheat] duplicateEnabled: the plugin reads no section of this name (line 3); "
+             "ignored  [cheat] duplicateEnabled: the plugin reads no section of this name (line "
+             "3); "
              "the nearest section is [cheats]: write that\n",
              "warning  [keys] snap, moveUp: F1 (code 112) is bound to 2 actions (snap by default, "
              "moveUp on line 6); snap acts; moveUp never acts on this key; give each action a key "

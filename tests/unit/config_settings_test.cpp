@@ -130,7 +130,8 @@ TEST(KeyNames, NameTheCodesWinuserDefines) {
         EXPECT_EQ(keyCodeOfName(name), code) << name;
         std::string squeezed;
         for (const char c : std::string(name))
-            if (c != ' ') squeezed += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (c != ' ')
+                squeezed += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         EXPECT_EQ(keyCodeOfName(squeezed), code) << squeezed;
     }
     for (const char* none : {"", "  ", "Numpad 10", "F25", "key", "Left"})
@@ -147,20 +148,20 @@ TEST_F(SettingsTest, KeysBindByCodeOrNameAndRefuseTheRest) {
              "rotateRight = 18\n"
              "timescaleToggle = 65658\n"  // 122 + 65536: cut to 16 bits
              "moveUp = 99\n"
-             "   104\n"         // continued: the first line's number counts
-             "moveDown = F2\n"  // key names as the checker prints them, in any case and
-             "moveLeft = numpad8\n"        // with or without spaces
+             "   104\n"              // continued: the first line's number counts
+             "moveDown = F2\n"       // key names as the checker prints them, in any case and
+             "moveLeft = numpad8\n"  // with or without spaces
              "moveRight = PAGE  up\n"
-             "moveBack = Ctrl\n"           // the generic Ctrl: left and right
-             "moveForth = \\\n"            // a " key" name without its " key"
-             "scaleUp = < > key\n"         // and one without its note
-             "scaleDown = Numpad 10\n"     // no key's name: refused as a bad code
+             "moveBack = Ctrl\n"        // the generic Ctrl: left and right
+             "moveForth = \\\n"         // a " key" name without its " key"
+             "scaleUp = < > key\n"      // and one without its note
+             "scaleDown = Numpad 10\n"  // no key's name: refused as a bad code
              "undo = 0\n"
              "copyAll = 65536\n"  // a multiple of 65536 is 0
              "Ground = 50\n"      // names are case-sensitive: ignored, no log line
              "noSuchAction = 60\n"
              "noSuchAction2 = xy\n"  // the value is checked before the name
-             "physicsOn = -1\n"));  // low 16 bits of -1: 65535
+             "physicsOn = -1\n"));   // low 16 bits of -1: 65535
     EXPECT_EQ(binding(Action::main), (KeyBinding{112, 0}));
     EXPECT_EQ(binding(Action::snap), (KeyBinding{56, 0}));
     EXPECT_EQ(binding(Action::changeRotateAxis), (KeyBinding{160, 161}));

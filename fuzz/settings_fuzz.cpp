@@ -13,6 +13,7 @@
 #include <string>
 
 #include "config/checker.h"
+#include "config/findings.h"
 #include "config/messages.h"
 #include "config/settings.h"
 #include "config/steps.h"
@@ -93,6 +94,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkTable(freeplot::moveSteps.count, freeplot::moveSteps.index);
     checkTable(freeplot::scaleSteps.count, freeplot::scaleSteps.index);
     for (const freeplot::KeyBinding& b : freeplot::keyBindings) FUZZ_CHECK(b.primary != 0);
+    // The drawing of the keys stays within 100 columns whatever the bindings.
+    const std::string picture = freeplot::keyboardPicture();
+    for (std::size_t at = 0, end; at < picture.size(); at = end + 1) {
+        end = picture.find('\n', at);
+        if (end == std::string::npos) end = picture.size();
+        FUZZ_CHECK(end - at < 100);
+    }
     FUZZ_CHECK(freeplot::settings.buildTimescale == freeplot::settings.buildTimescale);
 
     // Every message the handlers may format, with the values they pass.

@@ -1,7 +1,8 @@
 // The model of what the player must see (model.h). Everything here is taken from the README: the
 // key table and its defaults, the settings file, the messages and the mended behaviours. The only
 // thing shared with the plugin is inih, which reads the settings file for both, as it reads it for
-// every player.
+// every player, and the key names the settings checker prints (config/keynames), which a file may
+// use for a key.
 
 #include "sim/model.h"
 
@@ -21,6 +22,7 @@
 #include <type_traits>
 
 #include "INIReader.h"
+#include "config/keynames.h"
 #include "ini.h"
 
 namespace sim {
@@ -224,7 +226,14 @@ Settings readSettings(const std::optional<std::string>& file) {
     for (int a = 0; a < kActions; ++a) {
         if (!names.count({"keys", kKeys[a].name})) continue;
         if (ini.Get("keys", kKeys[a].name, "").empty()) continue;
-        const auto code = static_cast<std::uint16_t>(ini.GetInteger("keys", kKeys[a].name, 0));
+        // A number is a code; any other text a key's name as the checker prints it.
+        const std::string text = ini.Get("keys", kKeys[a].name, "");
+        char* end = nullptr;
+        (void)std::strtol(text.c_str(), &end, 0);
+        const std::optional<std::uint16_t> named =
+            end == text.c_str() ? freeplot::keyCodeOfName(text) : std::nullopt;
+        const auto code =
+            named ? *named : static_cast<std::uint16_t>(ini.GetInteger("keys", kKeys[a].name, 0));
         if (code == 0) continue;
         const bool modifier = code >= 16 && code <= 18;
         s.primary[a] = modifier ? static_cast<std::uint16_t>(160 + 2 * (code - 16)) : code;

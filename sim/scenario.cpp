@@ -254,8 +254,8 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
             need(4, "expect scale NAME PERCENT");
             object(w[2]);
             percent(3);
-        } else if (what == "message" || what == "log") {
-            need(3, "expect message|log \"TEXT\"");
+        } else if (what == "message" || what == "log" || what == "report") {
+            need(3, "expect message|log|report \"TEXT\"");
         } else if (what == "no") {
             need(3, "expect no message");
             oneOf(2, {"message"});
@@ -740,6 +740,20 @@ private:
             };
             if (game_.waitUntil(has, kExpectDeadline)) return {};
             return "the log has no such line";
+        }
+        if (what == "report") {
+            // The settings report the plugin writes beside its log.
+            const std::string path =
+                game_.documentsDir() + "/My Games/Fallout4/F4SE/freeplot_settings.txt";
+            bool exists = false;
+            auto has = [&] {
+                const std::optional<std::string> text = game_.readFile(path);
+                exists = text.has_value();
+                return exists && text->find(w[2]) != std::string::npos;
+            };
+            if (game_.waitUntil(has, kExpectDeadline)) return {};
+            return exists ? "the settings report holds no such text"
+                          : "there is no settings report beside the log";
         }
         if (what == "clock") {
             const double want = std::stod(w[2]);

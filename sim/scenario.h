@@ -27,6 +27,7 @@
 //   expect position NAME X Y Z    expect angles NAME X Y Z (degrees)    expect scale NAME PERCENT
 //   expect message "TEXT"         (the next message not yet expected)    expect no message
 //   expect log "TEXT"             (logged since the last step that is no expectation began)
+//   expect report "TEXT"          (the settings report beside the log holds TEXT)
 //   expect settled                (see below)    expect gone NAME (the game let go of it)
 //   expect clock MULTIPLIER       the game's time multiplier, to within 0.001
 //   expect bytes SITE OFFSET HH [HH ...]   the game's code bytes at a site (named as the sim's

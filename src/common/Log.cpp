@@ -28,6 +28,7 @@ struct Log {
     std::mutex writeMutex;
     LogObserver observer = nullptr;
     void* observerContext = nullptr;
+    std::string folder;  // where the open log file is
 };
 Log logState;
 constexpr std::size_t kLineCapacity = 8192;
@@ -86,6 +87,10 @@ void logOpen() {
     }
     const std::lock_guard lock(logState.writeMutex);
     logState.file.handle = file;
+    if (file) {
+        const std::string written(path);
+        logState.folder = written.substr(0, written.find_last_of('\\') + 1);
+    }
 }
 
 void logLine(const char* format, ...) {
@@ -101,6 +106,16 @@ void setLogObserver(LogObserver observer, void* context) {
     const std::lock_guard lock(logState.writeMutex);
     logState.observer = observer;
     logState.observerContext = context;
+}
+
+std::pair<LogObserver, void*> logObserver() {
+    const std::lock_guard lock(logState.writeMutex);
+    return {logState.observer, logState.observerContext};
+}
+
+std::string logFolder() {
+    const std::lock_guard lock(logState.writeMutex);
+    return logState.folder;
 }
 
 namespace detail {

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cinttypes>
 #include <cstdint>
+#include <string>
+#include <utility>
 
 namespace freeplot {
 
@@ -32,6 +34,12 @@ struct Halt {};
 // log of code they drive directly). Null removes it.
 using LogObserver = void (*)(const char* line, void* context);
 void setLogObserver(LogObserver observer, void* context);
+// The observer set now and its context.
+std::pair<LogObserver, void*> logObserver();
+
+// The folder the log file was opened in, as a Windows path ending in a separator; empty when no
+// log file is open.
+std::string logFolder();
 
 namespace detail {
 extern std::atomic<bool> haltedFlag;

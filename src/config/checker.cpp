@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <type_traits>
 
 #include "common/Log.h"
+#include "config/findings.h"
 #include "config/ini_file.h"
 #include "config/keynames.h"
 #include "config/messages.h"
@@ -21,8 +24,19 @@
 namespace freeplot {
 namespace {
 
+// The lines the reading thread logs while the file is read, passed on to the observer that was
+// set before (a test's) so that it keeps seeing every line.
+struct LineCapture {
+    std::vector<std::string>& lines;
+    std::thread::id reader = std::this_thread::get_id();
+    LogObserver previous = nullptr;
+    void* previousContext = nullptr;
+};
+
 void collectLine(const char* line, void* context) {
-    static_cast<std::vector<std::string>*>(context)->emplace_back(line);
+    auto& capture = *static_cast<LineCapture*>(context);
+    if (std::this_thread::get_id() == capture.reader) capture.lines.emplace_back(line);
+    if (capture.previous) capture.previous(line, capture.previousContext);
 }
 
 std::string lowerCase(std::string text) {
@@ -76,18 +90,42 @@ void noteUnknownEntries(const IniFile& file, SettingsReport& report) {
     }
 }
 
+// Appends printf-style text.
+void put(std::string* out, const char* format, ...)
+#if defined(__MINGW32__)
+    // The C++ runtime of mingw-w64 formats as the GNU C library does (%zu included).
+    __attribute__((format(gnu_printf, 2, 3)))
+#elif defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+void put(std::string* out, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (length > 0) {
+        const std::size_t at = out->size();
+        out->resize(at + static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(out->data() + at, static_cast<std::size_t>(length) + 1, format, again);
+        out->resize(at + static_cast<std::size_t>(length));
+    }
+    va_end(again);
+}
+
 const char* origin(bool isDefault) { return isDefault ? "default" : "from the file"; }
 
 // One setting of main, dangerous or cheats: its value and whether it is the default.
-void printSetting(std::FILE* out, const SettingRow& row) {
+void printSetting(std::string* out, const SettingRow& row) {
     const char* from = origin(holdsDefault(row));
     if (row.type == SettingType::low8)
-        std::fprintf(out, "  %-22s %-10u %s\n", row.name, unsigned{settings.*row.low8}, from);
+        put(out, "  %-22s %-10u %s\n", row.name, unsigned{settings.*row.low8}, from);
     else if (row.type == SettingType::real)
-        std::fprintf(out, "  %-22s %-10g %s\n", row.name, double{settings.*row.real}, from);
+        put(out, "  %-22s %-10g %s\n", row.name, double{settings.*row.real}, from);
     else if (row.type == SettingType::flag)
-        std::fprintf(out, "  %-22s %-10s %s\n", row.name, settings.*row.flag ? "true" : "false",
-                     from);
+        put(out, "  %-22s %-10s %s\n", row.name, settings.*row.flag ? "true" : "false", from);
 }
 
 template <class T>
@@ -113,15 +151,15 @@ std::string stepList(const std::array<T, kStepCapacity>& table, std::int32_t cou
 }
 
 // A step list with its current entry, and whether both are the defaults.
-void printSteps(std::FILE* out, const SettingRow& list) {
+void printSteps(std::string* out, const SettingRow& list) {
     const bool isDefault =
         holdsDefault(list) && holdsDefault(stepRow(list.steps, SettingType::stepIndex));
     withStepTable(list.steps, [&](const auto& steps, auto&&...) {
         const std::int32_t count = steps.count;
         const std::int32_t index = steps.index;
-        std::fprintf(out, "  %-22s %s   (%d %s, entry %d current)  %s\n", list.name,
-                     stepList(steps.values, count, index).c_str(), count,
-                     count == 1 ? "entry" : "entries", index + 1, origin(isDefault));
+        put(out, "  %-22s %s   (%d %s, entry %d current)  %s\n", list.name,
+            stepList(steps.values, count, index).c_str(), count, count == 1 ? "entry" : "entries",
+            index + 1, origin(isDefault));
     });
 }
 
@@ -296,56 +334,66 @@ std::vector<SettingsCheck::LongLine> longLinesOf(const std::string& text) {
 }  // namespace
 
 SettingsCheck checkSettings(const std::string& windowsPath, const std::string& shownPath) {
+    return checkSettingsText(windowsPath, IniFile::readText(os::nativePath(windowsPath.c_str())),
+                             shownPath);
+}
+
+SettingsCheck checkSettingsText(const std::string& windowsPath,
+                                const std::optional<std::string>& text,
+                                const std::string& shownPath) {
     SettingsCheck check;
     check.path = shownPath.empty() ? windowsPath : shownPath;
     check.windowsPath = windowsPath;
     restoreDefaultSettings();
 
     // The file is parsed once and read as the plugin reads it.
-    const IniFile file(os::nativePath(windowsPath.c_str()));
-    setLogObserver(collectLine, &check.logLines);
+    const IniFile file = IniFile::fromReadText(text);
+    LineCapture capture{check.logLines};
+    std::tie(capture.previous, capture.previousContext) = logObserver();
+    setLogObserver(collectLine, &capture);
     check.opened = loadSettings(windowsPath, file, &check.report);
-    setLogObserver(nullptr, nullptr);
+    setLogObserver(capture.previous, capture.previousContext);
 
     check.parseError = check.opened ? file.parseError() : -1;
-    const std::optional<std::string> text =
-        check.opened ? IniFile::readText(os::nativePath(windowsPath.c_str())) : std::nullopt;
-    if (text) {
+    if (text && check.opened) {
         check.parseError = firstLineThatDoesNotParse(*text);
         check.longLines = longLinesOf(*text);
     }
     if (check.opened) {
         noteUnknownEntries(file, check.report);
         explainRefusedFormats(file, check.report);
+        addFindings(*text, file, check.report);
     }
     return check;
 }
 
-int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
-    std::fprintf(out, "Settings file: %s\n", check.path.c_str());
+std::string formatSettingsCheck(const SettingsCheck& check, int* status) {
+    std::string text;
+    std::string* const out = &text;
+    put(out, "Settings file: %s\n", check.path.c_str());
     if (!check.opened) {
-        std::fprintf(out, "The file cannot be opened: the plugin keeps every default.\n");
+        put(out, "The file cannot be opened: the plugin keeps every default.\n");
     } else if (check.parseError > 0) {
-        std::fprintf(out,
-                     "Line %d is the first line that did not parse; the plugin skips such lines "
-                     "without a log line.\n",
-                     check.parseError);
+        put(out,
+            "Line %d is the first line that did not parse; the plugin skips such lines "
+            "without a log line.\n",
+            check.parseError);
     } else {
-        std::fprintf(out, "Every line parsed.\n");
+        put(out, "Every line parsed.\n");
     }
 
-    std::fprintf(out, "\n");
+    put(out, "\n");
     const char* section = "";
     for (const SettingRow& row : kSettingTable) {
         if (row.type == SettingType::stepIndex || row.type == SettingType::stepList) continue;
         if (std::strcmp(section, row.section) != 0) {
             section = row.section;
-            std::fprintf(out, "[%s]\n", section);
+            put(out, "[%s]\n", section);
         }
         printSetting(out, row);
     }
 
-    std::fprintf(out, "\n[keys]\n");
+    put(out, "\n[keys]\n");
     for (std::size_t i = 0; i < kActionCount; ++i) {
         const KeyBinding& b = keyBindings[i];
         char codes[32];
@@ -353,67 +401,86 @@ int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
             std::snprintf(codes, sizeof codes, "%u, %u", b.primary, b.alternate);
         else
             std::snprintf(codes, sizeof codes, "%u", b.primary);
-        std::fprintf(out, "  %-22s %-10s %-26s %s\n", kActionNames[i], codes,
-                     bindingName(b).c_str(), origin(b == kDefaultKeyBindings[i]));
+        put(out, "  %-22s %-10s %-26s %s\n", kActionNames[i], codes, bindingName(b).c_str(),
+            origin(b == kDefaultKeyBindings[i]));
     }
 
-    std::fprintf(out, "\n[messages]\n");
+    put(out, "\n[messages]\n");
     for (std::size_t i = 0; i < kMessageCount; ++i) {
         const auto msg = static_cast<Msg>(i);
         const bool builtIn = msg == Msg::stateStored;
-        std::fprintf(
-            out, "  %-22s \"%s\"  %s\n", kMessages[i].key, printable(messageText(msg)).c_str(),
+        put(out, "  %-22s \"%s\"  %s\n", kMessages[i].key, printable(messageText(msg)).c_str(),
             builtIn ? "built in, no key"
                     : origin(std::strcmp(messageText(msg), kMessages[i].defaultText) == 0));
     }
 
-    std::fprintf(out, "\n[steps]  (the current entry in brackets)\n");
+    put(out, "\n[steps]  (the current entry in brackets)\n");
     for (const SettingRow& row : kSettingTable)
         if (row.type == SettingType::stepList) printSteps(out, row);
 
-    int refused = 0, ignored = 0;
-    std::fprintf(out, "\nFindings:\n");
+    if (check.opened)
+        put(out, "\nKeys in force (each key's cap, and below it what the key does):\n%s",
+            keyboardPicture().c_str());
+
+    int refused = 0, ignored = 0, warnings = 0;
+    put(out, "\nFindings:\n");
     for (const SettingsNote& n : check.report.notes) {
         if (n.kind == NoteKind::accepted) continue;
         const char* label = n.kind == NoteKind::refused   ? "refused"
                             : n.kind == NoteKind::ignored ? "ignored"
+                            : n.kind == NoteKind::warning ? "warning"
                                                           : "note";
         if (n.kind == NoteKind::refused) ++refused;
         if (n.kind == NoteKind::ignored) ++ignored;
-        std::fprintf(out, "  %-8s [%s] %s: %s\n", label, printable(n.section).c_str(),
-                     printable(n.name).c_str(), printable(n.detail).c_str());
+        if (n.kind == NoteKind::warning) ++warnings;
+        // A finding about a line rather than an entry names only the line.
+        if (n.kind == NoteKind::warning && n.section.empty() && n.name.empty())
+            put(out, "  %-8s %s\n", label, printable(n.detail).c_str());
+        else
+            put(out, "  %-8s [%s] %s: %s\n", label, printable(n.section).c_str(),
+                printable(n.name).c_str(), printable(n.detail).c_str());
     }
     for (const SettingsCheck::LongLine& line : check.longLines) {
         ++ignored;
-        std::fprintf(out,
-                     "  %-8s line %d: %zu bytes long; the plugin reads its first %zu, up to "
-                     "\"%s\", and drops the other %zu: \"%s\"%s\n",
-                     "ignored", line.number, line.length, kLineBytesRead,
-                     printable(line.keptEnd).c_str(), line.length - kLineBytesRead,
-                     printable(line.dropped).c_str(),
-                     line.dropped.size() < line.length - kLineBytesRead ? "..." : "");
+        put(out,
+            "  %-8s line %d: %zu bytes long; the plugin reads its first %zu, up to "
+            "\"%s\", and drops the other %zu: \"%s\"%s\n",
+            "ignored", line.number, line.length, kLineBytesRead, printable(line.keptEnd).c_str(),
+            line.length - kLineBytesRead, printable(line.dropped).c_str(),
+            line.dropped.size() < line.length - kLineBytesRead ? "..." : "");
     }
     if (check.parseError > 0) {
         ++ignored;
-        std::fprintf(out, "  %-8s line %d (and any later line that does not parse)\n", "ignored",
-                     check.parseError);
+        put(out, "  %-8s line %d (and any later line that does not parse)\n", "ignored",
+            check.parseError);
     }
     if (std::none_of(check.report.notes.begin(), check.report.notes.end(),
                      [](const SettingsNote& n) { return n.kind != NoteKind::accepted; }) &&
         check.parseError <= 0 && check.longLines.empty())
-        std::fprintf(out, "  none\n");
+        put(out, "  none\n");
 
-    std::fprintf(out, "\nPlugin log lines for this file:\n");
+    put(out, "\nPlugin log lines for this file:\n");
     for (const std::string& line : check.logLines) {
-        std::fprintf(out, "  %s\n", printable(line, false).c_str());
+        put(out, "  %s\n", printable(line, false).c_str());
         const std::string note = stepLogNote(line, check.report);
-        if (!note.empty()) std::fprintf(out, "    (%s)\n", note.c_str());
+        if (!note.empty()) put(out, "    (%s)\n", note.c_str());
     }
-    if (check.logLines.empty()) std::fprintf(out, "  none\n");
+    if (check.logLines.empty()) put(out, "  none\n");
 
-    std::fprintf(out, "\nResult: %d refused, %d ignored.\n", refused, ignored);
-    if (!check.opened) return 2;
-    return refused + ignored > 0 ? 1 : 0;
+    if (warnings > 0)
+        put(out, "\nResult: %d refused, %d ignored, %d %s.\n", refused, ignored, warnings,
+            warnings == 1 ? "warning" : "warnings");
+    else
+        put(out, "\nResult: %d refused, %d ignored.\n", refused, ignored);
+    if (status) *status = !check.opened ? 2 : refused + ignored + warnings > 0 ? 1 : 0;
+    return text;
+}
+
+int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
+    int status = 0;
+    const std::string text = formatSettingsCheck(check, &status);
+    std::fwrite(text.data(), 1, text.size(), out);
+    return status;
 }
 
 }  // namespace freeplot

@@ -3,6 +3,7 @@
 // what is in force, what was refused and what the plugin logs for it.
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,18 @@ struct SettingsCheck {
 // (default: `windowsPath`). Afterwards the plugin's settings, bindings, messages and step
 // tables hold what the file gives.
 SettingsCheck checkSettings(const std::string& windowsPath, const std::string& shownPath = {});
+// The same for a file whose text is already read (nullopt: it could not be read). Only the lines
+// the calling thread logs meanwhile count as the file's log lines.
+SettingsCheck checkSettingsText(const std::string& windowsPath,
+                                const std::optional<std::string>& text,
+                                const std::string& shownPath = {});
 
-// Prints the effective configuration, the findings and the log lines; returns the exit
-// status: 0 when every entry took effect, 1 when any value was refused or any entry or
-// line was ignored, 2 when the file cannot be opened.
+// Prints the effective configuration, a drawing of the keys in force, the findings and the log
+// lines; returns the exit status: 0 when every entry took effect as meant, 1 when any value was
+// refused, any entry or line was ignored or a warning was found, 2 when the file cannot be
+// opened.
 int printSettingsCheck(const SettingsCheck& check, std::FILE* out);
+// The same text; the exit status goes to `status` when given.
+std::string formatSettingsCheck(const SettingsCheck& check, int* status = nullptr);
 
 }  // namespace freeplot

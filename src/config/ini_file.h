@@ -33,6 +33,8 @@ struct IniFile {
 
     // Parses a text already read with readText.
     static IniFile fromText(const std::string& text) { return IniFile(std::optional(text)); }
+    // The same for what readText gave: nullopt is a file that would not open.
+    static IniFile fromReadText(const std::optional<std::string>& text) { return IniFile(text); }
 
     bool opened;
 

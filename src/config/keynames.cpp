@@ -1,6 +1,7 @@
 #include "config/keynames.h"
 
 #include <array>
+#include <cctype>
 
 namespace freeplot {
 namespace {
@@ -152,6 +153,15 @@ std::string nameOrCode(std::uint32_t code) {
     return name ? std::string(name) : "code " + std::to_string(code);
 }
 
+// A name as it is compared: lower case, without white space.
+std::string folded(std::string_view text) {
+    std::string out;
+    for (const char c : text)
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
 }  // namespace
 
 const char* keyName(std::uint32_t code) { return code < 256 ? table().names[code] : nullptr; }
@@ -160,6 +170,26 @@ std::string bindingName(const KeyBinding& binding) {
     std::string text = nameOrCode(binding.primary);
     if (binding.alternate != 0) text += " / " + nameOrCode(binding.alternate);
     return text;
+}
+
+std::optional<std::uint16_t> keyCodeOfName(std::string_view text) {
+    const std::string wanted = folded(text);
+    if (wanted.empty()) return std::nullopt;
+    for (std::uint16_t code = 1; code < 256; ++code) {
+        const char* name = keyName(code);
+        if (!name) continue;
+        std::string_view full(name);
+        // "< > key (102-key keyboards)" is also "< > key".
+        if (const std::size_t note = full.find(" (");
+            note != std::string_view::npos && folded(full.substr(0, note)) == wanted)
+            return code;
+        if (folded(full) == wanted) return code;
+        constexpr std::string_view kKey = " key";
+        if (full.size() > kKey.size() && full.substr(full.size() - kKey.size()) == kKey &&
+            folded(full.substr(0, full.size() - kKey.size())) == wanted)
+            return code;
+    }
+    return std::nullopt;
 }
 
 }  // namespace freeplot

@@ -2,7 +2,9 @@
 // Names of Windows virtual-key codes, as a player reads them on a US keyboard.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "config/settings.h"
 
@@ -15,5 +17,11 @@ const char* keyName(std::uint32_t code);
 // "F8", or "Left Ctrl / Right Ctrl" for a binding with an alternate; a code without a name
 // is shown as "code N".
 std::string bindingName(const KeyBinding& binding);
+
+// The code of a key written by the name keyName gives it, in any case and with or without its
+// spaces ("Numpad 8", "numpad8", "PAGE UP"); a name that ends in " key" may leave that off
+// (`\` for `\ key`), and one with a note in brackets may leave the note off. nullopt for a
+// text that names no key.
+std::optional<std::uint16_t> keyCodeOfName(std::string_view text);
 
 }  // namespace freeplot

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/Log.h"
+#include "config/checker.h"
 #include "config/ini_file.h"
 #include "config/settings.h"
 #include "os/os.h"
@@ -25,7 +26,44 @@ std::optional<os::FileStamp> stampOf(const std::string& path) {
     return stamp;
 }
 
+constexpr const char* kReportName = "freeplot_settings.txt";
+
+// The checker's text beside the log. Nothing of it may stop the plugin or add a log line: a
+// report that cannot be made or written is simply not there (or the last one stays).
+// The report of the settings in force, as last written: a file that is not taken is reported above
+// it, since those settings stay.
+std::string reportInForce;
+
+void writeReportText(const std::string& text) {
+    const std::string folder = logFolder();
+    if (!folder.empty()) (void)os::replaceFileWhole((folder + kReportName).c_str(), text);
+}
+
+void writeReport(const SettingsCheck& check) {
+    try {
+        reportInForce = formatSettingsCheck(check);
+        writeReportText(reportInForce);
+    } catch (...) {
+    }
+}
+
+// A changed file that is not taken: the report says why first, then what stays in force.
+Reload refused(const char* why) {
+    try {
+        writeReportText(std::string("The settings file was changed but not taken: ") + why +
+                        ".\nThe settings in force are still those below, from the file as last "
+                        "taken.\n\n" +
+                        reportInForce);
+    } catch (...) {
+    }
+    return Reload::kept;
+}
+
 }  // namespace
+
+void loadSettingsAndReport(const std::string& windowsPath) {
+    writeReport(checkSettings(windowsPath));
+}
 
 void rememberSettingsFile(const std::string& windowsPath) {
     source = {};
@@ -47,7 +85,7 @@ Reload reloadSettingsIfChanged() {
         // read, so this is said once.
         source.exists = false;
         logLine("Config file %s is gone; the settings in force stay", path);
-        return Reload::kept;
+        return refused("it is gone, and they stay until a file is there again");
     }
     // A file that cannot be read now, or changes while it is read, is not taken and its state is
     // not remembered: every later look reads it again until it is taken.
@@ -57,24 +95,31 @@ Reload reloadSettingsIfChanged() {
             "Config file %s changed but cannot be read: the settings in force stay, and the next "
             "start of workshop mode looks again",
             path);
-        return Reload::kept;
+        return refused("it cannot be read (another program may hold it); the next start of "
+                       "workshop mode looks again");
     }
     if (stampOf(source.path) != stamp) {
         logLine(
             "Config file %s changed while it was read: the settings in force stay, and the next "
             "start of workshop mode looks again",
             path);
-        return Reload::kept;
+        return refused("it changed while it was read; the next start of workshop mode looks "
+                       "again");
     }
     // Taken as Load takes it, from the defaults up: every line that parses counts, whatever the
     // file's length or its last byte. togglable acts only at Load and keeps its value.
     const std::uint8_t togglable = settings.togglable;
-    restoreDefaultSettings();
-    loadSettings(source.path, IniFile::fromText(*text));
+    SettingsCheck check = checkSettingsText(source.path, text);
+    if (settings.togglable != togglable)
+        note(&check.report, NoteKind::warning, "main", "togglable",
+             "the file now gives " + std::to_string(settings.togglable) +
+                 ", which acts only when the game starts: " + std::to_string(togglable) +
+                 " stays in force until then");
     settings.togglable = togglable;
     source.exists = true;
     source.stamp = *stamp;
     logLine("Config file %s changed: read again", path);
+    writeReport(check);
     return Reload::reloaded;
 }
 

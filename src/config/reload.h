@@ -10,6 +10,11 @@
 
 namespace freeplot {
 
+// Reads the settings file as Load reads it (loadSettings), and writes what the settings checker
+// prints for it to "freeplot_settings.txt" in the log's folder, whole or not at all. A report that
+// cannot be written is left as it was, without a log line.
+void loadSettingsAndReport(const std::string& windowsPath);
+
 // Remembers the file Load read (a Windows path), so that a later change can be told.
 void rememberSettingsFile(const std::string& windowsPath);
 
@@ -21,9 +26,9 @@ enum class Reload : std::uint8_t {
                 // every later call until taken); one log line says why
 };
 
-// Reads the settings file again, whole, as Load reads it, when its time or size differs from the
-// file last taken. Called on the input thread while no worker runs, so nothing sees the tables
-// half replaced.
+// Reads the settings file again, whole, as Load reads it (and writes its report), when its time or
+// size differs from the file last taken. Called on the input thread while no worker runs, so
+// nothing sees the tables half replaced.
 Reload reloadSettingsIfChanged();
 
 }  // namespace freeplot

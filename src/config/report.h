@@ -14,6 +14,7 @@ enum class NoteKind : std::uint8_t {
     adjusted,  // the entry took effect, read differently from how it reads (cut to 16 bits...)
     refused,   // the entry's value was bad; the default (or previous value) stays
     ignored,   // the entry means nothing to the plugin (unknown name or section)
+    warning,   // taken, but likely not what the player meant (two actions on one key...)
 };
 
 struct SettingsNote {

@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <optional>
 
 #include "common/Log.h"
 #include "config/ini_file.h"
+#include "config/keynames.h"
 #include "config/messages.h"
 #include "config/report.h"
 #include "config/setting_table.h"
@@ -108,13 +110,18 @@ void readReal(const IniFile& file, const SettingRow& row, SettingsReport* report
 void readKeys(const IniFile& file, SettingsReport* report) {
     for (const std::string& name : file.names(kKeys)) {
         try {
-            const std::int32_t value = getInteger(file, kKeys, name, 0);
+            // A number is a code as it always was; any other text may name a key.
+            const std::string text = file.reader.Get(kKeys, name, "");
+            const bool number = convertsAsInteger(text);
+            const std::optional<std::uint16_t> named = number ? std::nullopt : keyCodeOfName(text);
+            const std::int32_t value = named ? *named : getInteger(file, kKeys, name, 0);
             const auto code = static_cast<std::uint16_t>(value);
             if (code == 0) {
                 logLine("Invalid value for key: %s", name.c_str());
                 note(report, NoteKind::refused, kKeys, name,
-                     quoted(file.reader.Get(kKeys, name, "")) +
-                         " is not a key code (a number from 1 to 65535); the default stays");
+                     quoted(text) +
+                         " is neither a key code (a number from 1 to 65535) nor a key's name; "
+                         "the default stays");
                 continue;
             }
             const KeyBinding bound = bindingForCode(code);
@@ -133,6 +140,8 @@ void readKeys(const IniFile& file, SettingsReport* report) {
             } else if (value != code) {
                 note(report, NoteKind::adjusted, kKeys, name,
                      std::to_string(value) + " is cut to 16 bits: " + std::to_string(code));
+            } else if (named) {
+                note(report, NoteKind::accepted, kKeys, name, text + ": " + std::to_string(code));
             } else {
                 note(report, NoteKind::accepted, kKeys, name, std::to_string(code));
             }

@@ -7,6 +7,7 @@
 
 #include "common/Guard.h"
 #include "common/WriteCode.h"
+#include "config/dispatch_order.h"
 #include "config/messages.h"
 #include "config/reload.h"
 #include "config/settings.h"
@@ -201,9 +202,8 @@ void toggleClock(const KeyEvent&) { toggleSlowClock(); }
 
 // --- The dispatch chain --------------------------------------------------------------------
 
-// A condition a row needs besides a matching key. When it does not hold, the search continues
-// with the rows below: a key bound twice then does its other action.
-enum class Gate : std::uint8_t { none, togglable, workshopIdle, duplicateEnabled, deleteEnabled };
+// The rows run in the order of config/dispatch_order.h, which the settings checker reads too.
+using Gate = DispatchGate;
 
 struct Row {
     std::uint64_t actions;
@@ -244,7 +244,16 @@ constexpr Row kChain[] = {
     {bit(Action::timescaleToggle), Gate::none, toggleClock},
     {bit(Action::alignToGrid), Gate::workshopIdle, alignObject},
 };
-static_assert(std::size(kChain) == 26);
+static_assert(std::size(kChain) == kDispatchRows.size());
+
+constexpr bool chainFollowsDispatchOrder() {
+    for (std::size_t i = 0; i < kDispatchRows.size(); ++i)
+        if (kChain[i].actions != kDispatchRows[i].actions ||
+            kChain[i].gate != kDispatchRows[i].gate)
+            return false;
+    return true;
+}
+static_assert(chainFollowsDispatchOrder());
 
 bool gateOpen(Gate gate, const KeyEvent& key) {
     switch (gate) {

@@ -75,6 +75,12 @@ std::FILE* openShareDenyWrite(const char* path);
 // Windows; the POSIX backend turns "Z:\\a\\b" into "/a/b" and a relative "a\\b" into "a/b".
 std::string nativePath(const char* path);
 
+// Writes `bytes` to the file at a Windows path whole or not at all: into "<path>.tmp" first,
+// which then replaces the file (MoveFileExA with MOVEFILE_REPLACE_EXISTING). False, with the file
+// as it was and no temporary file left, when the folder cannot be written or another opener holds
+// the file (the emulation: holds a lock on it, as openShareDenyWrite takes).
+bool replaceFileWhole(const char* path, const std::string& bytes);
+
 // GetFileAttributesExA: when a file given by a Windows path was last written, and its size.
 // False when there is no such file (or it cannot be asked about).
 struct FileStamp {

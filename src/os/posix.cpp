@@ -165,6 +165,33 @@ std::FILE* openShareDenyWrite(const char* path) {
     return file;
 }
 
+bool replaceFileWhole(const char* path, const std::string& bytes) {
+    const std::string native = nativePath(path);
+    const std::string temporary = native + ".tmp";
+    // Windows refuses to replace a file another opener holds without sharing its deletion; here
+    // that opener is one holding the file's lock, which is kept while the file is replaced.
+    const int held = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    if (held >= 0 && flock(held, LOCK_EX | LOCK_NB) != 0) {
+        close(held);
+        return false;
+    }
+    bool written = false;
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+            if (n <= 0 && errno != EINTR) break;
+            if (n > 0) done += static_cast<std::size_t>(n);
+        }
+        written = close(fd) == 0 && done == bytes.size() &&
+                  rename(temporary.c_str(), native.c_str()) == 0;
+        if (!written) unlink(temporary.c_str());
+    }
+    if (held >= 0) close(held);
+    return written;
+}
+
 bool fileStamp(const char* path, FileStamp& out) {
     struct stat info {};
     if (stat(nativePath(path).c_str(), &info) != 0) return fail(fileError(errno)) != 0;

@@ -5,7 +5,9 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "os/os.h"
 
@@ -65,6 +67,28 @@ std::string nativePath(const char* path) { return path; }
 void makeDirectory(const char* path) { _mkdir(path); }
 
 std::FILE* openShareDenyWrite(const char* path) { return _fsopen(path, "w", _SH_DENYWR); }
+
+bool replaceFileWhole(const char* path, const std::string& bytes) {
+    const std::string temporary = std::string(path) + ".tmp";
+    const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool written = true;
+    for (std::size_t done = 0; written && done < bytes.size();) {
+        DWORD n = 0;
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        written = WriteFile(file, bytes.data() + done, chunk, &n, nullptr) && n > 0;
+        done += n;
+    }
+    written = CloseHandle(file) && written;
+    // A file another program holds open without sharing its deletion is not replaced.
+    if (written)
+        written = MoveFileExA(temporary.c_str(), path,
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!written) DeleteFileA(temporary.c_str());
+    return written;
+}
 
 bool fileStamp(const char* path, FileStamp& out) {
     WIN32_FILE_ATTRIBUTE_DATA data{};

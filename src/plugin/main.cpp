@@ -60,8 +60,9 @@ void load() {
     const std::string path = appDirectory() + kSettingsFile;
     logLine("Config path: %s", path.c_str());
 
-    // A missing file leaves every setting at its default; the hooks go in either way.
-    loadSettings(path);
+    // A missing file leaves every setting at its default; the hooks go in either way. What was
+    // made of the file is written beside the log for the player.
+    loadSettingsAndReport(path);
     rememberSettingsFile(path);
     startSwitchStates(settings);
     prepareKeyLookup();

@@ -4,7 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -48,7 +51,7 @@ TEST(SettingsSession, FileMistakesAreLoggedAndItsValuesSetTheStartState) {
         "snapDisabled = YES\n"       // object snap off at start
         "timeoutFrozen = enabled\n"  // no boolean word: stays off
         "[keys]\n"
-        "main = F8\n"
+        "main = F88\n"  // no key's name
         "[messages]\n"
         "axisChange = %s%n\n"
         "[steps]\n"
@@ -89,6 +92,47 @@ TEST(SettingsSession, ShippedFileStartsTheGameAsNoFileDoes) {
     EXPECT_EQ(siteNames(a), siteNames(b));
     for (std::size_t i = 0; i < a.sites.size() && i < b.sites.size(); ++i)
         EXPECT_EQ(a.sites[i].after, b.sites[i].after) << a.sites[i].name;
+}
+
+// The report beside the log is written whole or not at all: a report file another program holds,
+// or a folder where it would go, stays as it was, and the plugin logs exactly what it logs with
+// the report written.
+TEST(SettingsSession, AReportThatCannotBeWrittenLeavesTheLogAsItWas) {
+    const std::string report = "/home/Documents/My Games/Fallout4/F4SE/freeplot_settings.txt";
+    auto session = [&](const std::function<void(sim::Game&)>& before) {
+        sim::Options options;
+        options.settings = "[keys]\nmoveUp = F1\n";
+        options.beforeQuery = before;
+        options.script = [&](sim::Game& game) {
+            if (std::filesystem::is_directory(game.root() + report))
+                game.note("report", "a folder");
+            else
+                game.noteFile("report", game.root() + report);
+            game.note("temporary", game.readFile(game.root() + report + ".tmp") ? "left" : "none");
+        };
+        sim::Transcript t = sim::run(options);
+        std::string root = "Z:" + t.root;  // as the plugin names it
+        std::replace(root.begin(), root.end(), '/', '\\');
+        for (std::string& line : t.log)
+            for (std::size_t at; (at = line.find(root)) != std::string::npos;)
+                line.replace(at, root.size(), "<root>");
+        return t;
+    };
+    const sim::Transcript written = session(nullptr);
+    const sim::Transcript held =
+        session([&](sim::Game& game) { ASSERT_TRUE(game.holdFileLock(game.root() + report)); });
+    const sim::Transcript folder = session(
+        [&](sim::Game& game) { std::filesystem::create_directories(game.root() + report); });
+    for (const sim::Transcript* t : {&written, &held, &folder}) {
+        ASSERT_TRUE(t->completed) << t->text();
+        EXPECT_EQ(t->note("temporary"), "none");
+    }
+    EXPECT_THAT(written.note("report").value_or(""),
+                HasSubstr("snap, moveUp: F1 (code 112) is bound to 2 actions"));
+    EXPECT_EQ(held.note("report"), "");  // as the holder left it: empty
+    EXPECT_EQ(folder.note("report"), "a folder");
+    EXPECT_EQ(held.log, written.log);
+    EXPECT_EQ(folder.log, written.log);
 }
 
 // Needs the keyboard dispatcher, which turns bound keys into actions; until it lands every key

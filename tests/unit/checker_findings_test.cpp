@@ -216,6 +216,106 @@ TEST_F(SettingsTest, CheckerNamesTheFileAsGiven) {
               std::string::npos);
 }
 
+// Mistakes the readers take without a word, each a warning naming its line, what the plugin does
+// and the fix; the shared keys say which action the dispatcher runs.
+TEST_F(SettingsTest, CheckerWarnsOfMistakesThePluginTakesSilently) {
+    const auto [status, out] =
+        runChecker(writeFile("[main] togglable=1\n"  // 1
+                             "wheelRotaion = on\n"
+                             "[cheat]\n"
+                             "duplicateEnabled = true\n"
+                             "[keys]\n"  // 5
+                             "moveUp = F1\n"
+                             "redo = backspace\n"
+                             "copyPosX = 049\n"
+                             "rotateLeft = 300\n"
+                             "main = Numpad 3\n"  // 10
+                             "copyPosY = Numpad 1\n"
+                             "moveBack = Numpad 6\n"
+                             "[messages]\n"
+                             "snapOn = \"Snap!\"\n"
+                             "[steps]\n"  // 15
+                             "moveSteps = -5 0 1000000\n"
+                             "scaleSteps = 1 500\n"));
+    EXPECT_EQ(status, 1) << out;
+    const std::string findings = block(out, "Findings:");
+    for (const char* line : {
+             "warning  line 1: \"togglable=1\" after [main] is dropped: the plugin reads only the "
+             "section's name on that line; put it on a line of its own\n",
+             "ignored  [main] wheelRotaion: the plugin reads no setting of this name in this "
+             "section (line 2); the nearest name is wheelRotation: write that\n",
+             "ignored  [cheat] duplicateEnabled: the plugin reads no section of this name (line "
+             "3); "
+             "the nearest section is [cheats]: write that\n",
+             "warning  [keys] snap, moveUp: F1 (code 112) is bound to 2 actions (snap by default, "
+             "moveUp on line 6); snap acts; moveUp never acts on this key; give each action a key "
+             "of its own\n",
+             "warning  [keys] undo, redo: Backspace (code 8) is bound to 2 actions (undo by "
+             "default, redo on line 7); undo acts; redo never acts on this key;",
+             // togglable stays 0: main's row is shut and the key goes on to scale up; while the
+             // workshop is busy nothing of the scale row acts.
+             "warning  [keys] main, scaleUp: Numpad 3 (code 99) is bound to 2 actions (main on "
+             "line 10, scaleUp by default); main needs togglable 1 or more, so it does not act; "
+             "scaleUp acts; give",
+             // A busy workshop shuts both rows: nothing else acts then.
+             "warning  [keys] scaleDown, copyPosY: Numpad 1 (code 97) is bound to 2 actions "
+             "(scaleDown by default, copyPosY on line 11); scaleDown acts; copyPosY never acts",
+             // Within one row: the first move gives the axis, a backward one the direction.
+             "warning  [keys] moveRight, moveBack: Numpad 6 (code 102) is bound to 2 actions "
+             "(moveRight by default, moveBack on line 12); moveRight and moveBack act as one: the "
+             "object moves as by moveLeft;",
+             "warning  [keys] copyPosX: line 8: \"049\" starts with 0, so it is read as an octal "
+             "number: 4 (Middle mouse button), and that is what is bound; write 49 without the 0, "
+             "or the key's name\n",
+             "warning  [keys] copyPosX: line 8: code 4 is the Middle mouse button, and Freeplot's "
+             "actions take keyboard keys only: copyPosX never acts; bind it to a key\n",
+             "warning  [keys] rotateLeft: line 9: code 300 is sent by no keyboard key or mouse "
+             "button: rotateLeft never acts;",
+             "warning  [steps] moveSteps: line 16: entry 1 is -5: at this step each key moves the "
+             "object the other way; entry 2 is 0: at this step no key moves the object; entry 3 "
+             "is 1e+06: far beyond what building needs (up to 1000 units); the list is taken as "
+             "it is",
+             "warning  [steps] scaleSteps: line 17: entry 2 is 500: far beyond what building needs "
+             "(up to 100 percent);",
+             "warning  [messages] snapOn: line 14: the text is written in quotes, and the quotes "
+             "are shown on screen with it; write it without them",
+         })
+        EXPECT_NE(findings.find(line), std::string::npos) << line << "\n" << findings;
+    EXPECT_NE(out.find("Result: 0 refused, 2 ignored, 12 warnings.\n"), std::string::npos) << out;
+
+    // Old-Mac line ends: one line, said once; text after "]" there is part of that finding.
+    const auto [crStatus, crOut] = runChecker(writeFile("[main]\rtogglable = 1\r"));
+    EXPECT_EQ(crStatus, 1);
+    EXPECT_EQ(block(crOut, "Findings:"),
+              "Findings:\n  warning  line 1: the lines end in CR alone (as old Mac editors "
+              "save), so the plugin reads the whole file as one line and takes nothing past its "
+              "first section or entry; save it with Windows (CR LF) or Unix (LF) line ends");
+}
+
+// The drawing: each bound key's short name under its cap, a legend of the names drawn, the keys
+// it has no place for; within 100 columns.
+TEST_F(SettingsTest, CheckerDrawsTheKeysInForce) {
+    const auto [status, out] =
+        runChecker(writeFile("[keys]\nmoveUp = F10\nsnap = 0x7C\nredo = Backspace\n"));
+    const std::size_t from = out.find("Keys in force");
+    const std::string picture = out.substr(from, out.find("\nFindings:") - from);
+    std::istringstream lines(picture);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LT(line.size(), 100u) << line;
+    }
+    // F10 is the 10th of the F row's caps: its short name sits right under it.
+    const std::size_t caps = out.find("|F9 |F10|F11|");
+    ASSERT_NE(caps, std::string::npos) << out;
+    const std::size_t column = caps - out.rfind('\n', caps) - 1;
+    const std::size_t below = out.find('\n', caps) + 1;
+    EXPECT_EQ(out.substr(below + column, 13), "|   |mvU|clk|") << picture;
+    EXPECT_NE(picture.find("|Bksp   |"), std::string::npos);
+    EXPECT_NE(picture.find("|**     |"), std::string::npos) << picture;
+    EXPECT_NE(picture.find("  not drawn: snap on F13\n"), std::string::npos) << picture;
+    EXPECT_NE(out.find(" mvU moveUp"), std::string::npos);
+    EXPECT_EQ(out.find(" snp snap"), std::string::npos);
+}
+
 // The README's key table names each action's default key as the checker does, gives the gate
 // of the gated ones, and leaves no action out.
 TEST(ReadmeKeyTable, MatchesTheDefaultBindings) {

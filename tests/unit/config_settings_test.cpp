@@ -123,9 +123,23 @@ TEST(KeyNames, NameTheCodesWinuserDefines) {
     EXPECT_EQ(keyName(0x100), nullptr);
     EXPECT_EQ(bindingName({162, 163}), "Left Ctrl / Right Ctrl");
     EXPECT_EQ(bindingName({0x88, 0}), "code 136");
+
+    // Every name reads back as its own code, as printed or in capitals without spaces.
+    for (std::uint16_t code = 1; code < 256; ++code) {
+        const char* name = keyName(code);
+        if (!name) continue;
+        EXPECT_EQ(keyCodeOfName(name), code) << name;
+        std::string squeezed;
+        for (const char c : std::string(name))
+            if (c != ' ')
+                squeezed += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        EXPECT_EQ(keyCodeOfName(squeezed), code) << squeezed;
+    }
+    for (const char* none : {"", "  ", "Numpad 10", "F25", "key", "Left"})
+        EXPECT_EQ(keyCodeOfName(none), std::nullopt) << none;
 }
 
-TEST_F(SettingsTest, KeysBindByNumericCodeAndRefuseTheRest) {
+TEST_F(SettingsTest, KeysBindByCodeOrNameAndRefuseTheRest) {
     ASSERT_TRUE(
         load("[KEYS]\n"                 // section names are case-free
              "main = 0x70\n"            // hexadecimal: F1
@@ -135,14 +149,20 @@ TEST_F(SettingsTest, KeysBindByNumericCodeAndRefuseTheRest) {
              "rotateRight = 18\n"
              "timescaleToggle = 65658\n"  // 122 + 65536: cut to 16 bits
              "moveUp = 99\n"
-             "   104\n"         // continued: the first line's number counts
-             "moveDown = F2\n"  // key names are not accepted
+             "   104\n"              // continued: the first line's number counts
+             "moveDown = F2\n"       // key names as the checker prints them, in any case and
+             "moveLeft = numpad8\n"  // with or without spaces
+             "moveRight = PAGE  up\n"
+             "moveBack = Ctrl\n"        // the generic Ctrl: left and right
+             "moveForth = \\\n"         // a " key" name without its " key"
+             "scaleUp = < > key\n"      // and one without its note
+             "scaleDown = Numpad 10\n"  // no key's name: refused as a bad code
              "undo = 0\n"
              "copyAll = 65536\n"  // a multiple of 65536 is 0
              "Ground = 50\n"      // names are case-sensitive: ignored, no log line
              "noSuchAction = 60\n"
-             "noSuchAction2 = x\n"  // the value is checked before the name
-             "physicsOn = -1\n"));  // low 16 bits of -1: 65535
+             "noSuchAction2 = xy\n"  // the value is checked before the name
+             "physicsOn = -1\n"));   // low 16 bits of -1: 65535
     EXPECT_EQ(binding(Action::main), (KeyBinding{112, 0}));
     EXPECT_EQ(binding(Action::snap), (KeyBinding{56, 0}));
     EXPECT_EQ(binding(Action::changeRotateAxis), (KeyBinding{160, 161}));
@@ -150,14 +170,20 @@ TEST_F(SettingsTest, KeysBindByNumericCodeAndRefuseTheRest) {
     EXPECT_EQ(binding(Action::rotateRight), (KeyBinding{164, 165}));
     EXPECT_EQ(binding(Action::timescaleToggle), (KeyBinding{122, 0}));
     EXPECT_EQ(binding(Action::moveUp), (KeyBinding{99, 0}));
-    EXPECT_EQ(binding(Action::moveDown), (KeyBinding{98, 0}));
+    EXPECT_EQ(binding(Action::moveDown), (KeyBinding{113, 0}));
+    EXPECT_EQ(binding(Action::moveLeft), (KeyBinding{104, 0}));
+    EXPECT_EQ(binding(Action::moveRight), (KeyBinding{33, 0}));
+    EXPECT_EQ(binding(Action::moveBack), (KeyBinding{162, 163}));
+    EXPECT_EQ(binding(Action::moveForth), (KeyBinding{220, 0}));
+    EXPECT_EQ(binding(Action::scaleUp), (KeyBinding{226, 0}));
+    EXPECT_EQ(binding(Action::scaleDown), (KeyBinding{97, 0}));
     EXPECT_EQ(binding(Action::undo), (KeyBinding{8, 0}));
     EXPECT_EQ(binding(Action::copyAll), (KeyBinding{48, 0}));
     EXPECT_EQ(binding(Action::ground), (KeyBinding{113, 0}));
     EXPECT_EQ(binding(Action::physicsOn), (KeyBinding{65535, 0}));
     // One line per refused value, in ascending byte order of the names.
-    EXPECT_EQ(log, (Lines{"Invalid value for key: copyAll", "Invalid value for key: moveDown",
-                          "Invalid value for key: noSuchAction2", "Invalid value for key: undo"}));
+    EXPECT_EQ(log, (Lines{"Invalid value for key: copyAll", "Invalid value for key: noSuchAction2",
+                          "Invalid value for key: scaleDown", "Invalid value for key: undo"}));
 
     // A binding replaces both fields: a plain code clears the default alternate.
     restoreDefaultSettings();

@@ -117,7 +117,7 @@ TEST_F(SettingsTest, CheckerAcceptsTheShippedFile) {
 TEST_F(SettingsTest, CheckerReportsEveryMistakeAndTheLogLines) {
     const std::string path = writeFile(
         "[keys]\n"
-        "main = F1\n"
+        "main = F 1 3x\n"
         "Snap = 112\n"
         "moveUp = 0x26\n"
         "timescaleToggle = 65658\n"
@@ -146,7 +146,8 @@ TEST_F(SettingsTest, CheckerReportsEveryMistakeAndTheLogLines) {
         "  moveUp                 38         Up arrow                   from the file\n",
         "  snapOn                 \"Snap \\x01!\"  from the file\n",
         "  rotateSteps            [1]   (1 entry, entry 1 current)  from the file\n",
-        "refused  [keys] main: \"F1\" is not a key code",
+        "refused  [keys] main: \"F 1 3x\" is neither a key code (a number from 1 to 65535) nor a "
+        "key's name",
         "ignored  [keys] Snap: no action has this name",
         "note     [keys] timescaleToggle: 65658 is cut to 16 bits: 122",
         "note     [main] togglable: 258 counts only its low 8 bits: 2",

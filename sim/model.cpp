@@ -320,6 +320,7 @@ struct World {
     std::optional<std::string> file;  // the settings file as last taken
     std::optional<std::string> fileNow;
     bool fileReadable = true, fileLooked = true;
+    bool sawGone = false;  // the plugin's last look at the file found none
     // Building rules.
     bool freeplot = true, snapOff = false, timeout = false, locked = false, lockedEver = false,
          outlineOff = false, outlineParked = false, clamped = false, extra = false,
@@ -388,7 +389,7 @@ std::string World::key(bool lists) const {
     k << freeplot << snapOff << timeout << locked << lockedEver << outlineOff << outlineParked
       << clamped << extra << extraParked << surface << ',' << surfaceKept << grid << clock << ','
       << clockKept << keyUsedClock << workshop << ignore << busyState << mainLoop << stayDue
-      << fileLooked << axis << selected << '|' << s.rotate.index << s.move.index << s.scale.index
+      << fileLooked << sawGone << axis << selected << '|' << s.rotate.index << s.move.index << s.scale.index
       << '|' << (file ? *file : "-") << '|';
     for (const auto& [name, o] : objects) {
         k << name << o.loaded << o.scale;
@@ -614,6 +615,7 @@ bool beginStay(World& w) {
     // A file that cannot be read is looked at again at every stay; one gone is told once.
     if (!w.fileNow || !w.fileReadable) {
         w.fileLooked = w.fileReadable;
+        if (w.fileReadable) w.sawGone = true;
         show(w, mRefused);
         return true;
     }
@@ -622,6 +624,7 @@ bool beginStay(World& w) {
     w.s = readSettings(w.fileNow);
     w.s.togglable = togglable;
     w.file = w.fileNow;
+    w.sawGone = false;
     show(w, mReloaded);
     return true;
 }
@@ -1125,6 +1128,7 @@ Model::Model(const std::optional<std::string>& settingsText) {
     World w;
     w.s = readSettings(settingsText);
     w.file = w.fileNow = settingsText;
+    w.sawGone = !settingsText;
     w.freeplot = w.s.togglable <= 1;
     w.snapOff = w.s.snapDisabled;
     w.timeout = w.s.timeoutFrozen;
@@ -1331,11 +1335,11 @@ void Model::mainLoop(bool takes) {
 }
 void Model::settingsFile(const std::optional<std::string>& text, bool readable) {
     apply([&](World& w) {
-        // A file that stays gone changes nothing the plugin can tell.
-        if (!text && readable && !w.fileNow && w.fileReadable) return;
         w.fileNow = text;
         w.fileReadable = readable;
-        w.fileLooked = false;
+        // Gone again since the plugin last found it gone: nothing it can tell, whatever came and
+        // went between.
+        w.fileLooked = !text && readable && w.sawGone;
     });
 }
 

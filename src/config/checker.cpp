@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <optional>
+#include <system_error>
 #include <type_traits>
 
 #include "common/Log.h"
@@ -321,7 +323,8 @@ SettingsCheck checkSettings(const std::string& windowsPath, const std::string& s
     return check;
 }
 
-int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
+int printSettingsCheck(const SettingsCheck& check, std::FILE* out, std::FILE* errors) {
+    errno = 0;
     std::fprintf(out, "Settings file: %s\n", check.path.c_str());
     if (!check.opened) {
         std::fprintf(out, "The file cannot be opened: the plugin keeps every default.\n");
@@ -412,6 +415,14 @@ int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
     if (check.logLines.empty()) std::fprintf(out, "  none\n");
 
     std::fprintf(out, "\nResult: %d refused, %d ignored.\n", refused, ignored);
+    // A report that did not reach its reader in full (a full disk, a closed pipe) is no answer:
+    // the failure is told on `errors` rather than passed off as a verdict on the file.
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+        const int error = errno;
+        std::fprintf(errors, "freeplot-check: the report could not be written: %s\n",
+                     error ? std::generic_category().message(error).c_str() : "write failed");
+        return 2;
+    }
     if (!check.opened) return 2;
     return refused + ignored > 0 ? 1 : 0;
 }

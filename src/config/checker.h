@@ -37,7 +37,8 @@ SettingsCheck checkSettings(const std::string& windowsPath, const std::string& s
 
 // Prints the effective configuration, the findings and the log lines; returns the exit
 // status: 0 when every entry took effect, 1 when any value was refused or any entry or
-// line was ignored, 2 when the file cannot be opened.
-int printSettingsCheck(const SettingsCheck& check, std::FILE* out);
+// line was ignored, 2 when the file cannot be opened or the report could not be written in
+// full (then one line on `errors` says why).
+int printSettingsCheck(const SettingsCheck& check, std::FILE* out, std::FILE* errors = stderr);
 
 }  // namespace freeplot

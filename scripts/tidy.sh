@@ -18,6 +18,7 @@ if [ -z "$tidy" ]; then
   echo "clang-tidy is not installed (scripts/setup.sh installs it)" >&2
   exit 2
 fi
+mkdir -p build
 cmake --preset lint >build/lint-configure.log 2>&1 || {
   cat build/lint-configure.log >&2
   exit 2

@@ -6,6 +6,8 @@
 #   - builds every source for Windows with mingw-w64 (checking the exports) and runs the Windows
 #     test program under Wine;
 #   - runs the settings fuzzer briefly (FREEPLOT_FUZZ_SECONDS, default 10);
+#   - runs clang-tidy on the sources of src/ a change touches against main (scripts/tidy.sh;
+#     FREEPLOT_TIDY_ALL=1: on all of src/), failing on any warning;
 #   - runs the unit tests and the raw-input fuzz under AddressSanitizer with
 #     UndefinedBehaviorSanitizer, and every test under ThreadSanitizer with
 #     UndefinedBehaviorSanitizer (both sanitizer builds with clang, unoptimised: they compile in
@@ -54,7 +56,7 @@ collect() {
   unset "jobs[$name]"
   step "$name: $([ "$status" -eq 0 ] && echo passed || echo FAILED)"
   if [ "$status" -eq 0 ]; then
-    grep -E '^(Total Test time|100% tests passed|[0-9]+% tests passed)|tests passed|Windows tests under Wine|settings fuzzer' "$log" || true
+    grep -E '^(Total Test time|100% tests passed|[0-9]+% tests passed)|tests passed|Windows tests under Wine|settings fuzzer|static analysis' "$log" || true
     # The chaos session's figures (ctest keeps a passing test's output in its own log).
     [ -n "${2:-}" ] && grep -h '^chaos: ' "$2/Testing/Temporary/LastTest.log" 2>/dev/null || true
   else
@@ -78,6 +80,7 @@ quiet configure-linux cmake --preset linux
 grep -h "Compiler cache" "$logs/configure-linux.log" || true
 quiet build-linux cmake --build --preset linux
 beside "Linux tests" ctest --preset linux
+beside "Static analysis" scripts/tidy.sh ${FREEPLOT_TIDY_ALL:+--all}
 
 step "ThreadSanitizer + UndefinedBehaviorSanitizer build (every test)"
 quiet configure-tsan cmake --preset tsan
@@ -99,6 +102,7 @@ collect "Tests under ThreadSanitizer" build/tsan
 beside "Tests under AddressSanitizer" ctest --preset asan
 collect "Windows tests under Wine"
 collect "Settings fuzzer"
+collect "Static analysis"
 collect "Tests under AddressSanitizer"
 
 step "Done in $(elapsed) s"

@@ -13,7 +13,7 @@ public:
     constexpr Shared(T value = T{}) noexcept : value_(value) {}
     Shared(const Shared& other) noexcept : value_(other.load()) {}
     Shared& operator=(const Shared& other) noexcept {
-        store(other.load());
+        if (&other != this) store(other.load());
         return *this;
     }
     Shared& operator=(T value) noexcept {

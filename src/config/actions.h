@@ -154,14 +154,14 @@ constexpr ActionParams paramsOf(Action action) {
         case Action::moveStepPlus:
             return {+1};
         // The scale steps are listed ascending, so "minus" (a bigger step) is the next entry.
-        case Action::scaleStepMinus:
-            return {+1};
         case Action::scaleStepPlus:
             return {-1};
-        case Action::physicsOn:
+        case Action::scaleStepMinus:
             return {+1};
         case Action::physicsOff:
             return {-1};
+        case Action::physicsOn:
+            return {+1};
         case Action::copyPosX:
             return {0, 0, field::posX};
         case Action::copyPosY:

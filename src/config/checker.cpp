@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstring>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <type_traits>
 
@@ -476,10 +478,19 @@ std::string formatSettingsCheck(const SettingsCheck& check, int* status) {
     return text;
 }
 
-int printSettingsCheck(const SettingsCheck& check, std::FILE* out) {
+int printSettingsCheck(const SettingsCheck& check, std::FILE* out, std::FILE* errors) {
     int status = 0;
     const std::string text = formatSettingsCheck(check, &status);
+    errno = 0;
     std::fwrite(text.data(), 1, text.size(), out);
+    // A report that did not reach its reader in full (a full disk, a closed pipe) is no answer:
+    // the failure is told on `errors` rather than passed off as a verdict on the file.
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+        const int error = errno;
+        std::fprintf(errors, "freeplot-check: the report could not be written: %s\n",
+                     error ? std::generic_category().message(error).c_str() : "write failed");
+        return 2;
+    }
     return status;
 }
 

@@ -44,8 +44,8 @@ SettingsCheck checkSettingsText(const std::string& windowsPath,
 // Prints the effective configuration, a drawing of the keys in force, the findings and the log
 // lines; returns the exit status: 0 when every entry took effect as meant, 1 when any value was
 // refused, any entry or line was ignored or a warning was found, 2 when the file cannot be
-// opened.
-int printSettingsCheck(const SettingsCheck& check, std::FILE* out);
+// opened or the report could not be written in full (then one line on `errors` says why).
+int printSettingsCheck(const SettingsCheck& check, std::FILE* out, std::FILE* errors = stderr);
 // The same text; the exit status goes to `status` when given.
 std::string formatSettingsCheck(const SettingsCheck& check, int* status = nullptr);
 

@@ -32,32 +32,6 @@ std::uint16_t normalisedKey(std::uint16_t vkey, std::uint16_t scanCode, std::uin
 // The set of actions a key code is bound to, one bit per action number; 0 for none.
 std::uint64_t actionsOf(std::uint16_t code);
 
-// Run by the handlers on their events: the object lock goes off once nothing is selected; the
-// outline and extra selection switches are parked while outside workshop mode and brought back
-// inside it.
-void autoObjectUnlock();
-void autoOutline();
-void autoExtraSelection();
-
-// Whether autoObjectUnlock has nothing to do (the handlers' quick exit asks the same).
-inline bool autoObjectUnlockIdle() {
-    return !switches.objectLocked || readGame<std::uint32_t>(Loc::selectedRefHandle) != 0;
-}
-
-// An event outside workshop mode: the next stay starts with the first event inside. Inline and
-// without a call, as the handlers' quick exits run it.
-inline void markStayStart() {
-    switches.dueInside = static_cast<std::uint8_t>(switches.dueInside | kStayStarts);
-}
-
-// Run first on every event inside workshop mode, on the input thread. At the first event of a
-// stay the settings file is read again when it changed since it was last taken. While a worker
-// runs, the stay's start waits for a later event, so that no worker sees the settings half
-// replaced; until then it returns false, and the handlers leave the clock as it is (the
-// automatic slowing waits for the settings of the stay). True once the stay's settings are in
-// force.
-bool beginStay();
-
 // Forgets the button presses the mouse handler took over: their releases then go to the game.
 // Called when the settings are read again, which may switch what the buttons do.
 void forgetTakenButtons();

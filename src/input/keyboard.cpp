@@ -9,13 +9,13 @@
 #include "common/WriteCode.h"
 #include "config/dispatch_order.h"
 #include "config/messages.h"
-#include "config/reload.h"
 #include "config/settings.h"
 #include "config/steps.h"
 #include "feedback/notify.h"
 #include "feedback/workers.h"
 #include "game/gamefunctions.h"
 #include "input/handlers.h"
+#include "input/housekeeping.h"
 #include "objects/scale.h"
 #include "objects/transforms.h"
 #include "objects/undo.h"
@@ -49,9 +49,20 @@ std::uint8_t& takenEntry(std::uint16_t code) { return pressTaken[code < 256 ? co
 // game's, also once workshop mode has started, so a key held into a stay never acts.
 std::array<std::uint8_t, 256> heldByGame{};
 
-inline void noteGamesKey(const RawKeyboard& record) {
+// A key event let through without a look at its key: every kept press is forgotten at the next
+// event inside, and the key's presses and releases are the game's.
+inline void letKeyThrough(const RawKeyboard& record) {
+    forgetPresses = 1;
     heldByGame[record.vkey & 0xFF] = (record.flags & kKeyBreak) == 0;
 }
+
+// Outside workshop mode a key event only marks the stay and parks the outline; the extra
+// selection and the object lock wait for a mouse event or a key inside (as while the game
+// ignores input).
+constexpr Chores kKeyChores{.outside = chore::stay | chore::outline | chore::clock,
+                            .ignored = chore::stay | chore::outline | chore::clock,
+                            .inside = chore::all,
+                            .tellsIgnored = true};
 
 // The code of any key but Shift: Ctrl and Alt as left or right by the E0 flag, others as they are.
 constexpr std::uint16_t withoutShift(std::uint16_t vkey, std::uint16_t flags) {
@@ -284,21 +295,16 @@ void dispatch(const KeyEvent& key) {
 std::int32_t handleKey(const RawKeyboard& record) {
     // The first event of a stay reads the settings file first: all it does, the clock included,
     // follows the file as it is now.
-    const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
-    const bool stayReady = inWorkshop ? beginStay() : (markStayStart(), true);
-    autoOutline();
-    if (stayReady) autoTimescale();
-    if (!inWorkshop || readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) {
-        forgetPresses = 1;
-        noteGamesKey(record);
+    const Where where = whereIs<kKeyChores>();
+    runChores(kKeyChores.at(where), where);
+    if (where != Where::inside) {
+        letKeyThrough(record);
         return 0;
     }
     if (forgetPresses != 0) {
         pressTaken.fill(0);
         forgetPresses = 0;
     }
-    autoObjectUnlock();
-    autoExtraSelection();
 
     const std::uint16_t code = normalisedKey(record.vkey, record.makeCode, record.flags);
     const std::uint64_t actions = actionsOf(code);
@@ -340,43 +346,6 @@ std::uint16_t normalisedKey(std::uint16_t vkey, std::uint16_t scanCode, std::uin
                           : withoutShift(vkey, flags);
 }
 
-void autoObjectUnlock() {
-    if (!autoObjectUnlockIdle()) setSwitch(Switch::objectLock, false);
-}
-
-void autoOutline() {
-    const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
-    if (inWorkshop ? (switches.dueInside & kParkedOutline) != 0 : !outlineParkIdleOutside())
-        parkOutsideWorkshop(Switch::outline, inWorkshop);
-}
-
-void autoExtraSelection() {
-    const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
-    if (inWorkshop ? (switches.dueInside & kParkedExtraSelection) != 0
-                   : !extraSelectionParkIdleOutside())
-        parkOutsideWorkshop(Switch::extraSelection, inWorkshop);
-}
-
-bool beginStay() {
-    if ((switches.dueInside & kStayStarts) == 0) return true;
-    if (anyWorkerBusy()) return false;
-    switches.dueInside = static_cast<std::uint8_t>(switches.dueInside & ~kStayStarts);
-    // The player learns on screen whether the file they edited was taken; the log says why not.
-    switch (reloadSettingsIfChanged()) {
-        case Reload::reloaded:
-            prepareKeyLookup();
-            forgetTakenButtons();
-            showNow(Msg::settingsReloaded);
-            break;
-        case Reload::kept:
-            showNow(Msg::settingsRefused);
-            break;
-        case Reload::unchanged:
-            break;
-    }
-    return true;
-}
-
 namespace {
 
 // Most key events change nothing: the housekeeping has nothing to do, and the key is no bound
@@ -384,21 +353,12 @@ namespace {
 // a call, and leave at once; every other event goes to the full handler.
 bool quietKeyEvent(const RawKeyboard& record) {
     if (halted()) return true;
-    if (readGame<std::int32_t>(Loc::workshopModeFlag) == 0) {
-        if (!outlineParkIdleOutside() || !autoTimescaleIdle(false)) return false;
-        markStayStart();
-        forgetPresses = 1;
-        noteGamesKey(record);
+    const Where where = whereIs<kKeyChores>();
+    if (!choresIdle<kKeyChores>(where)) return false;
+    if (where != Where::inside) {
+        letKeyThrough(record);
         return true;
     }
-    // Inside: a parked switch to bring back, or a stay that starts, is one byte.
-    if (switches.dueInside != 0 || !autoTimescaleIdle(true)) return false;
-    if (readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0) {
-        forgetPresses = 1;
-        noteGamesKey(record);
-        return true;
-    }
-    if (!autoObjectUnlockIdle()) return false;
     // Telling left from right Shift takes a system call: the full handler does that.
     if (record.vkey == kShift) return false;
     const std::uint16_t code = withoutShift(record.vkey, record.flags);

@@ -8,6 +8,7 @@
 #include "feedback/workers.h"
 #include "game/gamefunctions.h"
 #include "input/handlers.h"
+#include "input/housekeeping.h"
 #include "objects/transforms.h"
 #include "rules/clock.h"
 #include "rules/switches.h"
@@ -25,9 +26,19 @@ static_assert(kLeftButtonUp == kLeftButtonDown << 1 && kRightButtonUp == kRightB
 // seen since. Only those releases are kept from the game: the game saw every other press.
 std::uint16_t takenPresses = 0;
 
+// A mouse event runs every chore wherever it finds the game.
+constexpr Chores kMouseChores{
+    .outside = chore::all, .ignored = chore::all, .inside = chore::all, .tellsIgnored = false};
+
+// Whether the event holds what the handler may take: the wheel with wheelRotation on, else the
+// buttons.
+inline bool holdsTurning(const RawMouse& record, bool wheel) {
+    return (record.buttonFlags & (wheel ? kMouseWheel : kButtonMask)) != 0;
+}
+
 // Whether the handler takes this event's buttons or wheel over, turning the object.
 bool takeOver(const RawMouse& record, bool wheel) {
-    if ((record.buttonFlags & (wheel ? kMouseWheel : kButtonMask)) == 0) return false;
+    if (!holdsTurning(record, wheel)) return false;
     return readGame<std::int32_t>(Loc::workshopModeFlag) != 0 &&
            readGame<std::uint8_t>(Loc::inputIgnoreFlag) == 0 &&
            readGame<std::uint8_t>(Loc::workshopStateByte) != 1;
@@ -58,16 +69,11 @@ void handleButtons(std::uint16_t buttons, const Selection& selected) {
 std::int32_t handleMouse(RawMouse& record) {
     // The first event of a stay reads the settings file first: the wheel setting and the clock
     // follow the file as it is now.
-    const bool stayReady =
-        readGame<std::int32_t>(Loc::workshopModeFlag) != 0 ? beginStay() : (markStayStart(), true);
+    const Where where = whereIs<kMouseChores>();
+    runChores(kMouseChores.at(where), where);
     const bool wheel = settings.wheelRotation;
     const std::uint16_t buttons = record.buttonFlags;
     if (!wheel) endTurningOnRelease(buttons);
-
-    autoExtraSelection();
-    autoObjectUnlock();
-    autoOutline();
-    if (stayReady) autoTimescale();
 
     // The releases the game must see are settled before anything else: those of its presses.
     const std::uint16_t releases = buttons & kReleases;
@@ -101,18 +107,8 @@ std::int32_t handleMouse(RawMouse& record) {
 // loads, without a call, and leave at once; every other event goes to the full handler.
 bool quietMouseEvent(const RawMouse& record) {
     if (halted()) return true;
-    const bool inWorkshop = readGame<std::int32_t>(Loc::workshopModeFlag) != 0;
-    if (inWorkshop) {
-        // A parked switch to bring back, or a stay that starts, is one byte.
-        if (switches.dueInside != 0 || !autoObjectUnlockIdle() || !autoTimescaleIdle(true))
-            return false;
-    } else {
-        if (!extraSelectionParkIdleOutside() || !autoObjectUnlockIdle() ||
-            !outlineParkIdleOutside() || !autoTimescaleIdle(false))
-            return false;
-        markStayStart();
-    }
-    return (record.buttonFlags & (settings.wheelRotation ? kMouseWheel : kButtonMask)) == 0;
+    const Where where = whereIs<kMouseChores>();
+    return choresIdle<kMouseChores>(where) && !holdsTurning(record, settings.wheelRotation);
 }
 
 FREEPLOT_NOINLINE std::int32_t FREEPLOT_MSABI fullMouseHandler(void* record) {

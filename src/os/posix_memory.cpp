@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -69,12 +70,16 @@ bool findInMapsText(std::uintptr_t address, Mapping& out, bool& found) {
     std::string line;
     found = false;
     while (std::getline(maps, line)) {
+        // "start-end rwxp ...", the addresses in hexadecimal; a line that is not is skipped.
         Mapping m{};
-        char perms[5] = {};
-        if (std::sscanf(line.c_str(), "%lx-%lx %4s", &m.start, &m.end, perms) != 3) continue;
+        const char* const last = line.data() + line.size();
+        const auto [dash, startError] = std::from_chars(line.data(), last, m.start, 16);
+        if (startError != std::errc() || dash == last || *dash != '-') continue;
+        const auto [perms, endError] = std::from_chars(dash + 1, last, m.end, 16);
+        if (endError != std::errc() || last - perms < 4 || *perms != ' ') continue;
         if (m.end <= address) continue;
-        m.prot = (perms[0] == 'r' ? PROT_READ : 0) | (perms[1] == 'w' ? PROT_WRITE : 0) |
-                 (perms[2] == 'x' ? PROT_EXEC : 0);
+        m.prot = (perms[1] == 'r' ? PROT_READ : 0) | (perms[2] == 'w' ? PROT_WRITE : 0) |
+                 (perms[3] == 'x' ? PROT_EXEC : 0);
         out = m;
         found = true;
         break;

@@ -188,7 +188,6 @@ std::size_t replacedLength(const SiteWrite& w) {
         case Kind::code:
             return w.on.size();
         case Kind::alwaysJump:
-            return 6;
         case Kind::slotCall:
             return 6;
         case Kind::stubJump:

@@ -2,6 +2,9 @@
 // message text at fault and its fix, which step-list log lines are expected, the file named as
 // given, and the README's key table against the bindings in the code.
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -314,6 +317,37 @@ TEST_F(SettingsTest, CheckerDrawsTheKeysInForce) {
     EXPECT_NE(picture.find("  not drawn: snap on F13\n"), std::string::npos) << picture;
     EXPECT_NE(out.find(" mvU moveUp"), std::string::npos);
     EXPECT_EQ(out.find(" snp snap"), std::string::npos);
+}
+
+// The checker program on `settings` with its standard output redirected by the shell to `out`:
+// its exit status (-1 when a signal ended it) and its standard error.
+std::pair<int, std::string> runCheckerProgram(const std::string& settings, const std::string& out) {
+    const std::string command =
+        "'" + sim::buildDirectory() + "/tools/freeplot-check' '" + settings + "' 2>&1 >" + out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return {-2, "cannot start " + command};
+    std::string errors;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        errors.append(buffer, n);
+    const int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, errors};
+}
+
+// A report that does not reach its reader is exit 2 with one line on standard error, whether
+// the disk is full or the reader closed the pipe before the first line.
+TEST_F(SettingsTest, CheckerExitsTwoWhenItsReportCannotBeWritten) {
+    const std::string settings = writeFile("[main]\n");
+    const std::string why = "freeplot-check: the report could not be written: ";
+    EXPECT_EQ(runCheckerProgram(settings, "/dev/full"),
+              std::make_pair(2, why + "No space left on device\n"));
+
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    close(ends[0]);
+    EXPECT_EQ(runCheckerProgram(settings, "&" + std::to_string(ends[1])),
+              std::make_pair(2, why + "Broken pipe\n"));
+    close(ends[1]);
 }
 
 // The README's key table names each action's default key as the checker does, gives the gate

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The static-analysis gate: clang-tidy with the checks of .clang-tidy on the sources of src/ that
 # a change touches, against its merge base with main (FREEPLOT_TIDY_BASE names another branch),
-# with uncommitted and new files; or on every source of src/ with --all (also when no base is
+# with uncommitted and new files (on main itself: since the commit .ci/tidy-swept names, the last
+# one whose sources were all checked clean with --all); or on every source of src/ with --all (also when no base is
 # found). A touched header brings in every source that includes it, directly or through other
 # headers. Fails on any warning.
 #
@@ -33,6 +34,13 @@ if [ "${1:-}" != "--all" ]; then
   for ref in "${FREEPLOT_TIDY_BASE:-main}" origin/main; do
     base=$(git merge-base HEAD "$ref" 2>/dev/null) && break || base=
   done
+  # On main itself (a fresh clone, CI) the merge base is HEAD: the change is then everything since
+  # the last sweep of all of src/, whose commit .ci/tidy-swept names.
+  swept=$(sed -n 's/^\([0-9a-f]\{7,40\}\).*/\1/p' .ci/tidy-swept 2>/dev/null | head -n 1)
+  if [ -z "${FREEPLOT_TIDY_BASE:-}" ] && [ "$base" = "$(git rev-parse HEAD)" ] && [ -n "$swept" ] &&
+    git merge-base --is-ancestor "$swept" HEAD 2>/dev/null; then
+    base=$swept
+  fi
 fi
 
 if [ -z "$base" ]; then

@@ -26,6 +26,7 @@ void usage(std::FILE* out) {
         "                          [--blank-image]\n"
         "       freeplot-sim demo [--settings FILE] [--plugin PATH] [--keep-root]\n"
         "       freeplot-sim chaos [--seed N] [--sequences K | --seconds S] [--events E]\n"
+        "                          [--plugin PATH]\n"
         "\n"
         "  play       plays the scenario FILE (its format: sim/README.md) in one session with the\n"
         "             plugin and prints the transcript, log lines first, ending with one note per\n"
@@ -114,6 +115,7 @@ int chaos(int argc, char** argv) {
     std::uint64_t sequences = 0;
     double seconds = 0;
     int events = 1000;
+    sim::Options options;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
@@ -125,6 +127,8 @@ int chaos(int argc, char** argv) {
             seconds = std::strtod(value().c_str(), nullptr);
         } else if (arg == "--events") {
             events = std::atoi(value().c_str());
+        } else if (arg == "--plugin" && i + 1 < argc) {
+            options.plugin = argv[++i];
         } else {
             usage(stderr);
             return 2;
@@ -145,7 +149,7 @@ int chaos(int argc, char** argv) {
         const std::uint64_t sequenceSeed = seed + n;
         const std::string name = "chaos-" + std::to_string(sequenceSeed) + ".scenario";
         const std::string text = sim::chaosScenario(sequenceSeed, events);
-        const sim::PlayOutcome outcome = sim::playScenario(sim::parseScenario(text, name));
+        const sim::PlayOutcome outcome = sim::playScenario(sim::parseScenario(text, name), options);
         const sim::ChaosFigures figures = sim::countChaos(text);
         total.sequences += 1;
         total.events += figures.events;

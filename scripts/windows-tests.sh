@@ -83,6 +83,19 @@ for name in freeplot_plugin.log; do
 done
 echo "Files the plugin writes, found in the documents folder \"$documents\""
 
+# The settings file read from the game's folder, named in letters outside the code page as every
+# session folder of the Windows host is, taken at Load and again when it changes.
+settings="$build/settings-under-wine.transcript"
+status=0
+timeout 300 "$wine" "$sim" play \
+  "$(winpath "$root/tests/scenarios/settings-file-taken-whole-or-looked-at-again.scenario")" \
+  --plugin "$(winpath "$dll")" >"$settings" 2>&1 || status=$?
+if [ "$status" -ne 0 ]; then
+  tail -n 20 "$settings"
+  fail "the settings file in a game folder named in another script was not taken (exit $status; $settings)"
+fi
+echo "Settings under Wine, in a game folder named in Cyrillic and CJK letters: taken and read again"
+
 # An executable that says it is the game but holds none of its code.
 blank="$build/not-the-game-under-wine.transcript"
 status=0

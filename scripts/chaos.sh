@@ -7,7 +7,10 @@
 #
 # With --windows, the simulated game built for Windows plays them under Wine against the release
 # freeplot.dll (the one scripts/package.sh puts in the archive), in a Wine prefix of its own
-# (build/windows-mingw/chaos/, its documents folder named in Cyrillic and CJK letters);
+# (build/windows-mingw/chaos/, its documents folder named in Cyrillic and CJK letters). A session
+# there may run for 300 s before it counts as hung (60 s on Linux): under Wine a sequence takes two
+# to four times as long as on Linux, more on a busy machine. The model's own time bounds are the
+# same on both.
 # `wine64 freeplot-sim.exe play chaos-SEED.scenario` replays one.
 #
 #   scripts/chaos.sh [--windows] [SECONDS] [--seed N] [--events E]
@@ -47,7 +50,7 @@ wine_setup "$build/chaos"
 wine_documents "Документы 文档" || wine_fail "could not name the documents folder in the Wine prefix"
 # The Windows console ends its lines with CR LF.
 set +e
-"$wine" "$build/sim/freeplot-sim.exe" chaos --seconds "$seconds" \
+"$wine" "$build/sim/freeplot-sim.exe" chaos --seconds "$seconds" --session-timeout 300 \
   --plugin "$(winpath "$build/src/plugin/freeplot.dll")" "$@" | sed -u 's/\r$//'
 status=${PIPESTATUS[0]}
 set -e

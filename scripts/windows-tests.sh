@@ -116,8 +116,10 @@ rm -rf "$failures"
 mkdir -p "$failures"
 chaos="$build/chaos-under-wine.log"
 status=0
-(cd "$failures" && timeout 300 "$wine" "$sim" chaos --seed 20261209 --sequences 4 --events 300 \
-  --plugin "$(winpath "$dll")") >"$chaos" 2>&1 || status=$?
+# A session may take 180 s before it counts as hung: Wine is slower than Linux, and the test
+# command runs other tests beside this one.
+(cd "$failures" && timeout 900 "$wine" "$sim" chaos --seed 20261209 --sequences 4 --events 300 \
+  --session-timeout 180 --plugin "$(winpath "$dll")") >"$chaos" 2>&1 || status=$?
 sed -i 's/\r$//' "$chaos"
 figures=$(sed -n 's/^chaos: \([0-9]* sequences, .*\)$/\1/p' "$chaos")
 if [ "$status" -ne 0 ] || [ -z "$figures" ]; then

@@ -6,8 +6,10 @@
 # Wine: the demo must print its expected transcript (tests/session/golden/demo.transcript, the
 # one the Linux sim prints; the only difference by nature is the Windows console's CR LF line
 # ends, which are taken off), and in an image that holds none of the game's code the plugin
-# must write nothing. Fails with one clear line when Wine is missing or cannot start the
-# programs; never skips.
+# must write nothing; and chaos sequences with a fixed seed are played against the release DLL, each
+# step compared with the model. The user's documents folder is named in Cyrillic and CJK letters
+# for the simulated game's sessions, and the files the plugin writes must be found there. Fails
+# with one clear line when Wine is missing or cannot start the programs; never skips.
 #
 #   scripts/windows-tests.sh [gtest arguments...]
 #
@@ -17,32 +19,11 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 build="$root/build/windows-mingw"
 
-fail() {
-  echo "Windows tests: $*" >&2
-  exit 1
-}
-
-# Debian's wine64 keeps its binaries off PATH.
-find_wine_binary() {
-  local name=$1 candidate
-  candidate=$(dpkg -L wine64 2>/dev/null | grep -E "/$name\$" | head -n 1 || true)
-  for candidate in "$candidate" "/usr/lib/wine/$name" "$(command -v "$name" || true)"; do
-    if [ -n "$candidate" ] && [ -x "$candidate" ]; then
-      echo "$candidate"
-      return 0
-    fi
-  done
-  return 1
-}
-# FREEPLOT_WINE names another Wine loader to use.
-if [ -n "${FREEPLOT_WINE:-}" ]; then
-  [ -x "$FREEPLOT_WINE" ] || fail "FREEPLOT_WINE=$FREEPLOT_WINE is not an executable Wine loader"
-  wine=$FREEPLOT_WINE
-else
-  wine=$(find_wine_binary wine64) ||
-    fail "wine64 is not installed (Debian package wine64; scripts/setup.sh installs it)"
-fi
-wineserver=$(find_wine_binary wineserver64 || find_wine_binary wineserver || true)
+wine_who="Windows tests"
+fail() { wine_fail "$@"; }
+# shellcheck source=wine-env.sh
+. "$root/scripts/wine-env.sh"
+wine_setup "$build"
 
 cmake --preset windows-mingw >/dev/null
 cmake --build --preset windows-tests >/dev/null
@@ -50,23 +31,12 @@ cmake --build --preset windows-mingw --target freeplot-sim >/dev/null
 program="$build/tests/windows/freeplot_windows_tests.exe"
 sim="$build/sim/freeplot-sim.exe"
 dll="$build/src/plugin/freeplot.dll"
-# A path of this machine as Wine's programs see it.
-winpath() { echo "Z:$1" | sed 's|/|\\|g'; }
 export FREEPLOT_DLL=$(winpath "$dll")
-
-# A fresh prefix and home each run: nothing from an earlier run or from the user's own Wine.
-export WINEPREFIX="$build/wine-prefix"
-export HOME="$build/wine-home"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
-rm -rf "$WINEPREFIX" "$HOME"
-mkdir -p "$HOME"
 
 log="$build/windows-tests.log"
 status=0
 timeout 900 "$wine" "$program" "$@" >"$log" 2>&1 || status=$?
-[ -n "$wineserver" ] && "$wineserver" -w 2>/dev/null || true
+wine_wait
 sed -i 's/\r$//' "$log"  # the Windows console ends its lines with CR LF
 
 if ! grep -q '^\[==========\] Running' "$log"; then
@@ -83,6 +53,10 @@ if [ "$status" -ne 0 ]; then
   exit 1
 fi
 
+# From here on the user's documents folder is named in letters outside the code page.
+documents="Документы 文档"
+wine_documents "$documents" || fail "could not name the documents folder in the Wine prefix"
+
 # The demo, played by the simulated game built for Windows with the release DLL.
 demo="$build/demo-under-wine.transcript"
 status=0
@@ -94,6 +68,34 @@ if ! diff -u "$root/tests/session/golden/demo.transcript" "$demo" >"$demo.diff";
   fail "the demo under Wine differs from its expected transcript (exit $status; $demo.diff)"
 fi
 echo "Demo under Wine with freeplot.dll: the expected transcript"
+
+# What the plugin writes beside its log, found in the documents folder named in another script.
+# (Wine links a documents folder it makes to the home folder: the path is followed as it is.)
+f4se=
+for folder in "$WINEPREFIX/drive_c/users/"*"/$documents/My Games/Fallout4/F4SE"; do
+  [ -d "$folder" ] && f4se=$folder
+done
+[ -n "$f4se" ] || fail "no My Games\\Fallout4\\F4SE folder under a documents folder named $documents"
+# Each file with a line it must hold: the log, and the settings report beside it.
+for entry in "freeplot_plugin.log:Hooks set up" "freeplot_settings.txt:Settings file:"; do
+  name=${entry%%:*}
+  grep -q "${entry#*:}" "$f4se/$name" 2>/dev/null ||
+    fail "the demo's $name is not in the documents folder $f4se"
+done
+echo "Files the plugin writes, found in the documents folder \"$documents\""
+
+# The settings file read from the game's folder, named in letters outside the code page as every
+# session folder of the Windows host is, taken at Load and again when it changes.
+settings="$build/settings-under-wine.transcript"
+status=0
+timeout 300 "$wine" "$sim" play \
+  "$(winpath "$root/tests/scenarios/settings-file-taken-whole-or-looked-at-again.scenario")" \
+  --plugin "$(winpath "$dll")" >"$settings" 2>&1 || status=$?
+if [ "$status" -ne 0 ]; then
+  tail -n 20 "$settings"
+  fail "the settings file in a game folder named in another script was not taken (exit $status; $settings)"
+fi
+echo "Settings under Wine, in a game folder named in Cyrillic and CJK letters: taken and read again"
 
 # An executable that says it is the game but holds none of its code.
 blank="$build/not-the-game-under-wine.transcript"
@@ -107,4 +109,23 @@ if ! grep -qx '== image: 0 bytes changed by Query and Load' "$blank" ||
   fail "in an image without the game's code the plugin wrote into it, or did not load (exit $status; $blank)"
 fi
 echo "Blank game-sized host under Wine: Query and Load true, not one byte written"
-[ -n "$wineserver" ] && "$wineserver" -w 2>/dev/null || true
+
+# Chaos against the release DLL with a fixed seed, every step compared with the model; a failing
+# sequence is kept in build/windows-mingw/chaos-failures as a scenario file that replays it.
+failures="$build/chaos-failures"
+rm -rf "$failures"
+mkdir -p "$failures"
+chaos="$build/chaos-under-wine.log"
+status=0
+# A session may take 180 s before it counts as hung: Wine is slower than Linux, and the test
+# command runs other tests beside this one.
+(cd "$failures" && timeout 900 "$wine" "$sim" chaos --seed 20261209 --sequences 4 --events 300 \
+  --session-timeout 180 --plugin "$(winpath "$dll")") >"$chaos" 2>&1 || status=$?
+sed -i 's/\r$//' "$chaos"
+figures=$(sed -n 's/^chaos: \([0-9]* sequences, .*\)$/\1/p' "$chaos")
+if [ "$status" -ne 0 ] || [ -z "$figures" ]; then
+  tail -n 30 "$chaos"
+  fail "chaos under Wine failed (exit $status; $chaos; scenario files in $failures)"
+fi
+echo "Chaos under Wine with freeplot.dll, seed 20261209: $figures"
+wine_wait

@@ -68,7 +68,7 @@ using CommandHandler = bool SIM_MSABI (*)(void* params, void* scriptData, void* 
                                           double* result, std::uint32_t* offset);
 
 std::string resolvePath(const std::string& root, const std::string& path) {
-    return std::filesystem::path(path).is_absolute() ? path : root + "/" + path;
+    return host::filePath(path).is_absolute() ? path : root + "/" + path;
 }
 
 }  // namespace
@@ -87,7 +87,7 @@ std::vector<std::uint8_t> Game::bytes(std::uint32_t offset, std::size_t count) {
 }
 
 std::optional<std::string> Game::readFile(const std::string& path) const {
-    std::ifstream in(resolvePath(root_, path), std::ios::binary);
+    std::ifstream in(host::filePath(resolvePath(root_, path)), std::ios::binary);
     if (!in) return std::nullopt;
     std::stringstream ss;
     ss << in.rdbuf();
@@ -95,15 +95,15 @@ std::optional<std::string> Game::readFile(const std::string& path) const {
 }
 
 void Game::writeFile(const std::string& path, const std::string& content) const {
-    std::filesystem::path p = resolvePath(root_, path);
+    const std::filesystem::path p = host::filePath(resolvePath(root_, path));
     std::filesystem::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << content;
 }
 
 bool Game::holdFileLock(const std::string& path) {
-    std::filesystem::path p = resolvePath(root_, path);
-    std::filesystem::create_directories(p.parent_path());
-    return host::holdFileLock(p.string());
+    const std::string resolved = resolvePath(root_, path);
+    std::filesystem::create_directories(host::filePath(resolved).parent_path());
+    return host::holdFileLock(resolved);
 }
 
 void Game::note(const std::string& key, const std::string& value) {
@@ -300,7 +300,7 @@ std::vector<std::string> Game::consoleLines() const { return recordedConsole(); 
 std::vector<std::string> Game::logLines() const {
     std::fflush(stdout);
     std::vector<std::string> lines;
-    std::ifstream in(root_ + "/.sim/stdout");
+    std::ifstream in(host::filePath(root_ + "/.sim/stdout"));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }

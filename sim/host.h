@@ -7,11 +7,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "sim/sim.h"
 
 namespace sim::host {
+
+// A path the sim holds as UTF-8 text, as the standard library's files and folders take it. On
+// Windows the name is handed over wide: the narrow one would go through the ANSI code page and
+// lose every letter outside it.
+std::filesystem::path filePath(const std::string& utf8);
 
 // Makes `bytes` from `base` on the game image, read/write/execute (throws std::runtime_error).
 void mapImage(std::uintptr_t base, std::size_t bytes);

@@ -44,6 +44,8 @@ int toProt(Access access) {
 
 }  // namespace
 
+std::filesystem::path filePath(const std::string& utf8) { return utf8; }
+
 void mapImage(std::uintptr_t base, std::size_t bytes) {
     void* want = reinterpret_cast<void*>(base);
     void* got = ::mmap(want, bytes, PROT_READ | PROT_WRITE | PROT_EXEC,

@@ -1,14 +1,19 @@
 // The simulated game's host on Windows (run under Wine here). The game image is a section of the
 // program's own main module, laid first by the linker script the build writes (.gameimg, right
-// after the headers), so GetModuleHandleA(NULL) is the game's base and the module spans every
+// after the headers), so GetModuleHandle(NULL) is the game's base and the module spans every
 // game location, as the game's own executable does. A session is a copy of the program, named
 // Fallout4.exe, started from the game's folder of the session with the plugin in
-// Data\F4SE\Plugins, so the plugin finds its settings there as in the game.
+// Data\F4SE\Plugins, so the plugin finds its settings there as in the game. Every name goes to
+// Windows through the wide calls and is held as UTF-8, and each session's folder is named in
+// Cyrillic and CJK letters: the game's folder of a player whose names are outside the ANSI code
+// page, which the plugin must reach all the same.
 
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <shellapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -18,6 +23,7 @@
 #include <map>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 #include "sim/host.h"
 
@@ -50,6 +56,28 @@ DWORD toProtection(Access access) {
     return PAGE_NOACCESS;
 }
 
+std::wstring wide(std::string_view utf8) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+std::string utf8(std::wstring_view text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                            nullptr, nullptr);
+    return out;
+}
+
+// The letters in every session folder's name: none of them is in a Western code page.
+constexpr const char* kSessionFolderName = "Игра 遊戲";
+
 std::string lastErrorText(const char* what) {
     char text[128];
     std::snprintf(text, sizeof text, "%s failed (error %lu)", what, GetLastError());
@@ -57,14 +85,14 @@ std::string lastErrorText(const char* what) {
 }
 
 std::string thisProgram() {
-    char path[MAX_PATH * 4];
-    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    return std::string(path, n);
+    std::wstring path(32768, L'\0');
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    return utf8(std::wstring_view(path.data(), n));
 }
 
 // What a session's child needs of its Options, written by the parent into <root>\.sim.
 void writeOptions(const Options& o, const std::string& dir) {
-    std::ofstream out(dir + "\\options", std::ios::binary);
+    std::ofstream out(filePath(dir + "\\options"), std::ios::binary);
     out << "runtimeVersion=" << o.runtimeVersion << "\n"
         << "editor=" << o.editor << "\n"
         << "commandTable=" << static_cast<int>(o.commandTable) << "\n"
@@ -76,12 +104,12 @@ void writeOptions(const Options& o, const std::string& dir) {
         << "imageBytes=" << o.imageBytes << "\n"
         << "countImageChanges=" << o.countImageChanges << "\n"
         << "scenarioName=" << o.scenarioName << "\n";
-    if (o.settings) std::ofstream(dir + "\\settings", std::ios::binary) << *o.settings;
-    std::ofstream(dir + "\\scenario", std::ios::binary) << o.scenarioText;
+    if (o.settings) std::ofstream(filePath(dir + "\\settings"), std::ios::binary) << *o.settings;
+    std::ofstream(filePath(dir + "\\scenario"), std::ios::binary) << o.scenarioText;
 }
 
 std::optional<std::string> readWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(filePath(path), std::ios::binary);
     if (!in) return std::nullopt;
     std::ostringstream text;
     text << in.rdbuf();
@@ -117,14 +145,18 @@ Options readOptions(const std::string& dir) {
 
 HANDLE inheritableFile(const std::string& path) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    return CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(wide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherit, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
 
+std::filesystem::path filePath(const std::string& text) {
+    return std::filesystem::path(wide(text));
+}
+
 void mapImage(std::uintptr_t base, std::size_t bytes) {
-    const auto module = reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr));
+    const auto module = reinterpret_cast<std::uintptr_t>(GetModuleHandleW(nullptr));
     const auto section = reinterpret_cast<std::uintptr_t>(freeplot_game_image);
     if (module != base || section != base + kHeaders)
         throw std::runtime_error(
@@ -174,9 +206,9 @@ void lockGame(void* at) { EnterCriticalSection(static_cast<CRITICAL_SECTION*>(at
 void unlockGame(void* at) { LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(at)); }
 
 bool holdFileLock(const std::string& path) {
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     OVERLAPPED whole{};
     if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
@@ -188,7 +220,8 @@ bool holdFileLock(const std::string& path) {
 }
 
 int openEventFile(const std::string& path) {
-    return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY, _S_IREAD | _S_IWRITE);
+    return _wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY,
+                  _S_IREAD | _S_IWRITE);
 }
 
 void writeAll(int fd, const std::string& text) {
@@ -209,20 +242,21 @@ void crash() {
 }
 
 std::string makeSessionRoot() {
-    char temp[MAX_PATH];
-    if (!GetTempPathA(sizeof temp, temp)) return {};
+    wchar_t temp[MAX_PATH];
+    const DWORD n = GetTempPathW(MAX_PATH, temp);
+    if (n == 0 || n >= MAX_PATH) return {};
     static int sessions = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string root = std::string(temp) + "freeplot-sim-" +
+        const std::string root = utf8(std::wstring_view(temp, n)) + "freeplot-sim-" +
                                  std::to_string(GetCurrentProcessId()) + "-" +
-                                 std::to_string(++sessions);
-        if (CreateDirectoryA(root.c_str(), nullptr)) return root;
+                                 std::to_string(++sessions) + " " + kSessionFolderName;
+        if (CreateDirectoryW(wide(root).c_str(), nullptr)) return root;
     }
     return {};
 }
 
 Plugin loadPlugin(const std::string& path) {
-    HMODULE library = LoadLibraryA(path.c_str());
+    HMODULE library = LoadLibraryW(wide(path).c_str());
     if (!library) throw std::runtime_error(lastErrorText(("LoadLibrary of " + path).c_str()));
     Plugin p{reinterpret_cast<void*>(GetProcAddress(library, "F4SEPlugin_Query")),
              reinterpret_cast<void*>(GetProcAddress(library, "F4SEPlugin_Load"))};
@@ -243,13 +277,13 @@ ChildEnd runSession(const Options& o, const std::string& root, const std::string
     const std::string game = root + "\\Fallout4";
     const std::string plugins = game + "\\Data\\F4SE\\Plugins";
     std::error_code error;
-    fs::create_directories(plugins, error);
+    fs::create_directories(filePath(plugins), error);
     writeOptions(o, dir);
     // The session is the game: this program as Fallout4.exe, the plugin where F4SE keeps it.
     const std::string exe = game + "\\Fallout4.exe";
     const std::string dll = plugins + "\\freeplot.dll";
-    if (!CopyFileA(thisProgram().c_str(), exe.c_str(), FALSE) ||
-        !CopyFileA(plugin.c_str(), dll.c_str(), FALSE)) {
+    if (!CopyFileW(wide(thisProgram()).c_str(), wide(exe).c_str(), FALSE) ||
+        !CopyFileW(wide(plugin).c_str(), wide(dll).c_str(), FALSE)) {
         end.exitCode = 122;
         end.ending = lastErrorText("copying the program and the plugin into the session");
         return end;
@@ -257,16 +291,16 @@ ChildEnd runSession(const Options& o, const std::string& root, const std::string
 
     HANDLE out = inheritableFile(dir + "\\stdout");
     HANDLE err = inheritableFile(dir + "\\stderr");
-    STARTUPINFOA start{};
+    STARTUPINFOW start{};
     start.cb = sizeof start;
     start.dwFlags = STARTF_USESTDHANDLES;
     start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     start.hStdOutput = out;
     start.hStdError = err;
     PROCESS_INFORMATION child{};
-    std::string command = "\"" + exe + "\" --session \"" + root + "\"";
-    const BOOL started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, game.c_str(), &start, &child);
+    std::wstring command = wide("\"" + exe + "\" --session \"" + root + "\"");
+    const BOOL started = CreateProcessW(wide(exe).c_str(), command.data(), nullptr, nullptr, TRUE,
+                                        0, nullptr, wide(game).c_str(), &start, &child);
     CloseHandle(out);
     CloseHandle(err);
     if (!started) {
@@ -297,7 +331,14 @@ ChildEnd runSession(const Options& o, const std::string& root, const std::string
     return end;
 }
 
-int childProcessMain(const std::string& root) {
+int childProcessMain(const std::string& ansiRoot) {
+    // The root as the parent wrote it: the narrow command line went through the code page.
+    std::string root = ansiRoot;
+    int count = 0;
+    if (wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        if (count == 3) root = utf8(args[2]);
+        LocalFree(args);
+    }
     const Options o = readOptions(root + "\\.sim");
     const int status = runChild(o, root, root + "\\Fallout4\\Data\\F4SE\\Plugins\\freeplot.dll");
     std::fflush(nullptr);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -23,9 +24,10 @@ namespace {
 void usage(std::FILE* out) {
     std::fputs(
         "usage: freeplot-sim play FILE [--settings FILE] [--plugin PATH] [--keep-root]\n"
-        "                          [--blank-image]\n"
+        "                          [--blank-image] [--session-timeout S]\n"
         "       freeplot-sim demo [--settings FILE] [--plugin PATH] [--keep-root]\n"
         "       freeplot-sim chaos [--seed N] [--sequences K | --seconds S] [--events E]\n"
+        "                          [--plugin PATH] [--session-timeout S]\n"
         "\n"
         "  play       plays the scenario FILE (its format: sim/README.md) in one session with the\n"
         "             plugin and prints the transcript, log lines first, ending with one note per\n"
@@ -40,6 +42,8 @@ void usage(std::FILE* out) {
         "  --keep-root keep the session's folder (its path is printed)\n"
         "  --blank-image an image of zeros, none of the game's code: the transcript says how many\n"
         "             bytes of it Query and Load changed\n"
+        "  --session-timeout a session still running after S seconds (default 60) is ended and\n"
+        "             fails; a slower host (Wine on a busy machine) may need more\n"
         "  chaos      random sequences (default 1000 events each; seed: the time), each ending "
         "with\n"
         "             \"expect settled\"; prints its figures, and for a failing sequence its "
@@ -57,6 +61,14 @@ bool readFile(const std::string& path, std::string& text) {
     if (!in) return false;
     text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
+}
+
+// The value of --session-timeout: whole seconds above zero, else nullopt.
+std::optional<std::chrono::milliseconds> sessionTimeout(const char* text) {
+    char* end = nullptr;
+    const long seconds = std::strtol(text, &end, 10);
+    if (end == text || *end || seconds <= 0 || seconds > 86400) return std::nullopt;
+    return std::chrono::milliseconds(seconds * 1000);
 }
 
 int play(const std::string& path, int argc, char** argv, int first) {
@@ -82,6 +94,8 @@ int play(const std::string& path, int argc, char** argv, int first) {
         } else if (arg == "--blank-image") {
             options.blankImage = true;
             options.countImageChanges = true;
+        } else if (arg == "--session-timeout" && i + 1 < argc && sessionTimeout(argv[i + 1])) {
+            options.timeout = *sessionTimeout(argv[++i]);
         } else {
             usage(stderr);
             return 2;
@@ -114,6 +128,7 @@ int chaos(int argc, char** argv) {
     std::uint64_t sequences = 0;
     double seconds = 0;
     int events = 1000;
+    sim::Options options;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
@@ -125,6 +140,10 @@ int chaos(int argc, char** argv) {
             seconds = std::strtod(value().c_str(), nullptr);
         } else if (arg == "--events") {
             events = std::atoi(value().c_str());
+        } else if (arg == "--plugin" && i + 1 < argc) {
+            options.plugin = argv[++i];
+        } else if (arg == "--session-timeout" && i + 1 < argc && sessionTimeout(argv[i + 1])) {
+            options.timeout = *sessionTimeout(argv[++i]);
         } else {
             usage(stderr);
             return 2;
@@ -145,7 +164,7 @@ int chaos(int argc, char** argv) {
         const std::uint64_t sequenceSeed = seed + n;
         const std::string name = "chaos-" + std::to_string(sequenceSeed) + ".scenario";
         const std::string text = sim::chaosScenario(sequenceSeed, events);
-        const sim::PlayOutcome outcome = sim::playScenario(sim::parseScenario(text, name));
+        const sim::PlayOutcome outcome = sim::playScenario(sim::parseScenario(text, name), options);
         const sim::ChaosFigures figures = sim::countChaos(text);
         total.sequences += 1;
         total.events += figures.events;

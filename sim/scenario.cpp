@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "config/keynames.h"
+#include "sim/host.h"
 #include "sim/internal.h"
 #include "sim/model.h"
 
@@ -583,7 +584,7 @@ private:
     // into a folder: its time and size change, and every read of it fails, also for root (who
     // runs the tests and reads files whatever their modes say).
     std::string changeSettingsFile(const std::vector<std::string>& w) {
-        const std::filesystem::path path = game_.settingsPath();
+        const std::filesystem::path path = host::filePath(game_.settingsPath());
         const std::string& how = w[2];
         if (how == "gone" || how == "unreadable") {
             std::filesystem::remove_all(path);
@@ -606,7 +607,7 @@ private:
     }
 
     void writeSettingsFile(const std::string& text) {
-        const std::filesystem::path path = game_.settingsPath();
+        const std::filesystem::path path = host::filePath(game_.settingsPath());
         if (std::filesystem::is_directory(path)) std::filesystem::remove_all(path);
         game_.writeFile(game_.settingsPath(), text);
         world_.settingsFile(text);
@@ -814,8 +815,11 @@ private:
         return found;
     }
 
+    // The session root as the plugin names it: a POSIX root on drive Z:, as Wine shows it; the
+    // Windows host's root is a Windows path already.
     std::string windowsRoot() const {
-        std::string root = "Z:" + game_.root();
+        const bool posix = !game_.root().empty() && game_.root()[0] == '/';
+        std::string root = posix ? "Z:" + game_.root() : game_.root();
         std::replace(root.begin(), root.end(), '/', '\\');
         return root;
     }

@@ -81,9 +81,10 @@ int host::runChild(const Options& o, const std::string& root, const std::string&
     openRecorder(events);
     try {
         namespace fs = std::filesystem;
-        fs::create_directories(root + "/Fallout4/Data/F4SE/Plugins");
+        fs::create_directories(host::filePath(root + "/Fallout4/Data/F4SE/Plugins"));
         if (o.settings)
-            std::ofstream(root + "/Fallout4/Data/F4SE/Plugins/freeplot.ini", std::ios::binary)
+            std::ofstream(host::filePath(root + "/Fallout4/Data/F4SE/Plugins/freeplot.ini"),
+                          std::ios::binary)
                 << *o.settings;
 
         buildImage(o.commandTable, o.blankImage || o.imageBytes < loc::imageSize, o.imageBytes);
@@ -156,7 +157,7 @@ namespace {
 
 std::vector<std::string> readLines(const std::string& path) {
     std::vector<std::string> lines;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(host::filePath(path), std::ios::binary);
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();  // a Windows console's line end
         lines.push_back(line);
@@ -281,7 +282,7 @@ Transcript run(const Options& options) {
         t.ending = "not started";
         return t;
     }
-    std::filesystem::create_directories(simDir(t.root));
+    std::filesystem::create_directories(host::filePath(simDir(t.root)));
 
     const host::ChildEnd end = host::runSession(options, t.root, plugin);
     t.timedOut = end.timedOut;
@@ -309,7 +310,7 @@ Transcript run(const Options& options) {
     }
     if (!options.keepRoot) {
         std::error_code ec;
-        std::filesystem::remove_all(t.root, ec);
+        std::filesystem::remove_all(host::filePath(t.root), ec);
     }
     return t;
 }

@@ -43,7 +43,7 @@ void appendBounded(char* buffer, std::size_t size, const char* text) {
 // Creates every folder on the way to `path`: at each separator, the folder named by everything
 // before it. Existing folders and a drive prefix such as "C:" fail harmlessly.
 void createDirectories(const char* path) {
-    char partial[os::kMaxPath];
+    char partial[os::kMaxPathUtf8];
     for (std::size_t i = 0; path[i] && i < sizeof partial; ++i) {
         if (path[i] == '\\' || path[i] == '/') {
             std::memcpy(partial, path, i);
@@ -69,7 +69,7 @@ void writeLine(const char* text) {
 }  // namespace
 
 void logOpen() {
-    char path[os::kMaxPath] = {};
+    char path[os::kMaxPathUtf8] = {};
     const std::int32_t err = os::documentsFolder(path);
     if (err < 0) {
         logLine("SHGetFolderPath %08X failed (result = %08X lasterr = %08X)", 5u,

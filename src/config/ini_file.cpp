@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "os/os.h"
+
 namespace freeplot {
 namespace {
 
@@ -28,7 +30,7 @@ int collectName(void* user, const char* section, const char* name, const char* /
 }  // namespace
 
 std::optional<std::string> IniFile::readText(const std::string& nativePath) {
-    std::FILE* file = std::fopen(nativePath.c_str(), "rb");
+    std::FILE* file = os::openNative(nativePath, "rb");
     if (!file) return std::nullopt;
     std::string text;
     char chunk[4096];

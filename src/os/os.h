@@ -2,6 +2,10 @@
 // The operating-system layer: the portable face of each Windows call the plugin makes.
 // win32.cpp calls the real API; posix.cpp emulates it for the Linux build that runs inside
 // the simulated game. No other file of the plugin names an operating system.
+//
+// Every name and path crosses this interface as UTF-8, whatever the user's code page: the
+// Windows backend calls the wide (UTF-16) functions and converts at its edge, so a user or folder
+// name in any script reaches the files it names.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,9 +19,13 @@ inline constexpr std::uint32_t kPageReadWrite = 0x04;
 inline constexpr std::uint32_t kPageExecuteRead = 0x20;
 inline constexpr std::uint32_t kPageExecuteReadWrite = 0x40;
 
+// MAX_PATH, in UTF-16 units as Windows counts it.
 inline constexpr std::size_t kMaxPath = 260;
+// Bytes that hold a path of kMaxPath UTF-16 units written as UTF-8, with its terminating NUL
+// among them: a unit takes at most three bytes (a pair of units, four).
+inline constexpr std::size_t kMaxPathUtf8 = kMaxPath * 3;
 
-// GetModuleHandleA(NULL): the load address of the process's main executable.
+// GetModuleHandle(NULL): the load address of the process's main executable.
 std::uintptr_t mainModule();
 
 // How many bytes from mainModule() on belong to the main module's image: its SizeOfImage from
@@ -25,9 +33,10 @@ std::uintptr_t mainModule();
 // 0 when it cannot be told.
 std::size_t mainModuleSize();
 
-// GetModuleFileNameA(main module, buffer, size): the executable's path as a Windows path.
-// Returns its length; a path that does not fit is cut to the buffer, `size` is returned and
-// the last error is ERROR_INSUFFICIENT_BUFFER (122). 0 on failure.
+// GetModuleFileName(main module, buffer, size): the executable's path as a Windows path, in
+// UTF-8. Returns its length in bytes; a path that does not fit is cut to the buffer between two
+// characters and terminated, `size` is returned and the last error is ERROR_INSUFFICIENT_BUFFER
+// (122). 0 on failure.
 std::uint32_t mainModuleFileName(char* buffer, std::uint32_t size);
 
 // VirtualQuery: the region that starts at the page holding `address` and runs upward while the
@@ -58,30 +67,34 @@ void flushInstructionCache(std::uintptr_t address, std::size_t size);
 // GetLastError: a Windows error code on both backends.
 std::uint32_t lastError();
 
-// SHGetFolderPathA(NULL, CSIDL_MYDOCUMENTS | CSIDL_FLAG_CREATE, NULL, 0, buffer):
-// the documents folder as a Windows path into a buffer of kMaxPath characters.
-// Returns the HRESULT (0 on success).
+// SHGetFolderPath(NULL, CSIDL_MYDOCUMENTS | CSIDL_FLAG_CREATE, NULL, 0, buffer):
+// the documents folder as a Windows path, in UTF-8, into a buffer of kMaxPathUtf8 bytes.
+// Returns the HRESULT (0 on success; a failure leaves the buffer empty).
 std::int32_t documentsFolder(char* buffer);
 
-// _mkdir of a Windows path; the result is not reported.
+// _wmkdir of a Windows path; the result is not reported.
 void makeDirectory(const char* path);
 
-// _fsopen(path, "w", _SH_DENYWR): open for writing, truncated, shared reading allowed and
+// _wfsopen(path, L"w", _SH_DENYWR): open for writing, truncated, shared reading allowed and
 // shared writing denied. Returns null when the file cannot be opened or another opener
 // holds it.
 std::FILE* openShareDenyWrite(const char* path);
 
-// The name under which the C runtime opens a file given by a Windows path. Identity on
-// Windows; the POSIX backend turns "Z:\\a\\b" into "/a/b" and a relative "a\\b" into "a/b".
+// The name under which openNative opens a file given by a Windows path. Identity on Windows;
+// the POSIX backend turns "Z:\\a\\b" into "/a/b" and a relative "a\\b" into "a/b".
 std::string nativePath(const char* path);
 
 // Writes `bytes` to the file at a Windows path whole or not at all: into "<path>.tmp" first,
-// which then replaces the file (MoveFileExA with MOVEFILE_REPLACE_EXISTING). False, with the file
+// which then replaces the file (MoveFileExW with MOVEFILE_REPLACE_EXISTING). False, with the file
 // as it was and no temporary file left, when the folder cannot be written or another opener holds
 // the file (the emulation: holds a lock on it, as openShareDenyWrite takes).
 bool replaceFileWhole(const char* path, const std::string& bytes);
 
-// GetFileAttributesExA: when a file given by a Windows path was last written, and its size.
+// fopen of a name nativePath gave (mode as fopen takes it). On Windows the UTF-8 name is opened
+// through the wide call, as the ANSI fopen cannot name what the code page does not hold.
+std::FILE* openNative(const std::string& nativePath, const char* mode);
+
+// GetFileAttributesEx: when a file given by a Windows path was last written, and its size.
 // False when there is no such file (or it cannot be asked about).
 struct FileStamp {
     std::int64_t written;  // in the system's own units: compared, never interpreted
@@ -90,7 +103,7 @@ struct FileStamp {
 };
 bool fileStamp(const char* path, FileStamp& out);
 
-// MapVirtualKeyA(scanCode, MAPVK_VSC_TO_VK_EX).
+// MapVirtualKey(scanCode, MAPVK_VSC_TO_VK_EX).
 std::uint32_t scanCodeToVirtualKey(std::uint32_t scanCode);
 
 // EnterCriticalSection / LeaveCriticalSection on a critical section inside the game's data.

@@ -3,7 +3,8 @@
 // freeplot.so: the main module sits at the game's image base (or at $FREEPLOT_IMAGE_BASE), the
 // executable's path comes from $FREEPLOT_GAME_EXE (or /proc/self/exe) written as a Windows path
 // on drive Z:, the documents folder is $HOME/Documents, and a critical section address holds a
-// pthread mutex.
+// pthread mutex. Names are UTF-8 on both sides, as the Windows backend hands them over; where
+// Windows counts a name's length it counts UTF-16 units, and so does this file.
 //
 // The memory calls answer as Windows answers, down to the error codes that GetLastError would
 // give: the same tests run against this file and against the real calls (under Wine), and
@@ -22,6 +23,7 @@
 
 #include "os/os.h"
 #include "os/posix_internal.h"
+#include "os/utf8.h"
 
 namespace freeplot::os {
 
@@ -105,10 +107,12 @@ std::uint32_t mainModuleFileName(char* buffer, std::uint32_t size) {
         std::memcpy(buffer, path.c_str(), path.size() + 1);
         return static_cast<std::uint32_t>(path.size());
     }
-    // Like GetModuleFileNameA: a path that does not fit is cut to the buffer (here still
-    // terminated), the whole size is returned and the error says the buffer was too small.
-    std::memcpy(buffer, path.data(), size - 1);
-    buffer[size - 1] = '\0';
+    // Like the Windows backend: a path that does not fit is cut to the buffer between two
+    // characters and terminated, the whole size is returned and the error says the buffer was
+    // too small.
+    const std::size_t kept = utf8::cutPoint(path, size - 1);
+    std::memcpy(buffer, path.data(), kept);
+    buffer[kept] = '\0';
     fail(kErrorInsufficientBuffer);
     return size;
 }
@@ -121,7 +125,8 @@ std::int32_t documentsFolder(char* buffer) {
         return kHresultFail;
     }
     const std::string path = toWindowsPath(std::string(home) + "/Documents");
-    if (path.size() >= kMaxPath) {
+    // Windows refuses a folder of MAX_PATH UTF-16 units or more, whatever its bytes in UTF-8.
+    if (utf8::utf16Length(path) >= kMaxPath) {
         fail(kErrorFilenameTooLong);
         buffer[0] = '\0';
         return kHresultFail;
@@ -136,6 +141,10 @@ std::string nativePath(const char* path) {
     for (char& c : out)
         if (c == '\\') c = '/';
     return out;
+}
+
+std::FILE* openNative(const std::string& nativePath, const char* mode) {
+    return std::fopen(nativePath.c_str(), mode);
 }
 
 void makeDirectory(const char* path) {

@@ -1,4 +1,6 @@
 // The Windows calls the plugin makes. This is the only file that includes <windows.h>.
+// Names go to and come from Windows through the wide (UTF-16) calls and cross the os interface
+// as UTF-8: an ANSI call would turn every letter outside the user's code page into '?'.
 
 #include <direct.h>
 #include <share.h>
@@ -7,16 +9,49 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "os/os.h"
+#include "os/utf8.h"
 
 namespace freeplot::os {
+namespace {
 
-std::uintptr_t mainModule() { return reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)); }
+// The longest name the wide calls take ("\\?\" names included), in UTF-16 units.
+constexpr DWORD kLongestName = 32768;
+
+// A UTF-8 name as the wide calls take it; empty when the text is not UTF-8, which then names
+// no file.
+std::wstring widen(std::string_view text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int units =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    if (units <= 0) return {};
+    std::wstring out(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, out.data(), units);
+    return out;
+}
+
+// A name from a wide call as UTF-8.
+std::string narrow(const wchar_t* text, std::size_t units) {
+    if (units == 0) return {};
+    const int length = static_cast<int>(units);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return {};
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace
+
+std::uintptr_t mainModule() { return reinterpret_cast<std::uintptr_t>(GetModuleHandleW(nullptr)); }
 
 std::size_t mainModuleSize() {
-    const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleA(nullptr));
+    const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
     if (!base) return 0;
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     if (dos->e_magic != IMAGE_DOS_SIGNATURE) return 0;
@@ -26,7 +61,26 @@ std::size_t mainModuleSize() {
 }
 
 std::uint32_t mainModuleFileName(char* buffer, std::uint32_t size) {
-    return GetModuleFileNameA(GetModuleHandleA(nullptr), buffer, size);
+    if (size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::wstring wide(kLongestName, L'\0');
+    const DWORD units = GetModuleFileNameW(GetModuleHandleW(nullptr), wide.data(), kLongestName);
+    if (units == 0 || units >= kLongestName) return 0;
+    const std::string path = narrow(wide.data(), units);
+    if (path.empty()) return 0;
+    if (path.size() < size) {
+        std::memcpy(buffer, path.c_str(), path.size() + 1);
+        return static_cast<std::uint32_t>(path.size());
+    }
+    // As GetModuleFileNameA answers: cut to the buffer and terminated, the whole size returned,
+    // the error saying the buffer was too small; the cut never splits a character.
+    const std::size_t kept = utf8::cutPoint(path, size - 1);
+    std::memcpy(buffer, path.data(), kept);
+    buffer[kept] = '\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
 }
 
 bool queryRegion(std::uintptr_t address, Region& out) {
@@ -58,19 +112,49 @@ void flushInstructionCache(std::uintptr_t address, std::size_t size) {
 std::uint32_t lastError() { return GetLastError(); }
 
 std::int32_t documentsFolder(char* buffer) {
-    return SHGetFolderPathA(nullptr, CSIDL_MYDOCUMENTS | CSIDL_FLAG_CREATE, nullptr,
-                            SHGFP_TYPE_CURRENT, buffer);
+    wchar_t wide[MAX_PATH] = {};
+    const HRESULT result = SHGetFolderPathW(nullptr, CSIDL_MYDOCUMENTS | CSIDL_FLAG_CREATE, nullptr,
+                                            SHGFP_TYPE_CURRENT, wide);
+    buffer[0] = '\0';
+    if (FAILED(result)) return result;
+    // MAX_PATH units always fit kMaxPathUtf8 bytes.
+    static_assert(kMaxPathUtf8 >= MAX_PATH * 3);
+    const std::string path = narrow(wide, wcsnlen(wide, MAX_PATH));
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    return result;
 }
 
 std::string nativePath(const char* path) { return path; }
 
-void makeDirectory(const char* path) { _mkdir(path); }
+std::FILE* openNative(const std::string& nativePath, const char* mode) {
+    const std::wstring name = widen(nativePath);
+    const std::wstring wideMode = widen(mode);
+    if (name.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    return _wfopen(name.c_str(), wideMode.c_str());
+}
 
-std::FILE* openShareDenyWrite(const char* path) { return _fsopen(path, "w", _SH_DENYWR); }
+void makeDirectory(const char* path) {
+    const std::wstring name = widen(path);
+    if (!name.empty()) _wmkdir(name.c_str());
+}
+
+std::FILE* openShareDenyWrite(const char* path) {
+    const std::wstring name = widen(path);
+    if (name.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    return _wfsopen(name.c_str(), L"w", _SH_DENYWR);
+}
 
 bool replaceFileWhole(const char* path, const std::string& bytes) {
-    const std::string temporary = std::string(path) + ".tmp";
-    const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    const std::wstring name = widen(path);
+    if (name.empty()) return false;
+    const std::wstring temporary = name + L".tmp";
+    const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool written = true;
@@ -84,15 +168,20 @@ bool replaceFileWhole(const char* path, const std::string& bytes) {
     written = CloseHandle(file) && written;
     // A file another program holds open without sharing its deletion is not replaced.
     if (written)
-        written = MoveFileExA(temporary.c_str(), path,
+        written = MoveFileExW(temporary.c_str(), name.c_str(),
                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    if (!written) DeleteFileA(temporary.c_str());
+    if (!written) DeleteFileW(temporary.c_str());
     return written;
 }
 
 bool fileStamp(const char* path, FileStamp& out) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    const std::wstring name = widen(path);
+    if (name.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    if (!GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) return false;
     out.written =
         static_cast<std::int64_t>((std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
                                   data.ftLastWriteTime.dwLowDateTime);
@@ -101,7 +190,7 @@ bool fileStamp(const char* path, FileStamp& out) {
 }
 
 std::uint32_t scanCodeToVirtualKey(std::uint32_t scanCode) {
-    return MapVirtualKeyA(scanCode, MAPVK_VSC_TO_VK_EX);
+    return MapVirtualKeyW(scanCode, MAPVK_VSC_TO_VK_EX);
 }
 
 void enterCriticalSection(void* section) {

@@ -1,5 +1,7 @@
 // The log file under the documents folder: the folders made on the way, the share-deny-write
-// open, and the numbered names taken while other openers hold the earlier ones.
+// open, and the numbered names taken while other openers hold the earlier ones. The folder is
+// named in letters no ANSI code page of the West holds, as a user's folder is in much of the
+// world: the log must be written there all the same.
 
 #include "common/Log.h"
 
@@ -26,9 +28,11 @@ TEST(Log, OpensUnderTheDocumentsFolderAndFallsBackToNumberedNames) {
     const testmem::Scratch folder;
     const std::string& scratch = folder.path;
     ASSERT_FALSE(scratch.empty());
-    testmem::DocumentsIn here(scratch);
-    char docs[os::kMaxPath];
+    const std::string user = "Документы 文档";
+    testmem::DocumentsIn here(scratch + user + scratch.back());
+    char docs[os::kMaxPathUtf8];
     ASSERT_EQ(os::documentsFolder(docs), 0);
+    ASSERT_NE(std::string(docs).find(user), std::string::npos) << docs;
     const std::string path = std::string(docs) + "\\My Games\\Fallout4\\F4SE\\freeplot_plugin.log";
     const std::string native = os::nativePath(path.c_str());
     auto name = [&](int i) { return i < 0 ? native : native + std::to_string(i); };

@@ -137,7 +137,7 @@ TEST(OsLayer, DocumentsFolderIsAWindowsPath) {
     const std::string& scratch = folder.path;
     ASSERT_FALSE(scratch.empty());
     testmem::DocumentsIn here(scratch);
-    char docs[os::kMaxPath];
+    char docs[os::kMaxPathUtf8];
     ASSERT_EQ(os::documentsFolder(docs), 0);
     EXPECT_EQ(std::string(docs + 1, 2), ":\\") << docs;
 }

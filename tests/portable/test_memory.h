@@ -87,8 +87,8 @@ struct Scratch {
     }
 };
 
-// While it lives, the documents folder lies inside `folder` where the backend lets a test say so
-// (POSIX: $HOME); on Windows it stays the user's (under Wine, inside the test's own prefix).
+// While it lives, the documents folder is <folder>Documents (`folder` ends in a separator): POSIX
+// takes $HOME; on Windows the user's shell folder setting points there, and is put back after.
 class DocumentsIn {
 public:
     explicit DocumentsIn(const std::string& folder);

@@ -1,7 +1,8 @@
 // freeplot.dll itself, loaded by this program as a host that is not the game: it loads (it needs
 // no compiler runtime beside it), and Query, with the game's runtime version, refuses this
 // program's main module, which is far smaller than the game's, with one line in its log, and
-// the host carries on.
+// the host carries on. The user's documents folder is named in Cyrillic and CJK letters, outside
+// the ANSI code page: the log is written there all the same.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,6 +15,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include "test_memory.h"
 
 namespace {
 
@@ -62,14 +65,24 @@ TEST(Dll, LoadsAndRefusesAHostThatIsNotTheGame) {
     ASSERT_NE(query, nullptr);
     ASSERT_NE(GetProcAddress(dll, "F4SEPlugin_Load"), nullptr);
 
+    const testmem::Scratch scratch;
+    ASSERT_FALSE(scratch.path.empty());
+    const std::string user = scratch.path + "Документы 文档\\";
+    const std::string folder = user + "Documents\\My Games\\Fallout4\\F4SE\\";
     const HostInterface host{0x00030000, 0x01090040, 0, 0};
     PluginInfo info{};
     bool accepted = true;
-    const std::string log = standardOutputOf([&] { accepted = query(&host, &info); });
+    std::string log;
+    {
+        const testmem::DocumentsIn documents(user);
+        log = standardOutputOf([&] { accepted = query(&host, &info); });
+    }
     EXPECT_FALSE(accepted);
     EXPECT_EQ(info.version, 16u);
     EXPECT_STREQ(info.name, "Freeplot plugin");
     EXPECT_NE(log.find("lies outside the main module"), std::string::npos) << log;
+    const std::string file = testmem::readFile(folder + "freeplot_plugin.log");
+    EXPECT_NE(file.find("lies outside the main module"), std::string::npos) << folder << file;
     // The host goes on: nothing of this program was touched, and it is still running.
     EXPECT_TRUE(FreeLibrary(dll));
 }

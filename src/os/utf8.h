@@ -1,0 +1,33 @@
+#pragma once
+// What both backends need to hand Windows names over as UTF-8: where a name may be cut without
+// splitting a character, and how long Windows counts it (in UTF-16 units, the unit of its
+// MAX_PATH).
+
+#include <cstddef>
+#include <string_view>
+
+namespace freeplot::os::utf8 {
+
+inline bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// The longest prefix of `text` of at most `limit` bytes that ends between two characters.
+inline std::size_t cutPoint(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text.size();
+    std::size_t cut = limit;
+    while (cut > 0 && isContinuation(static_cast<unsigned char>(text[cut]))) --cut;
+    return cut;
+}
+
+// The number of UTF-16 units `text` takes: two for a character of four bytes (a surrogate pair),
+// one for any other; the bytes that continue a character count with the byte that starts it.
+inline std::size_t utf16Length(std::string_view text) {
+    std::size_t units = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (isContinuation(byte)) continue;
+        units += byte >= 0xF0 ? 2 : 1;
+    }
+    return units;
+}
+
+}  // namespace freeplot::os::utf8

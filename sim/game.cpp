@@ -86,6 +86,8 @@ std::vector<std::uint8_t> Game::bytes(std::uint32_t offset, std::size_t count) {
     return std::vector<std::uint8_t>(at(offset), at(offset) + count);
 }
 
+std::string Game::documentsDir() const { return host::documentsFolder(root_); }
+
 std::optional<std::string> Game::readFile(const std::string& path) const {
     std::ifstream in(host::filePath(resolvePath(root_, path)), std::ios::binary);
     if (!in) return std::nullopt;

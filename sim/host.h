@@ -19,6 +19,11 @@ namespace sim::host {
 // lose every letter outside it.
 std::filesystem::path filePath(const std::string& utf8);
 
+// The documents folder the plugin writes its log and settings report into, for a session whose
+// folder is `root`: the one the session's environment gives (POSIX), or the user's as Windows
+// tells it.
+std::string documentsFolder(const std::string& root);
+
 // Makes `bytes` from `base` on the game image, read/write/execute (throws std::runtime_error).
 void mapImage(std::uintptr_t base, std::size_t bytes);
 

@@ -46,6 +46,8 @@ int toProt(Access access) {
 
 std::filesystem::path filePath(const std::string& utf8) { return utf8; }
 
+std::string documentsFolder(const std::string& root) { return root + "/home/Documents"; }
+
 void mapImage(std::uintptr_t base, std::size_t bytes) {
     void* want = reinterpret_cast<void*>(base);
     void* got = ::mmap(want, bytes, PROT_READ | PROT_WRITE | PROT_EXEC,

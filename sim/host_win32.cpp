@@ -14,6 +14,7 @@
 #include <windows.h>
 // After <windows.h>, which it needs.
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <chrono>
 #include <cstdio>
@@ -153,6 +154,13 @@ HANDLE inheritableFile(const std::string& path) {
 
 std::filesystem::path filePath(const std::string& text) {
     return std::filesystem::path(wide(text));
+}
+
+std::string documentsFolder(const std::string& root) {
+    wchar_t folder[MAX_PATH] = {};
+    if (SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, folder) != S_OK)
+        return root + "/home/Documents";
+    return utf8(folder);
 }
 
 void mapImage(std::uintptr_t base, std::size_t bytes) {

@@ -257,7 +257,7 @@ public:
     // Paths of the session.
     const std::string& root() const { return root_; }
     std::string homeDir() const { return root_ + "/home"; }
-    std::string documentsDir() const { return root_ + "/home/Documents"; }
+    std::string documentsDir() const;
     std::string gameDir() const { return root_ + "/Fallout4"; }
     std::string gameExe() const { return root_ + "/Fallout4/Fallout4.exe"; }
     std::string settingsPath() const { return root_ + "/Fallout4/Data/F4SE/Plugins/freeplot.ini"; }

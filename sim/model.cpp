@@ -169,6 +169,37 @@ bool fits(const std::string& text, char kind) {
     return true;
 }
 
+// A text the plugin takes: one that fits its value and, shown with a trial value (1.5, the letter
+// X, a scale of 95 or a step of 150), makes 1 to 1023 characters; a width or precision above 1023
+// is refused before any trial. An empty text that shows a value is refused too (the default
+// stays), while an empty text without a value shows nothing.
+bool taken(const std::string& text, int m) {
+    const char kind = kTexts[m].kind;
+    if (!fits(text, kind)) return false;
+    if (!kind) return true;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') continue;
+        if (++i < text.size() && text[i] == '%') continue;
+        while (i < text.size() && std::strchr("-+ #0", text[i])) ++i;
+        for (int part = 0; part < 2; ++part) {
+            if (part == 1) {
+                if (i >= text.size() || text[i] != '.') break;
+                ++i;
+            }
+            unsigned long size = 0;
+            while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
+                size = std::min(size * 10 + static_cast<unsigned long>(text[i++] - '0'), 100000ul);
+            if (size > 1023) return false;
+        }
+    }
+    const int length = kind == 'f' ? std::snprintf(nullptr, 0, text.c_str(), 1.5)
+                                   : std::snprintf(nullptr, 0, text.c_str(),
+                                                   kind == 'c'   ? int{'X'}
+                                                   : m == mScale ? 95
+                                                                 : 150);
+    return length >= 1 && length <= 1023;
+}
+
 template <class T>
 void readList(Steps<T>& steps, const std::string& text, int wanted) {
     std::vector<T> values;
@@ -256,7 +287,7 @@ Settings readSettings(const std::optional<std::string>& file) {
     for (int m = 0; m < kMessages; ++m) {
         if (!names.count({"messages", kTexts[m].key})) continue;
         const std::string text = ini.Get("messages", kTexts[m].key, kTexts[m].text);
-        if (fits(text, kTexts[m].kind)) s.texts[m] = text;
+        if (taken(text, m)) s.texts[m] = text;
     }
     auto wanted = [&](const char* key, int index) {
         return static_cast<int>(ini.GetInteger("steps", key, index + 1)) - 1;

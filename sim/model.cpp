@@ -257,12 +257,14 @@ Settings readSettings(const std::optional<std::string>& file) {
     for (int a = 0; a < kActions; ++a) {
         if (!names.count({"keys", kKeys[a].name})) continue;
         if (ini.Get("keys", kKeys[a].name, "").empty()) continue;
-        // A number is a code; any other text a key's name as the checker prints it.
+        // A number alone is a code; any other text (a "9 key" too) a key's name as the checker
+        // prints it, or else the number it starts with.
         const std::string text = ini.Get("keys", kKeys[a].name, "");
         char* end = nullptr;
         (void)std::strtol(text.c_str(), &end, 0);
+        while (end != text.c_str() && (*end == ' ' || *end == '\t')) ++end;
         const std::optional<std::uint16_t> named =
-            end == text.c_str() ? freeplot::keyCodeOfName(text) : std::nullopt;
+            end == text.c_str() || *end != '\0' ? freeplot::keyCodeOfName(text) : std::nullopt;
         const auto code =
             named ? *named : static_cast<std::uint16_t>(ini.GetInteger("keys", kKeys[a].name, 0));
         if (code == 0) continue;
@@ -870,9 +872,18 @@ void release(World& w, std::uint16_t code) {
                 const double snapped = std::round(v / std::fabs(step)) * std::fabs(step);
                 if (step != 0.0 && std::isfinite(snapped)) v = snapped;
             };
+            // Angles on the circle: into [0, 360) first, a full turn being 0.
+            auto circle = [&](double& a, double step) {
+                if (step == 0.0 || !std::isfinite(step) || !std::isfinite(a)) return;
+                double r = std::fmod(a, 360.0);
+                if (r < 0.0) r += 360.0;
+                double snapped = r;
+                grid(snapped, step);
+                a = 360.0 - r < std::fabs(r - snapped) ? 0.0 : snapped;
+            };
             for (int i = 0; i < 3; ++i) {
                 grid(o->pos[i], w.s.move.now());
-                grid(o->ang[i], w.s.rotate.now());
+                circle(o->ang[i], w.s.rotate.now());
             }
         }
     }

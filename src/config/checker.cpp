@@ -225,7 +225,7 @@ std::string explainFormatFault(const std::string& text, Msg msg) {
         case FormatFaultKind::none:
             break;
     }
-    return why + "; the text in force stays";
+    return why + "; the default text stays";
 }
 
 // The readers say that a format text was refused; the checker adds which part of it and the fix.

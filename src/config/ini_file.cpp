@@ -32,17 +32,25 @@ int collectName(void* user, const char* section, const char* name, const char* /
 std::optional<std::string> IniFile::readText(const std::string& nativePath) {
     std::FILE* file = os::openNative(nativePath, "rb");
     if (!file) return std::nullopt;
+    // What follows a NUL byte up to the end of its line goes (the reader stops at the NUL), in one
+    // pass. A file beyond kMaxSettingsBytes (or one without end, as a device) is not read.
     std::string text;
+    bool afterNul = false, tooLong = false;
+    std::size_t bytes = 0;
     char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
-    const bool failed = std::ferror(file) != 0;
+    for (std::size_t n; !tooLong && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+        bytes += n;
+        for (std::size_t i = 0; i < n; ++i) {
+            const char c = chunk[i];
+            if (c == '\0') afterNul = true;
+            if (c == '\n') afterNul = false;
+            if (!afterNul) text += c;
+        }
+        tooLong = bytes > kMaxSettingsBytes;
+    }
+    const bool failed = std::ferror(file) != 0 || tooLong;
     std::fclose(file);
     if (failed) return std::nullopt;
-    // What follows a NUL byte up to the end of its line goes: the reader stops at the NUL.
-    for (std::size_t nul = text.find('\0'); nul != std::string::npos; nul = text.find('\0', nul)) {
-        const std::size_t end = text.find('\n', nul);
-        text.erase(nul, end == std::string::npos ? std::string::npos : end - nul);
-    }
     return text;
 }
 

@@ -12,6 +12,7 @@
 
 #include <INIReader.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -28,7 +29,9 @@ struct IniFile {
     // 1-based number of the earliest bad line.
     int parseError() const { return opened ? reader.ParseError() : -1; }
 
-    // The file's text with every line cut at its first NUL byte; nullopt when it cannot be read.
+    // The file's text with every line cut at its first NUL byte; nullopt when it cannot be read
+    // or holds more than kMaxSettingsBytes (no settings file comes near; a device may not end).
+    static constexpr std::size_t kMaxSettingsBytes = 4u << 20;
     static std::optional<std::string> readText(const std::string& nativePath);
 
     // Parses a text already read with readText.

@@ -184,6 +184,10 @@ std::optional<std::uint16_t> keyCodeOfName(std::string_view text) {
             note != std::string_view::npos && folded(full.substr(0, note)) == wanted)
             return code;
         if (folded(full) == wanted) return code;
+        // "9 key" for a key whose name has no " key" of its own.
+        if (wanted.size() > 3 && wanted.compare(wanted.size() - 3, 3, "key") == 0 &&
+            folded(full) == std::string_view(wanted).substr(0, wanted.size() - 3))
+            return code;
         constexpr std::string_view kKey = " key";
         if (full.size() > kKey.size() && full.substr(full.size() - kKey.size()) == kKey &&
             folded(full.substr(0, full.size() - kKey.size())) == wanted)

@@ -56,7 +56,7 @@ void readMessages(const IniFile& file, SettingsReport* report) {
                                                     : "it formats to " + std::to_string(length) +
                                                          " characters, more than 1023";
                     note(report, NoteKind::refused, "messages", name,
-                         why + "; the text in force stays");
+                         why + "; the default text stays");
                 }
                 continue;
             }

@@ -43,6 +43,13 @@ bool convertsAsInteger(const std::string& text) {
     (void)std::strtol(text.c_str(), &end, 0);
     return end > text.c_str();
 }
+// Whether the whole text is one integer (white space around it aside).
+bool wholeInteger(const std::string& text) {
+    char* end = nullptr;
+    (void)std::strtol(text.c_str(), &end, 0);
+    while (end && (*end == ' ' || *end == '\t')) ++end;
+    return end > text.c_str() && *end == '\0';
+}
 bool convertsAsReal(const std::string& text) {
     char* end = nullptr;
     (void)std::strtod(text.c_str(), &end);
@@ -110,18 +117,23 @@ void readReal(const IniFile& file, const SettingRow& row, SettingsReport* report
 void readKeys(const IniFile& file, SettingsReport* report) {
     for (const std::string& name : file.names(kKeys)) {
         try {
-            // A number is a code as it always was; any other text may name a key.
+            // A number alone is a code as it always was; any other text may name a key, "9 key"
+            // too (a number with text after it that names no key still reads as its number).
             const std::string text = file.reader.Get(kKeys, name, "");
             const bool number = convertsAsInteger(text);
-            const std::optional<std::uint16_t> named = number ? std::nullopt : keyCodeOfName(text);
+            const std::optional<std::uint16_t> named =
+                number && wholeInteger(text) ? std::nullopt : keyCodeOfName(text);
             const std::int32_t value = named ? *named : getInteger(file, kKeys, name, 0);
             const auto code = static_cast<std::uint16_t>(value);
+            const bool zero = text == "0";
             if (code == 0) {
                 logLine("Invalid value for key: %s", name.c_str());
                 note(report, NoteKind::refused, kKeys, name,
-                     quoted(text) +
-                         " is neither a key code (a number from 1 to 65535) nor a key's name; "
-                         "the default stays");
+                     zero ? "\"0\" is the number 0, which no key sends (for the 0 key write "
+                             "\"0 key\" or 48); the default stays"
+                           : quoted(text) +
+                                 " is neither a key code (a number from 1 to 65535) nor a key's "
+                                 "name; the default stays");
                 continue;
             }
             const KeyBinding bound = bindingForCode(code);

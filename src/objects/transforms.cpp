@@ -151,6 +151,17 @@ double onGrid(double value, double step) {
     const double snapped = std::round(value / size) * size;
     return std::isfinite(snapped) ? snapped : value;
 }
+
+// The multiple of `step` nearest `degrees` on the circle: the angle taken into [0, 360) first, and
+// a full turn counted as 0 (which is a multiple of every step), so 359 goes to 0 at a step of 7.
+double onCircle(double degrees, double step) {
+    const double size = std::fabs(step);
+    if (!(size > 0.0) || !std::isfinite(size) || !std::isfinite(degrees)) return degrees;
+    double angle = std::fmod(degrees, 360.0);
+    if (angle < 0.0) angle += 360.0;
+    const double snapped = onGrid(angle, size);
+    return 360.0 - angle < std::fabs(angle - snapped) ? 0.0 : snapped;
+}
 }  // namespace
 
 void alignSelected() {
@@ -162,7 +173,7 @@ void alignSelected() {
     for (char axis : {'X', 'Y', 'Z'}) {
         const int i = axis - 'X';
         setPosition(reference, axis, onGrid(reference->pos(i), move));
-        setAngle(reference, axis, onGrid(degrees(reference->rot(i)), rotate));
+        setAngle(reference, axis, onCircle(degrees(reference->rot(i)), rotate));
     }
 }
 

@@ -86,11 +86,11 @@ TEST_F(SettingsTest, CheckerNamesTheFragmentOfARefusedFormatAndTheFix) {
     const char* expected[] = {
         "refused  [messages] axisChange: it holds \"%s\" at character 7, a string conversion, "
         "which cannot take the message's value; write %c for the axis letter, or %% for a "
-        "percent sign; the text in force stays\n",
+        "percent sign; the default text stays\n",
         // Counted in characters: the two letters ö and ß take two bytes each.
         "refused  [messages] scaleChange: it holds \"% s\" at character 17, a string conversion, "
         "which cannot take the message's value; write %d for the scale, or %% for a percent "
-        "sign; the text in force stays\n",
+        "sign; the default text stays\n",
         "refused  [messages] rotateStepChange: it holds \"%d\" at character 6, an int conversion "
         "where a double is formatted; write %0.1f for the rotate step, or %% for a percent sign",
         "refused  [messages] moveStepChange: it holds \"%f\" at character 12, more than one "
@@ -110,12 +110,12 @@ TEST_F(SettingsTest, CheckerNamesTheFragmentOfARefusedFormatAndTheFix) {
     const std::string partFindings = block(partOut, "Findings:");
     for (const char* line :
          {"refused  [messages] scaleChange: it holds \"%hhd\" at character 7, a length modifier "
-          "that shows only part of the value; write %d for the scale; the text in force stays",
+          "that shows only part of the value; write %d for the scale; the default text stays",
           "refused  [messages] scaleStepChange: it holds \"%c\" at character 6, a character "
           "conversion where a number is formatted; write %d for the scale step, or %% for a "
-          "percent sign; the text in force stays",
+          "percent sign; the default text stays",
           "refused  [messages] axisChange: it holds \"%hd\" at character 6, a length modifier "
-          "that shows only part of the value; write %c for the axis letter; the text in force "
+          "that shows only part of the value; write %c for the axis letter; the default text "
           "stays"})
         EXPECT_NE(partFindings.find(line), std::string::npos) << line << "\n" << partFindings;
     for (const char* line : expected)
@@ -131,7 +131,7 @@ TEST_F(SettingsTest, CheckerNamesTheFragmentOfARefusedFormatAndTheFix) {
     // A refusal that is no fault of a conversion keeps the reader's own words.
     const auto [emptyStatus, emptyOut] = runChecker(writeFile("[messages]\naxisChange =\n"));
     EXPECT_EQ(emptyStatus, 1);
-    EXPECT_NE(emptyOut.find("refused  [messages] axisChange: it is empty; the text in force stays"),
+    EXPECT_NE(emptyOut.find("refused  [messages] axisChange: it is empty; the default text stays"),
               std::string::npos)
         << emptyOut;
 }

@@ -127,6 +127,19 @@ TEST_F(SettingsTest, UnreadableEmptyBinaryAndHugeFilesParseSafely) {
     const IniFile huge = parse(std::string(1 << 20, 'x'));
     EXPECT_GT(huge.parseError(), 0);
     EXPECT_TRUE(huge.sectionNames.empty());
+
+    // Past the size no settings file nears (a device that never ends), nothing is read; up to it
+    // the file is read, NUL lines and all.
+    const std::string nulLines = "[keys]\nmain=1\n" + std::string("\0\n", 2) + "snap=2\n";
+    std::string within = nulLines;
+    while (within.size() + nulLines.size() <= IniFile::kMaxSettingsBytes) within += nulLines;
+    const auto path = (dir_ / "big.ini").string();
+    std::ofstream(path, std::ios::binary) << within;
+    const auto read = IniFile::readText(path);
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->substr(0, 24), "[keys]\nmain=1\n\nsnap=2\n[k");
+    std::ofstream(path, std::ios::binary | std::ios::app) << std::string(nulLines.size(), 'x');
+    EXPECT_FALSE(IniFile::readText(path).has_value());
 }
 
 }  // namespace

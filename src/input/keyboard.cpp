@@ -71,15 +71,6 @@ constexpr std::uint16_t withoutShift(std::uint16_t vkey, std::uint16_t flags) {
     return vkey;
 }
 
-constexpr std::uint64_t bit(Action action) {
-    return std::uint64_t{1} << static_cast<unsigned>(action);
-}
-constexpr std::uint64_t bits(std::initializer_list<Action> actions) {
-    std::uint64_t set = 0;
-    for (Action a : actions) set |= bit(a);
-    return set;
-}
-
 std::uint64_t scanBindings(std::uint16_t code) {
     std::uint64_t set = 0;
     for (std::size_t i = 0; i < kActionCount; ++i)
@@ -93,7 +84,7 @@ struct KeyEvent {
     std::uint64_t actions;
     bool workshopBusy;  // the workshop state byte is 1: move, scale, undo and copies wait
 
-    bool is(Action action) const { return (actions & bit(action)) != 0; }
+    bool is(Action action) const { return (actions & actionBit(action)) != 0; }
 
     // Which way a key of a row of two opposite actions goes: `winner`'s direction when the key
     // is bound to it (also when bound to both), else the other one's.
@@ -223,37 +214,37 @@ struct Row {
 };
 
 constexpr Row kChain[] = {
-    {bit(Action::main), Gate::togglable, toggleMode},
-    {bit(Action::snap), Gate::none, toggleSnap},
-    {bit(Action::ground), Gate::none, toggleGround},
-    {bit(Action::workshopSnap), Gate::none, toggleGridSnap},
-    {bit(Action::timeoutFreeze), Gate::none, toggleTimeout},
-    {bits({Action::resetAngles, Action::removeTremor}), Gate::none, fixObjectAngles},
-    {bits({Action::rotateStepMinus, Action::rotateStepPlus}), Gate::none, cycleRotateStep},
-    {bits({Action::moveStepMinus, Action::moveStepPlus}), Gate::none, cycleMoveStep},
-    {bits({Action::scaleStepMinus, Action::scaleStepPlus}), Gate::none, cycleScaleStep},
-    {bit(Action::changeRotateAxis), Gate::none, cycleAxis},
-    {bit(Action::outlineToggle), Gate::none, toggleOutline},
-    {bits({Action::moveDown, Action::moveUp, Action::moveLeft, Action::moveRight, Action::moveBack,
+    {actionBit(Action::main), Gate::togglable, toggleMode},
+    {actionBit(Action::snap), Gate::none, toggleSnap},
+    {actionBit(Action::ground), Gate::none, toggleGround},
+    {actionBit(Action::workshopSnap), Gate::none, toggleGridSnap},
+    {actionBit(Action::timeoutFreeze), Gate::none, toggleTimeout},
+    {actionBits({Action::resetAngles, Action::removeTremor}), Gate::none, fixObjectAngles},
+    {actionBits({Action::rotateStepMinus, Action::rotateStepPlus}), Gate::none, cycleRotateStep},
+    {actionBits({Action::moveStepMinus, Action::moveStepPlus}), Gate::none, cycleMoveStep},
+    {actionBits({Action::scaleStepMinus, Action::scaleStepPlus}), Gate::none, cycleScaleStep},
+    {actionBit(Action::changeRotateAxis), Gate::none, cycleAxis},
+    {actionBit(Action::outlineToggle), Gate::none, toggleOutline},
+    {actionBits({Action::moveDown, Action::moveUp, Action::moveLeft, Action::moveRight, Action::moveBack,
            Action::moveForth}),
      Gate::workshopIdle, moveObject},
-    {bits({Action::scaleDown, Action::scaleUp, Action::scaleReset}), Gate::workshopIdle,
+    {actionBits({Action::scaleDown, Action::scaleUp, Action::scaleReset}), Gate::workshopIdle,
      scaleObject},
-    {bit(Action::undo), Gate::workshopIdle, undoChange},
-    {bit(Action::redo), Gate::workshopIdle, redoChange},
-    {bit(Action::copyState), Gate::none, storeParameters},
-    {bits({Action::copyPosX, Action::copyPosY, Action::copyPosZ, Action::copyAngleX,
+    {actionBit(Action::undo), Gate::workshopIdle, undoChange},
+    {actionBit(Action::redo), Gate::workshopIdle, redoChange},
+    {actionBit(Action::copyState), Gate::none, storeParameters},
+    {actionBits({Action::copyPosX, Action::copyPosY, Action::copyPosZ, Action::copyAngleX,
            Action::copyAngleY, Action::copyAngleZ, Action::copyScale, Action::copyAll}),
      Gate::workshopIdle, applyParameters},
-    {bit(Action::clampedStoreToggle), Gate::none, toggleClampedStoring},
-    {bit(Action::lockObject), Gate::none, toggleLock},
-    {bit(Action::extraOutlineToggle), Gate::none, toggleExtraSelection},
-    {bit(Action::duplicateKey), Gate::duplicateEnabled, duplicateObject},
-    {bit(Action::deleteKey), Gate::deleteEnabled, deleteObject},
-    {bits({Action::rotateLeft, Action::rotateRight}), Gate::none, rotateObject},
-    {bits({Action::physicsOn, Action::physicsOff}), Gate::none, physics},
-    {bit(Action::timescaleToggle), Gate::none, toggleClock},
-    {bit(Action::alignToGrid), Gate::workshopIdle, alignObject},
+    {actionBit(Action::clampedStoreToggle), Gate::none, toggleClampedStoring},
+    {actionBit(Action::lockObject), Gate::none, toggleLock},
+    {actionBit(Action::extraOutlineToggle), Gate::none, toggleExtraSelection},
+    {actionBit(Action::duplicateKey), Gate::duplicateEnabled, duplicateObject},
+    {actionBit(Action::deleteKey), Gate::deleteEnabled, deleteObject},
+    {actionBits({Action::rotateLeft, Action::rotateRight}), Gate::none, rotateObject},
+    {actionBits({Action::physicsOn, Action::physicsOff}), Gate::none, physics},
+    {actionBit(Action::timescaleToggle), Gate::none, toggleClock},
+    {actionBit(Action::alignToGrid), Gate::workshopIdle, alignObject},
 };
 static_assert(std::size(kChain) == kDispatchRows.size());
 

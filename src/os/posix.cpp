@@ -103,18 +103,10 @@ std::uint32_t mainModuleFileName(char* buffer, std::uint32_t size) {
         path.assign(self, static_cast<std::size_t>(n));
     }
     path = toWindowsPath(path);
-    if (path.size() < size) {
-        std::memcpy(buffer, path.c_str(), path.size() + 1);
-        return static_cast<std::uint32_t>(path.size());
-    }
-    // Like the Windows backend: a path that does not fit is cut to the buffer between two
-    // characters and terminated, the whole size is returned and the error says the buffer was
-    // too small.
-    const std::size_t kept = utf8::cutPoint(path, size - 1);
-    std::memcpy(buffer, path.data(), kept);
-    buffer[kept] = '\0';
-    fail(kErrorInsufficientBuffer);
-    return size;
+    // Like the Windows backend, with the error saying the buffer was too small.
+    const std::uint32_t copied = utf8::copyOrCut(path, buffer, size);
+    if (copied == size) fail(kErrorInsufficientBuffer);
+    return copied;
 }
 
 std::int32_t documentsFolder(char* buffer) {

@@ -70,17 +70,10 @@ std::uint32_t mainModuleFileName(char* buffer, std::uint32_t size) {
     if (units == 0 || units >= kLongestName) return 0;
     const std::string path = narrow(wide.data(), units);
     if (path.empty()) return 0;
-    if (path.size() < size) {
-        std::memcpy(buffer, path.c_str(), path.size() + 1);
-        return static_cast<std::uint32_t>(path.size());
-    }
-    // As GetModuleFileNameA answers: cut to the buffer and terminated, the whole size returned,
-    // the error saying the buffer was too small; the cut never splits a character.
-    const std::size_t kept = utf8::cutPoint(path, size - 1);
-    std::memcpy(buffer, path.data(), kept);
-    buffer[kept] = '\0';
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
+    // As GetModuleFileNameA answers, with the error saying the buffer was too small.
+    const std::uint32_t copied = utf8::copyOrCut(path, buffer, size);
+    if (copied == size) SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return copied;
 }
 
 bool queryRegion(std::uintptr_t address, Region& out) {

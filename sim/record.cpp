@@ -3,7 +3,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <mutex>
+#include <thread>
 
 #include "sim/host.h"
 #include "sim/internal.h"
@@ -17,6 +19,7 @@ std::vector<std::string> callLines;
 std::vector<std::string> messageLines;
 std::vector<std::string> consoleLines;
 std::vector<std::int64_t> callTimes;
+std::vector<std::size_t> callThreads;
 std::vector<std::int64_t> messageTimes;
 const auto sessionStart = std::chrono::steady_clock::now();
 
@@ -87,6 +90,7 @@ void recordCall(const std::string& line) {
     std::lock_guard lock(recordMutex);
     callLines.push_back(line);
     callTimes.push_back(at);
+    callThreads.push_back(std::hash<std::thread::id>{}(std::this_thread::get_id()));
 }
 
 void recordMessage(const std::string& text) {
@@ -116,7 +120,8 @@ std::vector<std::string> recordedMessages() {
 std::vector<Timed> recordedTimedCalls() {
     std::lock_guard lock(recordMutex);
     std::vector<Timed> out;
-    for (std::size_t i = 0; i < callLines.size(); ++i) out.push_back({callLines[i], callTimes[i]});
+    for (std::size_t i = 0; i < callLines.size(); ++i)
+        out.push_back({callLines[i], callTimes[i], callThreads[i]});
     return out;
 }
 

@@ -89,6 +89,7 @@ struct Note {
 struct Timed {
     std::string text;
     std::int64_t micros = 0;
+    std::size_t thread = 0;  // which thread made a call (calls only): equal for one thread
 };
 
 struct Transcript {

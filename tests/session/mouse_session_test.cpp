@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,18 +57,14 @@ bool waitUntilStill(sim::Game& game, std::chrono::milliseconds quiet) {
     });
 }
 
-// How far the worker's turns fall short of one every 25 ms, in microseconds, leaving out the turns
-// made between `skipFrom` and `skipTo` (a key's turn): a worker turns on a steady 25 ms cadence
-// from its first turn, so its k-th turn comes no sooner than 25k ms after the first; a second
-// worker would crowd the turns together.
-std::int64_t shortfall(const std::vector<sim::Timed>& all, std::int64_t skipFrom = 0,
-                       std::int64_t skipTo = -1) {
-    std::vector<std::int64_t> times;
+// How many threads made the turns, leaving out those made between `skipFrom` and `skipTo` (a
+// key's turn, made on the input thread): one worker is one thread.
+std::size_t threadsTurning(const std::vector<sim::Timed>& all, std::int64_t skipFrom = 0,
+                           std::int64_t skipTo = -1) {
+    std::set<std::size_t> threads;
     for (const sim::Timed& t : all)
-        if (t.micros < skipFrom || t.micros > skipTo) times.push_back(t.micros);
-    if (times.size() < 2) return 0;
-    const auto spanned = times.back() - times.front();
-    return static_cast<std::int64_t>(times.size() - 1) * 25'000 - spanned;
+        if (t.micros < skipFrom || t.micros > skipTo) threads.insert(t.thread);
+    return threads.size();
 }
 
 }  // namespace
@@ -134,7 +131,7 @@ TEST(Mouse, AHeldButtonTurnsTheObjectOnOneWorker) {
         game.mouseEvent(kLeftUp);
         const auto all = turns(game);
         game.note("turnedBack", std::to_string(ref.rot(2) < angleAtRight));
-        game.note("shortfall", std::to_string(shortfall(all)));
+        game.note("threads", std::to_string(threadsTurning(all)));
         game.note("turns", std::to_string(all.size()));
 
         // A key or a wheel-less turn while the worker runs never starts a second worker.
@@ -149,10 +146,9 @@ TEST(Mouse, AHeldButtonTurnsTheObjectOnOneWorker) {
         game.mouseEvent(kLeftUp);
         waitUntilStill(game, std::chrono::milliseconds(150));
         const auto later = turns(game);
-        game.note(
-            "shortfallWithKey",
-            std::to_string(shortfall({later.begin() + static_cast<long>(all.size()), later.end()},
-                                     keyFrom, keyTo)));
+        game.note("threadsWithKey",
+                  std::to_string(threadsTurning(
+                      {later.begin() + static_cast<long>(all.size()), later.end()}, keyFrom, keyTo)));
 
         // The game sees the releases of the presses it saw (nothing selected, the workshop
         // busy), though an object is selected and turned by then.
@@ -170,11 +166,9 @@ TEST(Mouse, AHeldButtonTurnsTheObjectOnOneWorker) {
     ASSERT_TRUE(t.completed) << t.text();
     EXPECT_EQ(t.note("leftDown"), "0/0 after 0/0");
     EXPECT_EQ(t.note("rightUp"), "0/0 after 0/0");
-    // One worker: no more than one turn per 25 ms. The first turn's record may come late (its
-    // thread can be held up between reading the clock and the game's call), which shortens the
-    // span; a second worker would come short by a turn's worth for every second turn.
-    EXPECT_LE(std::stol(*t.note("shortfall")), 20'000);
-    EXPECT_LE(std::stol(*t.note("shortfallWithKey")), 20'000);
+    // One worker: every turn of a hold comes from one thread, the key's own turn aside.
+    EXPECT_EQ(t.note("threads"), "1");
+    EXPECT_EQ(t.note("threadsWithKey"), "1");
     // Up first, then down: at least 3 turns each way.
     EXPECT_GE(std::stoi(*t.note("turns")), 6);
     EXPECT_EQ(t.note("turnedBack"), "1");

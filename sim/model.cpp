@@ -548,10 +548,14 @@ void takeBack(World& w, bool undoing) {
         w.mergeable = false;
         loseTrack(w);
         // It may have handed a scale to the worker, which lands on some object at a moment of its
-        // own: until it has, no scale is known.
-        if (!w.scaleBusy()) w.jobs.push_back({Job::applyScale, kLost, 0, kAnyScale});
+        // own: until it has, no scale is known. Or the record held no scale, and the worker stays
+        // free for the next scale key even while a deletion waits before it.
         push(to, toBelow,
              Record{kLost, Kind::all, 0, {kNone, kNone, kNone}, {kNone, kNone, kNone}, kAnyScale});
+        if (!w.scaleBusy()) {
+            if (forks) forks->push_back(w);
+            w.jobs.push_back({Job::applyScale, kLost, 0, kAnyScale});
+        }
         return;
     }
     if (from.empty()) return;
@@ -928,11 +932,12 @@ bool runJob(World& w) {
         j.phase = 1;
         return true;
     }
-    // Phase 1: the game's main loop takes the object (an actor is not handed over; one the game
-    // let go of meanwhile is taken back out of the slot). The worker goes on after the take, so
-    // what it does then may come after the main loop has stopped taking.
-    const bool actor = there && it->second.actor;
-    if (j.phase == 1 && there && !actor) {
+    // Phase 1: the game's main loop takes the object (an actor is not handed over for a scale,
+    // though it is for a deletion; one the game let go of meanwhile is taken back out of the
+    // slot). The worker goes on after the take, so what it does then may come after the main loop
+    // has stopped taking.
+    const bool handed = there && (j.type == Job::remove || !it->second.actor);
+    if (j.phase == 1 && handed) {
         if (!w.mainLoop) return false;
         j.phase = 2;
         return true;
@@ -1124,6 +1129,15 @@ std::string agree(World& w, const Seen& seen) {
 // States that differ only in the order of older undo or redo records (a held button's turns
 // beside other changes) become one, which keeps the newest records they agree on and knows that
 // there may be more below them. Without this the states would double with every such change.
+// Two states alike but for when their timers started are kept as one, which waits as long as
+// either could: a hold that ended later must not be cut short by one that ended earlier.
+void absorbTimers(World& kept, const World& other) {
+    auto later = [](std::int64_t& a, std::int64_t b) { a = a < 0 || b < 0 ? -1 : std::max(a, b); };
+    later(kept.rotatingSeen, other.rotatingSeen);
+    later(kept.notifierSeen, other.notifierSeen);
+    kept.turnsUntil = std::max(kept.turnsUntil, other.turnsUntil);
+}
+
 std::vector<World> collapse(std::vector<World> worlds) {
     std::map<std::string, std::size_t> byKey;
     std::vector<World> out;
@@ -1156,6 +1170,7 @@ std::vector<World> collapse(std::vector<World> worlds) {
             continue;
         }
         World& into = out[it->second];
+        absorbTimers(into, w);
         commonTail(into.undo, into.undoBelow, w.undo, w.undoBelow);
         commonTail(into.redo, into.redoBelow, w.redo, w.redoBelow);
     }
@@ -1259,7 +1274,7 @@ void Model::apply(Step step) {
 // Every world the plugin's own threads may lead each world to, the world itself included.
 void Model::expand() {
     std::vector<World> all;
-    std::set<std::string> keys;
+    std::map<std::string, std::size_t> keys;
     std::deque<World> open(worlds_.begin(), worlds_.end());
     const std::function<bool(World&)> moves[] = {
         runJob,   showNotifier, runConsole,
@@ -1267,7 +1282,10 @@ void Model::expand() {
     while (!open.empty() && all.size() < 2000) {
         World w = std::move(open.front());
         open.pop_front();
-        if (!keys.insert(w.key()).second) continue;
+        if (const auto [it, fresh] = keys.emplace(w.key(), all.size()); !fresh) {
+            absorbTimers(all[it->second], w);
+            continue;
+        }
         for (const auto& move : moves) {
             World n = w;
             if (move(n)) open.push_back(std::move(n));
@@ -1328,7 +1346,9 @@ void Model::button(bool left, bool down) {
                 w.holdTurned = false;
             }
             w.hold = left ? 1 : 2;
+            // The worker's end is reckoned from this hold's release, not an earlier one's.
             w.rotating = true;
+            w.rotatingSeen = -1;
         }
     });
 }
@@ -1394,7 +1414,7 @@ std::string Model::compare(const Seen& seen, bool settled) {
     now_ = seen.micros;
     expand();
     std::vector<World> kept;
-    std::set<std::string> keys;
+    std::map<std::string, std::size_t> keys;
     std::string nearest;
     std::pair<std::ptrdiff_t, std::size_t> nearestRank{};
     for (World& w : worlds_) {
@@ -1435,7 +1455,10 @@ std::string Model::compare(const Seen& seen, bool settled) {
                 candidate->holdTurned = false;
                 candidate->turnsUntil = -1;
             }
-            if (keys.insert(candidate->key()).second) kept.push_back(*candidate);
+            if (const auto [it, fresh] = keys.emplace(candidate->key(), kept.size()); fresh)
+                kept.push_back(*candidate);
+            else
+                absorbTimers(kept[it->second], *candidate);
         }
     }
     // While a held button turns an object, its records and the keys' interleave at moments the
@@ -1459,7 +1482,7 @@ std::string Model::compare(const Seen& seen, bool settled) {
 // The states kept, one line each: the undo and redo lists (object, kind, axis; "..." where older
 // records may lie below) and whether the next change may merge. For finding why a run failed.
 void Model::trace(std::FILE* out) const {
-    std::fprintf(out, "model: %zu states\n", worlds_.size());
+    std::fprintf(out, "model: %zu states at %.3f s\n", worlds_.size(), static_cast<double>(now_) / 1e6);
     for (const World& w : worlds_) {
         std::string line = "  undo " + std::string(w.undoBelow ? "... " : "");
         auto list = [&](const std::vector<Record>& records) {
@@ -1475,7 +1498,9 @@ void Model::trace(std::FILE* out) const {
         for (const Job& j : w.jobs)
             line += " " + std::string(1, "kar"[j.type]) + j.object + "@" + std::to_string(j.phase) +
                     "=" + std::to_string(j.percent);
-        line += w.hold ? " | holding" : "";
+        line += w.hold ? " | holding" : w.rotating ? " | rotating" : "";
+        if (w.rotatingSeen >= 0)
+            line += " since " + std::to_string(static_cast<double>(w.rotatingSeen) / 1e6);
         line += w.mainLoop ? "" : " | main loop stalled";
         line += std::string(" | file ") + (w.fileNow ? "there" : w.fileReadable ? "gone" : "unreadable") +
                 (w.fileLooked ? " looked" : "") + (w.stayDue ? " | stay due" : "") +

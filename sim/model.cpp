@@ -248,6 +248,13 @@ Names namesIn(const std::string& file) {
 }
 
 // The settings a file gives, read from the defaults up as the plugin reads them at start.
+// A whole number as the plugin's Windows build reads it: its long holds 32 bits, so a number
+// beyond that range reads as the nearest one it holds (the Linux build does the same).
+long long integerIn(const INIReader& ini, const char* section, const std::string& name,
+                    long long fallback) {
+    return std::clamp<long long>(ini.GetInteger(section, name, fallback), INT32_MIN, INT32_MAX);
+}
+
 Settings readSettings(const std::optional<std::string>& file) {
     Settings s;
     if (!file) return s;
@@ -266,13 +273,13 @@ Settings readSettings(const std::optional<std::string>& file) {
         const std::optional<std::uint16_t> named =
             end == text.c_str() || *end != '\0' ? freeplot::keyCodeOfName(text) : std::nullopt;
         const auto code =
-            named ? *named : static_cast<std::uint16_t>(ini.GetInteger("keys", kKeys[a].name, 0));
+            named ? *named : static_cast<std::uint16_t>(integerIn(ini, "keys", kKeys[a].name, 0));
         if (code == 0) continue;
         const bool modifier = code >= 16 && code <= 18;
         s.primary[a] = modifier ? static_cast<std::uint16_t>(160 + 2 * (code - 16)) : code;
         s.alternate[a] = modifier ? static_cast<std::uint16_t>(161 + 2 * (code - 16)) : 0;
     }
-    s.togglable = static_cast<int>(ini.GetInteger("main", "togglable", 0) & 0xFF);
+    s.togglable = static_cast<int>(integerIn(ini, "main", "togglable", 0) & 0xFF);
     // A value no float can hold keeps the default.
     const double timescale = ini.GetReal("main", "buildTimescale", 0.01);
     if (std::isfinite(timescale) && std::fabs(timescale) <= std::numeric_limits<float>::max())
@@ -292,7 +299,8 @@ Settings readSettings(const std::optional<std::string>& file) {
         if (taken(text, m)) s.texts[m] = text;
     }
     auto wanted = [&](const char* key, int index) {
-        return static_cast<int>(ini.GetInteger("steps", key, index + 1)) - 1;
+        return static_cast<int>(std::max<long long>(integerIn(ini, "steps", key, index + 1) - 1,
+                                                    INT32_MIN));
     };
     const int rotate = wanted("rotateStepIdx", s.rotate.index);
     const int move = wanted("moveStepIdx", s.move.index);

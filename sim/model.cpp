@@ -670,6 +670,8 @@ bool beginStay(World& w) {
     w.s.togglable = togglable;
     w.file = w.fileNow;
     w.sawGone = false;
+    // The keys' presses kept under the settings before are forgotten: their releases act no more.
+    w.keptPresses.clear();
     show(w, mReloaded);
     return true;
 }

@@ -299,8 +299,8 @@ Settings readSettings(const std::optional<std::string>& file) {
         if (taken(text, m)) s.texts[m] = text;
     }
     auto wanted = [&](const char* key, int index) {
-        return static_cast<int>(std::max<long long>(integerIn(ini, "steps", key, index + 1) - 1,
-                                                    INT32_MIN));
+        return static_cast<int>(
+            std::max<long long>(integerIn(ini, "steps", key, index + 1) - 1, INT32_MIN));
     };
     const int rotate = wanted("rotateStepIdx", s.rotate.index);
     const int move = wanted("moveStepIdx", s.move.index);

@@ -434,7 +434,13 @@ void suggestNames(const FileLines& lines, SettingsReport& report) {
 
 // --- Lines -----------------------------------------------------------------------------------
 
-void findLineShapes(const FileLines& lines, SettingsReport& report) {
+void findLineShapes(const std::string& text, const FileLines& lines, SettingsReport& report) {
+    // Saved as "Unicode" (UTF-16, as Notepad offers it): every other byte is 0, and the reader
+    // sees one character of each line at most.
+    if (text.rfind("\xFF\xFE", 0) == 0 || text.rfind("\xFE\xFF", 0) == 0)
+        warn(report, "", "",
+             "the file is saved as UTF-16 (\"Unicode\"), which the plugin cannot read: every "
+             "setting keeps its default; save it as UTF-8 or ANSI");
     if (lines.loneCr != 0 && !lines.anyLf)
         warn(report, "", "",
              lineText(lines.loneCr) +
@@ -474,7 +480,7 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
 
 void addFindings(const std::string& text, const IniFile& file, SettingsReport& report) {
     const FileLines lines(text);
-    findLineShapes(lines, report);
+    findLineShapes(text, lines, report);
     suggestNames(lines, report);
     findSharedKeys(lines, report);
     for (const std::string& name : file.names("keys"))

@@ -658,9 +658,13 @@ bool beginStay(World& w) {
     w.stayDue = false;
     if (w.fileLooked) return true;
     // A file that cannot be read is looked at again at every stay; one gone is told once.
-    if (!w.fileNow || !w.fileReadable) {
-        w.fileLooked = w.fileReadable;
-        if (w.fileReadable) w.sawGone = true;
+    // One saved as UTF-16 cannot be read either.
+    const bool utf16 =
+        w.fileNow && (w.fileNow->rfind("\xFF\xFE", 0) == 0 || w.fileNow->rfind("\xFE\xFF", 0) == 0);
+    if (!w.fileNow || !w.fileReadable || utf16) {
+        const bool gone = !w.fileNow && w.fileReadable;
+        w.fileLooked = gone;
+        if (gone) w.sawGone = true;
         show(w, mRefused);
         return true;
     }

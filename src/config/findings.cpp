@@ -435,9 +435,7 @@ void suggestNames(const FileLines& lines, SettingsReport& report) {
 // --- Lines -----------------------------------------------------------------------------------
 
 void findLineShapes(const std::string& text, const FileLines& lines, SettingsReport& report) {
-    // Saved as "Unicode" (UTF-16, as Notepad offers it): every other byte is 0, and the reader
-    // sees one character of each line at most.
-    if (text.rfind("\xFF\xFE", 0) == 0 || text.rfind("\xFE\xFF", 0) == 0)
+    if (savedAsUtf16(text))
         warn(report, "", "",
              "the file is saved as UTF-16 (\"Unicode\"), which the plugin cannot read: every "
              "setting keeps its default; save it as UTF-8 or ANSI");

@@ -657,11 +657,12 @@ bool beginStay(World& w) {
     if (w.busy()) return false;
     w.stayDue = false;
     if (w.fileLooked) return true;
-    // A file that cannot be read is looked at again at every stay; one gone is told once.
-    // One saved as UTF-16 cannot be read either.
-    const bool utf16 =
-        w.fileNow && (w.fileNow->rfind("\xFF\xFE", 0) == 0 || w.fileNow->rfind("\xFE\xFF", 0) == 0);
-    if (!w.fileNow || !w.fileReadable || utf16) {
+    // A file that cannot be read (also one saved as UTF-16, or one beyond 4 MiB) is looked at
+    // again at every stay; one gone is told once.
+    const bool unreadable = w.fileNow && (w.fileNow->rfind("\xFF\xFE", 0) == 0 ||
+                                          w.fileNow->rfind("\xFE\xFF", 0) == 0 ||
+                                          w.fileNow->size() > (std::size_t{4} << 20));
+    if (!w.fileNow || !w.fileReadable || unreadable) {
         const bool gone = !w.fileNow && w.fileReadable;
         w.fileLooked = gone;
         if (gone) w.sawGone = true;

@@ -247,14 +247,14 @@ Names namesIn(const std::string& file) {
     return names;
 }
 
-// The settings a file gives, read from the defaults up as the plugin reads them at start.
 // A whole number as the plugin's Windows build reads it: its long holds 32 bits, so a number
 // beyond that range reads as the nearest one it holds (the Linux build does the same).
 long long integerIn(const INIReader& ini, const char* section, const std::string& name,
-                    long long fallback) {
+                    long fallback) {
     return std::clamp<long long>(ini.GetInteger(section, name, fallback), INT32_MIN, INT32_MAX);
 }
 
+// The settings a file gives, read from the defaults up as the plugin reads them at start.
 Settings readSettings(const std::optional<std::string>& file) {
     Settings s;
     if (!file) return s;

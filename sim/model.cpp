@@ -247,6 +247,13 @@ Names namesIn(const std::string& file) {
     return names;
 }
 
+// A whole number as the plugin's Windows build reads it: its long holds 32 bits, so a number
+// beyond that range reads as the nearest one it holds (the Linux build does the same).
+long long integerIn(const INIReader& ini, const char* section, const std::string& name,
+                    long fallback) {
+    return std::clamp<long long>(ini.GetInteger(section, name, fallback), INT32_MIN, INT32_MAX);
+}
+
 // The settings a file gives, read from the defaults up as the plugin reads them at start.
 Settings readSettings(const std::optional<std::string>& file) {
     Settings s;
@@ -266,13 +273,13 @@ Settings readSettings(const std::optional<std::string>& file) {
         const std::optional<std::uint16_t> named =
             end == text.c_str() || *end != '\0' ? freeplot::keyCodeOfName(text) : std::nullopt;
         const auto code =
-            named ? *named : static_cast<std::uint16_t>(ini.GetInteger("keys", kKeys[a].name, 0));
+            named ? *named : static_cast<std::uint16_t>(integerIn(ini, "keys", kKeys[a].name, 0));
         if (code == 0) continue;
         const bool modifier = code >= 16 && code <= 18;
         s.primary[a] = modifier ? static_cast<std::uint16_t>(160 + 2 * (code - 16)) : code;
         s.alternate[a] = modifier ? static_cast<std::uint16_t>(161 + 2 * (code - 16)) : 0;
     }
-    s.togglable = static_cast<int>(ini.GetInteger("main", "togglable", 0) & 0xFF);
+    s.togglable = static_cast<int>(integerIn(ini, "main", "togglable", 0) & 0xFF);
     // A value no float can hold keeps the default.
     const double timescale = ini.GetReal("main", "buildTimescale", 0.01);
     if (std::isfinite(timescale) && std::fabs(timescale) <= std::numeric_limits<float>::max())
@@ -292,7 +299,8 @@ Settings readSettings(const std::optional<std::string>& file) {
         if (taken(text, m)) s.texts[m] = text;
     }
     auto wanted = [&](const char* key, int index) {
-        return static_cast<int>(ini.GetInteger("steps", key, index + 1)) - 1;
+        return static_cast<int>(
+            std::max<long long>(integerIn(ini, "steps", key, index + 1) - 1, INT32_MIN));
     };
     const int rotate = wanted("rotateStepIdx", s.rotate.index);
     const int move = wanted("moveStepIdx", s.move.index);
@@ -649,10 +657,15 @@ bool beginStay(World& w) {
     if (w.busy()) return false;
     w.stayDue = false;
     if (w.fileLooked) return true;
-    // A file that cannot be read is looked at again at every stay; one gone is told once.
-    if (!w.fileNow || !w.fileReadable) {
-        w.fileLooked = w.fileReadable;
-        if (w.fileReadable) w.sawGone = true;
+    // A file that cannot be read (also one saved as UTF-16, or one beyond 4 MiB) is looked at
+    // again at every stay; one gone is told once.
+    const bool unreadable = w.fileNow && (w.fileNow->rfind("\xFF\xFE", 0) == 0 ||
+                                          w.fileNow->rfind("\xFE\xFF", 0) == 0 ||
+                                          w.fileNow->size() > (std::size_t{4} << 20));
+    if (!w.fileNow || !w.fileReadable || unreadable) {
+        const bool gone = !w.fileNow && w.fileReadable;
+        w.fileLooked = gone;
+        if (gone) w.sawGone = true;
         show(w, mRefused);
         return true;
     }
@@ -662,6 +675,8 @@ bool beginStay(World& w) {
     w.s.togglable = togglable;
     w.file = w.fileNow;
     w.sawGone = false;
+    // The keys' presses kept under the settings before are forgotten: their releases act no more.
+    w.keptPresses.clear();
     show(w, mReloaded);
     return true;
 }

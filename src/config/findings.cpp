@@ -434,7 +434,11 @@ void suggestNames(const FileLines& lines, SettingsReport& report) {
 
 // --- Lines -----------------------------------------------------------------------------------
 
-void findLineShapes(const FileLines& lines, SettingsReport& report) {
+void findLineShapes(const std::string& text, const FileLines& lines, SettingsReport& report) {
+    if (savedAsUtf16(text))
+        warn(report, "", "",
+             "the file is saved as UTF-16 (\"Unicode\"), which the plugin cannot read: every "
+             "setting keeps its default; save it as UTF-8 or ANSI");
     if (lines.loneCr != 0 && !lines.anyLf)
         warn(report, "", "",
              lineText(lines.loneCr) +
@@ -474,7 +478,7 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
 
 void addFindings(const std::string& text, const IniFile& file, SettingsReport& report) {
     const FileLines lines(text);
-    findLineShapes(lines, report);
+    findLineShapes(text, lines, report);
     suggestNames(lines, report);
     findSharedKeys(lines, report);
     for (const std::string& name : file.names("keys"))

@@ -52,6 +52,12 @@ private:
     explicit IniFile(const std::optional<std::string>& text);
 };
 
+// Whether a file's text starts as one saved as UTF-16 ("Unicode" in Notepad): every other byte is
+// 0, and the reader sees at most one character of each line.
+inline bool savedAsUtf16(const std::string& text) {
+    return text.rfind("\xFF\xFE", 0) == 0 || text.rfind("\xFE\xFF", 0) == 0;
+}
+
 // INIReader::GetInteger as the Windows build sees it: strtol with base 0 into a signed
 // 32-bit long, so a number out of that range saturates to INT32_MIN or INT32_MAX. The
 // default comes back when no character converts.

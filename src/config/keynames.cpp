@@ -92,7 +92,9 @@ constexpr NamedKey kNamed[] = {
     {0xB5, "Select Media"},
     {0xB6, "Start Application 1"},
     {0xB7, "Start Application 2"},
-    {0xBA, "; key"},
+    // Not "; key": after "= " in the settings file a ";" starts a comment, and the name as
+    // printed must bind the key.
+    {0xBA, "Semicolon key"},
     {0xBB, "= key"},
     {0xBC, ", key"},
     {0xBD, "- key"},
@@ -175,6 +177,8 @@ std::string bindingName(const KeyBinding& binding) {
 std::optional<std::uint16_t> keyCodeOfName(std::string_view text) {
     const std::string wanted = folded(text);
     if (wanted.empty()) return std::nullopt;
+    // The key's own sign, as a file written before it had its name may hold it ("moveUp=;").
+    if (wanted == ";" || wanted == ";key") return std::uint16_t{0xBA};
     for (std::uint16_t code = 1; code < 256; ++code) {
         const char* name = keyName(code);
         if (!name) continue;

@@ -98,6 +98,16 @@ Reload reloadSettingsIfChanged() {
         return refused("it cannot be read (another program may hold it); the next start of "
                        "workshop mode looks again");
     }
+    // Taken, it would put every setting back to its default: it waits, as a file that cannot be
+    // read does, for the player to save it again.
+    if (savedAsUtf16(*text)) {
+        logLine(
+            "Config file %s is saved as UTF-16, which the plugin cannot read: the settings in "
+            "force stay, and the next start of workshop mode looks again",
+            path);
+        return refused("it is saved as UTF-16 (\"Unicode\"): save it as UTF-8 or ANSI; the next "
+                       "start of workshop mode looks again");
+    }
     if (stampOf(source.path) != stamp) {
         logLine(
             "Config file %s changed while it was read: the settings in force stay, and the next "

@@ -36,4 +36,10 @@ std::uint64_t actionsOf(std::uint16_t code);
 // Called when the settings are read again, which may switch what the buttons do.
 void forgetTakenButtons();
 
+// Forgets the key presses the keyboard handler kept, at the next key event it looks at: a release
+// then acts only after a press made under the settings now in force. Called when the settings are
+// read again, which may bind those keys to other actions, or to none (whose releases it never
+// looks at, so that a press kept before would stay kept).
+void forgetTakenKeys();
+
 }  // namespace freeplot

@@ -49,6 +49,7 @@ bool beginStay() {
         case Reload::reloaded:
             prepareKeyLookup();
             forgetTakenButtons();
+            forgetTakenKeys();
             showNow(Msg::settingsReloaded);
             break;
         case Reload::kept:

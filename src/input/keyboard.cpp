@@ -323,6 +323,8 @@ std::int32_t handleKey(const RawKeyboard& record) {
 
 }  // namespace
 
+void forgetTakenKeys() { forgetPresses = 1; }
+
 void prepareKeyLookup() {
     for (std::size_t code = 0; code < actionsByCode.size(); ++code)
         actionsByCode[code] = scanBindings(static_cast<std::uint16_t>(code));

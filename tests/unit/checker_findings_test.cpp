@@ -293,6 +293,12 @@ TEST_F(SettingsTest, CheckerWarnsOfMistakesThePluginTakesSilently) {
               "Findings:\n  warning  line 1: the lines end in CR alone (as old Mac editors "
               "save), so the plugin reads the whole file as one line and takes nothing past its "
               "first section or entry; save it with Windows (CR LF) or Unix (LF) line ends");
+    // Saved as "Unicode": said so, beside the line that does not parse.
+    const auto [u16Status, u16Out] =
+        runChecker(writeFile(std::string("\xFF\xFE[\0k\0]\0\n\0", 10)));
+    EXPECT_EQ(u16Status, 1);
+    EXPECT_NE(u16Out.find("the file is saved as UTF-16 (\"Unicode\")"), std::string::npos)
+        << u16Out;
 }
 
 // The drawing: each bound key's short name under its cap, a legend of the names drawn, the keys

@@ -185,6 +185,13 @@ TEST_F(SettingsTest, KeysBindByCodeOrNameAndRefuseTheRest) {
     EXPECT_EQ(log, (Lines{"Invalid value for key: copyAll", "Invalid value for key: noSuchAction2",
                           "Invalid value for key: scaleDown", "Invalid value for key: undo"}));
 
+    // Every name as the checker prints it binds its key from the file (a digit alone is a code).
+    for (std::uint16_t code = 1; code < 256; ++code)
+        if (const char* name = keyName(code); name && (code < '0' || code > '9')) {
+            ASSERT_TRUE(load(std::string("[keys]\nmoveUp = ") + name + "\n"));
+            EXPECT_EQ(binding(Action::moveUp), bindingForCode(code)) << name;
+        }
+
     // A binding replaces both fields: a plain code clears the default alternate.
     restoreDefaultSettings();
     ASSERT_TRUE(load("[keys]\nchangeRotateAxis = 65\n"));

@@ -348,12 +348,21 @@ TEST_F(SettingsTest, CheckerExitsTwoWhenItsReportCannotBeWritten) {
     EXPECT_EQ(runCheckerProgram(settings, "/dev/full"),
               std::make_pair(2, why + "No space left on device\n"));
 
+    // The pipe's write end goes to the checker as descriptor 9: the shell popen runs may take no
+    // descriptor above 9, and a test program that has opened many files holds the low ones.
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     close(ends[0]);
-    EXPECT_EQ(runCheckerProgram(settings, "&" + std::to_string(ends[1])),
-              std::make_pair(2, why + "Broken pipe\n"));
+    const int saved = dup(9);
+    ASSERT_EQ(dup2(ends[1], 9), 9);
     close(ends[1]);
+    EXPECT_EQ(runCheckerProgram(settings, "&9"), std::make_pair(2, why + "Broken pipe\n"));
+    if (saved >= 0) {
+        dup2(saved, 9);
+        close(saved);
+    } else {
+        close(9);
+    }
 }
 
 // The README's key table names each action's default key as the checker does, gives the gate

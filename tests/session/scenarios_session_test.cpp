@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -18,23 +19,44 @@
 
 namespace {
 
-TEST(Scenarios, EveryScenarioFilePlaysThrough) {
+// The scenario files, sorted; read when the program starts, so that the test runner lists one
+// test per file and plays them side by side.
+std::vector<std::filesystem::path> scenarioFiles() {
     const std::filesystem::path dir = sim::sourceDirectory() + "/tests/scenarios";
     std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, error))
         if (entry.path().extension() == ".scenario") files.push_back(entry.path());
     std::sort(files.begin(), files.end());
-    ASSERT_GE(files.size(), 9u);
-    for (const auto& file : files) {
-        const sim::Scenario scenario = sim::readScenario(file.string());
-        sim::Options options;
-        // A scenario written for a game image without the game's code says so.
-        options.blankImage = scenario.source.find("--blank-image") != std::string::npos;
-        const sim::PlayOutcome outcome = sim::playScenario(scenario, options);
-        EXPECT_TRUE(outcome.passed()) << file.filename() << ": " << outcome.failure << "\n"
-                                      << outcome.transcript.text();
-    }
+    return files;
 }
+
+TEST(Scenarios, EveryScenarioFileIsPlayedByATestOfItsOwn) {
+    ASSERT_GE(scenarioFiles().size(), 9u);
+}
+
+class ScenarioFile : public ::testing::TestWithParam<std::filesystem::path> {};
+
+TEST_P(ScenarioFile, PlaysThrough) {
+    const std::filesystem::path& file = GetParam();
+    const sim::Scenario scenario = sim::readScenario(file.string());
+    sim::Options options;
+    // A scenario written for a game image without the game's code says so.
+    options.blankImage = scenario.source.find("--blank-image") != std::string::npos;
+    const sim::PlayOutcome outcome = sim::playScenario(scenario, options);
+    EXPECT_TRUE(outcome.passed()) << file.filename() << ": " << outcome.failure << "\n"
+                                  << outcome.transcript.text();
+}
+
+// Each test is named after its file: letters and digits kept, anything else an underscore.
+INSTANTIATE_TEST_SUITE_P(
+    Every, ScenarioFile, ::testing::ValuesIn(scenarioFiles()),
+    [](const ::testing::TestParamInfo<std::filesystem::path>& file) {
+        std::string name = file.param.stem().string();
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name;
+    });
 
 struct Played {
     int status = -1;

@@ -12,7 +12,8 @@ set(_longest
   "HookSession.WithoutRoomBelowTheImageNoHookGoesInAndLoadStillFinishes"
   "SettingsTest.UnreadableEmptyBinaryAndHugeFilesParseSafely"
   "Switches.AWriteTheSystemRefusesLeavesTheSwitchAsItWas"
-  "Chaos.FixedSeedSequences")
+  "Chaos.FixedSeedSequencesLeaveTheGameSettled"
+  "Scenarios.PlayNamesTheFailingLineOrSaysWhyItCannotPlay")
 foreach(_part RANGE 0 9)
   list(APPEND _longest
        "Part/InputFuzz.RandomRawRecordsReachTheGameExactlyWhenTheHandlersLetThem/${_part}")

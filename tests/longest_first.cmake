@@ -13,7 +13,9 @@ set(_longest
   "SettingsTest.UnreadableEmptyBinaryAndHugeFilesParseSafely"
   "Switches.AWriteTheSystemRefusesLeavesTheSwitchAsItWas"
   "Chaos.FixedSeedSequencesLeaveTheGameSettled"
-  "Scenarios.PlayNamesTheFailingLineOrSaysWhyItCannotPlay")
+  "ScenarioPlayer.NamesTheLineOfAnExpectationThatFails"
+  "ScenarioPlayer.SaysWhyAFileOrItsSettingsCannotPlay"
+  "ScenarioPlayer.SaysWhichLineHasAStepWithAWordTooManyOrTooFew")
 foreach(_part RANGE 0 9)
   list(APPEND _longest
        "Part/InputFuzz.RandomRawRecordsReachTheGameExactlyWhenTheHandlersLetThem/${_part}")

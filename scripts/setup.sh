@@ -7,7 +7,7 @@ packages=(
   libxbyak-dev ninja-build ccache zip
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix
-  clang libclang-rt-14-dev clang-tidy
+  clang libclang-rt-14-dev clang-tidy jq
   wine64
 )
 

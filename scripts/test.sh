@@ -15,10 +15,15 @@
 # The builds run one after another, each on every core; the test runs and the fuzzer go on
 # beside the next build (the tests spend most of their time waiting on timers), each into a log
 # of its own that is shown when it ends. The test programs run four at a time where most of
-# their time is waiting (Linux, ThreadSanitizer). The longest test run (ThreadSanitizer) goes
-# beside the Windows build and the shortest (AddressSanitizer) comes last, once the others have
-# ended; with the compiler cache warm, the builds take seconds and the runs overlap. Every compile goes through ccache when it is there, so a second clone of
-# the same commit compiles almost nothing.
+# their time is waiting (Linux, ThreadSanitizer), the longest tests first (tests/longest_first.cmake),
+# and the long ones come in parts: one test per scenario file, the raw-input fuzz in ten parts.
+# The stress counts are smaller under the sanitizers than in the Linux run, which keeps them whole
+# (the test presets' FREEPLOT_INPUT_FUZZ_EVENTS and FREEPLOT_CONSOLE_SWITCHES). The longest test
+# run (ThreadSanitizer) goes beside the Windows build and the shortest (AddressSanitizer) comes
+# last, once the Linux run has ended; with the compiler cache warm, the builds take seconds and the
+# runs overlap. Every compile goes through ccache when it is there, so a second clone of the same
+# commit compiles almost nothing, and the static analysis remembers the sources it found clean
+# (scripts/tidy.sh), so it checks nothing twice.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -98,8 +103,8 @@ step "AddressSanitizer + UndefinedBehaviorSanitizer build (unit tests, raw-input
 quiet configure-asan cmake --preset asan
 quiet build-asan cmake --build --preset asan
 collect "Linux tests" build/linux
-collect "Tests under ThreadSanitizer" build/tsan
 beside "Tests under AddressSanitizer" ctest --preset asan
+collect "Tests under ThreadSanitizer" build/tsan
 collect "Windows tests under Wine"
 collect "Settings fuzzer"
 collect "Static analysis"

@@ -10,6 +10,12 @@
 # read GCC's); configuring it takes seconds and builds nothing. Each source gets a clang-tidy of
 # its own: clang-tidy 14 carries state from one source to the next that makes its va_list check
 # report a va_start it saw.
+#
+# A source found clean is remembered under ~/.cache/freeplot-tidy (FREEPLOT_TIDY_CACHE names
+# another folder) by a hash of what clang-tidy reads for it: its version, .clang-tidy, the
+# source's compile command and the text of every file the source includes, with the checkout's
+# folder taken out of paths. A source whose hash is found there is not checked again; any change
+# to one of those inputs checks it anew. Only clean results are kept, so a warning shows every time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -77,16 +83,62 @@ if ((${#files[@]} == 0)); then
   exit 0
 fi
 
+cache=${FREEPLOT_TIDY_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/freeplot-tidy}
+mkdir -p "$cache"
+# The hash of everything clang-tidy reads for one source (see above); empty when it cannot be told.
+inputs_hash() {
+  local file=$1 command
+  command=$(jq -r --arg f "$PWD/$file" 'map(select(.file == $f))[0].command // empty' \
+    build/lint/compile_commands.json) || return 0
+  [ -n "$command" ] || return 0
+  local -a words
+  eval "words=($command)"
+  # The compile command without its output, asked for the files the source includes.
+  local -a deps_command=()
+  local i=0
+  while ((i < ${#words[@]})); do
+    case ${words[i]} in
+      -o) i=$((i + 2)) && continue ;;
+      -c) ;;
+      *) deps_command+=("${words[i]}") ;;
+    esac
+    i=$((i + 1))
+  done
+  local deps
+  deps=$(cd build/lint && "${deps_command[@]}" -M -MF /dev/stdout 2>/dev/null) || return 0
+  {
+    "$tidy" --version
+    cat .clang-tidy
+    echo "$command"
+    # Each included file by name and content (make's list: one or more names a line, then `\`).
+    tr ' \\' '\n\n' <<<"${deps#*:}" | sed '/^$/d' | sort -u |
+      (cd build/lint && xargs -d '\n' sha256sum 2>&1)
+  } | sed "s|$PWD|.|g" | sha256sum | cut -d' ' -f1
+}
+check_one() {
+  local file=$1 key
+  key=$(inputs_hash "$file")
+  if [ -n "$key" ] && [ -e "$cache/$key" ]; then
+    echo "remembered clean: $file"
+    return 0
+  fi
+  "$tidy" -p build/lint --quiet --warnings-as-errors='*' "$file" || return 1
+  [ -z "$key" ] || touch "$cache/$key"
+}
+export -f inputs_hash check_one
+export tidy cache
+
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 status=0
 printf '%s\n' "${files[@]}" |
-  xargs -P "$(nproc)" -n 1 "$tidy" -p build/lint --quiet --warnings-as-errors='*' \
-    >"$log" 2>&1 || status=$?
-grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$|^Suppressed [0-9]+ warnings|^Use -header-filter|^Use -system-headers' \
+  xargs -P "$(nproc)" -I{} bash -c 'check_one "$1"' _ {} >"$log" 2>&1 || status=$?
+grep -v -E '^remembered clean: |^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$|^Suppressed [0-9]+ warnings|^Use -header-filter|^Use -system-headers' \
   "$log" || true
 if [ "$status" -ne 0 ]; then
   echo "static analysis: FAILED on $what (${#files[@]} files)"
   exit 1
 fi
-echo "static analysis: ${#files[@]} files clean ($what) in $(($(date +%s) - started)) s"
+remembered=$(grep -c '^remembered clean: ' "$log" || true)
+echo "static analysis: ${#files[@]} files clean ($what; $remembered of them remembered clean" \
+  "from an earlier check) in $(($(date +%s) - started)) s"

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -18,23 +19,44 @@
 
 namespace {
 
-TEST(Scenarios, EveryScenarioFilePlaysThrough) {
+// The scenario files, sorted; read when the program starts, so that the test runner lists one
+// test per file and plays them side by side.
+std::vector<std::filesystem::path> scenarioFiles() {
     const std::filesystem::path dir = sim::sourceDirectory() + "/tests/scenarios";
     std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, error))
         if (entry.path().extension() == ".scenario") files.push_back(entry.path());
     std::sort(files.begin(), files.end());
-    ASSERT_GE(files.size(), 9u);
-    for (const auto& file : files) {
-        const sim::Scenario scenario = sim::readScenario(file.string());
-        sim::Options options;
-        // A scenario written for a game image without the game's code says so.
-        options.blankImage = scenario.source.find("--blank-image") != std::string::npos;
-        const sim::PlayOutcome outcome = sim::playScenario(scenario, options);
-        EXPECT_TRUE(outcome.passed()) << file.filename() << ": " << outcome.failure << "\n"
-                                      << outcome.transcript.text();
-    }
+    return files;
 }
+
+TEST(Scenarios, EveryScenarioFileIsPlayedByATestOfItsOwn) {
+    ASSERT_GE(scenarioFiles().size(), 9u);
+}
+
+class ScenarioFile : public ::testing::TestWithParam<std::filesystem::path> {};
+
+TEST_P(ScenarioFile, PlaysThrough) {
+    const std::filesystem::path& file = GetParam();
+    const sim::Scenario scenario = sim::readScenario(file.string());
+    sim::Options options;
+    // A scenario written for a game image without the game's code says so.
+    options.blankImage = scenario.source.find("--blank-image") != std::string::npos;
+    const sim::PlayOutcome outcome = sim::playScenario(scenario, options);
+    EXPECT_TRUE(outcome.passed()) << file.filename() << ": " << outcome.failure << "\n"
+                                  << outcome.transcript.text();
+}
+
+// Each test is named after its file: letters and digits kept, anything else an underscore.
+INSTANTIATE_TEST_SUITE_P(
+    Every, ScenarioFile, ::testing::ValuesIn(scenarioFiles()),
+    [](const ::testing::TestParamInfo<std::filesystem::path>& file) {
+        std::string name = file.param.stem().string();
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name;
+    });
 
 struct Played {
     int status = -1;
@@ -55,15 +77,21 @@ Played play(const std::string& path, const std::string& options = "") {
     return played;
 }
 
-TEST(Scenarios, PlayNamesTheFailingLineOrSaysWhyItCannotPlay) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("freeplot-scenarios-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    auto write = [&](const std::string& name, const std::string& text) {
+// Scenario files written into a folder of the test's own, each played by `freeplot-sim play`. The
+// three tests below each start dozens of players, so the test runner runs them side by side.
+class ScenarioPlayer : public ::testing::Test {
+protected:
+    void SetUp() override { std::filesystem::create_directories(dir); }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string write(const std::string& name, const std::string& text) const {
         std::ofstream(dir / name, std::ios::binary) << text;
         return (dir / name).string();
-    };
+    }
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("freeplot-scenarios-" + std::to_string(::getpid()));
+};
 
+TEST_F(ScenarioPlayer, NamesTheLineOfAnExpectationThatFails) {
     // An expectation that never holds ends at its deadline with exit 1 and names its line.
     const Played wrong = play(write("wrong.scenario",
                                     "object a at 0 0 0\nselect a\nkey Numpad 8\n"
@@ -91,7 +119,10 @@ TEST(Scenarios, PlayNamesTheFailingLineOrSaysWhyItCannotPlay) {
     }
     EXPECT_NE(play(write("late.scenario", failing[2].first)).output.find("found 110"),
               std::string::npos);
+}
 
+TEST_F(ScenarioPlayer, SaysWhyAFileOrItsSettingsCannotPlay) {
+    // Exit 2, with one line saying why.
     std::string binary(3000, '\0');
     for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 7 % 256);
     const std::pair<std::string, std::string> unplayable[] = {
@@ -110,7 +141,22 @@ TEST(Scenarios, PlayNamesTheFailingLineOrSaysWhyItCannotPlay) {
         {write("huge.scenario", "object a at 1e39 0 0\n"), "huge.scenario:1: \"1e39\" is beyond"},
         {write("quote.scenario", "expect log \"open\n"), "quote.scenario:1: a quoted text is not"},
     };
-    // Every step with one word too many or (but "mouse") too few, and settings that cannot be read.
+    const std::string fine = write("fine.scenario", "object a at 0 0 0\n");
+    for (const std::string& settings : {dir.string(), (dir / "none.ini").string()}) {
+        const Played p = play(fine, " --settings '" + settings + "'");
+        EXPECT_EQ(p.status, 2) << p.output;
+        EXPECT_EQ(p.output, "freeplot-sim: cannot read " + settings + "\n");
+    }
+    for (const auto& [path, says] : unplayable) {
+        const Played p = play(path);
+        EXPECT_EQ(p.status, 2) << path << "\n" << p.output;
+        EXPECT_NE(p.output.find(says), std::string::npos) << p.output;
+        EXPECT_EQ(std::count(p.output.begin(), p.output.end(), '\n'), 1) << p.output;
+    }
+}
+
+TEST_F(ScenarioPlayer, SaysWhichLineHasAStepWithAWordTooManyOrTooFew) {
+    // Every step with one word too many or (but "mouse") too few.
     std::istringstream steps(
         "select none|unload a|workshop on|workshop busy on|heading 5|button left up|wheel 1|mouse|"
         "wait 1|ignore input on|main loop stall|expect scale a 100|expect position a 0 0 0|"
@@ -124,19 +170,6 @@ TEST(Scenarios, PlayNamesTheFailingLineOrSaysWhyItCannotPlay) {
             EXPECT_NE(p.output.find("count.scenario:2: "), std::string::npos) << p.output;
         }
     }
-    const std::string fine = write("fine.scenario", "object a at 0 0 0\n");
-    for (const std::string& settings : {dir.string(), (dir / "none.ini").string()}) {
-        const Played p = play(fine, " --settings '" + settings + "'");
-        EXPECT_EQ(p.status, 2) << p.output;
-        EXPECT_EQ(p.output, "freeplot-sim: cannot read " + settings + "\n");
-    }
-    for (const auto& [path, says] : unplayable) {
-        const Played p = play(path);
-        EXPECT_EQ(p.status, 2) << path << "\n" << p.output;
-        EXPECT_NE(p.output.find(says), std::string::npos) << p.output;
-        EXPECT_EQ(std::count(p.output.begin(), p.output.end(), '\n'), 1) << p.output;
-    }
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

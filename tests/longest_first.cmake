@@ -1,0 +1,23 @@
+# Read by ctest after the listed tests: the tests that take longest get a cost, so that a build
+# folder with no timings of its own yet (every fresh clone) starts them first and the short ones
+# fill in beside them. Once a run has timed them, ctest orders by those timings instead
+# (Testing/Temporary/CTestCostData.txt). A name here that a build does not list is passed over.
+set(_longest
+  "ConsoleSession.ThousandsOfSwitchesKeepTheTrampolineAndEndWithTheGamesBytes"
+  "ConsoleSession.SwitchesFromTheConsoleThreadBesideSnapFromInputLeaveEveryPageReadExecute"
+  "Trampoline.FailsWhenEverythingWithinReachIsUsed"
+  "Startup.AnExecutableThatIsNotTheGameIsRefusedOrLeftUntouched"
+  "Switches.FreeplotModeCallsTheStubThroughATrampolineSlotAndKeepsCodeExecuteRead"
+  "Switches.ExtraSelectionJumpsToTheOutlineStub"
+  "HookSession.WithoutRoomBelowTheImageNoHookGoesInAndLoadStillFinishes"
+  "SettingsTest.UnreadableEmptyBinaryAndHugeFilesParseSafely"
+  "Switches.AWriteTheSystemRefusesLeavesTheSwitchAsItWas"
+  "Chaos.FixedSeedSequencesLeaveTheGameSettled"
+  "ScenarioPlayer.NamesTheLineOfAnExpectationThatFails"
+  "ScenarioPlayer.SaysWhyAFileOrItsSettingsCannotPlay"
+  "ScenarioPlayer.SaysWhichLineHasAStepWithAWordTooManyOrTooFew")
+foreach(_part RANGE 0 9)
+  list(APPEND _longest
+       "Part/InputFuzz.RandomRawRecordsReachTheGameExactlyWhenTheHandlersLetThem/${_part}")
+endforeach()
+set_tests_properties(${_longest} PROPERTIES COST 100)

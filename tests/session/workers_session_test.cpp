@@ -280,14 +280,21 @@ TEST(HandOff, ALongWaitIsLoggedOnceAndAnObjectTheGameLetGoOfIsTakenBack) {
         game.sleep(std::chrono::milliseconds(60));  // past the moment the game frees it
         game.setMainLoopTakes(true);
         sim::Ref next = selectNew(game, at(0, 0, 100));
-        tap(game, key::scaleUp);
-        game.note("next", std::to_string(game.waitUntil([&] { return next.scale() == 110; })));
+        // The worker clears its busy mark a moment after it took the object back out, later
+        // still on a loaded machine: a key before that is ignored, as any scale key is while a
+        // scale is on its way. So the key is pressed again until one is taken; the first one
+        // taken scales the object once.
+        for (int tries = 0; tries < 20 && next.scale() == 100; ++tries) {
+            tap(game, key::scaleUp);
+            game.waitUntil([&] { return next.scale() != 100; }, std::chrono::milliseconds(500));
+        }
+        game.note("next", std::to_string(next.scale()));
     };
     const sim::Transcript t = sim::run(options);
     ASSERT_TRUE(t.completed) << t.text();
     EXPECT_EQ(t.note("told"), "1");
     EXPECT_EQ(t.note("withdrawn"), "1");
-    EXPECT_EQ(t.note("next"), "1");
+    EXPECT_EQ(t.note("next"), "110");
     EXPECT_EQ(std::count(t.log.begin(), t.log.end(),
                          "The game has not taken a reference handed to it for 5 s; still waiting"),
               1);

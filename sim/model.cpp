@@ -929,8 +929,21 @@ bool runJob(World& w) {
     if (w.jobs.empty()) return false;
     Job& j = w.jobs.front();
     if (j.object == kLost) {
+        // The scale lands on some object at once; then the worker waits for the game's main loop
+        // to take that object, unless it is an actor or the game let go of it, which the model
+        // cannot tell.
+        if (j.phase == 0) {
+            for (auto& entry : w.objects) entry.second.scale = kAnyScale;
+            j.phase = 1;
+            return true;
+        }
+        const bool mayEnd = w.mainLoop || std::any_of(w.objects.begin(), w.objects.end(),
+                                                      [](const auto& entry) {
+                                                          return entry.second.actor ||
+                                                                 !entry.second.loaded;
+                                                      });
+        if (!mayEnd) return false;
         w.jobs.pop_front();
-        for (auto& entry : w.objects) entry.second.scale = kAnyScale;
         return true;
     }
     auto it = w.objects.find(j.object);

@@ -1,10 +1,14 @@
-# Compiles a test program's sources six to a unit (a unity build): GoogleTest's templates are
-# instantiated once per unit instead of once per file. CMake's own UNITY_BUILD names each source
-# in its unit files by absolute path, so a fresh clone elsewhere would miss the compiler cache on
-# every unit; these units name their sources from the project root (on the include path), and
-# read the same in every clone. A test file's helpers therefore sit in its own anonymous
-# namespace under names no other test file uses.
+# Compiles a target's sources several to a unit (a unity build; six unless a count is given):
+# headers are parsed, and templates instantiated and compiled, once per unit instead of once per
+# file. CMake's own UNITY_BUILD names each source in its unit files by absolute path, so a fresh
+# clone elsewhere would miss the compiler cache on every unit; these units name their sources from
+# the project root (on the include path), and read the same in every clone. A file's helpers
+# therefore sit in its own anonymous namespace under names no other file of its target uses.
 function(freeplot_unity_sources target)
+  set(_per_unit 6)
+  if(ARGC GREATER 1)
+    set(_per_unit ${ARGV1})
+  endif()
   get_target_property(_sources ${target} SOURCES)
   get_target_property(_source_dir ${target} SOURCE_DIR)
   set(_units "")
@@ -17,7 +21,7 @@ function(freeplot_unity_sources target)
     string(APPEND _text "#include \"${_relative}\"\n")
     math(EXPR _count "${_count} + 1")
     math(EXPR _left "${_left} - 1")
-    if(_count EQUAL 6 OR _left EQUAL 0)
+    if(_count EQUAL _per_unit OR _left EQUAL 0)
       list(LENGTH _units _index)
       set(_unit ${CMAKE_CURRENT_BINARY_DIR}/${target}_unit_${_index}.cpp)
       # Written only when its text changes, so a new configure compiles nothing again.

@@ -41,11 +41,6 @@ void collectLine(const char* line, void* context) {
     if (capture.previous) capture.previous(line, capture.previousContext);
 }
 
-std::string lowerCase(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // A text as it can be shown on one terminal line. A backslash is doubled where a "\n" could
 // otherwise be read either way; the log lines, which hold Windows paths and no line feeds,
 // keep theirs single.

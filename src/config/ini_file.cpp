@@ -10,14 +10,13 @@
 #include "os/os.h"
 
 namespace freeplot {
-namespace {
 
-std::string lowerCase(const char* text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
+std::string lowerCase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
+
+namespace {
 
 // Called by inih for every name/value pair (and every continuation line) it accepts.
 int collectName(void* user, const char* section, const char* name, const char* /*value*/) {

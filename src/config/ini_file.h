@@ -21,6 +21,9 @@
 
 namespace freeplot {
 
+// The text with its ASCII capitals made small: section and key names match in any case.
+std::string lowerCase(std::string text);
+
 struct IniFile {
     // Parses the file at `nativePath` (a name the C runtime can open).
     explicit IniFile(const std::string& nativePath);

@@ -24,11 +24,6 @@ namespace {
 
 const char* const kKeys = "keys";
 
-std::string lowerCase(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // The words GetBoolean knows; every other text reads as false.
 bool isTrueWord(const std::string& lower) {
     return lower == "true" || lower == "yes" || lower == "on" || lower == "1";

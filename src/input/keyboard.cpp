@@ -207,13 +207,13 @@ void toggleClock(const KeyEvent&) { toggleSlowClock(); }
 // The rows run in the order of config/dispatch_order.h, which the settings checker reads too.
 using Gate = DispatchGate;
 
-struct Row {
+struct ChainRow {
     std::uint64_t actions;
     Gate gate;
     void (*run)(const KeyEvent&);
 };
 
-constexpr Row kChain[] = {
+constexpr ChainRow kChain[] = {
     {actionBit(Action::main), Gate::togglable, toggleMode},
     {actionBit(Action::snap), Gate::none, toggleSnap},
     {actionBit(Action::ground), Gate::none, toggleGround},
@@ -275,7 +275,7 @@ bool gateOpen(Gate gate, const KeyEvent& key) {
 
 void dispatch(const KeyEvent& key) {
     const ReferenceUse use;
-    for (const Row& row : kChain) {
+    for (const ChainRow& row : kChain) {
         if ((row.actions & key.actions) != 0 && gateOpen(row.gate, key)) {
             row.run(key);
             return;

@@ -181,7 +181,7 @@ bool replaceFileWhole(const char* path, const std::string& bytes) {
     if (fd >= 0) {
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
             if (n <= 0 && errno != EINTR) break;
             if (n > 0) done += static_cast<std::size_t>(n);
         }

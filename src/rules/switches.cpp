@@ -44,7 +44,7 @@ struct SiteWrite {
     bool onlyInFreeplotMode = false;
 };
 
-struct Row {
+struct SwitchRow {
     Shared<bool> SwitchStates::*state;  // null: the state is the game's own value
     std::span<const SiteWrite> writes;
     Msg onMessage;
@@ -131,7 +131,7 @@ constexpr SiteWrite kExtraSelectionWrites[] = {
 };
 
 // In the order of Switch.
-constexpr Row kRows[] = {
+constexpr SwitchRow kRows[] = {
     {.state = &SwitchStates::freeplotMode,
      .writes = kFreeplotWrites,
      .onMessage = Msg::freeplotOn,
@@ -166,7 +166,7 @@ constexpr Row kRows[] = {
 };
 static_assert(std::size(kRows) == kSwitchCount);
 
-const Row& row(Switch which) { return kRows[index(which)]; }
+const SwitchRow& row(Switch which) { return kRows[index(which)]; }
 
 // What the game had at a site before the plugin's first write there: its code bytes (kept once,
 // never refreshed) or its variable's value (kept at every switch-on).
@@ -268,7 +268,7 @@ bool writeOff(const SiteWrite& w) {
 // Puts a switch's sites in line with `on`. Called with the code writer's lock held; shows
 // nothing (the lock is never held while calling into the game). Returns whether every write
 // went in.
-bool writeSwitch(const Row& r, bool on) {
+bool writeSwitch(const SwitchRow& r, bool on) {
     bool written = true;
     for (const SiteWrite& w : r.writes) {
         if (w.onlyInFreeplotMode && !switches.freeplotMode) continue;
@@ -279,15 +279,15 @@ bool writeSwitch(const Row& r, bool on) {
     return written;
 }
 
-bool currentState(const Row& r) {
+bool currentState(const SwitchRow& r) {
     return r.state ? bool{switches.*r.state} : readGame<float>(r.writes[0].site) == kSurfaceSnapOff;
 }
 
-void setState(const Row& r, bool on) {
+void setState(const SwitchRow& r, bool on) {
     if (r.state) switches.*r.state = on;
 }
 
-bool neverOn(const Row& r) {
+bool neverOn(const SwitchRow& r) {
     for (const SiteWrite& w : r.writes)
         if (kept(w.site).filled) return false;
     return true;
@@ -299,7 +299,7 @@ struct Change {
     std::optional<Msg> message;
 };
 
-Change change(const Row& r, bool on) {
+Change change(const SwitchRow& r, bool on) {
     if (!on && r.quietUntilFirstOn && neverOn(r)) {
         setState(r, false);
         return {};
@@ -321,12 +321,12 @@ bool report(const Change& done, bool show) {
 
 void startSwitchStates(const Settings& from) {
     switches = {};
-    for (const Row& r : kRows)
+    for (const SwitchRow& r : kRows)
         if (r.state && r.startsOn) switches.*r.state = from.*r.startsOn;
 }
 
 void applyStartupPatches() {
-    for (const Row& r : kRows) {
+    for (const SwitchRow& r : kRows) {
         if (!r.startsOn || !(settings.*r.startsOn)) continue;
         const CodeWriterLock lock;
         change(r, true);
@@ -339,7 +339,7 @@ bool switchOn(Switch which) {
 }
 
 bool setSwitch(Switch which, bool on, bool show) {
-    const Row& r = row(which);
+    const SwitchRow& r = row(which);
     Change done;
     {
         const CodeWriterLock lock;
@@ -350,7 +350,7 @@ bool setSwitch(Switch which, bool on, bool show) {
 }
 
 bool toggle(Switch which, bool show) {
-    const Row& r = row(which);
+    const SwitchRow& r = row(which);
     Change done;
     {
         const CodeWriterLock lock;
@@ -360,7 +360,7 @@ bool toggle(Switch which, bool show) {
 }
 
 void parkOutsideWorkshop(Switch which, bool inWorkshop) {
-    const Row& r = row(which);
+    const SwitchRow& r = row(which);
     std::uint8_t& due = switches.dueInside;
     const CodeWriterLock lock;
     if (!inWorkshop && currentState(r)) {

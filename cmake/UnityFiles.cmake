@@ -33,4 +33,9 @@ function(freeplot_unity_sources target)
   endforeach()
   set_property(TARGET ${target} PROPERTY SOURCES ${_units})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  # GCC takes a source included by a unit for a header, and warns of a type there with a member
+  # of a type of the source's own anonymous namespace; in a source that is as it should be.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -Wno-subobject-linkage)
+  endif()
 endfunction()

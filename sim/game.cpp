@@ -19,7 +19,7 @@ using namespace detail;
 
 namespace {
 
-std::uintptr_t abs(std::uint32_t offset) { return loc::imageBase + offset; }
+using loc::abs;
 
 constexpr std::uint32_t keyboardRecord = loc::inputRecords;
 constexpr std::uint32_t mouseRecord = loc::inputRecords + 0x100;

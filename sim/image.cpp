@@ -16,7 +16,7 @@ namespace {
 
 std::vector<SiteInfo> sites;
 
-std::uintptr_t abs(std::uint32_t offset) { return loc::imageBase + offset; }
+using loc::abs;
 
 // Writes instruction bytes at a game offset. rel32 operands are computed from the address of
 // the end of their instruction, which lies `tail` bytes after the operand (an immediate that

@@ -21,6 +21,8 @@ inline std::uintptr_t imageBaseFromEnvironment() {
 }
 inline const std::uintptr_t imageBase = imageBaseFromEnvironment();
 inline constexpr std::size_t imageSize = 0x6000000;
+// The address of an offset into the image.
+inline std::uintptr_t abs(std::uint32_t offset) { return imageBase + offset; }
 
 // Code sites.
 inline constexpr std::uint32_t freeplotEnable = 0x1F0DAB;

@@ -464,8 +464,6 @@ std::string World::key(bool lists) const {
 
 namespace {
 
-constexpr double kDegreesPerRadian = 57.29577951308232;
-
 // Where a step that can go two ways leaves the other way: the states the step makes besides the
 // one it changes in place.
 std::vector<World>* forks = nullptr;

@@ -20,6 +20,9 @@
 
 namespace sim {
 
+// The game keeps angles in radians; scenario files and the model speak degrees.
+constexpr double kDegreesPerRadian = 57.29577951308232;
+
 // An object as the player sees it: position, angles in degrees, scale in percent.
 struct SeenObject {
     double position[3] = {0, 0, 0};

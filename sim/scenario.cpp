@@ -27,7 +27,6 @@ ScenarioError::ScenarioError(std::string name, int line, const std::string& what
 
 namespace {
 
-constexpr double kDegreesPerRadian = 57.29577951308232;
 constexpr auto kExpectDeadline = std::chrono::milliseconds(2000);
 // Longer than the notifier's quiet period, so a message on its way has come by then.
 constexpr auto kNoMessageWait = std::chrono::milliseconds(700);

@@ -19,7 +19,7 @@
 namespace sim::detail {
 namespace {
 
-std::uintptr_t abs(std::uint32_t offset) { return loc::imageBase + offset; }
+using loc::abs;
 
 std::string hex64(std::uint64_t v) {
     char buf[24];

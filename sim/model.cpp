@@ -1305,7 +1305,11 @@ void Model::expand() {
     const std::function<bool(World&)> moves[] = {
         runJob,   showNotifier, runConsole,
         turnHeld, rotationEnds, [this](World& w) { return lateTurn(w, now_); }};
-    while (!open.empty() && all.size() < 2000) {
+    // The bound only keeps a runaway expansion finite. States come breadth first, so the ones it
+    // leaves out are those where most has happened since the last look: a busy machine's. A
+    // mismatch after a cut says so.
+    constexpr std::size_t kMostStates = 20000;
+    while (!open.empty() && all.size() < kMostStates) {
         World w = std::move(open.front());
         open.pop_front();
         if (const auto [it, fresh] = keys.emplace(w.key(), all.size()); !fresh) {
@@ -1318,6 +1322,7 @@ void Model::expand() {
         }
         all.push_back(std::move(w));
     }
+    cut_ = cut_ || !open.empty();
     worlds_ = std::move(all);
 }
 
@@ -1495,8 +1500,10 @@ std::string Model::compare(const Seen& seen, bool settled) {
     if (kept.size() > 24 || turning) kept = collapse(std::move(kept));
     if (kept.empty())
         return (nearest.empty() ? std::string("no world of the model is settled") : nearest) +
-               " (" + std::to_string(worlds_.size()) + " states the game could be in)";
+               " (" + std::to_string(worlds_.size()) + " states the game could be in" +
+               (cut_ ? ", where the model stopped counting" : "") + ")";
     worlds_ = std::move(kept);
+    cut_ = false;
     if (const char* path = std::getenv("FREEPLOT_MODEL_TRACE"))
         if (std::FILE* f = std::fopen(path, "a")) {
             trace(f);

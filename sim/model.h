@@ -99,6 +99,7 @@ private:
     void apply(Step step);
     void expand();
     std::vector<World> worlds_;
+    bool cut_ = false;  // an expansion since the last comparison stopped at its bound
     std::int64_t now_ = 0;  // when the game was last looked at (microseconds of the session)
 };
 

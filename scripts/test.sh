@@ -19,9 +19,9 @@
 # and the long ones come in parts: one test per scenario file, the raw-input fuzz in ten parts.
 # The stress counts are smaller under the sanitizers than in the Linux run, which keeps them whole
 # (the test presets' FREEPLOT_INPUT_FUZZ_EVENTS and FREEPLOT_CONSOLE_SWITCHES). The longest test
-# run (ThreadSanitizer) goes beside the Windows build and the shortest (AddressSanitizer) comes
-# last, once the Linux run has ended; with the compiler cache warm, the builds take seconds and the
-# runs overlap. Every compile goes through ccache when it is there, so a second clone of the same
+# run (ThreadSanitizer) starts first, beside the Linux build, and the shortest (AddressSanitizer)
+# comes last, once the Linux run has ended; with the compiler cache warm, the builds take seconds
+# and the runs overlap. Every compile goes through ccache when it is there, so a second clone of the same
 # commit compiles almost nothing, and the static analysis remembers the sources it found clean
 # (scripts/tidy.sh), so it checks nothing twice.
 set -euo pipefail
@@ -85,17 +85,17 @@ scripts/check-layers.sh
 step "Debian packages"
 scripts/setup.sh
 
+step "ThreadSanitizer + UndefinedBehaviorSanitizer build (every test)"
+quiet configure-tsan cmake --preset tsan
+grep -h "Compiler cache" "$logs/configure-tsan.log" || true
+quiet build-tsan build cmake --build --preset tsan
+beside "Tests under ThreadSanitizer" ctest --preset tsan
+
 step "Linux build"
 quiet configure-linux cmake --preset linux
-grep -h "Compiler cache" "$logs/configure-linux.log" || true
 quiet build-linux build cmake --build --preset linux
 beside "Linux tests" ctest --preset linux
 beside "Static analysis" build scripts/tidy.sh ${FREEPLOT_TIDY_ALL:+--all}
-
-step "ThreadSanitizer + UndefinedBehaviorSanitizer build (every test)"
-quiet configure-tsan cmake --preset tsan
-quiet build-tsan build cmake --build --preset tsan
-beside "Tests under ThreadSanitizer" ctest --preset tsan
 
 step "Windows build (mingw-w64): every source, the export check, the Windows test program"
 quiet configure-windows cmake --preset windows-mingw

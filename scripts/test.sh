@@ -18,10 +18,11 @@
 # their time is waiting (Linux, ThreadSanitizer), the longest tests first (tests/longest_first.cmake),
 # and the long ones come in parts: one test per scenario file, the raw-input fuzz in ten parts.
 # The stress counts are smaller under the sanitizers than in the Linux run, which keeps them whole
-# (the test presets' FREEPLOT_INPUT_FUZZ_EVENTS and FREEPLOT_CONSOLE_SWITCHES). The longest test
-# run (ThreadSanitizer) starts first, beside the Linux build, and the shortest (AddressSanitizer)
-# comes last, once the Linux run has ended; with the compiler cache warm, the builds take seconds
-# and the runs overlap. Every compile goes through ccache when it is there, so a second clone of the same
+# (the test presets' FREEPLOT_INPUT_FUZZ_EVENTS and FREEPLOT_CONSOLE_SWITCHES). The runs start in
+# the order of their length: ThreadSanitizer's first, beside the Windows build, the Windows tests
+# under Wine beside the Linux build, the Linux tests beside the AddressSanitizer build and
+# AddressSanitizer's last; with the compiler cache warm, the builds take seconds and the runs
+# overlap. Every compile goes through ccache when it is there, so a second clone of the same
 # commit compiles almost nothing, and the static analysis remembers the sources it found clean
 # (scripts/tidy.sh), so it checks nothing twice.
 set -euo pipefail
@@ -91,26 +92,26 @@ grep -h "Compiler cache" "$logs/configure-tsan.log" || true
 quiet build-tsan build cmake --build --preset tsan
 beside "Tests under ThreadSanitizer" ctest --preset tsan
 
+step "Windows build (mingw-w64): every source, the export check, the Windows test program"
+quiet configure-windows cmake --preset windows-mingw
+quiet build-windows build cmake --build --preset windows-mingw
+grep -h "Exports checked" "$logs/build-windows.log" || true
+beside "Windows tests under Wine" scripts/windows-tests.sh
+beside "Settings fuzzer" build scripts/fuzz.sh "${FREEPLOT_FUZZ_SECONDS:-10}"
+
 step "Linux build"
 quiet configure-linux cmake --preset linux
 quiet build-linux build cmake --build --preset linux
 beside "Linux tests" ctest --preset linux
 beside "Static analysis" build scripts/tidy.sh ${FREEPLOT_TIDY_ALL:+--all}
 
-step "Windows build (mingw-w64): every source, the export check, the Windows test program"
-quiet configure-windows cmake --preset windows-mingw
-quiet build-windows build cmake --build --preset windows-mingw
-grep -h "Exports checked" "$logs/build-windows.log" || true
-beside "Windows tests under Wine" scripts/windows-tests.sh
-beside "Settings fuzzer" scripts/fuzz.sh "${FREEPLOT_FUZZ_SECONDS:-10}"
-
 step "AddressSanitizer + UndefinedBehaviorSanitizer build (unit tests, raw-input fuzz)"
 quiet configure-asan cmake --preset asan
 quiet build-asan build cmake --build --preset asan
-collect "Linux tests" build/linux
 beside "Tests under AddressSanitizer" ctest --preset asan
 collect "Tests under ThreadSanitizer" build/tsan
 collect "Windows tests under Wine"
+collect "Linux tests" build/linux
 collect "Settings fuzzer"
 collect "Static analysis"
 collect "Tests under AddressSanitizer"

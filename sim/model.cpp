@@ -528,10 +528,18 @@ void forget(World& w, const std::string& name) {
     if (w.undo.size() != before) w.mergeable = false;
 }
 
+// A scale given by other means than a scale key. A scale message not yet shown goes: it would name
+// a scale that is no longer the last given.
+void giveScale(World& w, const std::string& name, int percent) {
+    w.jobs.push_back({Job::applyScale, name, 0, percent});
+    w.notifier.reset();
+    w.notifierSeen = -1;
+}
+
 // A scale, when the shared thread is free of scale work; the scale busy byte is claimed first.
 bool startApplyScale(World& w, const std::string& name, int percent) {
     if (w.scaleBusy()) return false;
-    w.jobs.push_back({Job::applyScale, name, 0, percent});
+    giveScale(w, name, percent);
     return true;
 }
 
@@ -560,7 +568,7 @@ void takeBack(World& w, bool undoing) {
              Record{kLost, Kind::all, 0, {kNone, kNone, kNone}, {kNone, kNone, kNone}, kAnyScale});
         if (!w.scaleBusy()) {
             if (forks) forks->push_back(w);
-            w.jobs.push_back({Job::applyScale, kLost, 0, kAnyScale});
+            giveScale(w, kLost, kAnyScale);
         }
         return;
     }

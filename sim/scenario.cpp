@@ -987,10 +987,12 @@ private:
                 if (probe(what, code, ran)) return true;
             return optional;
         };
+        // The game asked to scale the object: with a step of 0 or below in force the key leaves
+        // its scale as it is, but the worker takes the work all the same.
         if (!anyKey("scale", keys.scaleKeys, keys.scaleOptional, [&](const Ref& r) {
-                // Read while the game cannot let go of it: a key may have deleted it.
-                const std::optional<RefLayout> now = game_.readRef(r.handle);
-                return now && now->scale != 100;
+                const std::string call =
+                    "runAxisCommand(context, 0x113C, ref#" + std::to_string(r.index) + ",";
+                return calledOn(call, r);
             }))
             return false;
         if (!anyKey("delete", keys.deleteKeys, keys.deleteOptional,

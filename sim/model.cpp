@@ -915,7 +915,8 @@ void release(World& w, std::uint16_t code) {
 }
 
 std::uint16_t normalised(std::uint16_t vkey, std::uint16_t scan, std::uint16_t flags) {
-    if (vkey == 16) return scan == 0x36 ? 161 : 160;
+    // A Shift event tells its side by its scan code only; one that names neither is no key.
+    if (vkey == 16) return scan == 0x36 ? 161 : scan == 0x2A ? 160 : 0;
     if (vkey == 17) return (flags & 2) ? 163 : 162;
     if (vkey == 18) return (flags & 2) ? 165 : 164;
     return vkey;

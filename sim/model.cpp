@@ -528,10 +528,18 @@ void forget(World& w, const std::string& name) {
     if (w.undo.size() != before) w.mergeable = false;
 }
 
+// A scale given by other means than a scale key. A scale message not yet shown goes: it would name
+// a scale that is no longer the last given.
+void giveScale(World& w, const std::string& name, int percent) {
+    w.jobs.push_back({Job::applyScale, name, 0, percent});
+    w.notifier.reset();
+    w.notifierSeen = -1;
+}
+
 // A scale, when the shared thread is free of scale work; the scale busy byte is claimed first.
 bool startApplyScale(World& w, const std::string& name, int percent) {
     if (w.scaleBusy()) return false;
-    w.jobs.push_back({Job::applyScale, name, 0, percent});
+    giveScale(w, name, percent);
     return true;
 }
 
@@ -560,7 +568,7 @@ void takeBack(World& w, bool undoing) {
              Record{kLost, Kind::all, 0, {kNone, kNone, kNone}, {kNone, kNone, kNone}, kAnyScale});
         if (!w.scaleBusy()) {
             if (forks) forks->push_back(w);
-            w.jobs.push_back({Job::applyScale, kLost, 0, kAnyScale});
+            giveScale(w, kLost, kAnyScale);
         }
         return;
     }
@@ -907,7 +915,8 @@ void release(World& w, std::uint16_t code) {
 }
 
 std::uint16_t normalised(std::uint16_t vkey, std::uint16_t scan, std::uint16_t flags) {
-    if (vkey == 16) return scan == 0x36 ? 161 : 160;
+    // A Shift event tells its side by its scan code only; one that names neither is no key.
+    if (vkey == 16) return scan == 0x36 ? 161 : scan == 0x2A ? 160 : 0;
     if (vkey == 17) return (flags & 2) ? 163 : 162;
     if (vkey == 18) return (flags & 2) ? 165 : 164;
     return vkey;

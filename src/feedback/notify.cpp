@@ -46,7 +46,7 @@ void messageNotifier() {
             seen = n.generation;
         const std::string text = n.text;
         lock.unlock();  // never held while calling into the game
-        showHudMessage(text.c_str());
+        if (!text.empty()) showHudMessage(text.c_str());
         lock.lock();
         if (n.generation == seen) {
             n.running = false;
@@ -75,6 +75,12 @@ void showAfterQuiet(const FormattedText& text) {
     const bool started = startThread("notifier", [] { messageNotifier(); });
     const std::lock_guard lock(n.mutex);
     if (!started) n.running = false;
+}
+
+void withdrawQuiet() {
+    // An empty text is what the thread finds when its quiet period ends, and it shows nothing.
+    const std::lock_guard lock(notifier.mutex);
+    notifier.text.clear();
 }
 
 bool notifierRunning() {

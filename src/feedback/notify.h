@@ -21,6 +21,12 @@ inline constexpr std::chrono::milliseconds kQuietPeriod{500};
 // buffer may be reused at once. One notifier thread runs at a time.
 void showAfterQuiet(const FormattedText& text);
 
+// Takes back the text handed over last when it has not reached the screen yet: the notifier then
+// ends its quiet period without showing anything. For a scale written by other means than a
+// scale key (undo, redo, a stored scale), after which "Scale set to" would name a scale that is
+// no longer the last one given.
+void withdrawQuiet();
+
 // Whether a notifier thread is waiting or showing (for tests and benchmarks).
 bool notifierRunning();
 

@@ -289,9 +289,11 @@ void applyStored(ApplyRequest request) {
     if (wanted(field::angleX)) setAngle(reference, 'X', p.angleX);
     if (wanted(field::angleY)) setAngle(reference, 'Y', p.angleY);
     if (wanted(field::angleZ)) setAngle(reference, 'Z', p.angleZ);
-    if (scales)
+    if (scales) {
+        withdrawQuiet();
         startClaimedWorker(workers.scaleBusy, "apply scale", applyScale, selected.held,
                            double{p.scale}, true);
+    }
 }
 
 void setPhysics(bool on) {

@@ -4,6 +4,7 @@
 #include <deque>
 #include <mutex>
 
+#include "feedback/notify.h"
 #include "feedback/workers.h"
 #include "game/gamefunctions.h"
 #include "objects/handoff.h"
@@ -71,9 +72,11 @@ void write(const UndoRecord& r, GameReference* reference) {
             runAxisCommand(kSetAngleCommand, reference, 'Y', degrees(r.rotY));
         if (r.axis == 'Z' || all) runAxisCommand(kSetAngleCommand, reference, 'Z', degrees(r.rotZ));
     }
-    if (writesScale(r))
+    if (writesScale(r)) {
+        withdrawQuiet();
         startClaimedWorker(workers.scaleBusy, "undo scale", applyScale, r.held, double{r.scale},
                            true);
+    }
 }
 
 // Takes the newest record of `from` and writes it, keeping on `to` what it replaces. It happens

@@ -550,14 +550,13 @@ void takeBack(World& w, bool undoing) {
     auto& to = undoing ? w.redo : w.undo;
     bool& fromBelow = undoing ? w.undoBelow : w.redoBelow;
     bool& toBelow = undoing ? w.redoBelow : w.undoBelow;
-    // A record the model lost track of: nothing may happen (there is none, or it waits for a
-    // busy scale worker), or something comes back and what it replaced goes the other way, as
-    // a record the model does not know either. The world the game follows is kept.
+    // A record the model lost track of: nothing may happen (there is none, it waits for a busy
+    // scale worker, or its object is gone and it is dropped with more unknown ones below it), or
+    // something comes back and what it replaced goes the other way, as a record the model does
+    // not know either. The world the game follows is kept.
     const bool lost = from.empty() ? fromBelow : from.back().object == kLost;
     if (lost) {
-        World nothing = w;
-        if (from.empty()) (undoing ? nothing.undoBelow : nothing.redoBelow) = false;
-        if (forks) forks->push_back(std::move(nothing));
+        if (forks) forks->push_back(w);
         if (!from.empty()) from.pop_back();
         w.mergeable = false;
         loseTrack(w);

@@ -71,9 +71,11 @@ collect() {
     failures=$((failures + 1))
   fi
 }
-# Builds and the static analysis ask glibc's malloc for transparent huge pages (the kernel gives them on request on these
-# machines): the compilers spend a good part of their time faulting in fresh memory, and a build
-# takes a sixth less time so. The tests run with the kernel's and glibc's defaults.
+
+# Builds and the static analysis ask glibc's malloc for transparent huge pages (the kernel gives
+# them on request on these machines): the compilers spend a good part of their time faulting in
+# fresh memory, and a build takes a sixth less time so. The tests run with the kernel's and
+# glibc's defaults.
 build() { GLIBC_TUNABLES="${GLIBC_TUNABLES:+$GLIBC_TUNABLES:}glibc.malloc.hugetlb=1" "$@"; }
 
 # However the script ends, no test run is left behind.

@@ -15,7 +15,9 @@ set(_longest
   "Chaos.FixedSeedSequencesLeaveTheGameSettled"
   "ScenarioPlayer.NamesTheLineOfAnExpectationThatFails"
   "ScenarioPlayer.SaysWhyAFileOrItsSettingsCannotPlay"
-  "ScenarioPlayer.SaysWhichLineHasAStepWithAWordTooManyOrTooFew")
+  "ScenarioPlayer.SaysWhichLineHasAStepWithAWordTooManyOrTooFew"
+  "unit_tests (shard 1 of 2)"
+  "unit_tests (shard 2 of 2)")
 foreach(_part RANGE 0 9)
   list(APPEND _longest
        "Part/InputFuzz.RandomRawRecordsReachTheGameExactlyWhenTheHandlersLetThem/${_part}")

@@ -31,7 +31,7 @@ cd "$(dirname "$0")/.."
 started=$(date +%s)
 logs=build/test-logs
 mkdir -p "$logs"
-rm -f "$logs"/*.log
+rm -f "$logs"/*.log "$logs"/*.ended
 
 elapsed() { echo $(($(date +%s) - started)); }
 step() { printf '\n==== %s (at %d s)\n' "$*" "$(elapsed)"; }
@@ -52,7 +52,12 @@ declare -A jobs=()
 beside() {
   local name=$1
   shift
-  ("$@") >"$logs/$name.log" 2>&1 &
+  (
+    status=0
+    "$@" || status=$?
+    elapsed >"$logs/$name.ended"
+    exit "$status"
+  ) >"$logs/$name.log" 2>&1 &
   jobs[$name]=$!
 }
 failures=0
@@ -60,7 +65,7 @@ collect() {
   local name=$1 log="$logs/$1.log" status=0
   wait "${jobs[$name]}" || status=$?
   unset "jobs[$name]"
-  step "$name: $([ "$status" -eq 0 ] && echo passed || echo FAILED)"
+  step "$name: $([ "$status" -eq 0 ] && echo passed || echo FAILED), ended at $(cat "$logs/$name.ended" 2>/dev/null || echo '?') s"
   if [ "$status" -eq 0 ]; then
     grep -E '^(Total Test time|100% tests passed|[0-9]+% tests passed)|tests passed|Windows tests under Wine|under Wine with freeplot.dll|settings fuzzer|static analysis' "$log" || true
     # The chaos session's figures (ctest keeps a passing test's output in its own log).

@@ -36,7 +36,6 @@ export FREEPLOT_DLL=$(winpath "$dll")
 log="$build/windows-tests.log"
 status=0
 timeout 900 "$wine" "$program" "$@" >"$log" 2>&1 || status=$?
-wine_wait
 sed -i 's/\r$//' "$log"  # the Windows console ends its lines with CR LF
 
 if ! grep -q '^\[==========\] Running' "$log"; then

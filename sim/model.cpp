@@ -1359,13 +1359,14 @@ void Model::keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t f
                 w.gamesKeys.insert(raw);
             return;
         }
-        const std::uint16_t code = normalised(vkey, scanCode, flags);
-        if (!boundAtAll(w.s, code)) return;
-        // A key held down since the game had it stays the game's until it is released.
+        // A key held down since the game had it stays the game's until it is released, bound or
+        // not: once let go, it is free for whatever a later reading binds to it.
         if (w.gamesKeys.count(raw)) {
             if (flags & 1) w.gamesKeys.erase(raw);
             return;
         }
+        const std::uint16_t code = normalised(vkey, scanCode, flags);
+        if (!boundAtAll(w.s, code)) return;
         // A bound key's press is kept from the game; only its first release acts.
         if (!(flags & 1)) {
             w.keptPresses.insert(code);

@@ -299,13 +299,18 @@ std::int32_t handleKey(const RawKeyboard& record) {
 
     const std::uint16_t code = normalisedKey(record.vkey, record.makeCode, record.flags);
     const std::uint64_t actions = actionsOf(code);
-    if (actions == 0) return 0;
+    std::uint8_t& games = heldByGame[record.vkey & 0xFF];
+    if (actions == 0) {
+        // Let go, a key the game held is free again, also one bound to nothing now: a later
+        // reading may bind it, and its next press is then the plugin's.
+        if ((record.flags & kKeyBreak) != 0) games = 0;
+        return 0;
+    }
     // The press (and every auto-repeat) of a bound key is kept from the game; the action runs
     // once, on the first release after it, which goes on to the game as every release does. A
     // release without a kept press (the press went to the game, or a repeat's release came
     // twice) runs nothing.
     std::uint8_t& taken = takenEntry(code);
-    std::uint8_t& games = heldByGame[record.vkey & 0xFF];
     if (games != 0) {
         // Held since the game had it: its repeats go on to the game, and its release ends that.
         if ((record.flags & kKeyBreak) != 0) games = 0;
@@ -355,7 +360,10 @@ bool quietKeyEvent(const RawKeyboard& record) {
     // Telling left from right Shift takes a system call: the full handler does that.
     if (record.vkey == kShift) return false;
     const std::uint16_t code = withoutShift(record.vkey, record.flags);
-    return code < actionsByCode.size() && actionsByCode[code] == 0;
+    if (code >= actionsByCode.size() || actionsByCode[code] != 0) return false;
+    // An unbound key's release still ends the game's hold of the key (see handleKey).
+    if ((record.flags & kKeyBreak) != 0) heldByGame[record.vkey & 0xFF] = 0;
+    return true;
 }
 
 FREEPLOT_NOINLINE std::int32_t FREEPLOT_MSABI fullKeyboardHandler(void* record) {

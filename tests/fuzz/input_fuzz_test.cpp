@@ -158,7 +158,7 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
         // from the game), and of those a deletion's race left either way.
         std::uint16_t takenPresses = 0, eitherWay = 0;
         // Keys (by their code's low byte) held down while the game had the key events: their
-        // presses stay the game's, inside workshop mode too, until released.
+        // presses stay the game's, inside workshop mode too, until released (bound or not).
         std::array<bool, 256> heldByGame{};
         std::string firstMismatch;
         for (std::uint64_t i = 0; i < events; ++i) {
@@ -195,7 +195,7 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
                 const bool expectConsumed = inside && bound && !games && !(flags & 1);
                 if (!inside)
                     games = !(flags & 1);
-                else if (bound && games && (flags & 1))
+                else if (games && (flags & 1))
                     games = false;
                 const sim::InputResult result = game.keyboardEvent(vkey, scan, flags);
                 consumed += expectConsumed;

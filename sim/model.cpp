@@ -720,16 +720,23 @@ void turn(World& w, const std::string& name, int steps) {
     if (known(a)) a += steps * w.s.rotate.now();
 }
 
+// A move never takes a coordinate beyond a float's range: the object stays, without a record.
+bool beyondFloat(double v) { return std::fabs(v) > std::numeric_limits<float>::max(); }
+
 void move(World& w, int axis, int direction) {
     Object* o = forTransform(w);
     if (!o) return;
     const double d = direction * w.s.move.now();
     if (axis == 'Z') {
+        if (beyondFloat(o->pos[2] + d)) return;
         pushUndo(w, w.selected, Kind::position, 'Z');
         o->pos[2] += d;
         return;
     }
     const double h = w.heading;
+    const double dx = axis == 'X' ? std::cos(h) * d : std::sin(h) * d;
+    const double dy = axis == 'X' ? -std::sin(h) * d : std::cos(h) * d;
+    if (beyondFloat(o->pos[0] + dx) || beyondFloat(o->pos[1] + dy)) return;
     pushUndo(w, w.selected, Kind::position, static_cast<char>(axis));
     if (axis == 'X') {
         o->pos[0] += std::cos(h) * d;
@@ -1050,7 +1057,11 @@ bool lateTurn(World& w, std::int64_t now) {
 
 // --- Comparing -----------------------------------------------------------------------------------
 
-bool near(double want, double got, double tolerance) { return std::fabs(want - got) <= tolerance; }
+bool near(double want, double got, double tolerance) {
+    // An infinity agrees only with itself: a tolerance made from it would take any value.
+    if (std::isinf(want) || std::isinf(got)) return want == got;
+    return std::fabs(want - got) <= tolerance;
+}
 // Angles are equal as the game turns: a whole turn apart is the same angle, and the game keeps
 // radians as floats, whose steps grow with the angle.
 bool nearAngle(double want, double got) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -102,13 +103,25 @@ Offset rightOffset(double heading, double distance) {
     return {std::cos(heading) * distance, -std::sin(heading) * distance};
 }
 
+namespace {
+// Whether a coordinate stays within a float's range, as the game keeps it: not infinity (an
+// object the game already holds at NaN stays there, whatever is added).
+bool holdsAsFloat(double value) {
+    return !(std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max()));
+}
+}  // namespace
+
 void moveSelected(MoveRequest move) {
     const double distance = move.direction * moveSteps.current();
     const Selection selected = selectedForTransform();
     GameReference* reference = selected.reference;
     if (!reference) return;
 
+    // A step that a float holds can still take a coordinate beyond a float's range (a huge step
+    // pressed twice): the game would get a position of infinity, so the object stays where it
+    // is, without an undo record.
     if (move.axis == 'Z') {
+        if (!holdsAsFloat(reference->pos(2) + distance)) return;
         pushUndo(reference, selected.held, UndoKind::position, 'Z');
         setPosition(reference, 'Z', reference->pos(2) + distance);
         return;
@@ -119,13 +132,13 @@ void moveSelected(MoveRequest move) {
     if (!heading) return;
     const double h = heading->rot(2);
     // Two commands: the second reads the object's coordinate only after the first moved it.
+    const Offset o = move.axis == 'X' ? rightOffset(h, distance) : forthOffset(h, distance);
+    if (!holdsAsFloat(o.x + reference->pos(0)) || !holdsAsFloat(reference->pos(1) + o.y)) return;
     if (move.axis == 'X') {
-        const Offset o = rightOffset(h, distance);
         pushUndo(reference, selected.held, UndoKind::position, 'X');
         setPosition(reference, 'X', o.x + reference->pos(0));
         setPosition(reference, 'Y', reference->pos(1) + o.y);
     } else {
-        const Offset o = forthOffset(h, distance);
         pushUndo(reference, selected.held, UndoKind::position, 'Y');
         setPosition(reference, 'Y', o.y + reference->pos(1));
         setPosition(reference, 'X', o.x + reference->pos(0));

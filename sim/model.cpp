@@ -713,15 +713,19 @@ Object* forTransform(World& w) {
     return o && o->transformable() ? o : nullptr;
 }
 
+// A turn never takes an angle beyond what a float holds in radians: the object stays, without a
+// record (an angle the model does not know turns).
+bool beyondFloat(double v) { return std::fabs(v) > std::numeric_limits<float>::max(); }
+
 void turn(World& w, const std::string& name, int steps) {
     Object& o = w.objects.at(name);
-    pushUndo(w, name, Kind::angle, w.axis);
     double& a = o.ang[w.axis - 'X'];
+    if (known(a) && beyondFloat((a + steps * w.s.rotate.now()) / kDegreesPerRadian)) return;
+    pushUndo(w, name, Kind::angle, w.axis);
     if (known(a)) a += steps * w.s.rotate.now();
 }
 
 // A move never takes a coordinate beyond a float's range: the object stays, without a record.
-bool beyondFloat(double v) { return std::fabs(v) > std::numeric_limits<float>::max(); }
 
 void move(World& w, int axis, int direction) {
     Object* o = forTransform(w);

@@ -53,14 +53,27 @@ void setAngle(GameReference* reference, char axis, double degreesValue) {
     runAxisCommand(kSetAngleCommand, reference, axis, degreesValue);
 }
 
-// One turn of `direction` rotate steps about the current axis.
+// Whether a value stays within a float's range, as the game keeps positions and angles: not
+// infinity (a value the game already holds at NaN stays there, whatever is added).
+bool holdsAsFloat(double value) {
+    return !(std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max()));
+}
+
+// Whether the game can hold an angle of `degreesValue`: it keeps radians as floats.
+bool holdsAsAngle(double degreesValue) { return holdsAsFloat(degreesValue / kDegreesPerRadian); }
+
+// One turn of `direction` rotate steps about the current axis. A turn whose angle a float cannot
+// hold (a huge step, or many wheel notches of one) would give the game an angle of infinity: the
+// object stays as it is.
 void turn(GameReference* reference, const HeldRef& held, int direction) {
     const char axis = transforms.rotateAxis;
     const double delta = direction * rotateSteps.current();
+    if (!holdsAsAngle(degrees(reference->rot(axis - 'X')) + delta)) return;
     pushUndo(reference, held, UndoKind::angle, axis);
     // The axis may have changed meanwhile (the worker runs beside the input thread).
     const char now = transforms.rotateAxis;
-    setAngle(reference, now, degrees(reference->rot(now - 'X')) + delta);
+    const double target = degrees(reference->rot(now - 'X')) + delta;
+    if (holdsAsAngle(target)) setAngle(reference, now, target);
 }
 
 }  // namespace
@@ -102,14 +115,6 @@ Offset forthOffset(double heading, double distance) {
 Offset rightOffset(double heading, double distance) {
     return {std::cos(heading) * distance, -std::sin(heading) * distance};
 }
-
-namespace {
-// Whether a coordinate stays within a float's range, as the game keeps it: not infinity (an
-// object the game already holds at NaN stays there, whatever is added).
-bool holdsAsFloat(double value) {
-    return !(std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max()));
-}
-}  // namespace
 
 void moveSelected(MoveRequest move) {
     const double distance = move.direction * moveSteps.current();

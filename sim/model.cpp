@@ -1365,7 +1365,9 @@ void Model::keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t f
     apply([&](World& w) {
         // A key event the game gets outside workshop mode or while it ignores input ends every
         // kept press: the releases after it run nothing.
-        const std::uint16_t raw = vkey & 0xFF;
+        // The key the game may hold: Shift, Ctrl and Alt by side (a Shift naming none by its code).
+        const std::uint16_t side = normalised(vkey, scanCode, flags);
+        const std::uint16_t raw = (side != 0 ? side : vkey) & 0xFF;
         if (!housekeeping(w, false)) {
             w.keptPresses.clear();
             if (flags & 1)

@@ -44,17 +44,10 @@ std::uint8_t forgetPresses = 0;
 
 std::uint8_t& takenEntry(std::uint16_t code) { return pressTaken[code < 256 ? code : 256]; }
 
-// 1 for each key (by the game's own code, its low byte) held down while the game had the key
-// events: outside workshop mode or while it ignored input. Its repeats and its release stay the
-// game's, also once workshop mode has started, so a key held into a stay never acts.
+// 1 for each key (by its code's low byte, Shift, Ctrl and Alt by side) held down while the game
+// had the key events: outside workshop mode or while it ignored input. Its repeats and its release
+// stay the game's, also once workshop mode has started, so a key held into a stay never acts.
 std::array<std::uint8_t, 256> heldByGame{};
-
-// A key event let through without a look at its key: every kept press is forgotten at the next
-// event inside, and the key's presses and releases are the game's.
-inline void letKeyThrough(const RawKeyboard& record) {
-    forgetPresses = 1;
-    heldByGame[record.vkey & 0xFF] = (record.flags & kKeyBreak) == 0;
-}
 
 // Outside workshop mode a key event only marks the stay and parks the outline; the extra
 // selection and the object lock wait for a mouse event or a key inside (as while the game
@@ -69,6 +62,22 @@ constexpr std::uint16_t withoutShift(std::uint16_t vkey, std::uint16_t flags) {
     if (vkey == kCtrl) return (flags & kKeyE0) ? kRightCtrl : kLeftCtrl;
     if (vkey == kAlt) return (flags & kKeyE0) ? kRightAlt : kLeftAlt;
     return vkey;
+}
+
+// The entry of heldByGame for an event's key: Shift, Ctrl and Alt by their side (the game's code
+// names both sides, and one side held by the game leaves the other free), Shift told by its scan
+// code here without the system call; any other key by its code.
+inline std::uint8_t& heldEntry(const RawKeyboard& record) {
+    std::uint16_t key = withoutShift(record.vkey, record.flags);
+    if (key == kShift) key = record.makeCode == 0x2A ? 160 : record.makeCode == 0x36 ? 161 : kShift;
+    return heldByGame[key & 0xFF];
+}
+
+// A key event let through without a look at its key: every kept press is forgotten at the next
+// event inside, and the key's presses and releases are the game's.
+inline void letKeyThrough(const RawKeyboard& record) {
+    forgetPresses = 1;
+    heldEntry(record) = (record.flags & kKeyBreak) == 0;
 }
 
 std::uint64_t scanBindings(std::uint16_t code) {
@@ -299,7 +308,7 @@ std::int32_t handleKey(const RawKeyboard& record) {
 
     const std::uint16_t code = normalisedKey(record.vkey, record.makeCode, record.flags);
     const std::uint64_t actions = actionsOf(code);
-    std::uint8_t& games = heldByGame[record.vkey & 0xFF];
+    std::uint8_t& games = heldEntry(record);
     if (actions == 0) {
         // Let go, a key the game held is free again, also one bound to nothing now: a later
         // reading may bind it, and its next press is then the plugin's.
@@ -362,7 +371,7 @@ bool quietKeyEvent(const RawKeyboard& record) {
     const std::uint16_t code = withoutShift(record.vkey, record.flags);
     if (code >= actionsByCode.size() || actionsByCode[code] != 0) return false;
     // An unbound key's release still ends the game's hold of the key (see handleKey).
-    if ((record.flags & kKeyBreak) != 0) heldByGame[record.vkey & 0xFF] = 0;
+    if ((record.flags & kKeyBreak) != 0) heldEntry(record) = 0;
     return true;
 }
 

@@ -713,23 +713,34 @@ Object* forTransform(World& w) {
     return o && o->transformable() ? o : nullptr;
 }
 
+// A turn never takes an angle beyond what a float holds in radians: the object stays, without a
+// record (an angle the model does not know turns).
+bool beyondFloat(double v) { return std::fabs(v) > std::numeric_limits<float>::max(); }
+
 void turn(World& w, const std::string& name, int steps) {
     Object& o = w.objects.at(name);
-    pushUndo(w, name, Kind::angle, w.axis);
     double& a = o.ang[w.axis - 'X'];
+    if (known(a) && beyondFloat((a + steps * w.s.rotate.now()) / kDegreesPerRadian)) return;
+    pushUndo(w, name, Kind::angle, w.axis);
     if (known(a)) a += steps * w.s.rotate.now();
 }
+
+// A move never takes a coordinate beyond a float's range: the object stays, without a record.
 
 void move(World& w, int axis, int direction) {
     Object* o = forTransform(w);
     if (!o) return;
     const double d = direction * w.s.move.now();
     if (axis == 'Z') {
+        if (beyondFloat(o->pos[2] + d)) return;
         pushUndo(w, w.selected, Kind::position, 'Z');
         o->pos[2] += d;
         return;
     }
     const double h = w.heading;
+    const double dx = axis == 'X' ? std::cos(h) * d : std::sin(h) * d;
+    const double dy = axis == 'X' ? -std::sin(h) * d : std::cos(h) * d;
+    if (beyondFloat(o->pos[0] + dx) || beyondFloat(o->pos[1] + dy)) return;
     pushUndo(w, w.selected, Kind::position, static_cast<char>(axis));
     if (axis == 'X') {
         o->pos[0] += std::cos(h) * d;
@@ -1050,7 +1061,11 @@ bool lateTurn(World& w, std::int64_t now) {
 
 // --- Comparing -----------------------------------------------------------------------------------
 
-bool near(double want, double got, double tolerance) { return std::fabs(want - got) <= tolerance; }
+bool near(double want, double got, double tolerance) {
+    // An infinity agrees only with itself: a tolerance made from it would take any value.
+    if (std::isinf(want) || std::isinf(got)) return want == got;
+    return std::fabs(want - got) <= tolerance;
+}
 // Angles are equal as the game turns: a whole turn apart is the same angle, and the game keeps
 // radians as floats, whose steps grow with the angle.
 bool nearAngle(double want, double got) {
@@ -1350,7 +1365,9 @@ void Model::keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t f
     apply([&](World& w) {
         // A key event the game gets outside workshop mode or while it ignores input ends every
         // kept press: the releases after it run nothing.
-        const std::uint16_t raw = vkey & 0xFF;
+        // The key the game may hold: Shift, Ctrl and Alt by side (a Shift naming none by its code).
+        const std::uint16_t side = normalised(vkey, scanCode, flags);
+        const std::uint16_t raw = (side != 0 ? side : vkey) & 0xFF;
         if (!housekeeping(w, false)) {
             w.keptPresses.clear();
             if (flags & 1)
@@ -1359,13 +1376,14 @@ void Model::keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t f
                 w.gamesKeys.insert(raw);
             return;
         }
-        const std::uint16_t code = normalised(vkey, scanCode, flags);
-        if (!boundAtAll(w.s, code)) return;
-        // A key held down since the game had it stays the game's until it is released.
+        // A key held down since the game had it stays the game's until it is released, bound or
+        // not: once let go, it is free for whatever a later reading binds to it.
         if (w.gamesKeys.count(raw)) {
             if (flags & 1) w.gamesKeys.erase(raw);
             return;
         }
+        const std::uint16_t code = normalised(vkey, scanCode, flags);
+        if (!boundAtAll(w.s, code)) return;
         // A bound key's press is kept from the game; only its first release acts.
         if (!(flags & 1)) {
             w.keptPresses.insert(code);

@@ -44,17 +44,10 @@ std::uint8_t forgetPresses = 0;
 
 std::uint8_t& takenEntry(std::uint16_t code) { return pressTaken[code < 256 ? code : 256]; }
 
-// 1 for each key (by the game's own code, its low byte) held down while the game had the key
-// events: outside workshop mode or while it ignored input. Its repeats and its release stay the
-// game's, also once workshop mode has started, so a key held into a stay never acts.
+// 1 for each key (by its code's low byte, Shift, Ctrl and Alt by side) held down while the game
+// had the key events: outside workshop mode or while it ignored input. Its repeats and its release
+// stay the game's, also once workshop mode has started, so a key held into a stay never acts.
 std::array<std::uint8_t, 256> heldByGame{};
-
-// A key event let through without a look at its key: every kept press is forgotten at the next
-// event inside, and the key's presses and releases are the game's.
-inline void letKeyThrough(const RawKeyboard& record) {
-    forgetPresses = 1;
-    heldByGame[record.vkey & 0xFF] = (record.flags & kKeyBreak) == 0;
-}
 
 // Outside workshop mode a key event only marks the stay and parks the outline; the extra
 // selection and the object lock wait for a mouse event or a key inside (as while the game
@@ -69,6 +62,22 @@ constexpr std::uint16_t withoutShift(std::uint16_t vkey, std::uint16_t flags) {
     if (vkey == kCtrl) return (flags & kKeyE0) ? kRightCtrl : kLeftCtrl;
     if (vkey == kAlt) return (flags & kKeyE0) ? kRightAlt : kLeftAlt;
     return vkey;
+}
+
+// The entry of heldByGame for an event's key: Shift, Ctrl and Alt by their side (the game's code
+// names both sides, and one side held by the game leaves the other free), Shift told by its scan
+// code here without the system call; any other key by its code.
+inline std::uint8_t& heldEntry(const RawKeyboard& record) {
+    std::uint16_t key = withoutShift(record.vkey, record.flags);
+    if (key == kShift) key = record.makeCode == 0x2A ? 160 : record.makeCode == 0x36 ? 161 : kShift;
+    return heldByGame[key & 0xFF];
+}
+
+// A key event let through without a look at its key: every kept press is forgotten at the next
+// event inside, and the key's presses and releases are the game's.
+inline void letKeyThrough(const RawKeyboard& record) {
+    forgetPresses = 1;
+    heldEntry(record) = (record.flags & kKeyBreak) == 0;
 }
 
 std::uint64_t scanBindings(std::uint16_t code) {
@@ -299,13 +308,18 @@ std::int32_t handleKey(const RawKeyboard& record) {
 
     const std::uint16_t code = normalisedKey(record.vkey, record.makeCode, record.flags);
     const std::uint64_t actions = actionsOf(code);
-    if (actions == 0) return 0;
+    std::uint8_t& games = heldEntry(record);
+    if (actions == 0) {
+        // Let go, a key the game held is free again, also one bound to nothing now: a later
+        // reading may bind it, and its next press is then the plugin's.
+        if ((record.flags & kKeyBreak) != 0) games = 0;
+        return 0;
+    }
     // The press (and every auto-repeat) of a bound key is kept from the game; the action runs
     // once, on the first release after it, which goes on to the game as every release does. A
     // release without a kept press (the press went to the game, or a repeat's release came
     // twice) runs nothing.
     std::uint8_t& taken = takenEntry(code);
-    std::uint8_t& games = heldByGame[record.vkey & 0xFF];
     if (games != 0) {
         // Held since the game had it: its repeats go on to the game, and its release ends that.
         if ((record.flags & kKeyBreak) != 0) games = 0;
@@ -355,7 +369,10 @@ bool quietKeyEvent(const RawKeyboard& record) {
     // Telling left from right Shift takes a system call: the full handler does that.
     if (record.vkey == kShift) return false;
     const std::uint16_t code = withoutShift(record.vkey, record.flags);
-    return code < actionsByCode.size() && actionsByCode[code] == 0;
+    if (code >= actionsByCode.size() || actionsByCode[code] != 0) return false;
+    // An unbound key's release still ends the game's hold of the key (see handleKey).
+    if ((record.flags & kKeyBreak) != 0) heldEntry(record) = 0;
+    return true;
 }
 
 FREEPLOT_NOINLINE std::int32_t FREEPLOT_MSABI fullKeyboardHandler(void* record) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -52,14 +53,27 @@ void setAngle(GameReference* reference, char axis, double degreesValue) {
     runAxisCommand(kSetAngleCommand, reference, axis, degreesValue);
 }
 
-// One turn of `direction` rotate steps about the current axis.
+// Whether a value stays within a float's range, as the game keeps positions and angles: not
+// infinity (a value the game already holds at NaN stays there, whatever is added).
+bool holdsAsFloat(double value) {
+    return !(std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max()));
+}
+
+// Whether the game can hold an angle of `degreesValue`: it keeps radians as floats.
+bool holdsAsAngle(double degreesValue) { return holdsAsFloat(degreesValue / kDegreesPerRadian); }
+
+// One turn of `direction` rotate steps about the current axis. A turn whose angle a float cannot
+// hold (a huge step, or many wheel notches of one) would give the game an angle of infinity: the
+// object stays as it is.
 void turn(GameReference* reference, const HeldRef& held, int direction) {
     const char axis = transforms.rotateAxis;
     const double delta = direction * rotateSteps.current();
+    if (!holdsAsAngle(degrees(reference->rot(axis - 'X')) + delta)) return;
     pushUndo(reference, held, UndoKind::angle, axis);
     // The axis may have changed meanwhile (the worker runs beside the input thread).
     const char now = transforms.rotateAxis;
-    setAngle(reference, now, degrees(reference->rot(now - 'X')) + delta);
+    const double target = degrees(reference->rot(now - 'X')) + delta;
+    if (holdsAsAngle(target)) setAngle(reference, now, target);
 }
 
 }  // namespace
@@ -108,7 +122,11 @@ void moveSelected(MoveRequest move) {
     GameReference* reference = selected.reference;
     if (!reference) return;
 
+    // A step that a float holds can still take a coordinate beyond a float's range (a huge step
+    // pressed twice): the game would get a position of infinity, so the object stays where it
+    // is, without an undo record.
     if (move.axis == 'Z') {
+        if (!holdsAsFloat(reference->pos(2) + distance)) return;
         pushUndo(reference, selected.held, UndoKind::position, 'Z');
         setPosition(reference, 'Z', reference->pos(2) + distance);
         return;
@@ -119,13 +137,13 @@ void moveSelected(MoveRequest move) {
     if (!heading) return;
     const double h = heading->rot(2);
     // Two commands: the second reads the object's coordinate only after the first moved it.
+    const Offset o = move.axis == 'X' ? rightOffset(h, distance) : forthOffset(h, distance);
+    if (!holdsAsFloat(o.x + reference->pos(0)) || !holdsAsFloat(reference->pos(1) + o.y)) return;
     if (move.axis == 'X') {
-        const Offset o = rightOffset(h, distance);
         pushUndo(reference, selected.held, UndoKind::position, 'X');
         setPosition(reference, 'X', o.x + reference->pos(0));
         setPosition(reference, 'Y', reference->pos(1) + o.y);
     } else {
-        const Offset o = forthOffset(h, distance);
         pushUndo(reference, selected.held, UndoKind::position, 'Y');
         setPosition(reference, 'Y', o.y + reference->pos(1));
         setPosition(reference, 'X', o.x + reference->pos(0));

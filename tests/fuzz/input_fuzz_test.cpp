@@ -157,8 +157,8 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
         // The release flags of the presses the plugin took over (only those releases are kept
         // from the game), and of those a deletion's race left either way.
         std::uint16_t takenPresses = 0, eitherWay = 0;
-        // Keys (by their code's low byte) held down while the game had the key events: their
-        // presses stay the game's, inside workshop mode too, until released.
+        // Keys (by their code's low byte, Shift, Ctrl and Alt by side) held down while the game had
+        // the key events: their presses stay the game's, inside workshop mode too, until released.
         std::array<bool, 256> heldByGame{};
         std::string firstMismatch;
         for (std::uint64_t i = 0; i < events; ++i) {
@@ -191,11 +191,11 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
                 const std::uint16_t code = normalised(vkey, scan, flags);
                 const bool inside = workshop && !ignore;
                 const bool bound = code != 0 && plan.bound.count(code) != 0;
-                bool& games = heldByGame[vkey & 0xFF];
+                bool& games = heldByGame[(code != 0 ? code : vkey) & 0xFF];
                 const bool expectConsumed = inside && bound && !games && !(flags & 1);
                 if (!inside)
                     games = !(flags & 1);
-                else if (bound && games && (flags & 1))
+                else if (games && (flags & 1))
                     games = false;
                 const sim::InputResult result = game.keyboardEvent(vkey, scan, flags);
                 consumed += expectConsumed;

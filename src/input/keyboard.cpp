@@ -33,6 +33,12 @@ constexpr std::uint16_t kLeftCtrl = 162, kRightCtrl = 163, kLeftAlt = 164, kRigh
 // only come from a settings file and is looked up in the bindings directly.
 std::array<std::uint64_t, 256> actionsByCode{};
 
+// Set beside a low byte's actions (no action has this bit) when a bound code of 256 or more ends
+// in that byte: the quick exit looks a key up by its low byte alone, and such a key must still
+// reach the full handler.
+constexpr std::uint64_t kSharedLowByte = std::uint64_t{1} << 63;
+static_assert(kActionCount < 63);
+
 // 1 for each key whose press the handler kept from the game and whose release it has not seen
 // since: only such a release runs an action. Codes of 256 or more share the last entry.
 std::array<std::uint8_t, 257> pressTaken{};
@@ -342,10 +348,14 @@ void forgetTakenKeys() { forgetPresses = 1; }
 void prepareKeyLookup() {
     for (std::size_t code = 0; code < actionsByCode.size(); ++code)
         actionsByCode[code] = scanBindings(static_cast<std::uint16_t>(code));
+    for (const KeyBinding& b : keyBindings)
+        for (const auto code : {b.primary, b.alternate})
+            if (code >= actionsByCode.size()) actionsByCode[code & 0xFF] |= kSharedLowByte;
 }
 
 std::uint64_t actionsOf(std::uint16_t code) {
-    return code < actionsByCode.size() ? actionsByCode[code] : scanBindings(code);
+    return code < actionsByCode.size() ? actionsByCode[code] & ~kSharedLowByte
+                                       : scanBindings(code);
 }
 
 std::uint16_t normalisedKey(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags) {
@@ -369,7 +379,9 @@ bool quietKeyEvent(const RawKeyboard& record) {
     // Telling left from right Shift takes a system call: the full handler does that.
     if (record.vkey == kShift) return false;
     const std::uint16_t code = withoutShift(record.vkey, record.flags);
-    if (code >= actionsByCode.size() || actionsByCode[code] != 0) return false;
+    // By the low byte alone: a code of 256 or more whose byte no bound code shares is bound to
+    // nothing.
+    if (actionsByCode[code & 0xFF] != 0) return false;
     // An unbound key's release still ends the game's hold of the key (see handleKey).
     if ((record.flags & kKeyBreak) != 0) heldEntry(record) = 0;
     return true;

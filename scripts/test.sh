@@ -93,6 +93,9 @@ scripts/check-layers.sh
 step "Debian packages"
 scripts/setup.sh
 
+step "Wine: a new prefix for the Windows tests, its services started while the machine is quiet"
+quiet start-wine scripts/windows-tests.sh --start-wine
+
 step "ThreadSanitizer + UndefinedBehaviorSanitizer build (every test)"
 quiet configure-tsan cmake --preset tsan
 grep -h "Compiler cache" "$logs/configure-tsan.log" || true

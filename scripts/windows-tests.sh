@@ -23,7 +23,42 @@ wine_who="Windows tests"
 fail() { wine_fail "$@"; }
 # shellcheck source=wine-env.sh
 . "$root/scripts/wine-env.sh"
-wine_setup "$build"
+
+# Wine's own programs (its services, the desktop) start with the first Windows program of a
+# prefix: about a second on a quiet machine, half a minute beside the test command's builds and
+# test runs. --start-wine starts them now, in the prefix of the tests and in the one chaos plays
+# in, and keeps them up with a program that waits, until a later run of this script ends it (or
+# ten minutes pass); that run then uses the prefixes as they are.
+start_wine() {
+  wine_setup "$1"
+  { sleep 600 & echo $! >"$1/wine-started"; wait; } 2>/dev/null | "$wine" cmd >/dev/null 2>&1 &
+  "$wine" cmd /c exit >/dev/null 2>&1 || fail "wine64 could not start a program in a new prefix"
+}
+# The prefix in FOLDER, as --start-wine left it or else a new one.
+use_wine() {
+  local pid
+  pid=$(cat "$1/wine-started" 2>/dev/null) || pid=
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && [ -d "$1/wine-prefix" ]; then
+    wine_env "$1"
+  else
+    rm -f "$1/wine-started"
+    wine_setup "$1"
+  fi
+}
+end_started_wine() {
+  local folder
+  for folder in "$build" "$build/wine-chaos"; do
+    [ -f "$folder/wine-started" ] && kill "$(cat "$folder/wine-started")" 2>/dev/null
+    rm -f "$folder/wine-started"
+  done
+}
+if [ "${1:-}" = --start-wine ]; then
+  start_wine "$build/wine-chaos"
+  start_wine "$build"
+  exit 0
+fi
+chaos_pid=
+trap 'end_started_wine; [ -z "$chaos_pid" ] || kill "$chaos_pid" 2>/dev/null || true' EXIT
 
 cmake --preset windows-mingw >/dev/null
 cmake --build --preset windows-tests >/dev/null
@@ -32,6 +67,29 @@ program="$build/tests/windows/freeplot_windows_tests.exe"
 sim="$build/sim/freeplot-sim.exe"
 dll="$build/src/plugin/freeplot.dll"
 export FREEPLOT_DLL=$(winpath "$dll")
+
+# Chaos against the release DLL with a fixed seed, every step compared with the model, in a
+# prefix of its own beside the other steps (its sessions take most of this script's time); a
+# failing sequence is kept in build/windows-mingw/chaos-failures as a scenario file that replays
+# it. The user's documents folder is named in letters outside the code page there too.
+failures="$build/chaos-failures"
+rm -rf "$failures"
+mkdir -p "$failures"
+chaos="$build/chaos-under-wine.log"
+# A session may take 180 s before it counts as hung: Wine is slower than Linux, and the test
+# command runs other tests beside this one.
+(
+  use_wine "$build/wine-chaos"
+  wine_documents "Документы 文档" || wine_fail "could not name the documents folder in the Wine prefix"
+  cd "$failures"
+  status=0
+  timeout 900 "$wine" "$sim" chaos --seed 20261209 --sequences 4 --events 300 \
+    --session-timeout 180 --plugin "$(winpath "$dll")" || status=$?
+  echo "chaos ended at $SECONDS s"
+  exit "$status"
+) >"$chaos" 2>&1 &
+chaos_pid=$!
+use_wine "$build"
 
 log="$build/windows-tests.log"
 status=0
@@ -45,7 +103,7 @@ fi
 grep -v -e '^trampoline alloc' "$log" | grep -E '^\[|Failure|Expected|Which is|Value of|Actual' || true
 passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$log")
 failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:$/\1/p' "$log")
-echo "Windows tests under Wine: ${passed:-0} passed, ${failed:-0} failed (log: $log)"
+echo "Windows tests under Wine: ${passed:-0} passed, ${failed:-0} failed (log: $log) (at ${SECONDS} s)"
 [ "${passed:-0}" -gt 0 ] || [ "${failed:-0}" -gt 0 ] || fail "no test ran (log: $log)"
 if [ "$status" -ne 0 ]; then
   [ -n "$failed" ] || fail "the test program ended with exit $status before its summary (log: $log)"
@@ -66,7 +124,7 @@ if ! diff -u "$root/tests/session/golden/demo.transcript" "$demo" >"$demo.diff";
   head -n 40 "$demo.diff"
   fail "the demo under Wine differs from its expected transcript (exit $status; $demo.diff)"
 fi
-echo "Demo under Wine with freeplot.dll: the expected transcript"
+echo "Demo under Wine with freeplot.dll: the expected transcript (at ${SECONDS} s)"
 
 # What the plugin writes beside its log, found in the documents folder named in another script.
 # (Wine links a documents folder it makes to the home folder: the path is followed as it is.)
@@ -94,7 +152,7 @@ if [ "$status" -ne 0 ]; then
   tail -n 20 "$settings"
   fail "the settings file in a game folder named in another script was not taken (exit $status; $settings)"
 fi
-echo "Settings under Wine, in a game folder named in Cyrillic and CJK letters: taken and read again"
+echo "Settings under Wine, in a game folder named in Cyrillic and CJK letters: taken and read again (at ${SECONDS} s)"
 
 # An executable that says it is the game but holds none of its code.
 blank="$build/not-the-game-under-wine.transcript"
@@ -107,24 +165,18 @@ if ! grep -qx '== image: 0 bytes changed by Query and Load' "$blank" ||
   tail -n 30 "$blank"
   fail "in an image without the game's code the plugin wrote into it, or did not load (exit $status; $blank)"
 fi
-echo "Blank game-sized host under Wine: Query and Load true, not one byte written"
+echo "Blank game-sized host under Wine: Query and Load true, not one byte written (at ${SECONDS} s)"
 
-# Chaos against the release DLL with a fixed seed, every step compared with the model; a failing
-# sequence is kept in build/windows-mingw/chaos-failures as a scenario file that replays it.
-failures="$build/chaos-failures"
-rm -rf "$failures"
-mkdir -p "$failures"
-chaos="$build/chaos-under-wine.log"
 status=0
-# A session may take 180 s before it counts as hung: Wine is slower than Linux, and the test
-# command runs other tests beside this one.
-(cd "$failures" && timeout 900 "$wine" "$sim" chaos --seed 20261209 --sequences 4 --events 300 \
-  --session-timeout 180 --plugin "$(winpath "$dll")") >"$chaos" 2>&1 || status=$?
+wait "$chaos_pid" || status=$?
+chaos_pid=
 sed -i 's/\r$//' "$chaos"
 figures=$(sed -n 's/^chaos: \([0-9]* sequences, .*\)$/\1/p' "$chaos")
 if [ "$status" -ne 0 ] || [ -z "$figures" ]; then
   tail -n 30 "$chaos"
   fail "chaos under Wine failed (exit $status; $chaos; scenario files in $failures)"
 fi
-echo "Chaos under Wine with freeplot.dll, seed 20261209: $figures"
+echo "Chaos under Wine with freeplot.dll, seed 20261209: $figures ($(sed -n 's/^chaos ended at \([0-9]*\) s$/at \1 s/p' "$chaos"))"
+end_started_wine
 wine_wait
+WINEPREFIX="$build/wine-chaos/wine-prefix" wine_wait

@@ -18,11 +18,13 @@
 # their time is waiting (Linux, ThreadSanitizer), the longest tests first (tests/longest_first.cmake),
 # and the long ones come in parts: one test per scenario file, the raw-input fuzz in ten parts.
 # The stress counts are smaller under the sanitizers than in the Linux run, which keeps them whole
-# (the test presets' FREEPLOT_INPUT_FUZZ_EVENTS and FREEPLOT_CONSOLE_SWITCHES). The runs start in
-# the order of their length: ThreadSanitizer's first, beside the Windows build, the Windows tests
-# under Wine beside the Linux build, the Linux tests beside the AddressSanitizer build and
-# AddressSanitizer's last; with the compiler cache warm, the builds take seconds and the runs
-# overlap. Every compile goes through ccache when it is there, so a second clone of the same
+# (the test presets' FREEPLOT_INPUT_FUZZ_EVENTS and FREEPLOT_CONSOLE_SWITCHES). Before any build,
+# while the machine is quiet, Wine's services start in the Windows tests' prefixes (beside the
+# builds that took half a minute). The runs start in the order of their length:
+# ThreadSanitizer's first, beside the Windows build, the Windows tests under Wine beside the Linux
+# build, the Linux tests beside the AddressSanitizer build and AddressSanitizer's last; with the
+# compiler cache warm, the builds take seconds and the runs overlap; each run's line in the
+# output says when it ended. Every compile goes through ccache when it is there, so a second clone of the same
 # commit compiles almost nothing, and the static analysis remembers the sources it found clean
 # (scripts/tidy.sh), so it checks nothing twice.
 set -euo pipefail

@@ -383,7 +383,7 @@ bool quietKeyEvent(const RawKeyboard& record) {
     // nothing.
     if (actionsByCode[code & 0xFF] != 0) return false;
     // An unbound key's release still ends the game's hold of the key (see handleKey).
-    if ((record.flags & kKeyBreak) != 0) heldEntry(record) = 0;
+    if ((record.flags & kKeyBreak) != 0) heldByGame[code & 0xFF] = 0;
     return true;
 }
 

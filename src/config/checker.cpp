@@ -13,7 +13,7 @@
 #include <thread>
 #include <type_traits>
 
-#include "common/Log.h"
+#include "common/log.h"
 #include "config/findings.h"
 #include "config/ini_file.h"
 #include "config/keynames.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/Log.h"
+#include "common/log.h"
 
 namespace freeplot {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "common/Log.h"
+#include "common/log.h"
 #include "config/ini_file.h"
 #include "config/messages.h"
 #include "config/report.h"

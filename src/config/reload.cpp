@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "common/Log.h"
+#include "common/log.h"
 #include "config/checker.h"
 #include "config/ini_file.h"
 #include "config/settings.h"

@@ -8,7 +8,7 @@
 #include <limits>
 #include <optional>
 
-#include "common/Log.h"
+#include "common/log.h"
 #include "config/ini_file.h"
 #include "config/keynames.h"
 #include "config/messages.h"

@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "common/Log.h"
+#include "common/log.h"
 
 namespace freeplot {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/Shared.h"
+#include "common/shared.h"
 
 namespace freeplot {
 

@@ -13,9 +13,9 @@
 #include <functional>
 #include <utility>
 
-#include "common/Guard.h"
-#include "common/Log.h"
-#include "common/Shared.h"
+#include "common/guard.h"
+#include "common/log.h"
+#include "common/shared.h"
 
 namespace freeplot {
 

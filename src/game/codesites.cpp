@@ -4,8 +4,8 @@
 #include <cstring>
 #include <limits>
 
-#include "common/Log.h"
-#include "common/WriteCode.h"
+#include "common/log.h"
+#include "common/write_code.h"
 #include "game/signatures.h"
 
 namespace freeplot {

@@ -1,6 +1,6 @@
 #pragma once
 // Writing at the game's code sites: only where the site holds the code the plugin knows, always
-// through the code writer (common/WriteCode.h).
+// through the code writer (common/write_code.h).
 
 #include <array>
 #include <cstdint>

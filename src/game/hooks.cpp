@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "common/BranchTrampoline.h"
-#include "common/Log.h"
-#include "common/WriteCode.h"
+#include "common/branch_trampoline.h"
+#include "common/log.h"
+#include "common/write_code.h"
 #include "game/codesites.h"
 #include "game/locations.h"
 #include "game/stubs.h"

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "common/Log.h"
+#include "common/log.h"
 #include "os/os.h"
 
 namespace freeplot {

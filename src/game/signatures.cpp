@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "common/Log.h"
+#include "common/log.h"
 
 namespace freeplot {
 namespace {

@@ -5,8 +5,8 @@
 #include <array>
 #include <initializer_list>
 
-#include "common/Guard.h"
-#include "common/WriteCode.h"
+#include "common/guard.h"
+#include "common/write_code.h"
 #include "config/dispatch_order.h"
 #include "config/messages.h"
 #include "config/settings.h"

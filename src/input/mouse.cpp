@@ -3,7 +3,7 @@
 // the game does not see that wheel movement or those button transitions. The game sees the
 // release of every press it saw, whatever the handler does with the event that brings it.
 
-#include "common/Guard.h"
+#include "common/guard.h"
 #include "config/settings.h"
 #include "feedback/workers.h"
 #include "game/gamefunctions.h"

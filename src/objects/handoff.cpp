@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "common/Guard.h"
-#include "common/Log.h"
+#include "common/guard.h"
+#include "common/log.h"
 #include "feedback/workers.h"
 #include "game/hooks.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "common/Shared.h"
+#include "common/shared.h"
 #include "game/gamefunctions.h"
 #include "game/records.h"
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "common/Guard.h"
-#include "common/Log.h"
-#include "common/Utilities.h"
+#include "common/guard.h"
+#include "common/log.h"
+#include "common/runtime_paths.h"
 #include "config/reload.h"
 #include "config/settings.h"
 #include "game/hooks.h"

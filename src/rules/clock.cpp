@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "common/WriteCode.h"
+#include "common/write_code.h"
 #include "feedback/notify.h"
 #include "game/gamefunctions.h"
 #include "game/locations.h"

@@ -3,7 +3,7 @@
 // the settings ask for it. The game's own multiplier is kept while the clock is slowed and put
 // back on the key or on leaving workshop mode.
 
-#include "common/Shared.h"
+#include "common/shared.h"
 #include "config/settings.h"
 
 namespace freeplot {

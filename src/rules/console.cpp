@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "common/Guard.h"
-#include "common/Log.h"
-#include "common/WriteCode.h"
+#include "common/guard.h"
+#include "common/log.h"
+#include "common/write_code.h"
 #include "game/gamefunctions.h"
 #include "game/locations.h"
 #include "game/records.h"

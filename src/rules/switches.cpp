@@ -5,8 +5,8 @@
 #include <optional>
 #include <span>
 
-#include "common/BranchTrampoline.h"
-#include "common/WriteCode.h"
+#include "common/branch_trampoline.h"
+#include "common/write_code.h"
 #include "config/messages.h"
 #include "feedback/notify.h"
 #include "game/codesites.h"

@@ -3,7 +3,7 @@
 // in a game variable); when it goes off, what the game had there comes back. Every switch is one
 // row of a table (switches.cpp): its state, its writes, its two messages, whether it is parked
 // outside workshop mode and the setting that starts it. A state and its bytes change together,
-// under the code writer's lock (common/WriteCode.h); the message goes on screen after the lock
+// under the code writer's lock (common/write_code.h); the message goes on screen after the lock
 // is let go, since showing it calls into the game.
 //
 // A site whose code did not match what the plugin knows is never written and counts as done
@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/Shared.h"
+#include "common/shared.h"
 #include "config/settings.h"
 
 namespace freeplot {

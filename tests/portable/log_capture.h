@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Log.h"
+#include "common/log.h"
 
 namespace testlog {
 

@@ -3,7 +3,7 @@
 // named in letters no ANSI code page of the West holds, as a user's folder is in much of the
 // world: the log must be written there all the same.
 
-#include "common/Log.h"
+#include "common/log.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/Utilities.h"
+#include "common/runtime_paths.h"
 #include "os/os.h"
 
 using namespace freeplot;

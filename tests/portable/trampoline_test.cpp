@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "common/BranchTrampoline.h"
-#include "common/Log.h"
+#include "common/branch_trampoline.h"
+#include "common/log.h"
 #include "log_capture.h"
 #include "os/os.h"
 #include "test_memory.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "common/Log.h"
-#include "common/WriteCode.h"
+#include "common/log.h"
+#include "common/write_code.h"
 #include "log_capture.h"
 #include "test_memory.h"
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/Log.h"
+#include "common/log.h"
 #include "config/checker.h"
 #include "config/ini_file.h"
 #include "config/settings.h"

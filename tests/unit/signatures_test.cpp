@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Log.h"
+#include "common/log.h"
 
 using namespace freeplot;
 using ::testing::ElementsAre;

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "common/BranchTrampoline.h"
+#include "common/branch_trampoline.h"
 #include "game/codesites.h"
 #include "game/hooks.h"
 #include "input/handlers.h"

@@ -1,4 +1,4 @@
-#include "common/Log.h"
+#include "common/log.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -7,7 +7,7 @@
 
 #include <exception>
 
-#include "common/Log.h"
+#include "common/log.h"
 
 namespace freeplot {
 

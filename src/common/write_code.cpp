@@ -1,9 +1,9 @@
-#include "common/WriteCode.h"
+#include "common/write_code.h"
 
 #include <cstring>
 #include <mutex>
 
-#include "common/Log.h"
+#include "common/log.h"
 #include "os/os.h"
 
 namespace freeplot {

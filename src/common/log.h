@@ -26,7 +26,7 @@ void logLine(const char* format, ...)
 
 // Raised by halt() after an assertion line has been logged: the plugin cannot go on. Every way
 // into the plugin (the two entry points, the hook handlers, the console command, the worker
-// threads) runs under guarded() (common/Guard.h), which catches it and returns to the game
+// threads) runs under guarded() (common/guard.h), which catches it and returns to the game
 // without touching anything further.
 struct Halt {};
 

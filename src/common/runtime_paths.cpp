@@ -1,6 +1,6 @@
-#include "common/Utilities.h"
+#include "common/runtime_paths.h"
 
-#include "common/Log.h"
+#include "common/log.h"
 #include "os/os.h"
 
 namespace freeplot {

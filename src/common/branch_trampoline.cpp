@@ -1,10 +1,10 @@
-#include "common/BranchTrampoline.h"
+#include "common/branch_trampoline.h"
 
 #include <cstring>
 #include <limits>
 
-#include "common/Log.h"
-#include "common/WriteCode.h"
+#include "common/log.h"
+#include "common/write_code.h"
 #include "os/os.h"
 
 namespace freeplot {

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <string>
 
-#include "config/checker.h"
-#include "config/findings.h"
+#include "report/checker.h"
+#include "report/report.h"
 #include "config/messages.h"
 #include "config/settings.h"
 #include "config/steps.h"

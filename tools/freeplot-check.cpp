@@ -2,15 +2,12 @@
 // configuration in force, every entry that was refused or ignored, and the log lines the
 // plugin writes for the file.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "config/checker.h"
+#include "report/checker.h"
 
 namespace {
 
@@ -45,17 +42,6 @@ int main(int argc, char** argv) {
         return argc == 2 ? 0 : 2;
     }
 
-    // The plugin's log also copies each line to standard output; the report lists those lines
-    // itself, so they are kept off the terminal while the file is read.
-    std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    if (saved >= 0 && null >= 0) dup2(null, STDOUT_FILENO);
     const freeplot::SettingsCheck check = freeplot::checkSettings(windowsPathOf(argv[1]), argv[1]);
-    std::fflush(stdout);
-    if (saved >= 0 && null >= 0) dup2(saved, STDOUT_FILENO);
-    if (null >= 0) close(null);
-    if (saved >= 0) close(saved);
-
     return freeplot::printSettingsCheck(check, stdout);
 }

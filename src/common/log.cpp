@@ -28,7 +28,7 @@ struct Log {
     std::mutex writeMutex;
     LogObserver observer = nullptr;
     void* observerContext = nullptr;
-    std::string folder;  // where the open log file is
+    std::string folder;  // where the log file is, or would be had it opened
 };
 Log logState;
 constexpr std::size_t kLineCapacity = 8192;
@@ -78,6 +78,12 @@ void logOpen() {
     }
     appendBounded(path, sizeof path, kLogName);
     createDirectories(path);
+    {
+        // The folder holds what goes beside the log, whether or not the log itself opens.
+        const std::lock_guard lock(logState.writeMutex);
+        const std::string named(path);
+        logState.folder = named.substr(0, named.find_last_of('\\') + 1);
+    }
 
     std::FILE* file = os::openShareDenyWrite(path);
     for (int i = 0; !file && i < kFallbackNames; ++i) {
@@ -87,10 +93,6 @@ void logOpen() {
     }
     const std::lock_guard lock(logState.writeMutex);
     logState.file.handle = file;
-    if (file) {
-        const std::string written(path);
-        logState.folder = written.substr(0, written.find_last_of('\\') + 1);
-    }
 }
 
 void logLine(const char* format, ...) {

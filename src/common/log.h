@@ -37,8 +37,8 @@ void setLogObserver(LogObserver observer, void* context);
 // The observer set now and its context.
 std::pair<LogObserver, void*> logObserver();
 
-// The folder the log file was opened in, as a Windows path ending in a separator; empty when no
-// log file is open.
+// The folder of the log file, as a Windows path ending in a separator, whether or not the file
+// itself could be opened; empty before logOpen found the documents folder.
 std::string logFolder();
 
 namespace detail {

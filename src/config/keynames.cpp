@@ -166,6 +166,38 @@ std::string folded(std::string_view text) {
 
 }  // namespace
 
+bool sentByAnyKey(std::uint32_t code) {
+    // Reserved or unassigned: 0x07, 0x0A-0x0B, 0x0E-0x0F, 0x3A-0x40, 0x5E, 0x88-0x8F, 0x97-0x9F,
+    // 0xB8-0xB9, 0xC3-0xDA (a game pad's), 0xE0, 0xE8.
+    if (code == 0 || code > 0xFF) return false;
+    const auto within = [code](std::uint32_t low, std::uint32_t high) {
+        return code >= low && code <= high;
+    };
+    return !(code == 0x07 || within(0x0A, 0x0B) || within(0x0E, 0x0F) || within(0x3A, 0x40) ||
+             code == 0x5E || within(0x88, 0x8F) || within(0x97, 0x9F) || within(0xB8, 0xB9) ||
+             within(0xC3, 0xDA) || code == 0xE0 || code == 0xE8);
+}
+
+bool namedButNoPcKey(std::uint32_t code) {
+    switch (code) {
+        case 0x29:  // Select
+        case 0x2A:  // Print (not Print Screen)
+        case 0x2B:  // Execute
+        case 0x2F:  // Help
+        case 0xF6:  // Attn
+        case 0xF7:  // CrSel
+        case 0xF8:  // ExSel
+        case 0xF9:  // Erase EOF
+        case 0xFA:  // Play
+        case 0xFB:  // Zoom
+        case 0xFD:  // PA1
+        case 0xFE:  // OEM Clear
+            return true;
+        default:
+            return false;
+    }
+}
+
 const char* keyName(std::uint32_t code) { return code < 256 ? table().names[code] : nullptr; }
 
 std::string bindingName(const KeyBinding& binding) {

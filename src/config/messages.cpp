@@ -4,11 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "common/log.h"
 
 namespace freeplot {
-
-MessageTrial messageTrial;
 
 namespace {
 
@@ -176,6 +173,10 @@ const char* messageText(Msg msg) { return current[static_cast<std::size_t>(msg)]
 
 void setMessageText(Msg msg, const std::string& text) {
     const auto i = static_cast<std::size_t>(msg);
+    if (text == kMessages[i].defaultText) {
+        current[i] = kMessages[i].defaultText;
+        return;
+    }
     overrides[i] = text;
     current[i] = overrides[i].c_str();
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The notification texts: 30 built-in texts, 29 of which the [messages] section may reword,
+// The notification texts: 31 built-in texts, 30 of which the [messages] section may reword,
 // and the one buffer that formatted texts are written into.
 
 #include <array>
@@ -8,9 +8,6 @@
 #include <string>
 
 namespace freeplot {
-
-struct IniFile;
-struct SettingsReport;
 
 // In the order of the [messages] keys; stateStored has no key.
 enum class Msg : std::uint8_t {
@@ -43,12 +40,13 @@ enum class Msg : std::uint8_t {
     timescaleOff,
     settingsReloaded,
     settingsRefused,
+    settingsWarnings,
     stateStored,
     count
 };
 inline constexpr std::size_t kMessageCount = static_cast<std::size_t>(Msg::count);
 inline constexpr std::size_t kMessageKeyCount = kMessageCount - 1;  // all but stateStored
-static_assert(kMessageCount == 30);
+static_assert(kMessageCount == 31);
 
 // The value a text is formatted with.
 enum class FormatArg : std::uint8_t {
@@ -97,6 +95,9 @@ inline constexpr std::array<MessageInfo, kMessageCount> kMessages = {{
     {"settingsReloaded", "Freeplot settings read again", FormatArg::none},
     {"settingsRefused", "Freeplot settings not taken: see freeplot_settings.txt beside the log",
      FormatArg::none},
+    // Shown after settingsReloaded when the file read holds lines not taken as written.
+    {"settingsWarnings", "Freeplot settings have warnings: see freeplot_settings.txt beside the log",
+     FormatArg::none},
     {"stateStored", "Object parameters stored", FormatArg::none},
 }};
 
@@ -106,13 +107,6 @@ inline const MessageInfo& messageInfo(Msg msg) { return kMessages[static_cast<st
 const char* messageText(Msg msg);
 
 inline constexpr std::size_t kMessageBufferSize = 1024;
-
-// Where a text read from the file is formatted once with a sample value before it is taken
-// (Load only, on one thread).
-struct MessageTrial {
-    char buffer[kMessageBufferSize];
-};
-extern MessageTrial messageTrial;
 
 // One formatted text (cut to 1023 characters). Each use formats into a buffer of its own, so a
 // worker and the input thread never write into the same bytes.
@@ -166,11 +160,6 @@ int formatChecked(char* buffer, const char* text, FormatArg arg, double real, in
 
 // Puts a text read from the file in force.
 void setMessageText(Msg msg, const std::string& text);
-
-// Reads [messages] into the table: plain texts are taken as written; a format text is taken
-// only when it fits its value and its test formatting gives 1 to 1023 characters, else its
-// refusal line is logged and the current text stays.
-void readMessages(const IniFile& file, SettingsReport* report = nullptr);
 
 // Every text back to its default.
 void restoreDefaultMessages();

@@ -42,23 +42,29 @@ struct SettingRow {
     // The default of a flag, low8 or real, and the entry (counting from 1) of a stepIndex. A
     // step list's default is its table's built-in list (config/steps.h).
     double defaultValue = 0;
+    // It acts only while the game starts: a file read again while the game runs leaves it as the
+    // game started until the next start.
+    bool startOnly = false;
 };
 
 constexpr SettingRow flagSetting(const char* section, const char* name, bool Settings::*member,
-                                 bool defaultValue) {
+                                 bool defaultValue, bool startOnly = false) {
     return {.section = section,
             .name = name,
             .type = SettingType::flag,
             .flag = member,
-            .defaultValue = defaultValue ? 1.0 : 0.0};
+            .defaultValue = defaultValue ? 1.0 : 0.0,
+            .startOnly = startOnly};
 }
 constexpr SettingRow low8Setting(const char* section, const char* name,
-                                 std::uint8_t Settings::*member, std::uint8_t defaultValue) {
+                                 std::uint8_t Settings::*member, std::uint8_t defaultValue,
+                                 bool startOnly = false) {
     return {.section = section,
             .name = name,
             .type = SettingType::low8,
             .low8 = member,
-            .defaultValue = static_cast<double>(defaultValue)};
+            .defaultValue = static_cast<double>(defaultValue),
+            .startOnly = startOnly};
 }
 constexpr SettingRow realSetting(const char* section, const char* name, float Settings::*member,
                                  float defaultValue) {
@@ -82,15 +88,16 @@ constexpr SettingRow stepIndexSetting(const char* section, const char* name, Ste
 
 // The order counts: the reader takes the rows of each type in it (see readSettingTable), and the
 // checker prints main, dangerous and cheats, and the step lists, in it.
+inline constexpr bool kStartOnly = true;
 inline constexpr std::array kSettingTable = {
-    low8Setting("main", "togglable", &Settings::togglable, 0),
+    low8Setting("main", "togglable", &Settings::togglable, 0, kStartOnly),
     realSetting("main", "buildTimescale", &Settings::buildTimescale, 0.01f),
     flagSetting("main", "wheelRotation", &Settings::wheelRotation, false),
-    flagSetting("main", "timeoutFrozen", &Settings::timeoutFrozen, false),
-    flagSetting("main", "snapDisabled", &Settings::snapDisabled, false),
-    flagSetting("main", "groundDisabled", &Settings::groundDisabled, false),
-    flagSetting("main", "outlineDisabled", &Settings::outlineDisabled, false),
-    flagSetting("main", "extraOutlineEnabled", &Settings::extraOutlineEnabled, false),
+    flagSetting("main", "timeoutFrozen", &Settings::timeoutFrozen, false, kStartOnly),
+    flagSetting("main", "snapDisabled", &Settings::snapDisabled, false, kStartOnly),
+    flagSetting("main", "groundDisabled", &Settings::groundDisabled, false, kStartOnly),
+    flagSetting("main", "outlineDisabled", &Settings::outlineDisabled, false, kStartOnly),
+    flagSetting("main", "extraOutlineEnabled", &Settings::extraOutlineEnabled, false, kStartOnly),
     flagSetting("main", "autoTimescaleEnabled", &Settings::autoTimescaleEnabled, false),
     flagSetting("dangerous", "deleteEnabled", &Settings::deleteEnabled, false),
     flagSetting("cheats", "duplicateEnabled", &Settings::duplicateEnabled, false),
@@ -102,18 +109,18 @@ inline constexpr std::array kSettingTable = {
     stepIndexSetting("steps", "scaleStepIdx", StepId::scale, kDefaultStepIdx + 1),
 };
 
-// Calls f(table, builtInValues, builtInCount) with the step table `id` names.
-template <class F>
-void withStepTable(StepId id, F&& f) {
+// Calls f(table, builtInValues, builtInCount) with the step table `id` names in `in`.
+template <class In, class F>
+void withSteps(In& in, StepId id, F&& f) {
     switch (id) {
         case StepId::rotate:
-            f(rotateSteps, kDefaultRotateSteps, kDefaultRotateStepCount);
+            f(in.rotate, kDefaultRotateSteps, kDefaultRotateStepCount);
             return;
         case StepId::move:
-            f(moveSteps, kDefaultMoveSteps, kDefaultMoveStepCount);
+            f(in.move, kDefaultMoveSteps, kDefaultMoveStepCount);
             return;
         case StepId::scale:
-            f(scaleSteps, kDefaultScaleSteps, kDefaultScaleStepCount);
+            f(in.scale, kDefaultScaleSteps, kDefaultScaleStepCount);
             return;
     }
 }
@@ -125,27 +132,39 @@ constexpr const SettingRow& stepRow(StepId id, SettingType type) {
     return kSettingTable.front();  // not reached: the checks below find both rows of each table
 }
 
-// Whether the setting in force holds its default.
-inline bool holdsDefault(const SettingRow& row) {
+// The settings a file read again while the game runs puts in force: the file's, but for those
+// that act only while the game starts, which keep their values from the start.
+inline Settings whileRunning(Settings fromFile, const Settings& started) {
+    for (const SettingRow& row : kSettingTable) {
+        if (!row.startOnly) continue;
+        if (row.type == SettingType::flag) fromFile.*row.flag = started.*row.flag;
+        if (row.type == SettingType::low8) fromFile.*row.low8 = started.*row.low8;
+    }
+    return fromFile;
+}
+
+// Whether a setting holds its default in `in`.
+inline bool holdsDefault(const SettingsInForce& in, const SettingRow& row) {
     bool same = false;
     switch (row.type) {
         case SettingType::flag:
-            return settings.*row.flag == (row.defaultValue != 0);
+            return in.settings.*row.flag == (row.defaultValue != 0);
         case SettingType::low8:
-            return settings.*row.low8 == row.defaultValue;
+            return in.settings.*row.low8 == row.defaultValue;
         case SettingType::real:
-            return settings.*row.real == static_cast<float>(row.defaultValue);
+            return in.settings.*row.real == static_cast<float>(row.defaultValue);
         case SettingType::stepIndex:
-            withStepTable(row.steps, [&](const auto& table, auto&&...) {
+            withSteps(in, row.steps, [&](const auto& table, auto&&...) {
                 same = table.index + 1 == row.defaultValue;
             });
             return same;
         case SettingType::stepList:
-            withStepTable(
-                row.steps, [&](const auto& table, const auto& values, std::int32_t count) {
-                    same = table.count == count &&
-                           std::equal(values.begin(), values.begin() + count, table.values.begin());
-                });
+            withSteps(in, row.steps,
+                      [&](const auto& table, const auto& values, std::int32_t count) {
+                          same = table.count == count &&
+                                 std::equal(values.begin(), values.begin() + count,
+                                            table.values.begin());
+                      });
             return same;
     }
     return false;

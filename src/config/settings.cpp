@@ -1,8 +1,5 @@
 #include "config/settings.h"
 
-#include "config/messages.h"
-#include "config/steps.h"
-
 namespace freeplot {
 
 Settings settings;
@@ -21,11 +18,42 @@ KeyBinding bindingForCode(std::uint16_t code) {
     }
 }
 
-void restoreDefaultSettings() {
-    settings = Settings{};
-    keyBindings = kDefaultKeyBindings;
-    restoreDefaultMessages();
-    restoreDefaultSteps();
+namespace {
+
+template <class T>
+void putSteps(StepTable<T>& table, const StepsInForce<T>& next) {
+    table.values = next.values;
+    table.count = next.count;
+    table.index = next.index;
 }
+
+template <class T>
+StepsInForce<T> stepsOf(const StepTable<T>& table) {
+    return {table.values, table.count, table.index};
+}
+
+}  // namespace
+
+void applySettings(const SettingsInForce& next) {
+    settings = next.settings;
+    keyBindings = next.keys;
+    for (std::size_t i = 0; i < kMessageCount; ++i) setMessageText(static_cast<Msg>(i), next.texts[i]);
+    putSteps(rotateSteps, next.rotate);
+    putSteps(moveSteps, next.move);
+    putSteps(scaleSteps, next.scale);
+}
+
+SettingsInForce settingsNow() {
+    SettingsInForce now;
+    now.settings = settings;
+    now.keys = keyBindings;
+    for (std::size_t i = 0; i < kMessageCount; ++i) now.texts[i] = messageText(static_cast<Msg>(i));
+    now.rotate = stepsOf(rotateSteps);
+    now.move = stepsOf(moveSteps);
+    now.scale = stepsOf(scaleSteps);
+    return now;
+}
+
+void restoreDefaultSettings() { applySettings(SettingsInForce{}); }
 
 }  // namespace freeplot

@@ -1,6 +1,6 @@
 #pragma once
-// The plugin's settings and key bindings, read once from "Data\F4SE\Plugins\freeplot.ini"
-// while the plugin loads, and never written back.
+// The plugin's settings and key bindings, read from "Data\F4SE\Plugins\freeplot.ini" while the
+// plugin loads (and again when the player changes the file), and never written back.
 
 #include <array>
 #include <cstddef>
@@ -8,11 +8,10 @@
 #include <string>
 
 #include "config/actions.h"
+#include "config/messages.h"
+#include "config/steps.h"
 
 namespace freeplot {
-
-struct IniFile;
-struct SettingsReport;
 
 // Sections main, dangerous and cheats; each member's name, section and default are in its row of
 // the setting table, which checks at compile time that the defaults here agree. The switches
@@ -33,20 +32,43 @@ struct Settings {
 };
 extern Settings settings;
 
-// Reads the settings file and puts what it says into effect: key bindings, messages,
-// buildTimescale, the step tables, then the settings of main, dangerous and cheats.
-// Logs "Could not read/parse config file %s" with `windowsPath` and returns false when
-// the file cannot be opened; every setting then keeps its default.
-bool loadSettings(const std::string& windowsPath, SettingsReport* report = nullptr);
-// The same for a file already parsed from `windowsPath` (the checker parses it once for both).
-bool loadSettings(const std::string& windowsPath, const IniFile& file,
-                  SettingsReport* report = nullptr);
+// A step table as a reading leaves it: plain values, copied into the live table when taken.
+template <class T>
+struct StepsInForce {
+    std::array<T, kStepCapacity> values;
+    std::int32_t count;
+    std::int32_t index = kDefaultStepIdx;
+    T current() const { return values[static_cast<std::size_t>(index)]; }
+};
 
-// The steps of loadSettings, for an already parsed file.
-void readKeys(const IniFile& file, SettingsReport* report = nullptr);
-// Every setting of the setting table (config/setting_table.h): the real numbers, the step
-// tables, then the switches, each in the table's order.
-void readSettingTable(const IniFile& file, SettingsReport* report = nullptr);
+// Everything a settings file decides, as one value: what a reading gives before anything of it
+// is put in force, so that a reading never leaves the plugin half changed. Starts at the built-in
+// defaults.
+struct SettingsInForce {
+    Settings settings;
+    std::array<KeyBinding, kActionCount> keys = kDefaultKeyBindings;
+    std::array<std::string, kMessageCount> texts = defaultTexts();
+    StepsInForce<double> rotate{kDefaultRotateSteps, kDefaultRotateStepCount};
+    StepsInForce<double> move{kDefaultMoveSteps, kDefaultMoveStepCount};
+    StepsInForce<std::int32_t> scale{kDefaultScaleSteps, kDefaultScaleStepCount};
+
+    const std::string& text(Msg msg) const { return texts[static_cast<std::size_t>(msg)]; }
+
+private:
+    static std::array<std::string, kMessageCount> defaultTexts() {
+        std::array<std::string, kMessageCount> all;
+        for (std::size_t i = 0; i < kMessageCount; ++i) all[i] = kMessages[i].defaultText;
+        return all;
+    }
+};
+
+// Puts a reading's settings in force: the settings, the key bindings, the messages and the step
+// tables, each step table's current entry included. Called while the plugin loads, and on the
+// input thread at the start of a stay while no worker runs, so nothing sees them half replaced.
+void applySettings(const SettingsInForce& next);
+
+// The settings in force now, as one value.
+SettingsInForce settingsNow();
 
 // Puts every setting, binding, message and step table back to its built-in default
 // (the state at library load). Used by tools and tests that read several files.

@@ -9,7 +9,6 @@
 #include <limits>
 #include <string>
 
-#include "common/log.h"
 
 namespace freeplot {
 
@@ -41,17 +40,14 @@ bool convert(const char* text, char*& end, std::int32_t& out) {
 }
 
 template <class T>
-int parseList(const char* text, std::array<T, kStepCapacity>& table, const char* listKey) {
+int parseList(const char* text, std::array<T, kStepCapacity>& table) {
     std::array<T, kStepCapacity> taken = table;
     int n = 0;
     const char* rest = text;
     while (n < static_cast<int>(kStepCapacity)) {
         char* end = nullptr;
         T value{};
-        if (!convert(rest, end, value)) {
-            logLine("Invalid value in %s, succesfully parsed %d", listKey, n);
-            break;
-        }
+        if (!convert(rest, end, value)) break;
         taken[static_cast<std::size_t>(n++)] = value;
         rest = end;
     }
@@ -75,25 +71,18 @@ std::int32_t stepIndex(std::int32_t index, std::int32_t count, std::int32_t delt
     return index;
 }
 
-int parseStepList(const char* text, std::array<double, kStepCapacity>& table, const char* listKey) {
-    return parseList(text, table, listKey);
+int parseStepList(const char* text, std::array<double, kStepCapacity>& table) {
+    return parseList(text, table);
 }
 
-int parseStepList(const char* text, std::array<std::int32_t, kStepCapacity>& table,
-                  const char* listKey) {
-    return parseList(text, table, listKey);
+int parseStepList(const char* text, std::array<std::int32_t, kStepCapacity>& table) {
+    return parseList(text, table);
 }
 
 std::int32_t settleIndex(std::int32_t current, std::int32_t wanted, std::int32_t count) {
     std::int32_t index = std::min(current, count - 1);
     if (wanted >= 0 && wanted < count) index = wanted;
     return index;
-}
-
-void restoreDefaultSteps() {
-    rotateSteps = {kDefaultRotateSteps, kDefaultRotateStepCount};
-    moveSteps = {kDefaultMoveSteps, kDefaultMoveStepCount};
-    scaleSteps = {kDefaultScaleSteps, kDefaultScaleStepCount};
 }
 
 }  // namespace freeplot

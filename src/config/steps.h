@@ -10,9 +10,6 @@
 
 namespace freeplot {
 
-struct IniFile;
-struct SettingsReport;
-
 inline constexpr std::size_t kStepCapacity = 10;
 
 inline constexpr std::array<double, kStepCapacity> kDefaultRotateSteps = {0.1, 0.5, 1, 5,
@@ -51,13 +48,11 @@ extern StepTable<double> moveSteps;         // game distance units
 extern StepTable<std::int32_t> scaleSteps;  // percentage points
 
 // Parses a list of up to 10 numbers separated by white space into `table`, as the [steps]
-// lists are read: stops at the first text that is no number (or is out of range, or no
-// finite number), logging "Invalid value in <listKey>, succesfully parsed %d" with the
-// number of values taken, unless 10 values were taken. Returns the number of values taken;
-// when it is 0 the table is untouched.
-int parseStepList(const char* text, std::array<double, kStepCapacity>& table, const char* listKey);
-int parseStepList(const char* text, std::array<std::int32_t, kStepCapacity>& table,
-                  const char* listKey);
+// lists are read: stops at the first text that is no number (or is out of range, or no finite
+// number a float can hold). Returns the number of values taken; when it is 0 the table is
+// untouched. A list that stops before 10 values is what the plugin logs.
+int parseStepList(const char* text, std::array<double, kStepCapacity>& table);
+int parseStepList(const char* text, std::array<std::int32_t, kStepCapacity>& table);
 
 // One number from the start of `text` as a list entry: false when none converts, it is out of
 // range, or (for the real lists) it is no finite number; `end` points after what converted.
@@ -67,12 +62,5 @@ bool convertStep(const char* text, char*& end, std::int32_t& out);
 // The index a table settles on: the wanted index when it lies within the count, else the
 // current one pulled below the count.
 std::int32_t settleIndex(std::int32_t current, std::int32_t wanted, std::int32_t count);
-
-// Reads [steps]: first the three 1-based index keys, then each list, after which its index is
-// brought within the list's length.
-void readSteps(const IniFile& file, SettingsReport* report = nullptr);
-
-// Every table, count and index back to its default.
-void restoreDefaultSteps();
 
 }  // namespace freeplot

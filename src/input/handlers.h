@@ -32,6 +32,10 @@ std::uint16_t normalisedKey(std::uint16_t vkey, std::uint16_t scanCode, std::uin
 // The set of actions a key code is bound to, one bit per action number; 0 for none.
 std::uint64_t actionsOf(std::uint16_t code);
 
+// What the first event of each stay in workshop mode runs before anything else (the settings
+// file read again when it changed); set once while the plugin loads.
+void setStayStart(void (*atStayStart)());
+
 // Forgets the button presses the mouse handler took over: their releases then go to the game.
 // Called when the settings are read again, which may switch what the buttons do.
 void forgetTakenButtons();

@@ -1,11 +1,13 @@
 #include "input/housekeeping.h"
 
-#include "config/messages.h"
-#include "config/reload.h"
-#include "feedback/notify.h"
 #include "feedback/workers.h"
 
 namespace freeplot {
+namespace {
+void (*stayStart)() = nullptr;
+}  // namespace
+
+void setStayStart(void (*atStayStart)()) { stayStart = atStayStart; }
 
 bool runChores(std::uint8_t chores, Where where) {
     const bool inWorkshop = where != Where::outside;
@@ -44,20 +46,7 @@ bool beginStay() {
     if ((switches.dueInside & kStayStarts) == 0) return true;
     if (anyWorkerBusy()) return false;
     switches.dueInside = static_cast<std::uint8_t>(switches.dueInside & ~kStayStarts);
-    // The player learns on screen whether the file they edited was taken; the log says why not.
-    switch (reloadSettingsIfChanged()) {
-        case Reload::reloaded:
-            prepareKeyLookup();
-            forgetTakenButtons();
-            forgetTakenKeys();
-            showNow(Msg::settingsReloaded);
-            break;
-        case Reload::kept:
-            showNow(Msg::settingsRefused);
-            break;
-        case Reload::unchanged:
-            break;
-    }
+    if (stayStart) stayStart();
     return true;
 }
 

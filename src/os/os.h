@@ -11,8 +11,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace freeplot::os {
+
+// How lines of a text file end on this system: CR LF on Windows, LF elsewhere.
+#if defined(_WIN32)
+inline constexpr std::string_view kLineEnd = "\r\n";
+#else
+inline constexpr std::string_view kLineEnd = "\n";
+#endif
 
 // Windows page protection values, used on both backends.
 inline constexpr std::uint32_t kPageReadWrite = 0x04;

@@ -5,7 +5,6 @@
 #include "common/guard.h"
 #include "common/log.h"
 #include "common/runtime_paths.h"
-#include "config/reload.h"
 #include "config/settings.h"
 #include "game/hooks.h"
 #include "game/locations.h"
@@ -14,6 +13,7 @@
 #include "objects/handoff.h"
 #include "os/os.h"
 #include "plugin/f4se.h"
+#include "plugin/settings_cycle.h"
 #include "rules/console.h"
 #include "rules/switches.h"
 
@@ -62,10 +62,10 @@ void load() {
 
     // A missing file leaves every setting at its default; the hooks go in either way. What was
     // made of the file is written beside the log for the player.
-    loadSettingsAndReport(path);
-    rememberSettingsFile(path);
+    takeSettingsAtLoad(path);
     startSwitchStates(settings);
     prepareKeyLookup();
+    setStayStart(&takeSettingsAtStayStart);
 
     if (setHooks({&onKeyboardInput, &onMouseInput, &scaleCallHandler})) {
         // togglable: 0 freeplot mode on, no command; 1 on, with the console command; 2 off,

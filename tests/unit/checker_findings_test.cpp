@@ -11,7 +11,7 @@
 #include <regex>
 #include <sstream>
 
-#include "config/checker.h"
+#include "report/checker.h"
 #include "config/keynames.h"
 #include "config/messages.h"
 #include "config_support.h"
@@ -84,19 +84,19 @@ TEST_F(SettingsTest, CheckerNamesTheFragmentOfARefusedFormatAndTheFix) {
     EXPECT_EQ(status, 1) << out;
     const std::string findings = block(out, "Findings:");
     const char* expected[] = {
-        "refused  [messages] axisChange: it holds \"%s\" at character 7, a string conversion, "
+        "refused  [messages] axisChange: line 2: it holds \"%s\" at character 7, a string conversion, "
         "which cannot take the message's value; write %c for the axis letter, or %% for a "
         "percent sign; the default text stays\n",
         // Counted in characters: the two letters ö and ß take two bytes each.
-        "refused  [messages] scaleChange: it holds \"% s\" at character 17, a string conversion, "
+        "refused  [messages] scaleChange: line 3: it holds \"% s\" at character 17, a string conversion, "
         "which cannot take the message's value; write %d for the scale, or %% for a percent "
         "sign; the default text stays\n",
-        "refused  [messages] rotateStepChange: it holds \"%d\" at character 6, an int conversion "
+        "refused  [messages] rotateStepChange: line 4: it holds \"%d\" at character 6, an int conversion "
         "where a double is formatted; write %0.1f for the rotate step, or %% for a percent sign",
-        "refused  [messages] moveStepChange: it holds \"%f\" at character 12, more than one "
+        "refused  [messages] moveStepChange: line 5: it holds \"%f\" at character 12, more than one "
         "conversion; the message has one value: keep one %0.1f and write %% for any other "
         "percent sign",
-        "refused  [messages] scaleStepChange: it holds \"%ld\" at character 6, a length modifier "
+        "refused  [messages] scaleStepChange: line 6: it holds \"%ld\" at character 6, a length modifier "
         "that changes the argument's type; write %d for the scale step;",
     };
 
@@ -109,12 +109,12 @@ TEST_F(SettingsTest, CheckerNamesTheFragmentOfARefusedFormatAndTheFix) {
     EXPECT_EQ(partStatus, 1) << partOut;
     const std::string partFindings = block(partOut, "Findings:");
     for (const char* line :
-         {"refused  [messages] scaleChange: it holds \"%hhd\" at character 7, a length modifier "
+         {"refused  [messages] scaleChange: line 2: it holds \"%hhd\" at character 7, a length modifier "
           "that shows only part of the value; write %d for the scale; the default text stays",
-          "refused  [messages] scaleStepChange: it holds \"%c\" at character 6, a character "
+          "refused  [messages] scaleStepChange: line 3: it holds \"%c\" at character 6, a character "
           "conversion where a number is formatted; write %d for the scale step, or %% for a "
           "percent sign; the default text stays",
-          "refused  [messages] axisChange: it holds \"%hd\" at character 6, a length modifier "
+          "refused  [messages] axisChange: line 4: it holds \"%hd\" at character 6, a length modifier "
           "that shows only part of the value; write %c for the axis letter; the default text "
           "stays"})
         EXPECT_NE(partFindings.find(line), std::string::npos) << line << "\n" << partFindings;
@@ -131,7 +131,7 @@ TEST_F(SettingsTest, CheckerNamesTheFragmentOfARefusedFormatAndTheFix) {
     // A refusal that is no fault of a conversion keeps the reader's own words.
     const auto [emptyStatus, emptyOut] = runChecker(writeFile("[messages]\naxisChange =\n"));
     EXPECT_EQ(emptyStatus, 1);
-    EXPECT_NE(emptyOut.find("refused  [messages] axisChange: it is empty; the default text stays"),
+    EXPECT_NE(emptyOut.find("refused  [messages] axisChange: line 2: it is empty; the default text stays"),
               std::string::npos)
         << emptyOut;
 }
@@ -184,14 +184,16 @@ TEST_F(SettingsTest, CheckerSaysWhatTheLongestLinesBecome) {
     EXPECT_NE(out.find("  moveSteps              3 [4]"), std::string::npos) << out;
     EXPECT_NE(out.find("  scaleSteps             5 6 [7]"), std::string::npos) << out;
     const std::string findings = block(out, "Findings:");
-    EXPECT_EQ(findings.find("line 2"), std::string::npos) << findings;
-    EXPECT_EQ(findings.find("line 3"), std::string::npos) << findings;
-    EXPECT_EQ(findings.find("line 5"), std::string::npos) << findings;
+    // Only line 4 loses bytes; line 5 says which entry of the shorter list is in force.
+    EXPECT_EQ(findings.find("bytes long"), findings.rfind("bytes long")) << findings;
+    EXPECT_NE(findings.find("[steps] rotateStepIdx: line 5: \"3\" is not an entry from 1 to 2"),
+              std::string::npos)
+        << findings;
     EXPECT_NE(findings.find("ignored  line 4: 201 bytes long; the plugin reads its first 199, up "
                             "to \"7\", and drops the other 2: \" 8\"\n"),
               std::string::npos)
         << findings;
-    EXPECT_NE(findings.find("ignored  line 7 (and any later line that does not parse)"),
+    EXPECT_NE(findings.find("ignored  line 7: \"no separator\" does not parse"),
               std::string::npos)
         << findings;
 }
@@ -200,7 +202,7 @@ TEST_F(SettingsTest, CheckerNamesTheFileAsGiven) {
     const std::string path = writeFile("[main]\n");
     const std::string given = dir_.string() + "/./freeplot.ini";
     const SettingsCheck check = checkSettings(windowsPathOf(given), given);
-    EXPECT_TRUE(check.opened);
+    EXPECT_TRUE(check.reading.read());
     std::FILE* out = std::tmpfile();
     printSettingsCheck(check, out);
     std::rewind(out);
@@ -245,11 +247,10 @@ TEST_F(SettingsTest, CheckerWarnsOfMistakesThePluginTakesSilently) {
     for (const char* line : {
              "warning  line 1: \"togglable=1\" after [main] is dropped: the plugin reads only the "
              "section's name on that line; put it on a line of its own\n",
-             "ignored  [main] wheelRotaion: the plugin reads no setting of this name in this "
-             "section (line 2); the nearest name is wheelRotation: write that\n",
-             "ignored  [cheat] duplicateEnabled: the plugin reads no section of this name (line "
-             "3); "
-             "the nearest section is [cheats]: write that\n",
+             "ignored  [main] wheelRotaion: line 2: the plugin reads no setting of this name in "
+             "this section; the nearest is wheelRotation: write that\n",
+             "ignored  [cheat] duplicateEnabled: line 4: the plugin reads no section of this name; "
+             "the nearest is [cheats]: write that\n",
              "warning  [keys] snap, moveUp: F1 (code 112) is bound to 2 actions (snap by default, "
              "moveUp on line 6); snap acts; moveUp never acts on this key; give each action a key "
              "of its own\n",
@@ -292,13 +293,61 @@ TEST_F(SettingsTest, CheckerWarnsOfMistakesThePluginTakesSilently) {
     EXPECT_EQ(block(crOut, "Findings:"),
               "Findings:\n  warning  line 1: the lines end in CR alone (as old Mac editors "
               "save), so the plugin reads the whole file as one line and takes nothing past its "
-              "first section or entry; save it with Windows (CR LF) or Unix (LF) line ends");
-    // Saved as "Unicode": said so, beside the line that does not parse.
-    const auto [u16Status, u16Out] =
-        runChecker(writeFile(std::string("\xFF\xFE[\0k\0]\0\n\0", 10)));
-    EXPECT_EQ(u16Status, 1);
-    EXPECT_NE(u16Out.find("the file is saved as UTF-16 (\"Unicode\")"), std::string::npos)
-        << u16Out;
+              "first section or entry; save the file with Windows (CR LF) or Unix (LF) line ends");
+    // Saved as "Unicode" in either byte order, with its mark or without: named, nothing read.
+    for (const auto& [bytes, how] :
+         {std::pair{std::string("\xFF\xFE[\0k\0]\0\n\0", 10), "little-endian, with a byte"},
+          std::pair{std::string("\0[\0k\0]\0\n", 8), "big-endian, without a byte"}}) {
+        const auto [u16Status, u16Out] = runChecker(writeFile(bytes));
+        EXPECT_EQ(u16Status, 2);
+        EXPECT_NE(u16Out.find(std::string("is saved as UTF-16 (") + how), std::string::npos)
+            << u16Out;
+    }
+    const auto [bigStatus, bigOut] = runChecker(writeFile(std::string(kMaxSettingsBytes + 1, '\n')));
+    EXPECT_EQ(bigStatus, 2);
+    EXPECT_NE(bigOut.find("larger than 4 MiB (4194304 bytes)"), std::string::npos) << bigOut;
+
+    // What players write: a setting twice, one indented, a NUL byte, a step too small for a
+    // float, a message in ANSI, the name of no PC key; and codes keyboards do send, which are no
+    // finding.
+    const auto [mixStatus, mixOut] =
+        runChecker(writeFile("[main]\n"
+                             "wheelRotation = true\n"
+                             "    autoTimescaleEnabled = true\n"  // 3
+                             "[keys]\n"
+                             "moveUp = 104\n"  // 5
+                             "moveDown = Print\n"
+                             "rotateLeft = 193\n"
+                             "rotateRight = 0xFF\n"
+                             "moveUp = F10\n" +  // 9
+                             std::string("copyPosX = 0x31\0 junk\n", 22) +
+                             "[steps]\n"
+                             "moveSteps = 1e-50 1\n"  // 12
+                             "[messages]\n"
+                             "snapOn = Accroche d\xE9sactiv\xE9\x65\n"));
+    EXPECT_EQ(mixStatus, 1);
+    const std::string mix = block(mixOut, "Findings:");
+    for (const char* line : {
+             "warning  [main] wheelRotation: line 3: it starts with white space after "
+             "wheelRotation on line 2, so the plugin reads it as one more line of that value, not "
+             "as a line of its own: wheelRotation is false (the default); write it without",
+             "warning  [keys] moveUp: lines 5 and 9: it is written 2 times, and the plugin joins "
+             "the values into one, \"104\\nF10\": moveUp is bound to Numpad 8 (its default); "
+             "keep only the line you mean",
+             "warning  [keys] moveDown: line 6: it is bound to code 42, \"Print\", a key of old "
+             "terminals that no PC keyboard has: moveDown never acts; Print Screen is \"Print "
+             "Screen\" (code 44)",
+             "warning  line 10: a NUL byte (byte 16 of the line) ends it for the plugin, which "
+             "reads nothing after it up to the line's end: \" junk\" is dropped",
+             "warning  [steps] moveSteps: line 12: entry 1 is 1e-50: so small that adding it to a "
+             "coordinate or angle (a float) changes nothing: no key moves the object",
+             "warning  [messages] snapOn: line 14: the text holds bytes that are not UTF-8",
+         })
+        EXPECT_NE(mix.find(line), std::string::npos) << line << "\n" << mix;
+    EXPECT_EQ(mix.find("rotateLeft"), std::string::npos) << mix;
+    EXPECT_EQ(mix.find("rotateRight"), std::string::npos) << mix;
+    EXPECT_NE(mixOut.find("\"Accroche d\\xE9sactiv\\xE9e\""), std::string::npos) << mixOut;
+    EXPECT_EQ(mixOut.find('\xE9'), std::string::npos);  // the report itself stays UTF-8
 }
 
 // The drawing: each bound key's short name under its cap, a legend of the names drawn, the keys

@@ -6,8 +6,8 @@
 
 #include "config/keynames.h"
 #include "config/messages.h"
-#include "config/reload.h"
 #include "config/steps.h"
+#include "config/settings_source.h"
 #include "config_support.h"
 
 namespace freeplot::config_tests {
@@ -266,66 +266,66 @@ TEST_F(SettingsTest, LoadReportsAnUnreadableFileAndKeepsEveryDefault) {
     EXPECT_STREQ(messageText(Msg::snapOn), "Object snap on");
 }
 
-// Read again while the game runs: a change is taken whole, as Load takes it, with one line, also
-// when it is empty, ends without a line break, is shorter or holds lines that do not parse; a
-// file that is gone keeps what is in force, with one line; one that cannot be read keeps it too
-// and is read again at every later look until taken; togglable keeps its Load value.
-TEST_F(SettingsTest, ReloadTakesAWholeChangeAndKeepsTheSettingsOtherwise) {
-    const std::string path = writeFile("[main]\ntogglable = 1\n[keys]\nmoveUp = 121\nundo = 9\n");
-    ASSERT_TRUE(load("[main]\ntogglable = 1\n[keys]\nmoveUp = 121\nundo = 9\n"));
-    rememberSettingsFile(windowsPathOf(path));
-    EXPECT_EQ(reloadSettingsIfChanged(), Reload::unchanged);
+// Looked at again while the game runs: a change is read whole, as Load reads it, also when it is
+// empty, ends without a line break or holds lines that do not parse; a file that is gone, cannot
+// be read, is too large or is saved as UTF-16 is not taken, and each but the gone one is read
+// again at every later look until taken. A file Load could not read is looked at the same way.
+TEST_F(SettingsTest, LooksAtAChangedFileAndReadsItWholeOrSaysWhyNot) {
+    const std::string path = writeFile("[keys]\nmoveUp = 121\nundo = 9\n");
+    const std::string windows = windowsPathOf(path);
+    rememberSettingsFile(windows, true);
+    EXPECT_EQ(lookAtSettingsFile().outcome, SettingsLook::unchanged);
 
-    writeFile("[main]\ntogglable = 3\nwheelRotation = true\n[keys]\nmoveUp = 122\n");
-    log.clear();
-    EXPECT_EQ(reloadSettingsIfChanged(), Reload::reloaded);
-    EXPECT_EQ(binding(Action::moveUp).primary, 122);
-    EXPECT_EQ(binding(Action::undo).primary, 8);  // back to its default, as at Load
-    EXPECT_TRUE(settings.wheelRotation);
-    EXPECT_EQ(settings.togglable, 1);
-    const std::vector<std::string> readAgain{"Config file " + windowsPathOf(path) +
-                                             " changed: read again"};
-    EXPECT_EQ(log, readAgain);
-    EXPECT_EQ(reloadSettingsIfChanged(), Reload::unchanged);
-
-    // What Load would make of each: every line that parses counts.
     const std::pair<std::string, std::uint16_t> whole[] = {
+        {"[keys]\nmoveUp = 122\n", 122},
         {"", 104},
         {"[keys]\nmoveUp = 12", 12},
-        {"[main]\ntogglable = 3\n", 104},
         {std::string("\x01\x02[\xff\n== garbage ==\n[keys]\nmoveUp = 7\n", 37), 7},
     };
     for (const auto& [text, moveUp] : whole) {
         writeFile(text);
-        log.clear();
-        EXPECT_EQ(reloadSettingsIfChanged(), Reload::reloaded) << text;
-        EXPECT_EQ(binding(Action::moveUp).primary, moveUp) << text;
-        EXPECT_EQ(log, readAgain) << text;
-        EXPECT_EQ(settings.togglable, 1);
+        SettingsLook look = lookAtSettingsFile();
+        ASSERT_EQ(look.outcome, SettingsLook::taken) << text;
+        EXPECT_EQ(look.reading->inForce.keys[static_cast<std::size_t>(Action::moveUp)].primary,
+                  moveUp);
+        EXPECT_EQ(look.reading->inForce.keys[static_cast<std::size_t>(Action::undo)].primary, 8);
+        EXPECT_EQ(look.logLine, "Config file " + windows + " changed: read again");
+        EXPECT_EQ(lookAtSettingsFile().outcome, SettingsLook::unchanged);
     }
 
     // Unreadable (its path a folder, which no read gets through): every look tries again.
     std::filesystem::remove(path);
     std::filesystem::create_directory(path);
-    const std::string unreadable = "Config file " + windowsPathOf(path) +
-                                   " changed but cannot be read: the settings in force stay, and "
-                                   "the next start of workshop mode looks again";
-    log.clear();
-    EXPECT_EQ(reloadSettingsIfChanged(), Reload::kept);
-    EXPECT_EQ(reloadSettingsIfChanged(), Reload::kept);
-    EXPECT_EQ(log, (std::vector<std::string>{unreadable, unreadable}));
-    EXPECT_EQ(binding(Action::moveUp).primary, 7);
-
+    for (int look = 0; look < 2; ++look) {
+        const SettingsLook kept = lookAtSettingsFile();
+        EXPECT_EQ(kept.outcome, SettingsLook::kept);
+        EXPECT_EQ(kept.logLine, "Config file " + windows +
+                                    " changed but cannot be read: the settings in force stay, and "
+                                    "the next start of workshop mode looks again");
+    }
     std::filesystem::remove(path);
-    log.clear();
-    EXPECT_EQ(reloadSettingsIfChanged(), Reload::kept);
-    EXPECT_EQ(reloadSettingsIfChanged(), Reload::unchanged);  // one line while it is gone
-    EXPECT_EQ(log, std::vector<std::string>{"Config file " + windowsPathOf(path) +
-                                            " is gone; the settings in force stay"});
-    EXPECT_EQ(binding(Action::moveUp).primary, 7);
-    writeFile("[keys]\nmoveUp = 123\n");
-    EXPECT_EQ(reloadSettingsIfChanged(), Reload::reloaded);
-    EXPECT_EQ(binding(Action::moveUp).primary, 123);
+    EXPECT_EQ(lookAtSettingsFile().logLine,
+              "Config file " + windows + " is gone; the settings in force stay");
+    EXPECT_EQ(lookAtSettingsFile().outcome, SettingsLook::unchanged);  // said once while gone
+
+    // Too large, or UTF-16: not taken, and said again at every look until the file is saved anew.
+    writeFile(std::string(kMaxSettingsBytes + 1, '\n'));
+    EXPECT_EQ(lookAtSettingsFile().logLine,
+              "Config file " + windows +
+                  " changed but is larger than 4 MiB: the settings in force stay, and the next "
+                  "start of workshop mode looks again");
+    EXPECT_EQ(lookAtSettingsFile().outcome, SettingsLook::kept);
+    writeFile(std::string("[\0k\0]\0", 6));
+    const SettingsLook utf16 = lookAtSettingsFile();
+    EXPECT_EQ(utf16.outcome, SettingsLook::kept);
+    EXPECT_NE(utf16.why.find("UTF-16 (little-endian, without a byte-order mark"), std::string::npos);
+
+    // A file Load could not read (an editor held it) is read at the next look, as after a change.
+    writeFile("[keys]\nmoveUp = 33\n");
+    rememberSettingsFile(windows, false);
+    const SettingsLook held = lookAtSettingsFile();
+    ASSERT_EQ(held.outcome, SettingsLook::taken);
+    EXPECT_EQ(held.reading->inForce.keys[static_cast<std::size_t>(Action::moveUp)].primary, 33);
 }
 
 }  // namespace

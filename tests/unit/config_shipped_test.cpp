@@ -7,7 +7,7 @@
 #include <regex>
 #include <sstream>
 
-#include "config/checker.h"
+#include "report/checker.h"
 #include "config/keynames.h"
 #include "config/messages.h"
 #include "config/setting_table.h"
@@ -35,21 +35,23 @@ TEST_F(SettingsTest, ShippedFileGivesExactlyTheBuiltInDefaults) {
                   std::string::npos);  // Windows line ends, read as the plugin reads
     }
     // Start from values unlike the defaults, so the file has to set each one.
+    SettingsInForce odd;
     for (const SettingRow& row : kSettingTable) {
-        if (row.type == SettingType::flag) settings.*row.flag = !(settings.*row.flag);
-        if (row.type == SettingType::low8) settings.*row.low8 = 9;
-        if (row.type == SettingType::real) settings.*row.real = 3.0f;
-        withStepTable(row.steps, [&](auto& table, auto&&...) {
+        if (row.type == SettingType::flag) odd.settings.*row.flag = !(odd.settings.*row.flag);
+        if (row.type == SettingType::low8) odd.settings.*row.low8 = 9;
+        if (row.type == SettingType::real) odd.settings.*row.real = 3.0f;
+        withSteps(odd, row.steps, [&](auto& table, auto&&...) {
             if (row.type == SettingType::stepIndex) table.index = 0;
             if (row.type == SettingType::stepList) table.count = 1;
         });
-        EXPECT_FALSE(holdsDefault(row)) << row.name;
+        EXPECT_FALSE(holdsDefault(odd, row)) << row.name;
     }
-    for (KeyBinding& b : keyBindings) b = {1, 2};
+    for (KeyBinding& b : odd.keys) b = {1, 2};
+    applySettings(odd);
 
     ASSERT_TRUE(loadSettings(windowsPathOf(kShipped)));
     EXPECT_EQ(log, kListLines);
-    for (const SettingRow& row : kSettingTable) EXPECT_TRUE(holdsDefault(row)) << row.name;
+    for (const SettingRow& row : kSettingTable) EXPECT_TRUE(holdsDefault(settingsNow(), row)) << row.name;
     EXPECT_EQ(keyBindings, kDefaultKeyBindings);
     for (std::size_t i = 0; i < kMessageCount; ++i)
         EXPECT_STREQ(messageText(static_cast<Msg>(i)), kMessages[i].defaultText)
@@ -58,18 +60,25 @@ TEST_F(SettingsTest, ShippedFileGivesExactlyTheBuiltInDefaults) {
     EXPECT_EQ(moveSteps.values, kDefaultMoveSteps);
     EXPECT_EQ(scaleSteps.values, kDefaultScaleSteps);
 
-    // Every key of every section is written out, and nothing else.
-    const IniFile file(kShipped);
-    EXPECT_EQ(file.parseError(), 0);
-    EXPECT_EQ(file.names("keys"), std::set<std::string>(kActionNames.begin(), kActionNames.end()));
+    // Every key of every section is written out once, and nothing else.
+    const Reading reading = readSettings(kShipped, readSettingsBytes(windowsPathOf(kShipped)));
+    EXPECT_EQ(reading.ini.firstBadLine, 0);
+    const auto names = [&](const char* section) {
+        std::set<std::string> all;
+        const auto [first, last] = reading.ini.spellingsOf(section);
+        for (const IniSpelling* p = first; p != last; ++p) all.insert(p->name);
+        return all;
+    };
+    EXPECT_EQ(names("keys"), std::set<std::string>(kActionNames.begin(), kActionNames.end()));
     std::set<std::string> messageKeys;
     for (std::size_t i = 0; i < kMessageKeyCount; ++i) messageKeys.insert(kMessages[i].key);
-    EXPECT_EQ(file.names("messages"), messageKeys);
+    EXPECT_EQ(names("messages"), messageKeys);
     std::map<std::string, std::set<std::string>> tableNames;
     for (const SettingRow& row : kSettingTable) tableNames[row.section].insert(row.name);
-    for (const auto& [section, names] : tableNames) EXPECT_EQ(file.names(section), names);
+    for (const auto& [section, all] : tableNames) EXPECT_EQ(names(section.c_str()), all);
     EXPECT_EQ(tableNames.size(), 4u);
-    EXPECT_EQ(file.sectionNames.size(), 6u);
+    EXPECT_EQ(reading.ini.sections.size(), 6u);
+    for (const IniEntry& entry : reading.ini.entries) EXPECT_EQ(entry.entryLines, 1) << entry.name;
 }
 
 TEST(ShippedFile, NamesTheKeyOfEveryBinding) {
@@ -146,22 +155,22 @@ TEST_F(SettingsTest, CheckerReportsEveryMistakeAndTheLogLines) {
         "  moveUp                 38         Up arrow                   from the file\n",
         "  snapOn                 \"Snap \\x01!\"  from the file\n",
         "  rotateSteps            [1]   (1 entry, entry 1 current)  from the file\n",
-        "refused  [keys] main: \"F 1 3x\" is neither a key code (a number from 1 to 65535) nor a "
+        "refused  [keys] main: line 2: \"F 1 3x\" is neither a key code (a number from 1 to 65535) nor a "
         "key's name",
-        "ignored  [keys] Snap: no action has this name",
-        "note     [keys] timescaleToggle: 65658 is cut to 16 bits: 122",
-        "note     [main] togglable: 258 counts only its low 8 bits: 2",
-        "refused  [main] wheelRotation: \"enabled\" is not true/yes/on/1",
-        "refused  [main] buildTimescale: \"fast\" is not a number",
-        "ignored  [main] colour: the plugin reads no setting",
-        "refused  [messages] axisChange: it holds \"%s\" at character 6, a string conversion, "
+        "ignored  [keys] Snap: line 3: no action has this name",
+        "note     [keys] timescaleToggle: line 5: 65658 is cut to 16 bits: 122",
+        "note     [main] togglable: line 7: 258 counts only its low 8 bits: 2",
+        "refused  [main] wheelRotation: line 8: \"enabled\" is not true/yes/on/1",
+        "refused  [main] buildTimescale: line 9: \"fast\" is not a number",
+        "ignored  [main] colour: line 11: the plugin reads no setting",
+        "refused  [messages] axisChange: line 13: it holds \"%s\" at character 6, a string conversion, "
         "which cannot take the message's value; write %c for the axis letter, or %% for a "
         "percent sign",
-        "ignored  [messages] stateStored: this text cannot be changed",
-        "refused  [steps] rotateSteps: 1 value taken; the list stops at \", 2\"",
-        "refused  [steps] scaleStepIdx: \"9\" is not an entry from 1 to 5",
-        "ignored  [extras] a: the plugin reads no section",
-        "ignored  line 21",
+        "ignored  [messages] stateStored: line 15: this text cannot be changed",
+        "refused  [steps] rotateSteps: line 17: 1 value taken; the list stops at \", 2\"",
+        "refused  [steps] scaleStepIdx: line 18: \"9\" is not an entry from 1 to 5",
+        "ignored  [extras] a: line 20: the plugin reads no section",
+        "ignored  line 21: \"this line does not parse\" does not parse",
         "Plugin log lines for this file:\n"
         "  Invalid value for key: main\n"
         "  Message for axisChange is too large or missing format placeholder, default message will "

@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "common/log.h"
-#include "config/checker.h"
-#include "config/ini_file.h"
+#include "config/ini_text.h"
+#include "config/reading.h"
 #include "config/settings.h"
+#include "report/checker.h"
 
 namespace freeplot::config_tests {
 
@@ -71,7 +72,8 @@ protected:
     // Writes the file and reads it through loadSettings, as the plugin's Load does.
     bool load(const std::string& bytes) { return loadSettings(windowsPathOf(writeFile(bytes))); }
 
-    IniFile parse(const std::string& bytes) { return IniFile(writeFile(bytes)); }
+    // The file's lines as the plugin reads them.
+    static IniText parse(const std::string& bytes) { return parseIni(bytes); }
 
     std::vector<std::string> log;
     std::filesystem::path dir_;

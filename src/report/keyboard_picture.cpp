@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "config/actions.h"
-#include "config/findings.h"
+#include "report/report.h"
 #include "config/keynames.h"
 
 namespace freeplot {
@@ -148,22 +148,23 @@ const Row& mouseRow() {
     return row;
 }
 
-std::uint64_t actionsOn(std::uint16_t code) {
+std::uint64_t actionsOn(const KeyBindings& keys, std::uint16_t code) {
     std::uint64_t set = 0;
     for (std::size_t i = 0; i < kActionCount; ++i)
-        if (matches(static_cast<Action>(i), code)) set |= std::uint64_t{1} << i;
+        if (code != 0 && (keys[i].primary == code || keys[i].alternate == code))
+            set |= std::uint64_t{1} << i;
     return set;
 }
 
-std::string tagOf(std::uint16_t code) {
-    const std::uint64_t actions = actionsOn(code);
+std::string tagOf(const KeyBindings& keys, std::uint16_t code) {
+    const std::uint64_t actions = actionsOn(keys, code);
     if (actions == 0) return "";
     if (std::popcount(actions) > 1) return kSharedTag;
     return kTags[static_cast<std::size_t>(std::countr_zero(actions))];
 }
 
 // One line of a block's row: the caps, or the tags.
-std::string drawRow(const Row& row, bool tags) {
+std::string drawRow(const Row& row, const KeyBindings* tags) {
     std::string line;
     bool open = false;  // the cell before was a key: its right border is due
     for (const Cell& cell : row) {
@@ -174,7 +175,7 @@ std::string drawRow(const Row& row, bool tags) {
             open = false;
             continue;
         }
-        std::string text = tags ? tagOf(cell.code) : cell.cap;
+        std::string text = tags ? tagOf(*tags, cell.code) : cell.cap;
         if (!tags && *cell.cap == '\0') text = "";
         text.resize(inner, ' ');
         line += '|' + text;
@@ -186,7 +187,7 @@ std::string drawRow(const Row& row, bool tags) {
 
 std::size_t blockWidth(const std::vector<Row>& block) {
     std::size_t width = 0;
-    for (const Row& row : block) width = std::max(width, drawRow(row, false).size());
+    for (const Row& row : block) width = std::max(width, drawRow(row, nullptr).size());
     return width;
 }
 
@@ -207,14 +208,14 @@ void collectCodes(const Row& row, std::set<std::uint16_t>& codes) {
 
 }  // namespace
 
-std::string keyboardPicture() {
+std::string keyboardPicture(const KeyBindings& keys) {
     const std::vector<Row>* blocks[] = {&mainBlock(), &navigationBlock(), &numpadBlock()};
     std::size_t widths[3];
     for (std::size_t b = 0; b < 3; ++b) widths[b] = blockWidth(*blocks[b]);
 
     std::string out;
     for (std::size_t r = 0; r < mainBlock().size(); ++r) {
-        for (const bool tags : {false, true}) {
+        for (const KeyBindings* tags : {static_cast<const KeyBindings*>(nullptr), &keys}) {
             std::string line;
             for (std::size_t b = 0; b < 3; ++b)
                 line += padded(drawRow((*blocks[b])[r], tags), widths[b] + 2);
@@ -223,7 +224,7 @@ std::string keyboardPicture() {
         if (r == 0) out += "\n";
     }
     out +=
-        "\nMouse:  " + drawRow(mouseRow(), false) + "\n        " + drawRow(mouseRow(), true) + "\n";
+        "\nMouse:  " + drawRow(mouseRow(), nullptr) + "\n        " + drawRow(mouseRow(), &keys) + "\n";
 
     // The legend: each short name drawn, with its action; then bindings the drawing has no key for.
     std::set<std::uint16_t> drawn;
@@ -235,7 +236,7 @@ std::string keyboardPicture() {
     bool shared = false;
     std::vector<std::string> notDrawn;
     for (std::size_t i = 0; i < kActionCount; ++i) {
-        const KeyBinding& b = keyBindings[i];
+        const KeyBinding& b = keys[i];
         bool shown = false;
         for (const std::uint16_t code : {b.primary, b.alternate}) {
             if (code == 0) continue;
@@ -243,7 +244,7 @@ std::string keyboardPicture() {
                 const char* name = keyName(code);
                 notDrawn.push_back(std::string(kActionNames[i]) + " on " +
                                    (name ? name : "code " + std::to_string(code)));
-            } else if (std::popcount(actionsOn(code)) > 1) {
+            } else if (std::popcount(actionsOn(keys, code)) > 1) {
                 shared = true;
             } else {
                 shown = true;

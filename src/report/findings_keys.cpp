@@ -1,0 +1,418 @@
+// The findings that only show across entries: keys bound twice, codes no key sends, numbers read
+// as octal, steps far from what building needs, messages in quotes or not in UTF-8.
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "config/dispatch_order.h"
+#include "config/keynames.h"
+#include "config/setting_table.h"
+#include "report/report_text.h"
+
+namespace freeplot::report_text {
+namespace {
+
+// A key as a sentence names it: "the 8 key", "Numpad 8", "code 300".
+std::string keyLabel(std::uint16_t code) {
+    const char* name = keyName(code);
+    if (!name) return "code " + std::to_string(code);
+    return std::strlen(name) == 1 ? std::string("the ") + name + " key" : name;
+}
+
+// --- Two actions on one key ----------------------------------------------------------------
+
+std::string actionList(std::uint64_t actions, const char* last = " and ") {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < kActionCount; ++i)
+        if (actions & (std::uint64_t{1} << i)) names.emplace_back(kActionNames[i]);
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) text += i + 1 == names.size() ? last : ", ";
+        text += names[i];
+    }
+    return text;
+}
+
+// Which gate the settings hold shut; workshopIdle is open or shut from moment to moment.
+bool gateShutBySettings(const Settings& settings, DispatchGate gate) {
+    switch (gate) {
+        case DispatchGate::togglable:
+            return settings.togglable == 0;
+        case DispatchGate::duplicateEnabled:
+            return !settings.duplicateEnabled;
+        case DispatchGate::deleteEnabled:
+            return !settings.deleteEnabled;
+        default:
+            return false;
+    }
+}
+
+const char* gateNeed(DispatchGate gate) {
+    switch (gate) {
+        case DispatchGate::togglable:
+            return "needs togglable 1 or more";
+        case DispatchGate::duplicateEnabled:
+            return "needs duplicateEnabled";
+        case DispatchGate::deleteEnabled:
+            return "needs deleteEnabled";
+        default:
+            return "";
+    }
+}
+
+// The one action a row runs as when the key holds several of the row's actions: the keyboard
+// dispatcher's rules (input/keyboard.cpp) for each kind of row. 0 when they act together.
+std::uint64_t actingWithinRow(std::uint64_t held) {
+    auto has = [&](Action a) { return (held & actionBit(a)) != 0; };
+    // Rows of two opposite directions: the first named goes its own way when bound.
+    for (const Action winner : {Action::rotateStepPlus, Action::moveStepPlus,
+                                Action::scaleStepMinus, Action::rotateLeft, Action::physicsOn})
+        if (has(winner)) return actionBit(winner);
+    if (has(Action::scaleReset)) return actionBit(Action::scaleReset);
+    if (has(Action::scaleDown)) return actionBit(Action::scaleDown);
+    // A move: the first in this order gives the axis, any backward one the direction.
+    const Action moves[] = {Action::moveDown,  Action::moveUp,   Action::moveLeft,
+                            Action::moveRight, Action::moveBack, Action::moveForth};
+    char axis = 0;
+    int direction = +1;
+    for (const Action a : moves) {
+        if (!has(a)) continue;
+        if (axis == 0) axis = paramsOf(a).axis;
+        if (paramsOf(a).direction < 0) direction = -1;
+    }
+    if (axis != 0)
+        for (const Action a : moves)
+            if (paramsOf(a).axis == axis && paramsOf(a).direction == direction) return actionBit(a);
+    return 0;
+}
+
+// What a key bound to several actions does when let go.
+std::string sharedKeyOutcome(const Settings& settings, std::uint64_t actions) {
+    std::string said;
+    std::uint64_t acting = 0, shut = 0;
+    for (std::size_t r = 0; r < kDispatchRows.size(); ++r) {
+        const DispatchRow& row = kDispatchRows[r];
+        const std::uint64_t held = row.actions & actions;
+        if (held == 0) continue;
+        if (gateShutBySettings(settings, row.gate)) {
+            said += actionList(held) + " " + gateNeed(row.gate) + ", so it does not act; ";
+            shut |= held;
+            continue;
+        }
+        const std::uint64_t one = std::popcount(held) > 1 ? actingWithinRow(held) : held;
+        if (one == 0)
+            said += actionList(held) + " act together";
+        else if ((one & held) == 0)  // a move whose axis one gives and direction another
+            said += actionList(held) + " act as one: the object moves as by " + actionList(one);
+        else if (one != held)
+            said += actionList(one) + " acts (" + actionList(held & ~one) + " adds nothing)";
+        else
+            said += actionList(one) + " acts";
+        acting = held;
+        if (row.gate == DispatchGate::workshopIdle) {
+            // While the workshop is busy the search goes on below.
+            for (std::size_t next = r + 1; next < kDispatchRows.size(); ++next) {
+                const DispatchRow& other = kDispatchRows[next];
+                const std::uint64_t otherHeld = other.actions & actions;
+                if (otherHeld == 0 || gateShutBySettings(settings, other.gate) ||
+                    other.gate == DispatchGate::workshopIdle)
+                    continue;
+                said += "; while the workshop is busy, " + actionList(otherHeld) + " acts instead";
+                acting |= otherHeld;
+                break;
+            }
+        }
+        break;
+    }
+    const std::uint64_t never = actions & ~acting & ~shut;
+    if (acting == 0) return said + "nothing acts";
+    if (never != 0) said += "; " + actionList(never, " or ") + " never acts on this key";
+    return said;
+}
+
+// The line that binds an action, or how it is bound without one.
+std::string boundWhere(const Reading& reading, std::size_t action) {
+    const IniEntry* entry = exactEntry(reading, "keys", kActionNames[action]);
+    return entry ? " on line " + std::to_string(entry->firstLine) : " by default";
+}
+
+void findSharedKeys(const Reading& reading, const SettingsInForce& inForce, Collector& out) {
+    std::map<std::uint16_t, std::uint64_t> byCode;
+    for (std::size_t i = 0; i < kActionCount; ++i)
+        for (const std::uint16_t code : {inForce.keys[i].primary, inForce.keys[i].alternate})
+            if (code != 0) byCode[code] |= std::uint64_t{1} << i;
+    for (const auto& [code, actions] : byCode) {
+        if (std::popcount(actions) < 2) continue;
+        std::string where;
+        for (std::size_t i = 0; i < kActionCount; ++i)
+            if (actions & (std::uint64_t{1} << i))
+                where += std::string(where.empty() ? "" : ", ") + kActionNames[i] +
+                         boundWhere(reading, i);
+        out.add(Severity::warning, about("keys", actionList(actions, ", ")),
+                (keyName(code) ? keyLabel(code) + " (code " + std::to_string(code) + ")"
+                               : "code " + std::to_string(code)) +
+                    " is bound to " + std::to_string(std::popcount(actions)) + " actions (" +
+                    where + "); " + sharedKeyOutcome(inForce.settings, actions) +
+                    "; give each action a key of its own");
+    }
+}
+
+// --- Codes no key sends ------------------------------------------------------------------------
+
+bool isMouseButton(std::uint16_t code) {
+    return code == 1 || code == 2 || (code >= 4 && code <= 6);
+}
+
+void findUnusableCodes(const Reading& reading, const SettingsInForce& inForce, Collector& out) {
+    for (std::size_t i = 0; i < kActionCount; ++i) {
+        const KeyBinding& b = inForce.keys[i];
+        if (b == kDefaultKeyBindings[i]) continue;
+        const IniEntry* entry = exactEntry(reading, "keys", kActionNames[i]);
+        const std::string where =
+            entry ? entryPrefix(reading, static_cast<std::int32_t>(entry - reading.ini.entries.data()))
+                  : std::string();
+        const std::uint16_t code = b.primary;
+        const char* name = kActionNames[i];
+        if (isMouseButton(code))
+            out.add(Severity::warning, about("keys", name),
+                    where + "code " + std::to_string(code) + " is the " + keyName(code) +
+                        ", and Freeplot's actions take keyboard keys only: " + name +
+                        " never acts; bind it to a key");
+        else if (namedButNoPcKey(code))
+            out.add(Severity::warning, about("keys", name),
+                    where + "it is bound to code " + std::to_string(code) + ", \"" +
+                        keyName(code) + "\", a key of old terminals that no PC keyboard has: " +
+                        name + " never acts" +
+                        (code == 0x2A ? "; Print Screen is \"Print Screen\" (code 44)" : "") +
+                        "; bind it to a key of your keyboard");
+        else if (!sentByAnyKey(code))
+            out.add(Severity::warning, about("keys", name),
+                    where + "code " + std::to_string(code) +
+                        " is sent by no keyboard key or mouse button: " + name +
+                        " never acts; bind it to a key by its name or code");
+    }
+}
+
+// --- Numbers read as octal ---------------------------------------------------------------------
+
+// Whether strtol with base 0 reads the text as octal: a 0 followed by a digit.
+bool readAsOctal(const std::string& text) {
+    std::size_t i = text.find_first_not_of(" \t");
+    if (i == std::string::npos) return false;
+    if (text[i] == '+' || text[i] == '-') ++i;
+    return i + 1 < text.size() && text[i] == '0' &&
+           std::isdigit(static_cast<unsigned char>(text[i + 1]));
+}
+
+void findOctal(const Reading& reading, const std::string& section, const std::string& name,
+               bool isKey, Collector& out) {
+    const IniEntry* entry =
+        isKey ? exactEntry(reading, section, name) : reading.ini.find(section, name);
+    if (!entry || !readAsOctal(entry->value)) return;
+    const std::string& text = entry->value;
+    const long octal = std::strtol(text.c_str(), nullptr, 0);
+    const long decimal = std::strtol(text.c_str(), nullptr, 10);
+    if (octal == decimal) return;
+    std::string detail =
+        entryPrefix(reading, static_cast<std::int32_t>(entry - reading.ini.entries.data())) +
+        "\"" + text + "\" starts with 0, so it is read as an octal number: " +
+        std::to_string(octal);
+    if (isKey) {
+        const auto code = static_cast<std::uint16_t>(saturateToInt32(octal));
+        if (code == 0)
+            detail += ", which is no key, so the binding is refused";
+        else
+            detail += " (" + keyLabel(code) + "), and that is what is bound";
+        detail += "; write " + std::to_string(decimal) + " without the 0, or the key's name";
+    } else {
+        detail += "; write " + std::to_string(decimal) + " without the 0";
+    }
+    out.add(Severity::warning, about(section, name), detail);
+}
+
+// --- Steps -------------------------------------------------------------------------------------
+
+struct StepBounds {
+    double largest;
+    const char* unit;
+    const char* negative;  // what a negative entry does
+    const char* zero;      // what an entry of 0 does
+};
+
+StepBounds boundsOf(StepId id) {
+    switch (id) {
+        case StepId::rotate:
+            return {180, "degrees", "each key turns the object the other way",
+                    "no key turns the object"};
+        case StepId::move:
+            return {1000, "units", "each key moves the object the other way",
+                    "no key moves the object"};
+        case StepId::scale:
+            break;
+    }
+    return {100, "percent", "the scale keys do nothing", "the scale keys do nothing"};
+}
+
+// A step a float cannot add to a coordinate or angle of 1 (in units, or radians): no key moves or
+// turns the object by it.
+bool tooSmallForAFloat(double value, StepId id) {
+    const double perUnit = id == StepId::rotate ? 3.14159265358979323846 / 180 : 1.0;
+    return value != 0 && std::fabs(value * perUnit) < FLT_EPSILON / 2;
+}
+
+void findOddSteps(const Reading& reading, const SettingsInForce& inForce, Collector& out) {
+    for (const SettingRow& row : kSettingTable) {
+        const IniEntry* entry = reading.ini.find(row.section, row.name);
+        if (row.type != SettingType::stepList || !entry) continue;
+        const StepBounds bounds = boundsOf(row.steps);
+        std::string odd;
+        withSteps(inForce, row.steps, [&](const auto& table, auto&&...) {
+            for (std::int32_t i = 0; i < table.count; ++i) {
+                const double value = static_cast<double>(table.values[static_cast<std::size_t>(i)]);
+                const bool tiny = tooSmallForAFloat(value, row.steps);
+                const char* what = value < 0                ? bounds.negative
+                                   : value == 0             ? bounds.zero
+                                   : tiny                   ? bounds.zero
+                                   : value > bounds.largest ? nullptr
+                                                            : "";
+                if (what && !*what) continue;
+                char shown[64];
+                std::snprintf(shown, sizeof shown, "%g", value);
+                if (!odd.empty()) odd += "; ";
+                odd += "entry " + std::to_string(i + 1) + " is " + shown + ": ";
+                if (tiny) {
+                    odd += std::string("so small that adding it to a coordinate or angle (a float) "
+                                       "changes nothing: ") + what;
+                } else if (what) {
+                    odd += std::string("at this step ") + what;
+                } else {
+                    char largest[32];
+                    std::snprintf(largest, sizeof largest, "%g", bounds.largest);
+                    odd += std::string("far beyond what building needs (up to ") + largest + " " +
+                           bounds.unit + ")";
+                }
+            }
+        });
+        if (!odd.empty())
+            out.add(Severity::warning, about(row.section, row.name),
+                    entryPrefix(reading, static_cast<std::int32_t>(entry - reading.ini.entries.data())) +
+                        odd + "; the list is taken as it is: write steps above 0 and within the "
+                              "bounds");
+    }
+}
+
+// --- Messages ----------------------------------------------------------------------------------
+
+void findMessageShapes(const Reading& reading, Collector& out) {
+    for (std::size_t i = 0; i < kMessageKeyCount; ++i) {
+        const char* key = kMessages[i].key;
+        const IniEntry* entry = exactEntry(reading, "messages", key);
+        if (!entry) continue;
+        const auto index = static_cast<std::int32_t>(entry - reading.ini.entries.data());
+        const std::string& text = entry->value;
+        bool ansi = false;
+        for (const IniLine& line : reading.ini.lines)
+            ansi = ansi || (line.entry == index && (line.flags & line_flag::notUtf8) != 0);
+        if (ansi)
+            out.add(Severity::warning, about("messages", key),
+                    entryPrefix(reading, index) +
+                        "the text holds bytes that are not UTF-8 (the file was saved as ANSI, or "
+                        "in another code page), which the game does not show as written; save "
+                        "the file as UTF-8");
+        if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
+            text.back() == text.front())
+            out.add(Severity::warning, about("messages", key),
+                    entryPrefix(reading, index) +
+                        "the text is written in quotes, and the quotes are shown on screen with "
+                        "it; write it without them");
+    }
+}
+
+// How a message's value goes into its text, for the advice on a refused format.
+struct ValueAdvice {
+    const char* conversion;
+    const char* value;
+};
+
+ValueAdvice adviceFor(Msg msg) {
+    switch (msg) {
+        case Msg::rotateStepChange:
+            return {"%0.1f", "the rotate step"};
+        case Msg::moveStepChange:
+            return {"%0.1f", "the move step"};
+        case Msg::scaleStepChange:
+            return {"%d", "the scale step"};
+        case Msg::axisChange:
+            return {"%c", "the axis letter"};
+        default:
+            return {"%d", "the scale"};
+    }
+}
+
+// The 1-based number of the character that starts at byte `offset` (UTF-8 continuation bytes
+// are no characters of their own).
+std::size_t characterNumber(const std::string& text, std::size_t offset) {
+    std::size_t number = 1;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++number;
+    return number;
+}
+
+// Names the part of a refused format text at fault and what to write instead; "" when the
+// text has no such part (it is empty or formats too long).
+}  // namespace
+
+std::string explainFormatFault(const std::string& text, Msg msg) {
+    const FormatFault fault = findFormatFault(text.c_str(), messageInfo(msg).arg);
+    if (!fault.reason) return {};
+    const ValueAdvice advice = adviceFor(msg);
+    std::string why = "it holds \"" + text.substr(fault.offset, fault.length) + "\" at character " +
+                      std::to_string(characterNumber(text, fault.offset)) + ", " + fault.reason +
+                      "; ";
+    switch (fault.kind) {
+        case FormatFaultKind::lonePercent:
+            why += "write %% for a percent sign";
+            break;
+        case FormatFaultKind::wrongConversion:
+            why += std::string("write ") + advice.conversion + " for " + advice.value +
+                   ", or %% for a percent sign";
+            break;
+        case FormatFaultKind::spoiltConversion:
+            why += std::string("write ") + advice.conversion + " for " + advice.value;
+            break;
+        case FormatFaultKind::tooWide:
+            why += "keep a width or precision at 1023 or less";
+            break;
+        case FormatFaultKind::secondConversion:
+            why += std::string("the message has one value: keep one ") + advice.conversion +
+                   " and write %% for any other percent sign";
+            break;
+        case FormatFaultKind::none:
+            break;
+    }
+    return why + "; the default text stays";
+}
+
+void findKeyProblems(const Reading& reading, const SettingsInForce& inForce, Collector& out) {
+    findSharedKeys(reading, inForce, out);
+    for (const char* name : kActionNames) findOctal(reading, "keys", name, true, out);
+    findUnusableCodes(reading, inForce, out);
+}
+
+void findValueProblems(const Reading& reading, const SettingsInForce& inForce, Collector& out) {
+    for (const SettingRow& row : kSettingTable)
+        if (row.type == SettingType::low8 || row.type == SettingType::stepIndex)
+            findOctal(reading, row.section, row.name, false, out);
+    findOddSteps(reading, inForce, out);
+    findMessageShapes(reading, out);
+}
+
+}  // namespace freeplot::report_text

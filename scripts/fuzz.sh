@@ -1,41 +1,46 @@
 #!/bin/sh
-# Fuzzes the settings reading for SECONDS seconds: builds the fuzz preset (clang, libFuzzer,
+# Fuzzes the settings for SECONDS seconds: builds the fuzz preset (clang, libFuzzer,
 # AddressSanitizer, UndefinedBehaviorSanitizer, optimised with debug information) and feeds
-# arbitrary settings files through loadSettings and the settings checker. Exits non-zero on a
+# arbitrary settings files through the reading (reading_fuzz, half the time) and through the
+# reading and the report (report_fuzz, the other half), each at its own speed. Exits non-zero on a
 # finding, whose input is kept in build/fuzz/findings/.
 #
 #   scripts/fuzz.sh SECONDS
 set -eu
 
-if [ $# -ne 1 ] || ! [ "$1" -gt 0 ] 2>/dev/null; then
-    echo "usage: scripts/fuzz.sh SECONDS" >&2
+if [ $# -ne 1 ] || ! [ "$1" -gt 1 ] 2>/dev/null; then
+    echo "usage: scripts/fuzz.sh SECONDS (2 or more)" >&2
     exit 2
 fi
-seconds=$1
+half=$(($1 / 2))
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/fuzz"
 
 cd "$root"
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target settings_fuzz >/dev/null
+cmake --build --preset fuzz --target reading_fuzz report_fuzz >/dev/null
 
-# New inputs go into a working corpus in the build tree; the corpus in the repository and
-# the shipped settings file are starting points only.
+# New inputs go into a working corpus in the build tree, which both share; the corpus in the
+# repository and the shipped settings file are starting points only.
 mkdir -p "$build/corpus" "$build/findings"
-# One log per run, named by its start, so runs side by side keep their own.
-log="$build/fuzz-$(date -u +%Y%m%dT%H%M%SZ)-$$.log"
-status=0
-"$build/fuzz/settings_fuzz" \
-    -max_total_time="$seconds" -max_len=16384 -timeout=10 -print_final_stats=1 \
-    -dict="$root/fuzz/settings.dict" -artifact_prefix="$build/findings/" \
-    "$build/corpus" "$root/fuzz/corpus" "$root/data" >"$log" 2>&1 || status=$?
-
-runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
-cov=$(grep -o 'cov: [0-9]* ft: [0-9]* corp: [0-9]*/[^ ]*' "$log" | tail -n 1)
-if [ "$status" -ne 0 ]; then
-    tail -n 40 "$log" >&2
-    echo "settings fuzzer: FINDING after ${runs:-?} executions (log: $log)" >&2
-    exit 1
-fi
-echo "settings fuzzer: ${runs:-?} executions in ${seconds} s (${rate:-?}/s; ${cov:-no coverage line}) ran clean (log: $log)"
+failed=0
+for fuzzer in reading_fuzz report_fuzz; do
+    # One log per run, named by its start, so runs side by side keep their own.
+    log="$build/$fuzzer-$(date -u +%Y%m%dT%H%M%SZ)-$$.log"
+    status=0
+    "$build/fuzz/$fuzzer" \
+        -max_total_time="$half" -max_len=16384 -timeout=10 -print_final_stats=1 \
+        -dict="$root/fuzz/settings.dict" -artifact_prefix="$build/findings/" \
+        "$build/corpus" "$root/fuzz/corpus" "$root/data" >"$log" 2>&1 || status=$?
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+    cov=$(grep -o 'cov: [0-9]* ft: [0-9]* corp: [0-9]*/[^ ]*' "$log" | tail -n 1)
+    if [ "$status" -ne 0 ]; then
+        tail -n 40 "$log" >&2
+        echo "settings fuzzer $fuzzer: FINDING after ${runs:-?} executions (log: $log)" >&2
+        failed=1
+        continue
+    fi
+    echo "settings fuzzer $fuzzer: ${runs:-?} executions in $half s (${rate:-?}/s; ${cov:-no coverage line}) ran clean (log: $log)"
+done
+exit "$failed"

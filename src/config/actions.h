@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace freeplot {
 
@@ -89,6 +90,9 @@ inline constexpr std::array<KeyBinding, kActionCount> kDefaultKeyBindings = {{
 }};
 
 extern std::array<KeyBinding, kActionCount> keyBindings;
+
+// The number of the action named so (exactly, in case), or kActionCount for a name no action has.
+std::size_t actionNumberOf(std::string_view name);
 
 inline const char* actionName(Action action) {
     return kActionNames[static_cast<std::size_t>(action)];

@@ -24,8 +24,9 @@ bool space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 // `end` when there is neither.
 const char* charsOrComment(const char* s, const char* end, const char* chars) {
     bool wasSpace = false;
+    const char first = chars[0], second = chars[1];  // one or two characters
     for (; s < end; ++s) {
-        if (chars && std::strchr(chars, *s)) return s;
+        if (*s == first || (second && *s == second)) return s;
         if (wasSpace && *s == ';') return s;
         wasSpace = space(*s);
     }
@@ -169,19 +170,19 @@ struct Parse {
         if (line.kind != LineKind::continuation) line.kind = LineKind::entry;
         if (current < 0) current = line.section = sectionNamed("", number);
         std::string lower = lowerCase(name);
-        std::string key = IniText::entryKey(current, lower);
-        const auto [it, added] =
-            out.entryByKey.emplace(std::move(key), static_cast<std::int32_t>(out.entries.size()));
-        if (added) {
+        std::int32_t index = out.entryIndex(current, lower);
+        if (index < 0) {
+            index = static_cast<std::int32_t>(out.entries.size());
             IniEntry entry;
             entry.section = current;
             entry.name = name;
             entry.lower = std::move(lower);
             entry.firstLine = number;
             out.entries.push_back(std::move(entry));
+            out.addToLookup();
         }
-        IniEntry& entry = out.entries[static_cast<std::size_t>(it->second)];
-        line.entry = it->second;
+        IniEntry& entry = out.entries[static_cast<std::size_t>(index)];
+        line.entry = index;
         // inih's reader joins a further value with a line feed after a value that is not empty.
         if (!entry.value.empty()) entry.value += '\n';
         entry.value += value;
@@ -191,7 +192,7 @@ struct Parse {
             ++entry.entryLines;
             prevName.assign(name, std::min(std::strlen(name), kNameBytesKept));
         }
-        out.spellings.push_back({current, name, it->second});
+        out.spellings.push_back({current, name, index});
     }
 };
 
@@ -208,6 +209,9 @@ int takeValue(void* user, const char* /*section*/, const char* name, const char*
 
 IniText parseIni(std::string_view text) {
     Parse parse(text);
+    // Room for every line is made once; the entries' lookup grows with them.
+    parse.out.lines.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    parse.out.reserveLookup(0);
     parse.out.firstBadLine = ini_parse_stream(readLine, &parse, takeValue, &parse);
     IniText& out = parse.out;
     auto& spellings = out.spellings;
@@ -222,11 +226,45 @@ IniText parseIni(std::string_view text) {
     return std::move(out);
 }
 
-std::string IniText::entryKey(std::int32_t section, std::string_view lowerName) {
-    std::string key = std::to_string(section);
-    key += '\n';
-    key += lowerName;
-    return key;
+std::uint64_t IniText::hashOf(std::int32_t section, std::string_view lowerName) {
+    // FNV-1a over the section's number and the name.
+    std::uint64_t hash = 14695981039346656037ull ^ static_cast<std::uint32_t>(section);
+    for (const char c : lowerName) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return hash;
+}
+
+void IniText::place(std::int32_t entry) {
+    const IniEntry& e = entries[static_cast<std::size_t>(entry)];
+    const std::uint64_t hash = hashOf(e.section, e.lower);
+    std::size_t at = static_cast<std::size_t>(hash) & (slots_.size() - 1);
+    while (slots_[at].entry >= 0) at = (at + 1) & (slots_.size() - 1);
+    slots_[at] = {entry, static_cast<std::uint32_t>(hash >> 32)};
+}
+
+void IniText::reserveLookup(std::size_t count) {
+    std::size_t size = 16;
+    while (size < 2 * count) size *= 2;
+    slots_.assign(size, Slot{});
+    for (std::size_t i = 0; i < entries.size(); ++i) place(static_cast<std::int32_t>(i));
+}
+
+void IniText::addToLookup() {
+    if (2 * entries.size() > slots_.size()) reserveLookup(entries.size());
+    place(static_cast<std::int32_t>(entries.size() - 1));
+}
+
+std::int32_t IniText::entryIndex(std::int32_t section, std::string_view lowerName) const {
+    if (slots_.empty()) return -1;
+    const std::uint64_t hash = hashOf(section, lowerName);
+    const auto tag = static_cast<std::uint32_t>(hash >> 32);
+    for (std::size_t at = static_cast<std::size_t>(hash) & (slots_.size() - 1);;
+         at = (at + 1) & (slots_.size() - 1)) {
+        const Slot& slot = slots_[at];
+        if (slot.entry < 0) return -1;
+        if (slot.tag != tag) continue;
+        const IniEntry& entry = entries[static_cast<std::size_t>(slot.entry)];
+        if (entry.section == section && entry.lower == lowerName) return slot.entry;
+    }
 }
 
 std::int32_t IniText::sectionIndex(std::string_view section) const {
@@ -237,8 +275,8 @@ std::int32_t IniText::sectionIndex(std::string_view section) const {
 const IniEntry* IniText::find(std::string_view section, std::string_view name) const {
     const std::int32_t s = sectionIndex(section);
     if (s < 0) return nullptr;
-    const auto it = entryByKey.find(entryKey(s, lowerCase(name)));
-    return it == entryByKey.end() ? nullptr : &entries[static_cast<std::size_t>(it->second)];
+    const std::int32_t index = entryIndex(s, lowerCase(name));
+    return index < 0 ? nullptr : &entries[static_cast<std::size_t>(index)];
 }
 
 std::string IniText::get(std::string_view section, std::string_view name,

@@ -97,10 +97,27 @@ struct IniText {
     // The 1-based numbers of the lines that give an entry a value.
     std::vector<int> linesOf(std::int32_t entry) const;
 
-    // The lookups: a section by its lower-case name, an entry by entryKey().
+    // The entry of a section (by number) and a lower-case name; -1 when the file has none.
+    std::int32_t entryIndex(std::int32_t section, std::string_view lowerName) const;
+    // Makes room in the entry lookup for `entries` entries, and adds the last entry to it.
+    void reserveLookup(std::size_t count);
+    void addToLookup();
+
+    // Sections by their lower-case names.
     std::unordered_map<std::string, std::int32_t> sectionByName;
-    std::unordered_map<std::string, std::int32_t> entryByKey;
-    static std::string entryKey(std::int32_t section, std::string_view lowerName);
+
+private:
+    // Open addressing over entry numbers (-1: empty), at most half full: a file of many thousand
+    // names is read in time that grows with its size, and no key is stored twice.
+    // Each slot also keeps the high half of its entry's hash, so that most probes that miss never
+    // read the entry.
+    struct Slot {
+        std::int32_t entry = -1;
+        std::uint32_t tag = 0;
+    };
+    std::vector<Slot> slots_;
+    static std::uint64_t hashOf(std::int32_t section, std::string_view lowerName);
+    void place(std::int32_t entry);
 };
 
 // Reads the text (the file's bytes as read, NUL bytes included).

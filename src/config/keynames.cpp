@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <unordered_map>
 
 namespace freeplot {
 namespace {
@@ -207,29 +208,30 @@ std::string bindingName(const KeyBinding& binding) {
 }
 
 std::optional<std::uint16_t> keyCodeOfName(std::string_view text) {
-    const std::string wanted = folded(text);
-    if (wanted.empty()) return std::nullopt;
-    // The key's own sign, as a file written before it had its name may hold it ("moveUp=;").
-    if (wanted == ";" || wanted == ";key") return std::uint16_t{0xBA};
-    for (std::uint16_t code = 1; code < 256; ++code) {
-        const char* name = keyName(code);
-        if (!name) continue;
-        std::string_view full(name);
-        // "< > key (102-key keyboards)" is also "< > key".
-        if (const std::size_t note = full.find(" (");
-            note != std::string_view::npos && folded(full.substr(0, note)) == wanted)
-            return code;
-        if (folded(full) == wanted) return code;
-        // "9 key" for a key whose name has no " key" of its own.
-        if (wanted.size() > 3 && wanted.compare(wanted.size() - 3, 3, "key") == 0 &&
-            folded(full) == std::string_view(wanted).substr(0, wanted.size() - 3))
-            return code;
-        constexpr std::string_view kKey = " key";
-        if (full.size() > kKey.size() && full.substr(full.size() - kKey.size()) == kKey &&
-            folded(full.substr(0, full.size() - kKey.size())) == wanted)
-            return code;
-    }
-    return std::nullopt;
+    // Every way of writing each key's name, folded, made once; a lower code wins a shared form.
+    static const std::unordered_map<std::string, std::uint16_t> byName = [] {
+        std::unordered_map<std::string, std::uint16_t> all;
+        // The key's own sign, as a file written before it had its name may hold it ("moveUp=;").
+        all.emplace(";", 0xBA);
+        all.emplace(";key", 0xBA);
+        for (std::uint16_t code = 1; code < 256; ++code) {
+            const char* name = keyName(code);
+            if (!name) continue;
+            const std::string_view full(name);
+            all.emplace(folded(full), code);
+            // "< > key (102-key keyboards)" is also "< > key".
+            if (const std::size_t note = full.find(" ("); note != std::string_view::npos)
+                all.emplace(folded(full.substr(0, note)), code);
+            // "9 key" for a key whose name has no " key" of its own.
+            all.emplace(folded(full) + "key", code);
+            constexpr std::string_view kKey = " key";
+            if (full.size() > kKey.size() && full.substr(full.size() - kKey.size()) == kKey)
+                all.emplace(folded(full.substr(0, full.size() - kKey.size())), code);
+        }
+        return all;
+    }();
+    const auto it = byName.find(folded(text));
+    return it == byName.end() ? std::nullopt : std::optional<std::uint16_t>(it->second);
 }
 
 }  // namespace freeplot

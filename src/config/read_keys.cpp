@@ -13,12 +13,13 @@ namespace {
 
 const char* const kKeys = "keys";
 
-// Whether the whole text is one integer (white space around it aside).
+// Whether the whole text is one integer (white space after it aside).
 bool wholeInteger(const std::string& text) {
     char* end = nullptr;
     (void)std::strtol(text.c_str(), &end, 0);
-    while (end && (*end == ' ' || *end == '\t')) ++end;
-    return end > text.c_str() && *end == '\0';
+    if (end == text.c_str()) return false;
+    while (*end == ' ' || *end == '\t') ++end;
+    return *end == '\0';
 }
 
 }  // namespace
@@ -33,12 +34,10 @@ void readKeys(Reading& reading) {
         // (a number with text after it that names no key still reads as its number).
         const std::string& text = entry.value;
         const std::optional<std::uint16_t> named =
-            startsWithInteger(text) && wholeInteger(text) ? std::nullopt : keyCodeOfName(text);
+            wholeInteger(text) ? std::nullopt : keyCodeOfName(text);
         const std::int32_t value = named ? *named : readInteger(text, 0);
         const auto code = static_cast<std::uint16_t>(value);
-        std::size_t action = kActionCount;
-        for (std::size_t i = 0; i < kActionCount; ++i)
-            if (name == kActionNames[i]) action = i;
+        const std::size_t action = actionNumberOf(name);
         if (code == 0) {
             reading.log("Invalid value for key: %s", name.c_str());
             reading.note(NoteKind::refused, kKeys, name,

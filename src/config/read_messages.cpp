@@ -21,8 +21,9 @@ void readMessages(Reading& reading) {
         const std::string& name = spelling->name;
         const IniEntry& entry = reading.ini.entries[static_cast<std::size_t>(spelling->entry)];
         std::size_t index = kMessageKeyCount;
-        for (std::size_t i = 0; i < kMessageKeyCount; ++i)
-            if (name == kMessages[i].key) index = i;
+        // Cheap for the many names a file may hold: most differ in length or first letter.
+        for (std::size_t i = 0; i < kMessageKeyCount && index == kMessageKeyCount; ++i)
+            if (name[0] == kMessages[i].key[0] && name == kMessages[i].key) index = i;
         // A name that is no message's (names are case-sensitive) means nothing to the plugin.
         if (index == kMessageKeyCount) continue;
         const std::string& text = entry.value;

@@ -1,9 +1,25 @@
 #include "config/settings.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace freeplot {
 
 Settings settings;
 std::array<KeyBinding, kActionCount> keyBindings = kDefaultKeyBindings;
+
+std::size_t actionNumberOf(std::string_view name) {
+    // The names in byte order, searched by halves: a file may hold many thousand names.
+    static const std::array<std::pair<std::string_view, std::size_t>, kActionCount> sorted = [] {
+        std::array<std::pair<std::string_view, std::size_t>, kActionCount> all{};
+        for (std::size_t i = 0; i < kActionCount; ++i) all[i] = {kActionNames[i], i};
+        std::sort(all.begin(), all.end());
+        return all;
+    }();
+    const auto it = std::lower_bound(sorted.begin(), sorted.end(), name,
+                                     [](const auto& entry, std::string_view n) { return entry.first < n; });
+    return it != sorted.end() && it->first == name ? it->second : kActionCount;
+}
 
 KeyBinding bindingForCode(std::uint16_t code) {
     switch (code) {

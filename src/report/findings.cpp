@@ -33,7 +33,7 @@ void Collector::count(Severity severity) {
 }
 
 std::string about(const std::string& section, const std::string& name) {
-    return "[" + printable(section) + "] " + printable(name);
+    return "[" + section + "] " + name;
 }
 
 std::string linesPrefix(const std::vector<int>& lines) {
@@ -78,8 +78,7 @@ std::string inForceText(const Reading& reading, const SettingsInForce& inForce,
     } else if (section == "messages") {
         for (std::size_t i = 0; i < kMessageKeyCount; ++i)
             if (exactEntry(reading, "messages", kMessages[i].key) == &entry)
-                return std::string(kMessages[i].key) + " shows \"" +
-                       printable(inForce.texts[i]) + "\"";
+                return std::string(kMessages[i].key) + " shows \"" + inForce.texts[i] + "\"";
     }
     for (const SettingRow& row : kSettingTable) {
         if (section != row.section || entry.lower != lowerCase(row.name)) continue;
@@ -237,7 +236,7 @@ void findUnknownNames(const Reading& reading, Collector& out) {
 }
 
 std::string shown(std::string_view text, std::size_t most) {
-    return printable(text.substr(0, most)) + (text.size() > most ? "..." : "");
+    return std::string(text.substr(0, most)) + (text.size() > most ? "..." : "");
 }
 
 void findLines(const Reading& reading, const SettingsInForce& inForce, Collector& out) {
@@ -290,7 +289,7 @@ void findLines(const Reading& reading, const SettingsInForce& inForce, Collector
             rest.remove_prefix(std::min(rest.find_first_not_of(" \t"), rest.size()));
             while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ')) rest.remove_suffix(1);
             out.add(Severity::warning, "",
-                    at + "\"" + shown(rest, 40) + "\" after [" + printable(s.name) +
+                    at + "\"" + shown(rest, 40) + "\" after [" + s.name +
                         "] is dropped: the plugin reads only the section's name on that line; put "
                         "it on a line of its own");
         }
@@ -304,7 +303,7 @@ void findLines(const Reading& reading, const SettingsInForce& inForce, Collector
             const IniEntry& entry = ini.entries[static_cast<std::size_t>(line.entry)];
             out.add(Severity::warning,
                     about(ini.sections[static_cast<std::size_t>(entry.section)].name, entry.name),
-                    at + "it starts with white space after " + printable(entry.name) + " on line " +
+                    at + "it starts with white space after " + entry.name + " on line " +
                         std::to_string(entry.firstLine) +
                         ", so the plugin reads it as one more line of that value, not as a line "
                         "of its own: " + inForceText(reading, inForce, entry) +

@@ -204,9 +204,10 @@ std::string renderReport(const Reading& reading, const Findings& findings,
                             : f.severity == Severity::warning ? "warning"
                                                               : "note";
         if (f.about.empty())
-            put(out, "  %-8s %s\n", label, f.detail.c_str());
+            put(out, "  %-8s %s\n", label, printable(f.detail).c_str());
         else
-            put(out, "  %-8s %s: %s\n", label, f.about.c_str(), f.detail.c_str());
+            put(out, "  %-8s %s: %s\n", label, printable(f.about).c_str(),
+                printable(f.detail).c_str());
     }
     if (findings.unlisted > 0)
         put(out, "  ... and %d more, not listed (the counts below hold them all)\n",

@@ -1,6 +1,7 @@
 #pragma once
 // What the report's sources share: how findings are gathered within their bound, and how the
-// lines and entries of a file are named in them.
+// lines and entries of a file are named in them. Findings hold the file's text as it is; the
+// report makes it printable when it writes them.
 
 #include <string>
 #include <vector>

@@ -94,16 +94,31 @@ TEST(SettingsSession, ShippedFileStartsTheGameAsNoFileDoes) {
         EXPECT_EQ(a.sites[i].after, b.sites[i].after) << a.sites[i].name;
 }
 
-// The report beside the log is written whole or not at all: a report file another program holds,
-// or a folder where it would go, stays as it was, and the plugin logs exactly what it logs with
-// the report written.
-TEST(SettingsSession, AReportThatCannotBeWrittenLeavesTheLogAsItWas) {
-    const std::string report = "/home/Documents/My Games/Fallout4/F4SE/freeplot_settings.txt";
+// The report beside the log is written whole or not at all, on a worker: a report file another
+// program holds, or a folder where it would go, stays as it was, and one log line says so. It does
+// not depend on the log: with every log name held by another program, it is written all the same.
+TEST(SettingsSession, AReportThatCannotBeWrittenStaysAsItWasAndIsSaidOnce) {
+    const std::string folder = "/home/Documents/My Games/Fallout4/F4SE/";
+    const std::string report = folder + "freeplot_settings.txt";
+    const std::string notWritten = "Settings report <root>\\home\\Documents\\My Games\\Fallout4"
+                                   "\\F4SE\\freeplot_settings.txt could not be written: the one "
+                                   "before stays";
     auto session = [&](const std::function<void(sim::Game&)>& before) {
         sim::Options options;
         options.settings = "[keys]\nmoveUp = F1\n";
         options.beforeQuery = before;
         options.script = [&](sim::Game& game) {
+            // Written, or said not to be: either ends the worker's part.
+            game.waitUntil(
+                [&] {
+                    const auto text = game.readFile(game.root() + report);
+                    const auto lines = game.logLines();
+                    return (text && !text->empty()) ||
+                           std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+                               return l.rfind("Settings report ", 0) == 0;
+                           });
+                },
+                std::chrono::seconds(10));
             if (std::filesystem::is_directory(game.root() + report))
                 game.note("report", "a folder");
             else
@@ -121,18 +136,35 @@ TEST(SettingsSession, AReportThatCannotBeWrittenLeavesTheLogAsItWas) {
     const sim::Transcript written = session(nullptr);
     const sim::Transcript held =
         session([&](sim::Game& game) { ASSERT_TRUE(game.holdFileLock(game.root() + report)); });
-    const sim::Transcript folder = session(
+    const sim::Transcript inFolder = session(
         [&](sim::Game& game) { std::filesystem::create_directories(game.root() + report); });
-    for (const sim::Transcript* t : {&written, &held, &folder}) {
+    const sim::Transcript noLog = session([&](sim::Game& game) {
+        std::filesystem::create_directories(game.root() + folder);
+        const std::string log = game.root() + folder + "freeplot_plugin.log";
+        ASSERT_TRUE(game.holdFileLock(log));
+        for (int i = 0; i < 5; ++i) ASSERT_TRUE(game.holdFileLock(log + std::to_string(i)));
+    });
+    for (const sim::Transcript* t : {&written, &held, &inFolder, &noLog}) {
         ASSERT_TRUE(t->completed) << t->text();
         EXPECT_EQ(t->note("temporary"), "none");
     }
     EXPECT_THAT(written.note("report").value_or(""),
                 HasSubstr("snap, moveUp: F1 (code 112) is bound to 2 actions"));
+    // The same report, for its first line, which names the session's own folder.
+    const auto body = [](const sim::Transcript& t) {
+        const std::string text = t.note("report").value_or("");
+        return text.substr(std::min(text.find('\n'), text.size()));
+    };
+    EXPECT_EQ(body(noLog), body(written));
     EXPECT_EQ(held.note("report"), "");  // as the holder left it: empty
-    EXPECT_EQ(folder.note("report"), "a folder");
-    EXPECT_EQ(held.log, written.log);
-    EXPECT_EQ(folder.log, written.log);
+    EXPECT_EQ(inFolder.note("report"), "a folder");
+    EXPECT_THAT(written.log, Not(Contains(notWritten)));
+    for (const sim::Transcript* t : {&held, &inFolder}) {
+        EXPECT_EQ(std::count(t->log.begin(), t->log.end(), notWritten), 1) << t->text();
+        std::vector<std::string> others = t->log;
+        others.erase(std::remove(others.begin(), others.end(), notWritten), others.end());
+        EXPECT_EQ(others, written.log);
+    }
 }
 
 // Needs the keyboard dispatcher, which turns bound keys into actions; until it lands every key

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix
   clang libclang-rt-14-dev clang-tidy jq
+  lld-14 llvm-14
   wine64
 )
 

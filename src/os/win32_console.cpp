@@ -43,6 +43,7 @@ std::vector<std::string> programArguments(int argc, char** argv) {
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!wide) return std::vector<std::string>(argv, argv + argc);
     std::vector<std::string> arguments;
+    arguments.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) arguments.push_back(utf8Of(wide[i]));
     LocalFree(wide);
     return arguments;

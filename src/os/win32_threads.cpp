@@ -7,10 +7,6 @@
 // Windows primitive that does the same (critical sections, condition variables, slim reader/writer
 // locks, fiber-local storage, _beginthreadex), with winpthreads' types, so the linker takes these
 // and never pulls winpthreads in. The DLL's import check names every Windows call left.
-//
-// The objects behind a mutex, condition variable or lock are made on first use: the runtime
-// initialises them statically with winpthreads' markers (-1 to -3), and a slot then holds a
-// pointer to the object made for it.
 
 #include <errno.h>
 #include <pthread.h>
@@ -23,8 +19,9 @@
 
 namespace {
 
-// The slot of a mutex, condition variable or lock: one of winpthreads' static markers (or 0
-// after a destroy) until its object is made, then a pointer to that object.
+// The slot of a mutex, condition variable or lock holds one of winpthreads' static markers (-1 to
+// -3, as the runtime initialises it, or -1 after a destroy) until its object is made on first
+// use, then a pointer to that object.
 bool made(std::intptr_t value) { return value > 0; }
 
 template <typename T, typename Init, typename Release>
@@ -65,6 +62,14 @@ struct ReadWriteLock {
 ReadWriteLock* lockOf(pthread_rwlock_t* l) {
     return objectIn<ReadWriteLock>(
         l, [](ReadWriteLock* r) { InitializeSRWLock(&r->lock); }, noRelease);
+}
+
+// Calls `use` on an object made for its slot; ENOMEM when none could be made.
+template <typename T, typename Use>
+int withObject(T* object, Use use) {
+    if (!object) return ENOMEM;
+    use(object);
+    return 0;
 }
 
 // Takes a made object out of its slot and gives it back; the slot reads as a fresh default one.
@@ -127,6 +132,16 @@ struct KeysFreedAtUnload {
 } keysFreedAtUnload;
 
 constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+// Longer than one wait or sleep of Windows (about 49 days), and far from overflowing as
+// nanoseconds.
+constexpr std::int64_t kLongestSpan = std::int64_t{50} * 24 * 3600;
+
+// The nanoseconds from `now` to `until`, at most kLongestSpan seconds.
+std::int64_t nanosecondsBetween(const timespec& now, const timespec& until) {
+    const std::int64_t seconds = until.tv_sec - now.tv_sec;
+    if (seconds > kLongestSpan) return kLongestSpan * kNanosecondsPerSecond;
+    return seconds * kNanosecondsPerSecond + (until.tv_nsec - now.tv_nsec);
+}
 
 // Milliseconds to wait for `nanoseconds`, rounded up so that a wait never ends early.
 DWORD millisecondsFor(std::int64_t nanoseconds) {
@@ -137,6 +152,10 @@ DWORD millisecondsFor(std::int64_t nanoseconds) {
 
 }  // namespace
 
+// This file is the thread library: it reads and writes the inside of the POSIX types other code
+// may only point to, and a made object lives on in its slot (the analyser does not follow the
+// interlocked store that puts it there).
+// NOLINTBEGIN(cert-fio38-c, clang-analyzer-unix.Malloc)
 extern "C" {
 
 int pthread_mutex_init(pthread_mutex_t* m, const pthread_mutexattr_t* /*attributes*/) {
@@ -149,12 +168,7 @@ int pthread_mutex_destroy(pthread_mutex_t* m) {
     return 0;
 }
 
-int pthread_mutex_lock(pthread_mutex_t* m) {
-    CRITICAL_SECTION* section = sectionOf(m);
-    if (!section) return ENOMEM;
-    EnterCriticalSection(section);
-    return 0;
-}
+int pthread_mutex_lock(pthread_mutex_t* m) { return withObject(sectionOf(m), EnterCriticalSection); }
 
 int pthread_mutex_trylock(pthread_mutex_t* m) {
     CRITICAL_SECTION* section = sectionOf(m);
@@ -178,24 +192,17 @@ int pthread_cond_destroy(pthread_cond_t* c) {
 }
 
 int pthread_cond_signal(pthread_cond_t* c) {
-    CONDITION_VARIABLE* condition = conditionOf(c);
-    if (!condition) return ENOMEM;
-    WakeConditionVariable(condition);
-    return 0;
+    return withObject(conditionOf(c), WakeConditionVariable);
 }
 
 int pthread_cond_broadcast(pthread_cond_t* c) {
-    CONDITION_VARIABLE* condition = conditionOf(c);
-    if (!condition) return ENOMEM;
-    WakeAllConditionVariable(condition);
-    return 0;
+    return withObject(conditionOf(c), WakeAllConditionVariable);
 }
 
 int pthread_cond_wait(pthread_cond_t* c, pthread_mutex_t* m) {
-    CONDITION_VARIABLE* condition = conditionOf(c);
-    if (!condition) return ENOMEM;
-    SleepConditionVariableCS(condition, reinterpret_cast<CRITICAL_SECTION*>(*m), INFINITE);
-    return 0;
+    return withObject(conditionOf(c), [m](CONDITION_VARIABLE* condition) {
+        SleepConditionVariableCS(condition, reinterpret_cast<CRITICAL_SECTION*>(*m), INFINITE);
+    });
 }
 
 // `until` is a time of the system clock (CLOCK_REALTIME), as POSIX has it.
@@ -204,8 +211,7 @@ int pthread_cond_timedwait(pthread_cond_t* c, pthread_mutex_t* m, const struct t
     if (!condition) return ENOMEM;
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    const std::int64_t left = (until->tv_sec - now.tv_sec) * kNanosecondsPerSecond +
-                              (until->tv_nsec - now.tv_nsec);
+    const std::int64_t left = nanosecondsBetween(now, *until);
     if (left <= 0) return ETIMEDOUT;
     if (SleepConditionVariableCS(condition, reinterpret_cast<CRITICAL_SECTION*>(*m),
                                  millisecondsFor(left)))
@@ -214,18 +220,14 @@ int pthread_cond_timedwait(pthread_cond_t* c, pthread_mutex_t* m, const struct t
 }
 
 int pthread_rwlock_rdlock(pthread_rwlock_t* l) {
-    ReadWriteLock* lock = lockOf(l);
-    if (!lock) return ENOMEM;
-    AcquireSRWLockShared(&lock->lock);
-    return 0;
+    return withObject(lockOf(l), [](ReadWriteLock* lock) { AcquireSRWLockShared(&lock->lock); });
 }
 
 int pthread_rwlock_wrlock(pthread_rwlock_t* l) {
-    ReadWriteLock* lock = lockOf(l);
-    if (!lock) return ENOMEM;
-    AcquireSRWLockExclusive(&lock->lock);
-    InterlockedExchange(&lock->writer, static_cast<LONG>(GetCurrentThreadId()));
-    return 0;
+    return withObject(lockOf(l), [](ReadWriteLock* lock) {
+        AcquireSRWLockExclusive(&lock->lock);
+        InterlockedExchange(&lock->writer, static_cast<LONG>(GetCurrentThreadId()));
+    });
 }
 
 // The caller holds the lock one way or the other; only the exclusive holder finds its own id.
@@ -381,8 +383,8 @@ int nanosleep(const struct timespec* request, struct timespec* remain) {
         errno = EINVAL;
         return -1;
     }
-    std::int64_t left = request->tv_sec * kNanosecondsPerSecond + request->tv_nsec;
-    // Sleep takes at most about 49 days at a time.
+    // A sleep beyond kLongestSpan (about 50 days) ends there.
+    std::int64_t left = nanosecondsBetween({}, *request);
     while (left > 0) {
         const DWORD ms = millisecondsFor(left);
         Sleep(ms);
@@ -393,3 +395,4 @@ int nanosleep(const struct timespec* request, struct timespec* remain) {
 }
 
 }  // extern "C"
+// NOLINTEND(cert-fio38-c, clang-analyzer-unix.Malloc)

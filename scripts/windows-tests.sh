@@ -7,7 +7,11 @@
 # one the Linux sim prints; the only difference by nature is the Windows console's CR LF line
 # ends, which are taken off), and in an image that holds none of the game's code the plugin
 # must write nothing; and chaos sequences with a fixed seed are played against the release DLL, each
-# step compared with the model. The user's documents folder is named in Cyrillic and CJK letters
+# step compared with the model. Before Wine, scripts/crash-address.sh must map an address inside
+# F4SEPlugin_Query to its line through the PDB; after the demo, freeplot-check.exe (the settings
+# checker players get) runs on the shipped and a broken settings file, and as from Explorer. The
+# DLL under test is the file scripts/package.sh puts in the archive; its hash is printed. The
+# user's documents folder is named in Cyrillic and CJK letters
 # for the simulated game's sessions, and the files the plugin writes must be found there. Fails
 # with one clear line when Wine is missing or cannot start the programs; never skips.
 #

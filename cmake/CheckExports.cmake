@@ -87,6 +87,11 @@ if(NOT dllExports STREQUAL expected)
   message(FATAL_ERROR "${DLL} exports [${dllExports}], expected exactly [${expected}]")
 endif()
 message(STATUS "Imports checked: ${imports}")
+# The DLL players install carries no debug information (it is kept in the PDB beside it).
+execute_process(COMMAND ${OBJDUMP} -h ${DLL} OUTPUT_VARIABLE sections)
+if(sections MATCHES " (\\.debug_[a-z_]+) ")
+  message(FATAL_ERROR "${DLL} holds debug information (${CMAKE_MATCH_1}): it must be stripped")
+endif()
 
 if(NOT IMPORTS)
   return()

@@ -65,7 +65,12 @@ for address in "${addresses[@]}"; do
   fi
   echo "freeplot.dll+0x$offset:"
   # Innermost first; "(inlined by)" lines lead out to the function the code was compiled in.
-  (cd "$work" && llvm-symbolizer-14 --obj=freeplot.dll --relative-address --pretty-print \
-    "0x$offset") | sed -E -e '/^$/d' -e 's#[^ ]*/build/[^/ ]+/\.\./\.\./##' -e 's/^/  /'
+  named=$(cd "$work" && llvm-symbolizer-14 --obj=freeplot.dll --relative-address --pretty-print \
+    "0x$offset" | sed -E -e '/^$/d' -e 's#[^ ]*/build/[^/ ]+/\.\./\.\./##' -e 's/^/  /')
+  if grep -q '^ *?? at ??:0' <<<"$named" || grep -qx ' *at ??:0:0' <<<"$named"; then
+    echo "  no function of freeplot.dll's own code holds this address (start-up code, data, or another build)"
+  else
+    echo "$named"
+  fi
 done
 exit "$status"

@@ -2,8 +2,9 @@
 # F4SEPlugin_Load, undecorated: the export directives the compiler leaves in each object's
 # .drectve section are collected and compared with that set, and the two symbols must be
 # defined under their plain C names. With a DLL, its export table must name the same two, and it
-# may import only from DLLs every Windows has.
-# Arguments: -DOBJDUMP=... -DNM=... -DOBJECTS=a.obj;b.a;... [-DDLL=freeplot.dll]
+# may import only from DLLs every Windows has, and with IMPORTS, exactly the functions that file
+# lists (one "DLL function" a line; # starts a comment).
+# Arguments: -DOBJDUMP=... -DNM=... -DOBJECTS=a.obj;b.a;... [-DDLL=freeplot.dll [-DIMPORTS=list]]
 
 set(exports "")
 set(defined "")
@@ -86,3 +87,50 @@ if(NOT dllExports STREQUAL expected)
   message(FATAL_ERROR "${DLL} exports [${dllExports}], expected exactly [${expected}]")
 endif()
 message(STATUS "Imports checked: ${imports}")
+# The DLL players install carries no debug information (it is kept in the PDB beside it).
+execute_process(COMMAND ${OBJDUMP} -h ${DLL} OUTPUT_VARIABLE sections)
+if(sections MATCHES " (\\.debug_[a-z_]+) ")
+  message(FATAL_ERROR "${DLL} holds debug information (${CMAKE_MATCH_1}): it must be stripped")
+endif()
+
+if(NOT IMPORTS)
+  return()
+endif()
+# Every function imported, as "DLL function" (the DLL's name in lower case), against the list.
+set(functions "")
+set(current "")
+string(REPLACE "\n" ";" lines "${headers}")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[ \t]*DLL Name: (.+)$")
+    string(TOLOWER "${CMAKE_MATCH_1}" current)
+  elseif(line MATCHES "^[ \t]*$")
+    set(current "")
+  elseif(current AND line MATCHES "^\t[0-9a-f]+\t +[0-9]+ +([A-Za-z_][A-Za-z0-9_@]*)$")
+    list(APPEND functions "${current} ${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+file(STRINGS "${IMPORTS}" listed REGEX "^[^#]")
+set(allowed "")
+foreach(entry IN LISTS listed)
+  string(STRIP "${entry}" entry)
+  string(REGEX REPLACE "[ \t]+" " " entry "${entry}")
+  string(REGEX REPLACE "^([^ ]+)" "\\1" entry "${entry}")
+  string(REGEX MATCH "^[^ ]+" dllName "${entry}")
+  string(TOLOWER "${dllName}" lowerName)
+  string(REGEX REPLACE "^[^ ]+" "${lowerName}" entry "${entry}")
+  list(APPEND allowed "${entry}")
+endforeach()
+set(unlisted "${functions}")
+list(REMOVE_ITEM unlisted ${allowed})
+set(unused "${allowed}")
+list(REMOVE_ITEM unused ${functions})
+if(unlisted OR unused)
+  list(JOIN unlisted ", " unlistedText)
+  list(JOIN unused ", " unusedText)
+  message(FATAL_ERROR "${DLL} imports functions ${IMPORTS} does not list: [${unlistedText}]; "
+                      "listed but not imported: [${unusedText}]. A new call the plugin makes goes "
+                      "into the list with the reason; anything else is a library pulling in "
+                      "more than the plugin calls.")
+endif()
+list(LENGTH functions count)
+message(STATUS "Imported functions checked against ${IMPORTS}: ${count}")

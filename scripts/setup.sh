@@ -4,10 +4,11 @@ set -euo pipefail
 
 packages=(
   cmake make g++ pkgconf binutils
-  libxbyak-dev ninja-build ccache zip
+  libxbyak-dev ninja-build ccache zip unzip
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix
   clang libclang-rt-14-dev clang-tidy jq
+  lld-14 llvm-14
   wine64
 )
 

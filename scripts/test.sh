@@ -3,8 +3,9 @@
 # (scripts/check-layers.sh, after its self-test), installs what is missing, then:
 #   - builds the Linux plugin, the simulated game, the tests and the benchmarks, and runs every
 #     test;
-#   - builds every source for Windows with mingw-w64 (checking the exports) and runs the Windows
-#     test program under Wine;
+#   - builds every source for Windows with clang for mingw-w64 (checking the exports and every
+#     imported function) and runs the Windows test program, the demo, the settings checker, the
+#     crash address script and chaos under Wine against the release DLL;
 #   - runs the settings fuzzer briefly (FREEPLOT_FUZZ_SECONDS, default 10);
 #   - runs clang-tidy on the sources of src/ a change touches against main (scripts/tidy.sh;
 #     FREEPLOT_TIDY_ALL=1: on all of src/), failing on any warning;
@@ -69,7 +70,7 @@ collect() {
   unset "jobs[$name]"
   step "$name: $([ "$status" -eq 0 ] && echo passed || echo FAILED), ended at $(cat "$logs/$name.ended" 2>/dev/null || echo '?') s"
   if [ "$status" -eq 0 ]; then
-    grep -E '^(Total Test time|100% tests passed|[0-9]+% tests passed)|tests passed|Windows tests under Wine|under Wine with freeplot.dll|settings fuzzer|static analysis' "$log" || true
+    grep -E '^(Total Test time|100% tests passed|[0-9]+% tests passed)|tests passed|Windows tests under Wine|under Wine with freeplot.dll|freeplot-check.exe under Wine|^Crash address|^DLL under test|settings fuzzer|static analysis' "$log" || true
     # The chaos session's figures (ctest keeps a passing test's output in its own log).
     [ -n "${2:-}" ] && grep -h '^chaos: ' "$2/Testing/Temporary/LastTest.log" 2>/dev/null || true
   else
@@ -107,7 +108,7 @@ beside "Tests under ThreadSanitizer" ctest --preset tsan
 step "Windows build (mingw-w64): every source, the export check, the Windows test program"
 quiet configure-windows cmake --preset windows-mingw
 quiet build-windows build cmake --build --preset windows-mingw
-grep -h "Exports checked" "$logs/build-windows.log" || true
+grep -h -e "Exports checked" -e "Imported functions checked" "$logs/build-windows.log" || true
 beside "Windows tests under Wine" scripts/windows-tests.sh
 beside "Settings fuzzer" build scripts/fuzz.sh "${FREEPLOT_FUZZ_SECONDS:-10}"
 

@@ -7,7 +7,11 @@
 # one the Linux sim prints; the only difference by nature is the Windows console's CR LF line
 # ends, which are taken off), and in an image that holds none of the game's code the plugin
 # must write nothing; and chaos sequences with a fixed seed are played against the release DLL, each
-# step compared with the model. The user's documents folder is named in Cyrillic and CJK letters
+# step compared with the model. Before Wine, scripts/crash-address.sh must map an address inside
+# F4SEPlugin_Query to its line through the PDB; after the demo, freeplot-check.exe (the settings
+# checker players get) runs on the shipped and a broken settings file, and as from Explorer. The
+# DLL under test is the file scripts/package.sh puts in the archive; its hash is printed. The
+# user's documents folder is named in Cyrillic and CJK letters
 # for the simulated game's sessions, and the files the plugin writes must be found there. Fails
 # with one clear line when Wine is missing or cannot start the programs; never skips.
 #
@@ -62,11 +66,29 @@ trap 'end_started_wine; [ -z "$chaos_pid" ] || kill "$chaos_pid" 2>/dev/null || 
 
 cmake --preset windows-mingw >/dev/null
 cmake --build --preset windows-tests >/dev/null
-cmake --build --preset windows-mingw --target freeplot-sim >/dev/null
+cmake --build --preset windows-mingw --target freeplot-sim freeplot-check >/dev/null
+# The crash address script on a known function: an address inside F4SEPlugin_Query (its entry in
+# the export table, plus a few bytes) must name that function and the line of main.cpp that
+# calls the guard, through the PDB kept beside the DLL.
+# The export address table gives each entry's RVA by its index, the name table each name's index.
+rva=$(x86_64-w64-mingw32-objdump -p "$build/src/plugin/freeplot.dll" | awk '
+  /^Export Address Table -- /{table=1; next} /^$/{table=0}
+  table && $1=="[" {rva[$2+0]=$5} table && $1 ~ /^\[[0-9]/ {i=$1; gsub(/[^0-9]/,"",i); rva[i+0]=$4}
+  /Ordinal\/Name Pointer\] Table/{names=1; next}
+  names && $NF=="F4SEPlugin_Query" {i=$0; sub(/\].*/,"",i); gsub(/[^0-9]/,"",i); print rva[i+0]}')
+[ -n "$rva" ] || fail "F4SEPlugin_Query is not in freeplot.dll's export table"
+crash="freeplot.dll+0x$(printf '%x' $((0x$rva + 8)))"
+line=$(grep -n 'return freeplot::guarded("F4SEPlugin_Query"' "$root/src/plugin/main.cpp" | cut -d: -f1)
+mapped=$("$root/scripts/crash-address.sh" "$crash" 2>&1) || fail "scripts/crash-address.sh failed: $mapped"
+grep -qx "   (inlined by) F4SEPlugin_Query at src/plugin/main.cpp:$line:0\|  F4SEPlugin_Query at src/plugin/main.cpp:$line:0" \
+  <<<"$mapped" || fail "$crash is not mapped to F4SEPlugin_Query at src/plugin/main.cpp:$line: $mapped"
+echo "Crash address $crash: F4SEPlugin_Query at src/plugin/main.cpp:$line, through freeplot.pdb"
+
 program="$build/tests/windows/freeplot_windows_tests.exe"
 sim="$build/sim/freeplot-sim.exe"
 dll="$build/src/plugin/freeplot.dll"
 export FREEPLOT_DLL=$(winpath "$dll")
+echo "DLL under test: $dll, sha256 $(sha256sum "$dll" | cut -c1-16)... (scripts/package.sh puts this file in the archive)"
 
 # Chaos against the release DLL with a fixed seed, every step compared with the model, in a
 # prefix of its own beside the other steps (its sessions take most of this script's time); a
@@ -166,6 +188,41 @@ if ! grep -qx '== image: 0 bytes changed by Query and Load' "$blank" ||
   fail "in an image without the game's code the plugin wrote into it, or did not load (exit $status; $blank)"
 fi
 echo "Blank game-sized host under Wine: Query and Load true, not one byte written (at ${SECONDS} s)"
+
+# The settings checker players get, freeplot-check.exe, in a folder named in Cyrillic letters (its
+# argument must reach it whole): the shipped settings file takes exit 0, a broken one exit 1, as on
+# Linux. Started as from Explorer (a console of its own, which FREEPLOT_CHECK_ALONE stands in for
+# here) beside freeplot.ini and without an argument, it checks that file, writes its report to
+# freeplot-check.txt beside it, says so and waits for a key.
+checks="$build/checker-under-wine"
+folder="$checks/Настройки"
+rm -rf "$checks"
+mkdir -p "$folder"
+cp "$root/data/freeplot.ini" "$build/tools/freeplot-check.exe" "$folder/"
+printf '[main]\r\ntogglable = x1\r\n[keyz]\r\nmoveUp = 1\r\n' >"$folder/broken.ini"
+for expected in "freeplot.ini:0" "broken.ini:1"; do
+  name=${expected%%:*}
+  status=0
+  timeout 300 "$wine" "$folder/freeplot-check.exe" "$(winpath "$folder/$name")" \
+    >"$checks/$name.txt" 2>&1 </dev/null || status=$?
+  sed -i 's/\r$//' "$checks/$name.txt"
+  if [ "$status" -ne "${expected#*:}" ] ||
+    ! grep -qxF "Settings file: $(winpath "$folder/$name")" "$checks/$name.txt"; then
+    tail -n 20 "$checks/$name.txt"
+    fail "freeplot-check.exe on $name ended with exit $status, not ${expected#*:} ($checks/$name.txt)"
+  fi
+done
+status=0
+(cd "$folder" && FREEPLOT_CHECK_ALONE=1 timeout 300 "$wine" freeplot-check.exe \
+  >"$checks/from-explorer.txt" 2>&1 </dev/null) || status=$?
+sed -i 's/\r$//' "$checks/from-explorer.txt" "$folder/freeplot-check.txt" 2>/dev/null || true
+if [ "$status" -ne 0 ] || [ "$(tail -n 1 "$checks/from-explorer.txt")" != "Press any key to close this window." ] ||
+  ! grep -qxF "This report is also written to $(winpath "$folder")\\freeplot-check.txt" "$checks/from-explorer.txt" ||
+  ! diff <(head -n -3 "$checks/from-explorer.txt") "$folder/freeplot-check.txt" >/dev/null; then
+  tail -n 20 "$checks/from-explorer.txt"
+  fail "freeplot-check.exe started as from Explorer did not check freeplot.ini beside it, keep its report in freeplot-check.txt and wait (exit $status; $checks)"
+fi
+echo "freeplot-check.exe under Wine: the shipped freeplot.ini exit 0, a broken one exit 1; from Explorer its report kept in freeplot-check.txt (at ${SECONDS} s)"
 
 status=0
 wait "$chaos_pid" || status=$?

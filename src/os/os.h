@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace freeplot::os {
 
@@ -117,5 +118,29 @@ std::uint32_t scanCodeToVirtualKey(std::uint32_t scanCode);
 // EnterCriticalSection / LeaveCriticalSection on a critical section inside the game's data.
 void enterCriticalSection(void* section);
 void leaveCriticalSection(void* section);
+
+// For the settings checker, a program players run from a console or from Explorer.
+
+// The program's arguments as UTF-8. Windows: taken from the wide command line (the ANSI argv
+// turns every letter outside the user's code page into '?'); POSIX: argv as it is.
+std::vector<std::string> programArguments(int argc, char** argv);
+
+// A file named on the command line as the plugin's file calls take it: itself on Windows; on
+// POSIX an absolute path on drive Z: ("/a/b" -> "Z:\\a\\b"), a relative one with backslashes.
+std::string pluginPathOf(const std::string& commandLinePath);
+
+// Output for the program's console: a write to a reader that went away (a closed pipe) fails
+// with an error the program can report, instead of ending it unheard (POSIX: SIGPIPE ignored);
+// a Windows console shows UTF-8 text (its output code page, set back when the program ends).
+void prepareConsoleOutput();
+
+// Whether the program has its console to itself: started from Explorer (a double click, or a
+// file dropped on it), its window closes the moment it ends. False when it shares a console
+// with the shell that started it, or its input or output is not a console (POSIX: always).
+bool consoleOwnedAlone();
+
+// Waits until a key is pressed on the console (or a byte or the end of input arrives, when
+// standard input is not a console).
+void waitForKeyPress();
 
 }  // namespace freeplot::os

@@ -27,6 +27,14 @@
 
 namespace freeplot::os {
 
+std::string posix::toWindowsPath(const std::string& path) {
+    if (path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':') return path;
+    std::string out = path.empty() || path[0] != '/' ? path : "Z:" + path;
+    for (char& c : out)
+        if (c == '/') c = '\\';
+    return out;
+}
+
 using namespace posix;
 
 namespace {
@@ -53,15 +61,6 @@ std::uint32_t fileError(int err) {
         default:
             return kErrorInvalidParameter;
     }
-}
-
-// "/a/b" -> "Z:\a\b", as Wine shows POSIX paths; a path already on Z: stays as it is.
-std::string toWindowsPath(const std::string& path) {
-    if (path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':') return path;
-    std::string out = path.empty() || path[0] != '/' ? path : "Z:" + path;
-    for (char& c : out)
-        if (c == '/') c = '\\';
-    return out;
 }
 
 std::uintptr_t imageBaseFromEnvironment() {

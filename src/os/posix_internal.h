@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <string>
 
 namespace freeplot::os::posix {
 
@@ -23,6 +24,10 @@ inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorFilenameTooLong = 206;
 inline constexpr std::uint32_t kErrorInvalidAddress = 487;
+
+// "/a/b" -> "Z:\\a\\b", as Wine shows POSIX paths; a relative path keeps its place, with
+// backslashes; a path already on Z: stays as it is.
+std::string toWindowsPath(const std::string& path);
 
 // Sets the calling thread's last error and returns 0, the failure value of most calls.
 std::uint32_t fail(std::uint32_t windowsError);

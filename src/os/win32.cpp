@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "os/long_names.h"
 #include "os/os.h"
 #include "os/utf8.h"
 
@@ -34,6 +35,9 @@ std::wstring widen(std::string_view text) {
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, out.data(), units);
     return out;
 }
+
+// A file's name as the wide file calls take it, long names with their prefix (long_names.h).
+std::wstring widePath(std::string_view path) { return longNameForm(widen(path)); }
 
 // A name from a wide call as UTF-8.
 std::string narrow(const wchar_t* text, std::size_t units) {
@@ -120,7 +124,7 @@ std::int32_t documentsFolder(char* buffer) {
 std::string nativePath(const char* path) { return path; }
 
 std::FILE* openNative(const std::string& nativePath, const char* mode) {
-    const std::wstring name = widen(nativePath);
+    const std::wstring name = widePath(nativePath);
     const std::wstring wideMode = widen(mode);
     if (name.empty()) {
         SetLastError(ERROR_INVALID_NAME);
@@ -130,12 +134,12 @@ std::FILE* openNative(const std::string& nativePath, const char* mode) {
 }
 
 void makeDirectory(const char* path) {
-    const std::wstring name = widen(path);
+    const std::wstring name = widePath(path);
     if (!name.empty()) _wmkdir(name.c_str());
 }
 
 std::FILE* openShareDenyWrite(const char* path) {
-    const std::wstring name = widen(path);
+    const std::wstring name = widePath(path);
     if (name.empty()) {
         SetLastError(ERROR_INVALID_NAME);
         return nullptr;
@@ -144,9 +148,9 @@ std::FILE* openShareDenyWrite(const char* path) {
 }
 
 bool replaceFileWhole(const char* path, const std::string& bytes) {
-    const std::wstring name = widen(path);
+    const std::wstring name = widePath(path);
     if (name.empty()) return false;
-    const std::wstring temporary = name + L".tmp";
+    const std::wstring temporary = widePath(std::string(path) + ".tmp");
     const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
@@ -169,7 +173,7 @@ bool replaceFileWhole(const char* path, const std::string& bytes) {
 
 bool fileStamp(const char* path, FileStamp& out) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    const std::wstring name = widen(path);
+    const std::wstring name = widePath(path);
     if (name.empty()) {
         SetLastError(ERROR_INVALID_NAME);
         return false;

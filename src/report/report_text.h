@@ -52,7 +52,7 @@ std::string inForceText(const Reading& reading, const SettingsInForce& inForce,
 
 // Appends printf-style text.
 void put(std::string* out, const char* format, ...)
-#if defined(__MINGW32__)
+#if defined(__MINGW32__) && !defined(__clang__)
     // The C++ runtime of mingw-w64 formats as the GNU C library does (%zu included).
     __attribute__((format(gnu_printf, 2, 3)))
 #elif defined(__GNUC__)

@@ -6,12 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "os/long_names.h"
 #include "test_memory.h"
+
+using namespace std::string_literals;
 
 using namespace freeplot;
 using testmem::Access;
@@ -171,6 +176,60 @@ TEST(OsLayer, ShareDenyWriteRefusesASecondWriterAndLeavesTheFileAsItWas) {
     std::fclose(again);
     EXPECT_EQ(testmem::readFile(native), "");
     EXPECT_TRUE(testmem::removeFile(native));
+}
+
+// The name the wide calls are given: the long-name prefix on long absolute names only.
+TEST(OsLayer, LongNamesTakeThePrefixTheWideCallsNeed) {
+    const std::string deep(300, 'd');
+    EXPECT_EQ(os::longNameForm("C:\\Games\\Fallout4.exe"s), "C:\\Games\\Fallout4.exe");
+    EXPECT_EQ(os::longNameForm("C:\\" + deep + "/a.ini"), "\\\\?\\C:\\" + deep + "\\a.ini");
+    EXPECT_EQ(os::longNameForm("\\\\nas\\share\\" + deep),
+              "\\\\?\\UNC\\nas\\share\\" + deep);
+    for (const std::string& as : {deep, "Data\\" + deep, "\\\\?\\C:\\" + deep, "\\\\.\\" + deep})
+        EXPECT_EQ(os::longNameForm(as), as) << "relative or already in a device form";
+    const std::string edge = "C:\\" + std::string(os::kLongestPlainName - 4, 'e');
+    EXPECT_EQ(os::longNameForm(edge), edge) << "one unit short of a folder's limit";
+    EXPECT_EQ(os::longNameForm(edge + "e"), "\\\\?\\" + edge + "e");
+}
+
+// A game folder or documents folder deep enough that its files' names pass MAX_PATH: every file
+// call of the layer reaches them (on Windows only with the long-name prefix).
+TEST(OsLayer, FilesBeyondMaxPathAreMadeWrittenReadAndStamped) {
+    const testmem::Scratch folder;
+    ASSERT_FALSE(folder.path.empty());
+    std::string path = testmem::pluginPath(folder.path);
+    if (path.back() != '\\') path += '\\';
+    // Five folders of 60 letters, in three scripts (a UTF-16 unit each, two or three bytes).
+    std::string segment;
+    for (int i = 0; i < 20; ++i) segment += "aЖ文";
+    for (int depth = 0; depth < 5; ++depth) {
+        path += segment + std::to_string(depth);
+        os::makeDirectory(path.c_str());
+        path += '\\';
+    }
+    const std::string file = path + "freeplot_settings.txt";
+    const auto units = std::count_if(file.begin(), file.end(), [](char c) { return (c & 0xC0) != 0x80; });
+    ASSERT_GT(static_cast<std::size_t>(units), os::kMaxPath) << "MAX_PATH counts UTF-16 units";
+
+    ASSERT_TRUE(os::replaceFileWhole(file.c_str(), "whole"));
+    os::FileStamp stamp{};
+    ASSERT_TRUE(os::fileStamp(file.c_str(), stamp));
+    EXPECT_EQ(stamp.size, 5u);
+    const auto read = [&] {
+        std::FILE* in = os::openNative(os::nativePath(file.c_str()), "rb");
+        if (!in) return std::string("(not opened)");
+        char text[16] = {};
+        const std::size_t n = std::fread(text, 1, sizeof text - 1, in);
+        std::fclose(in);
+        return std::string(text, n);
+    };
+    EXPECT_EQ(read(), "whole");
+
+    std::FILE* log = os::openShareDenyWrite(file.c_str());
+    ASSERT_NE(log, nullptr);
+    std::fputs("log", log);
+    std::fclose(log);
+    EXPECT_EQ(read(), "log");
 }
 
 TEST(OsLayer, ShiftScanCodesMapToLeftAndRightShift) {

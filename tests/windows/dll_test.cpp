@@ -9,6 +9,9 @@
 #include <io.h>
 #include <windows.h>
 
+// Declared with the types <windows.h> gives.
+#include <dbghelp.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -84,5 +87,42 @@ TEST(Dll, LoadsAndRefusesAHostThatIsNotTheGame) {
     const std::string file = testmem::readFile(folder + "freeplot_plugin.log");
     EXPECT_NE(file.find("lies outside the main module"), std::string::npos) << folder << file;
     // The host goes on: nothing of this program was touched, and it is still running.
+    EXPECT_TRUE(FreeLibrary(dll));
+}
+
+// The PDB beside the DLL, read by Windows' debugging library (DbgHelp) as a crash logger reads it:
+// an address inside F4SEPlugin_Query is named as that function, with its line in main.cpp.
+TEST(Dll, ItsPdbNamesTheFunctionAndLineOfAnAddress) {
+    const char* path = std::getenv("FREEPLOT_DLL");
+    ASSERT_TRUE(path && *path) << "FREEPLOT_DLL names the freeplot.dll to load";
+    HMODULE dll = LoadLibraryA(path);
+    ASSERT_NE(dll, nullptr) << "LoadLibrary failed with error " << GetLastError();
+    const auto address = reinterpret_cast<DWORD64>(GetProcAddress(dll, "F4SEPlugin_Query")) + 8;
+    std::string folder(path);
+    folder.erase(folder.find_last_of('\\'));
+
+    const HANDLE process = GetCurrentProcess();
+    SymSetOptions(SYMOPT_LOAD_LINES | SYMOPT_UNDNAME | SYMOPT_FAIL_CRITICAL_ERRORS);
+    ASSERT_TRUE(SymInitialize(process, folder.c_str(), FALSE)) << GetLastError();
+    EXPECT_NE(SymLoadModuleEx(process, nullptr, path, nullptr, reinterpret_cast<DWORD64>(dll), 0,
+                              nullptr, 0),
+              0u)
+        << GetLastError();
+    alignas(SYMBOL_INFO) char buffer[sizeof(SYMBOL_INFO) + MAX_SYM_NAME] = {};
+    auto* symbol = reinterpret_cast<SYMBOL_INFO*>(buffer);
+    symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
+    symbol->MaxNameLen = MAX_SYM_NAME;
+    DWORD64 displacement = 0;
+    ASSERT_TRUE(SymFromAddr(process, address, &displacement, symbol)) << GetLastError();
+    EXPECT_STREQ(symbol->Name, "F4SEPlugin_Query");
+    EXPECT_EQ(displacement, 8u);
+    IMAGEHLP_LINE64 line{};
+    line.SizeOfStruct = sizeof line;
+    DWORD column = 0;
+    ASSERT_TRUE(SymGetLineFromAddr64(process, address, &column, &line)) << GetLastError();
+    const std::string file = line.FileName ? line.FileName : "";
+    EXPECT_NE(file.find("main.cpp"), std::string::npos) << file;
+    EXPECT_GT(line.LineNumber, 0u);
+    SymCleanup(process);
     EXPECT_TRUE(FreeLibrary(dll));
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "common/version.h"
 #include "config/keynames.h"
 #include "config/setting_table.h"
 #include "report/report_text.h"
@@ -151,6 +152,7 @@ std::string renderReport(const Reading& reading, const Findings& findings,
     const SettingsInForce in = inForceOf(reading, context);
     put(out, "Settings file: %s\n",
         printable(context.shownPath.empty() ? reading.path : context.shownPath, false).c_str());
+    put(out, "As read by Freeplot %s.\n", kVersion);
     if (context.when == ReportContext::When::start) put(out, "Read when the game started.\n");
     if (context.when == ReportContext::When::again)
         put(out,

@@ -91,6 +91,9 @@ inline constexpr std::array<KeyBinding, kActionCount> kDefaultKeyBindings = {{
 
 extern std::array<KeyBinding, kActionCount> keyBindings;
 
+// The section of the settings file that binds the actions to keys.
+inline constexpr const char* kKeysSection = "keys";
+
 // The number of the action named so (exactly, in case), or kActionCount for a name no action has.
 std::size_t actionNumberOf(std::string_view name);
 

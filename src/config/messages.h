@@ -101,6 +101,9 @@ inline constexpr std::array<MessageInfo, kMessageCount> kMessages = {{
     {"stateStored", "Object parameters stored", FormatArg::none},
 }};
 
+// The section of the settings file that rewords the messages.
+inline constexpr const char* kMessagesSection = "messages";
+
 inline const MessageInfo& messageInfo(Msg msg) { return kMessages[static_cast<std::size_t>(msg)]; }
 
 // The current text of a message, NUL-terminated, valid for the rest of the process.

@@ -11,8 +11,6 @@
 namespace freeplot {
 namespace {
 
-const char* const kKeys = "keys";
-
 // Whether the whole text is one integer (white space after it aside).
 bool wholeInteger(const std::string& text) {
     char* end = nullptr;
@@ -25,7 +23,7 @@ bool wholeInteger(const std::string& text) {
 }  // namespace
 
 void readKeys(Reading& reading) {
-    const auto [first, last] = reading.ini.spellingsOf(kKeys);
+    const auto [first, last] = reading.ini.spellingsOf(kKeysSection);
     for (const IniSpelling* spelling = first; spelling != last; ++spelling) {
         const std::string& name = spelling->name;
         try {
@@ -40,7 +38,7 @@ void readKeys(Reading& reading) {
         const std::size_t action = actionNumberOf(name);
         if (code == 0) {
             reading.log("Invalid value for key: %s", name.c_str());
-            reading.note(NoteKind::refused, kKeys, name,
+            reading.note(NoteKind::refused, kKeysSection, name,
                          text == "0" ? "\"0\" is the number 0, which no key sends (for the 0 key "
                                        "write \"0 key\" or 48); the default stays"
                                      : quoted(text) +
@@ -53,11 +51,11 @@ void readKeys(Reading& reading) {
         if (action == kActionCount) continue;
         reading.inForce.keys[action] = bindingForCode(code);
         if (value != code)
-            reading.note(NoteKind::adjusted, kKeys, name,
+            reading.note(NoteKind::adjusted, kKeysSection, name,
                          std::to_string(value) + " is cut to 16 bits: " + std::to_string(code),
                          &entry);
         else
-            reading.note(NoteKind::accepted, kKeys, name,
+            reading.note(NoteKind::accepted, kKeysSection, name,
                          named ? text + ": " + std::to_string(code) : std::to_string(code), &entry);
         } catch (const std::exception&) {
             // The action keeps the binding it had.

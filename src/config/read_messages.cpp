@@ -16,7 +16,7 @@ int testInteger(Msg msg) {
 }  // namespace
 
 void readMessages(Reading& reading) {
-    const auto [first, last] = reading.ini.spellingsOf("messages");
+    const auto [first, last] = reading.ini.spellingsOf(kMessagesSection);
     for (const IniSpelling* spelling = first; spelling != last; ++spelling) {
         const std::string& name = spelling->name;
         const IniEntry& entry = reading.ini.entries[static_cast<std::size_t>(spelling->entry)];
@@ -47,13 +47,13 @@ void readMessages(Reading& reading) {
                                         : length < 0  ? std::string("it does not format")
                                                       : "it formats to " + std::to_string(length) +
                                                            " characters, more than 1023";
-                reading.note(NoteKind::refused, "messages", name, why + "; the default text stays",
+                reading.note(NoteKind::refused, kMessagesSection, name, why + "; the default text stays",
                              &entry);
                 continue;
             }
         }
         reading.inForce.texts[index] = text;
-        reading.note(NoteKind::accepted, "messages", name, "\"" + text + "\"", &entry);
+        reading.note(NoteKind::accepted, kMessagesSection, name, "\"" + text + "\"", &entry);
     }
 }
 

@@ -69,15 +69,15 @@ const IniEntry* exactEntry(const Reading& reading, std::string_view section,
 std::string inForceText(const Reading& reading, const SettingsInForce& inForce,
                         const IniEntry& entry) {
     const std::string& section = reading.ini.sections[static_cast<std::size_t>(entry.section)].lower;
-    if (section == "keys") {
+    if (section == kKeysSection) {
         for (std::size_t i = 0; i < kActionCount; ++i)
-            if (exactEntry(reading, "keys", kActionNames[i]) == &entry)
+            if (exactEntry(reading, kKeysSection, kActionNames[i]) == &entry)
                 return std::string(kActionNames[i]) + " is bound to " +
                        bindingName(inForce.keys[i]) +
                        (inForce.keys[i] == kDefaultKeyBindings[i] ? " (its default)" : "");
-    } else if (section == "messages") {
+    } else if (section == kMessagesSection) {
         for (std::size_t i = 0; i < kMessageKeyCount; ++i)
-            if (exactEntry(reading, "messages", kMessages[i].key) == &entry)
+            if (exactEntry(reading, kMessagesSection, kMessages[i].key) == &entry)
                 return std::string(kMessages[i].key) + " shows \"" + inForce.texts[i] + "\"";
     }
     for (const SettingRow& row : kSettingTable) {
@@ -153,10 +153,10 @@ void findReaderNotes(const Reading& reading, Collector& out) {
     for (const SettingsNote& n : reading.notes) {
         if (n.kind == NoteKind::accepted) continue;
         std::string detail = n.detail;
-        if (n.kind == NoteKind::refused && n.section == "messages")
+        if (n.kind == NoteKind::refused && n.section == kMessagesSection)
             for (std::size_t i = 0; i < kMessageKeyCount; ++i)
                 if (n.name == kMessages[i].key && kMessages[i].arg != FormatArg::none)
-                    if (const IniEntry* entry = exactEntry(reading, "messages", n.name)) {
+                    if (const IniEntry* entry = exactEntry(reading, kMessagesSection, n.name)) {
                         const std::string why =
                             explainFormatFault(entry->value, static_cast<Msg>(i));
                         if (!why.empty()) detail = why;
@@ -167,7 +167,7 @@ void findReaderNotes(const Reading& reading, Collector& out) {
 
 // The sections the plugin reads, and the names each one knows.
 std::vector<std::string> knownSections() {
-    std::vector<std::string> sections = {"keys", "messages"};
+    std::vector<std::string> sections = {kKeysSection, kMessagesSection};
     for (const SettingRow& row : kSettingTable)
         if (std::find(sections.begin(), sections.end(), row.section) == sections.end())
             sections.emplace_back(row.section);
@@ -176,9 +176,9 @@ std::vector<std::string> knownSections() {
 
 std::vector<std::string> knownNames(const std::string& section) {
     std::vector<std::string> names;
-    if (section == "keys") {
+    if (section == kKeysSection) {
         names.assign(kActionNames.begin(), kActionNames.end());
-    } else if (section == "messages") {
+    } else if (section == kMessagesSection) {
         for (std::size_t i = 0; i < kMessageKeyCount; ++i) names.emplace_back(kMessages[i].key);
     } else {
         for (const SettingRow& row : kSettingTable)
@@ -207,7 +207,7 @@ void findUnknownNames(const Reading& reading, Collector& out) {
         const IniSection& section = reading.ini.sections[static_cast<std::size_t>(spelling.section)];
         const auto known = std::find(sections.begin(), sections.end(), section.lower);
         const auto k = static_cast<std::size_t>(known - sections.begin());
-        const bool byName = section.lower == "keys" || section.lower == "messages";
+        const bool byName = section.lower == kKeysSection || section.lower == kMessagesSection;
         if (known != sections.end() &&
             (byName ? exact[k].count(spelling.name) != 0
                     : reading.used[static_cast<std::size_t>(spelling.entry)]))
@@ -222,11 +222,11 @@ void findUnknownNames(const Reading& reading, Collector& out) {
         if (known == sections.end())
             why = "the plugin reads no section of this name" +
                   suggestion(nearestName(section.name, sections), "[", "]");
-        else if (section.lower == "messages" && spelling.name == "stateStored")
+        else if (section.lower == kMessagesSection && spelling.name == messageInfo(Msg::stateStored).key)
             why = "this text cannot be changed from the file";
         else
-            why = std::string(section.lower == "keys"       ? "no action has this name"
-                              : section.lower == "messages" ? "no message has this name"
+            why = std::string(section.lower == kKeysSection       ? "no action has this name"
+                              : section.lower == kMessagesSection ? "no message has this name"
                                                             : "the plugin reads no setting of "
                                                               "this name in this section") +
                   (byName ? " (names are case-sensitive)" : "") +

@@ -20,150 +20,6 @@
 namespace freeplot::report_text {
 namespace {
 
-// A key as a sentence names it: "the 8 key", "Numpad 8", "code 300".
-std::string keyLabel(std::uint16_t code) {
-    const char* name = keyName(code);
-    if (!name) return "code " + std::to_string(code);
-    return std::strlen(name) == 1 ? std::string("the ") + name + " key" : name;
-}
-
-// --- Two actions on one key ----------------------------------------------------------------
-
-std::string actionList(std::uint64_t actions, const char* last = " and ") {
-    std::vector<std::string> names;
-    for (std::size_t i = 0; i < kActionCount; ++i)
-        if (actions & (std::uint64_t{1} << i)) names.emplace_back(kActionNames[i]);
-    std::string text;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i > 0) text += i + 1 == names.size() ? last : ", ";
-        text += names[i];
-    }
-    return text;
-}
-
-// Which gate the settings hold shut; workshopIdle is open or shut from moment to moment.
-bool gateShutBySettings(const Settings& settings, DispatchGate gate) {
-    switch (gate) {
-        case DispatchGate::togglable:
-            return settings.togglable == 0;
-        case DispatchGate::duplicateEnabled:
-            return !settings.duplicateEnabled;
-        case DispatchGate::deleteEnabled:
-            return !settings.deleteEnabled;
-        default:
-            return false;
-    }
-}
-
-const char* gateNeed(DispatchGate gate) {
-    switch (gate) {
-        case DispatchGate::togglable:
-            return "needs togglable 1 or more";
-        case DispatchGate::duplicateEnabled:
-            return "needs duplicateEnabled";
-        case DispatchGate::deleteEnabled:
-            return "needs deleteEnabled";
-        default:
-            return "";
-    }
-}
-
-// The one action a row runs as when the key holds several of the row's actions: the keyboard
-// dispatcher's rules (input/keyboard.cpp) for each kind of row. 0 when they act together.
-std::uint64_t actingWithinRow(std::uint64_t held) {
-    auto has = [&](Action a) { return (held & actionBit(a)) != 0; };
-    // Rows of two opposite directions: the first named goes its own way when bound.
-    for (const Action winner : {Action::rotateStepPlus, Action::moveStepPlus,
-                                Action::scaleStepMinus, Action::rotateLeft, Action::physicsOn})
-        if (has(winner)) return actionBit(winner);
-    if (has(Action::scaleReset)) return actionBit(Action::scaleReset);
-    if (has(Action::scaleDown)) return actionBit(Action::scaleDown);
-    // A move: the first in this order gives the axis, any backward one the direction.
-    const Action moves[] = {Action::moveDown,  Action::moveUp,   Action::moveLeft,
-                            Action::moveRight, Action::moveBack, Action::moveForth};
-    char axis = 0;
-    int direction = +1;
-    for (const Action a : moves) {
-        if (!has(a)) continue;
-        if (axis == 0) axis = paramsOf(a).axis;
-        if (paramsOf(a).direction < 0) direction = -1;
-    }
-    if (axis != 0)
-        for (const Action a : moves)
-            if (paramsOf(a).axis == axis && paramsOf(a).direction == direction) return actionBit(a);
-    return 0;
-}
-
-// What a key bound to several actions does when let go.
-std::string sharedKeyOutcome(const Settings& settings, std::uint64_t actions) {
-    std::string said;
-    std::uint64_t acting = 0, shut = 0;
-    for (std::size_t r = 0; r < kDispatchRows.size(); ++r) {
-        const DispatchRow& row = kDispatchRows[r];
-        const std::uint64_t held = row.actions & actions;
-        if (held == 0) continue;
-        if (gateShutBySettings(settings, row.gate)) {
-            said += actionList(held) + " " + gateNeed(row.gate) + ", so it does not act; ";
-            shut |= held;
-            continue;
-        }
-        const std::uint64_t one = std::popcount(held) > 1 ? actingWithinRow(held) : held;
-        if (one == 0)
-            said += actionList(held) + " act together";
-        else if ((one & held) == 0)  // a move whose axis one gives and direction another
-            said += actionList(held) + " act as one: the object moves as by " + actionList(one);
-        else if (one != held)
-            said += actionList(one) + " acts (" + actionList(held & ~one) + " adds nothing)";
-        else
-            said += actionList(one) + " acts";
-        acting = held;
-        if (row.gate == DispatchGate::workshopIdle) {
-            // While the workshop is busy the search goes on below.
-            for (std::size_t next = r + 1; next < kDispatchRows.size(); ++next) {
-                const DispatchRow& other = kDispatchRows[next];
-                const std::uint64_t otherHeld = other.actions & actions;
-                if (otherHeld == 0 || gateShutBySettings(settings, other.gate) ||
-                    other.gate == DispatchGate::workshopIdle)
-                    continue;
-                said += "; while the workshop is busy, " + actionList(otherHeld) + " acts instead";
-                acting |= otherHeld;
-                break;
-            }
-        }
-        break;
-    }
-    const std::uint64_t never = actions & ~acting & ~shut;
-    if (acting == 0) return said + "nothing acts";
-    if (never != 0) said += "; " + actionList(never, " or ") + " never acts on this key";
-    return said;
-}
-
-// The line that binds an action, or how it is bound without one.
-std::string boundWhere(const Reading& reading, std::size_t action) {
-    const IniEntry* entry = exactEntry(reading, "keys", kActionNames[action]);
-    return entry ? " on line " + std::to_string(entry->firstLine) : " by default";
-}
-
-void findSharedKeys(const Reading& reading, const SettingsInForce& inForce, Collector& out) {
-    std::map<std::uint16_t, std::uint64_t> byCode;
-    for (std::size_t i = 0; i < kActionCount; ++i)
-        for (const std::uint16_t code : {inForce.keys[i].primary, inForce.keys[i].alternate})
-            if (code != 0) byCode[code] |= std::uint64_t{1} << i;
-    for (const auto& [code, actions] : byCode) {
-        if (std::popcount(actions) < 2) continue;
-        std::string where;
-        for (std::size_t i = 0; i < kActionCount; ++i)
-            if (actions & (std::uint64_t{1} << i))
-                where += std::string(where.empty() ? "" : ", ") + kActionNames[i] +
-                         boundWhere(reading, i);
-        out.add(Severity::warning, about("keys", actionList(actions, ", ")),
-                (keyName(code) ? keyLabel(code) + " (code " + std::to_string(code) + ")"
-                               : "code " + std::to_string(code)) +
-                    " is bound to " + std::to_string(std::popcount(actions)) + " actions (" +
-                    where + "); " + sharedKeyOutcome(inForce.settings, actions) +
-                    "; give each action a key of its own");
-    }
-}
 
 // --- Codes no key sends ------------------------------------------------------------------------
 
@@ -175,26 +31,26 @@ void findUnusableCodes(const Reading& reading, const SettingsInForce& inForce, C
     for (std::size_t i = 0; i < kActionCount; ++i) {
         const KeyBinding& b = inForce.keys[i];
         if (b == kDefaultKeyBindings[i]) continue;
-        const IniEntry* entry = exactEntry(reading, "keys", kActionNames[i]);
+        const IniEntry* entry = exactEntry(reading, kKeysSection, kActionNames[i]);
         const std::string where =
             entry ? entryPrefix(reading, static_cast<std::int32_t>(entry - reading.ini.entries.data()))
                   : std::string();
         const std::uint16_t code = b.primary;
         const char* name = kActionNames[i];
         if (isMouseButton(code))
-            out.add(Severity::warning, about("keys", name),
+            out.add(Severity::warning, about(kKeysSection, name),
                     where + "code " + std::to_string(code) + " is the " + keyName(code) +
                         ", and Freeplot's actions take keyboard keys only: " + name +
                         " never acts; bind it to a key");
         else if (namedButNoPcKey(code))
-            out.add(Severity::warning, about("keys", name),
+            out.add(Severity::warning, about(kKeysSection, name),
                     where + "it is bound to code " + std::to_string(code) + ", \"" +
                         keyName(code) + "\", a key of old terminals that no PC keyboard has: " +
                         name + " never acts" +
                         (code == 0x2A ? "; Print Screen is \"Print Screen\" (code 44)" : "") +
                         "; bind it to a key of your keyboard");
         else if (!sentByAnyKey(code))
-            out.add(Severity::warning, about("keys", name),
+            out.add(Severity::warning, about(kKeysSection, name),
                     where + "code " + std::to_string(code) +
                         " is sent by no keyboard key or mouse button: " + name +
                         " never acts; bind it to a key by its name or code");
@@ -314,7 +170,7 @@ void findOddSteps(const Reading& reading, const SettingsInForce& inForce, Collec
 void findMessageShapes(const Reading& reading, Collector& out) {
     for (std::size_t i = 0; i < kMessageKeyCount; ++i) {
         const char* key = kMessages[i].key;
-        const IniEntry* entry = exactEntry(reading, "messages", key);
+        const IniEntry* entry = exactEntry(reading, kMessagesSection, key);
         if (!entry) continue;
         const auto index = static_cast<std::int32_t>(entry - reading.ini.entries.data());
         const std::string& text = entry->value;
@@ -322,14 +178,14 @@ void findMessageShapes(const Reading& reading, Collector& out) {
         for (const IniLine& line : reading.ini.lines)
             ansi = ansi || (line.entry == index && (line.flags & line_flag::notUtf8) != 0);
         if (ansi)
-            out.add(Severity::warning, about("messages", key),
+            out.add(Severity::warning, about(kMessagesSection, key),
                     entryPrefix(reading, index) +
                         "the text holds bytes that are not UTF-8 (the file was saved as ANSI, or "
                         "in another code page), which the game does not show as written; save "
                         "the file as UTF-8");
         if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
             text.back() == text.front())
-            out.add(Severity::warning, about("messages", key),
+            out.add(Severity::warning, about(kMessagesSection, key),
                     entryPrefix(reading, index) +
                         "the text is written in quotes, and the quotes are shown on screen with "
                         "it; write it without them");
@@ -403,7 +259,7 @@ std::string explainFormatFault(const std::string& text, Msg msg) {
 
 void findKeyProblems(const Reading& reading, const SettingsInForce& inForce, Collector& out) {
     findSharedKeys(reading, inForce, out);
-    for (const char* name : kActionNames) findOctal(reading, "keys", name, true, out);
+    for (const char* name : kActionNames) findOctal(reading, kKeysSection, name, true, out);
     findUnusableCodes(reading, inForce, out);
 }
 

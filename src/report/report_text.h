@@ -37,6 +37,12 @@ const IniEntry* exactEntry(const Reading& reading, std::string_view section, std
 // The line a reader's note is about, as a prefix.
 std::string notePrefix(const Reading& reading, const SettingsNote& note);
 
+// A key as a sentence names it: "the 8 key", "Numpad 8", "code 300".
+std::string keyLabel(std::uint16_t code);
+
+// Keys bound to two or more actions, each a warning that says which action acts.
+void findSharedKeys(const Reading& reading, const SettingsInForce& inForce, Collector& out);
+
 // The findings about bindings, numbers, steps and messages that only show across entries.
 void findKeyProblems(const Reading& reading, const SettingsInForce& inForce, Collector& out);
 void findValueProblems(const Reading& reading, const SettingsInForce& inForce, Collector& out);

@@ -47,6 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                             : freeplot::ReportContext::When::start;
     const freeplot::Findings findings = freeplot::findingsOf(reading, context);
     FUZZ_CHECK(findings.listed.size() <= freeplot::kListedFindings);
+    // The input thread asks only whether there is any: the same answer, found sooner.
+    FUZZ_CHECK(freeplot::anyFindings(reading, context) == findings.any());
     const std::string report = freeplot::renderReport(reading, findings, context);
     FUZZ_CHECK(utf8(report));
     const std::string picture = freeplot::keyboardPicture(reading.inForce.keys);

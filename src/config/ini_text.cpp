@@ -18,7 +18,8 @@ std::string lowerCase(std::string_view text) {
 
 namespace {
 
-bool space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+// isspace in the C locale, which inih reads with: space, tab, LF, VT, FF and CR.
+bool space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Where inih looks for one of `chars` or an inline comment (a ";" after white space) from `s` on;
 // `end` when there is neither.
@@ -215,9 +216,12 @@ IniText parseIni(std::string_view text) {
     parse.out.firstBadLine = ini_parse_stream(readLine, &parse, takeValue, &parse);
     IniText& out = parse.out;
     auto& spellings = out.spellings;
-    std::sort(spellings.begin(), spellings.end(), [](const IniSpelling& a, const IniSpelling& b) {
+    const auto before = [](const IniSpelling& a, const IniSpelling& b) {
         return a.section != b.section ? a.section < b.section : a.name < b.name;
-    });
+    };
+    // A file written in order (as a long generated one often is) needs no sorting.
+    if (!std::is_sorted(spellings.begin(), spellings.end(), before))
+        std::sort(spellings.begin(), spellings.end(), before);
     spellings.erase(std::unique(spellings.begin(), spellings.end(),
                                 [](const IniSpelling& a, const IniSpelling& b) {
                                     return a.section == b.section && a.name == b.name;

@@ -11,13 +11,20 @@
 namespace freeplot {
 namespace {
 
-// Whether the whole text is one integer (white space after it aside).
-bool wholeInteger(const std::string& text) {
+// The text as a whole number, read as readInteger reads it, and whether that is all of it (white
+// space after it aside).
+struct Number {
+    std::int32_t value = 0;
+    bool whole = false;
+};
+Number numberOf(const std::string& text) {
     char* end = nullptr;
-    (void)std::strtol(text.c_str(), &end, 0);
-    if (end == text.c_str()) return false;
+    const long value = std::strtol(text.c_str(), &end, 0);
+    if (end == text.c_str()) return {};
+    Number number{saturateToInt32(value), false};
     while (*end == ' ' || *end == '\t') ++end;
-    return *end == '\0';
+    number.whole = *end == '\0';
+    return number;
 }
 
 }  // namespace
@@ -31,9 +38,10 @@ void readKeys(Reading& reading) {
         // A number alone is a code as it always was; any other text may name a key, "9 key" too
         // (a number with text after it that names no key still reads as its number).
         const std::string& text = entry.value;
+        const Number number = numberOf(text);
         const std::optional<std::uint16_t> named =
-            wholeInteger(text) ? std::nullopt : keyCodeOfName(text);
-        const std::int32_t value = named ? *named : readInteger(text, 0);
+            number.whole ? std::nullopt : keyCodeOfName(text);
+        const std::int32_t value = named ? *named : number.value;
         const auto code = static_cast<std::uint16_t>(value);
         const std::size_t action = actionNumberOf(name);
         if (code == 0) {

@@ -24,11 +24,10 @@ Settings started;
 // One thread writes every report, one after the other, in the order of the readings.
 constexpr const char* kReportThread = "settings report";
 
-void handReport(std::shared_ptr<const Reading> reading, Findings findings,
-                ReportContext context) {
-    startThread(kReportThread, [reading = std::move(reading), findings = std::move(findings),
-                                context = std::move(context)] {
-        writeSettingsReport(*reading, findings, context);
+// The findings are worked out there too: their time grows with the file.
+void handReport(std::shared_ptr<const Reading> reading, ReportContext context) {
+    startThread(kReportThread, [reading = std::move(reading), context = std::move(context)] {
+        writeSettingsReport(*reading, findingsOf(*reading, context), context);
     });
 }
 
@@ -47,8 +46,7 @@ void takeSettingsAtLoad(const std::string& windowsPath) {
     rememberSettingsFile(windowsPath, reading->read());
     ReportContext context;
     context.when = ReportContext::When::start;
-    Findings findings = findingsOf(*reading, context);
-    handReport(std::move(reading), std::move(findings), std::move(context));
+    handReport(std::move(reading), std::move(context));
 }
 
 void takeSettingsAtStayStart() {
@@ -74,9 +72,9 @@ void takeSettingsAtStayStart() {
     forgetTakenButtons();
     forgetTakenKeys();
     showNow(Msg::settingsReloaded);
-    Findings findings = findingsOf(*reading, context);
-    if (findings.any()) showNow(Msg::settingsWarnings);
-    handReport(std::move(reading), std::move(findings), std::move(context));
+    // Whether the report will have findings, asked of the same code that lists them for it.
+    if (anyFindings(*reading, context)) showNow(Msg::settingsWarnings);
+    handReport(std::move(reading), std::move(context));
 }
 
 }  // namespace freeplot

@@ -15,6 +15,7 @@ namespace freeplot {
 namespace report_text {
 
 void Collector::add(Severity severity, std::string aboutWhat, std::string detail) {
+    if (severity == Severity::note && firstOnly_) return;
     if (!listing()) {
         count(severity);
         return;
@@ -26,6 +27,7 @@ void Collector::add(Severity severity, std::string aboutWhat, std::string detail
 }
 
 void Collector::count(Severity severity) {
+    if (severity == Severity::note && firstOnly_) return;
     ++out_.unlisted;
     out_.refused += severity == Severity::refused;
     out_.ignored += severity == Severity::ignored;
@@ -151,6 +153,7 @@ Severity severityOf(NoteKind kind) {
 
 void findReaderNotes(const Reading& reading, Collector& out) {
     for (const SettingsNote& n : reading.notes) {
+        if (out.done()) return;
         if (n.kind == NoteKind::accepted) continue;
         std::string detail = n.detail;
         if (n.kind == NoteKind::refused && n.section == kMessagesSection)
@@ -204,6 +207,7 @@ void findUnknownNames(const Reading& reading, Collector& out) {
     std::unordered_set<std::string_view> noted;
     for (const SettingsNote& n : reading.notes) noted.insert(n.name);
     for (const IniSpelling& spelling : reading.ini.spellings) {
+        if (out.done()) return;
         const IniSection& section = reading.ini.sections[static_cast<std::size_t>(spelling.section)];
         const auto known = std::find(sections.begin(), sections.end(), section.lower);
         const auto k = static_cast<std::size_t>(known - sections.begin());
@@ -243,7 +247,7 @@ void findLines(const Reading& reading, const SettingsInForce& inForce, Collector
     const std::string& text = reading.file.bytes;
     const IniText& ini = reading.ini;
     bool anyLf = text.find('\n') != std::string::npos;
-    for (std::size_t i = 0; i < ini.lines.size(); ++i) {
+    for (std::size_t i = 0; i < ini.lines.size() && !out.done(); ++i) {
         const IniLine& line = ini.lines[i];
         const std::string_view bytes(text.data() + line.offset, line.length);
         const std::string at = linesPrefix({static_cast<int>(i + 1)});
@@ -310,7 +314,7 @@ void findLines(const Reading& reading, const SettingsInForce& inForce, Collector
                         "; write it without the white space at its start");
         }
     }
-    for (std::size_t e = 0; e < ini.entries.size(); ++e) {
+    for (std::size_t e = 0; e < ini.entries.size() && !out.done(); ++e) {
         const IniEntry& entry = ini.entries[e];
         if (entry.entryLines < 2) continue;
         if (!out.listing()) {
@@ -353,18 +357,30 @@ void findStartOnly(const Reading& reading, const ReportContext& context, Collect
 
 }  // namespace
 
-Findings findingsOf(const Reading& reading, const ReportContext& context) {
+namespace {
+
+Findings find(const Reading& reading, const ReportContext& context, bool firstOnly) {
     Findings findings;
     if (!reading.read()) return findings;
     const SettingsInForce inForce = inForceOf(reading, context);
-    Collector out(findings);
+    Collector out(findings, firstOnly);
     findReaderNotes(reading, out);
     findUnknownNames(reading, out);
     findLines(reading, inForce, out);
-    findKeyProblems(reading, inForce, out);
-    findValueProblems(reading, inForce, out);
-    findStartOnly(reading, context, out);
+    if (!out.done()) findKeyProblems(reading, inForce, out);
+    if (!out.done()) findValueProblems(reading, inForce, out);
+    if (!out.done()) findStartOnly(reading, context, out);
     return findings;
+}
+
+}  // namespace
+
+Findings findingsOf(const Reading& reading, const ReportContext& context) {
+    return find(reading, context, false);
+}
+
+bool anyFindings(const Reading& reading, const ReportContext& context) {
+    return find(reading, context, true).any();
 }
 
 }  // namespace freeplot

@@ -55,9 +55,13 @@ struct Findings {
 };
 inline constexpr std::size_t kListedFindings = 400;
 
-// Works out the findings of a reading. Bounded by kListedFindings whatever the file holds, so that
-// the plugin can ask on the game's input thread whether a file read again has any.
+// Works out the findings of a reading. What it writes out is bounded by kListedFindings whatever
+// the file holds; the time it takes grows with the file.
 Findings findingsOf(const Reading& reading, const ReportContext& context);
+
+// Whether the reading has any finding that counts (refused, ignored or a warning): what findingsOf
+// would count, found by the same code, which stops at the first. Cheap for any file.
+bool anyFindings(const Reading& reading, const ReportContext& context);
 
 // The report: the file's verdict, every setting, key binding, message and step list in force, a
 // drawing of the keys, the findings, the plugin's log lines for the file and the result. The exit

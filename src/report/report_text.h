@@ -11,18 +11,22 @@
 
 namespace freeplot::report_text {
 
-// Gathers findings: every one is counted, the first kListedFindings are written out.
+// Gathers findings: every one is counted, the first kListedFindings are written out. One that only
+// asks whether there is any (firstOnly) writes none out and is done at the first.
 class Collector {
 public:
-    explicit Collector(Findings& out) : out_(out) {}
+    explicit Collector(Findings& out, bool firstOnly = false) : out_(out), firstOnly_(firstOnly) {}
     // Whether a further finding would still be written out (work on its text is wasted if not).
-    bool listing() const { return out_.listed.size() < kListedFindings; }
+    bool listing() const { return !firstOnly_ && out_.listed.size() < kListedFindings; }
+    // Whether nothing more is asked: the finders stop looking.
+    bool done() const { return firstOnly_ && out_.any(); }
     void add(Severity severity, std::string about, std::string detail);
     // One more finding of that severity that is not written out.
     void count(Severity severity);
 
 private:
     Findings& out_;
+    bool firstOnly_;
 };
 
 // "[section] name"

@@ -161,7 +161,12 @@ for entry in "freeplot_plugin.log:Hooks set up" "freeplot_settings.txt:Settings 
   grep -q "${entry#*:}" "$f4se/$name" 2>/dev/null ||
     fail "the demo's $name is not in the documents folder $f4se"
 done
-echo "Files the plugin writes, found in the documents folder \"$documents\""
+# The report is a Windows text file: every line ends in CR LF (Notepad before Windows 10 1809
+# shows LF alone as one line).
+if grep -q $'[^\r]$' "$f4se/freeplot_settings.txt" || ! grep -q $'\r$' "$f4se/freeplot_settings.txt"; then
+  fail "the settings report's lines do not all end in CR LF ($f4se/freeplot_settings.txt)"
+fi
+echo "Files the plugin writes, found in the documents folder \"$documents\", the report's lines ending in CR LF"
 
 # The settings file read from the game's folder, named in letters outside the code page as every
 # session folder of the Windows host is, taken at Load and again when it changes.

@@ -17,6 +17,7 @@
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::StartsWith;
 
@@ -210,6 +211,21 @@ TEST(SettingsSession, HostileFilesNeverStopTheGame) {
         "[messages]\nscaleChange = %n%n%n%s%s%s\naxisChange = %1$*2$d\n"
         "rotateStepChange = %99999999999f\n[steps]\nrotateSteps = nan inf\n",
     };
+    // Saved as UTF-16, in either byte order, the file gives every default at the start, and no
+    // log line speaks of it; a file beyond 4 MiB is one that cannot be read.
+    std::string utf16le = "\xFF\xFE", utf16be;
+    for (const char c : std::string("[keys]\r\nmoveUp = 121\r\n"))
+        utf16le += std::string{c, '\0'}, utf16be += std::string{'\0', c};
+    for (const std::string& file : {utf16le, utf16be, std::string((4u << 20) + 1, '\n')}) {
+        sim::Options options;
+        options.settings = file;
+        const sim::Transcript t = sim::run(options);
+        ASSERT_TRUE(t.completed) << t.text();
+        if (file.size() < 100)
+            EXPECT_THAT(settingsLines(t), IsEmpty()) << t.text();
+        else
+            EXPECT_THAT(settingsLines(t), ElementsAre(StartsWith("Could not read/parse config file ")));
+    }
     for (const std::string& file : files) {
         sim::Options options;
         options.settings = file;

@@ -61,13 +61,39 @@ FormattedText formatWith(Msg msg, FormatArg valueKind, double real, int integer)
 }  // namespace
 
 int formatChecked(char* buffer, const char* text, FormatArg arg, double real, int integer) {
+    if (arg == FormatArg::placement)
+        return std::snprintf(buffer, kMessageBufferSize, text, real, real, real, real, real, real,
+                             integer);
     return arg == FormatArg::real ? std::snprintf(buffer, kMessageBufferSize, text, real)
                                   : std::snprintf(buffer, kMessageBufferSize, text, integer);
 }
 
-FormatFault findFormatFault(const char* text, FormatArg arg) {
+FormattedText formatPlacement(const double position[3], const double angles[3], int scale) {
+    FormattedText out;
+    const char* text = messageText(Msg::objectInfo);
+    if (formatProblem(text, FormatArg::placement) == nullptr)
+        std::snprintf(out.text, kMessageBufferSize, text, position[0], position[1], position[2],
+                      angles[0], angles[1], angles[2], scale);
+    else
+        std::snprintf(out.text, kMessageBufferSize, "%s", text);
+    return out;
+}
+
+namespace {
+
+// The kind of value the conversion numbered `index` (from 0) of a text for `arg` takes.
+FormatArg valueAt(FormatArg arg, int index) {
+    if (arg != FormatArg::placement) return arg;
+    return index < 6 ? FormatArg::real : FormatArg::integer;
+}
+
+}  // namespace
+
+FormatFault findFormatFault(const char* text, FormatArg whole) {
+    const int allowed = whole == FormatArg::placement ? 7 : 1;
     int conversions = 0;
     for (const char* p = text; *p; ++p) {
+        const FormatArg arg = valueAt(whole, conversions);
         if (*p != '%') continue;
         const char* const start = p;
         ++p;
@@ -159,9 +185,16 @@ FormatFault findFormatFault(const char* text, FormatArg arg) {
         if (arg == FormatArg::none)
             return fault(FormatFaultKind::wrongConversion,
                          "a conversion in a text that takes no value");
-        if (++conversions > 1)
-            return fault(FormatFaultKind::secondConversion, "more than one conversion");
+        if (++conversions > allowed)
+            return fault(FormatFaultKind::secondConversion, allowed == 1
+                                                                 ? "more than one conversion"
+                                                                 : "more than seven conversions");
     }
+    if (whole == FormatArg::placement && conversions < allowed)
+        return {FormatFaultKind::missingConversion,
+                "fewer than seven conversions (six numbers for the position and the angles, then "
+                "one for the scale)",
+                std::strlen(text), 0};
     return {};
 }
 

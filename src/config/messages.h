@@ -1,5 +1,5 @@
 #pragma once
-// The notification texts: 31 built-in texts, 30 of which the [messages] section may reword,
+// The notification texts: 32 built-in texts, 31 of which the [messages] section may reword,
 // and the one buffer that formatted texts are written into.
 
 #include <array>
@@ -41,12 +41,13 @@ enum class Msg : std::uint8_t {
     settingsReloaded,
     settingsRefused,
     settingsWarnings,
+    objectInfo,
     stateStored,
     count
 };
 inline constexpr std::size_t kMessageCount = static_cast<std::size_t>(Msg::count);
 inline constexpr std::size_t kMessageKeyCount = kMessageCount - 1;  // all but stateStored
-static_assert(kMessageCount == 31);
+static_assert(kMessageCount == 32);
 
 // The value a text is formatted with.
 enum class FormatArg : std::uint8_t {
@@ -54,6 +55,8 @@ enum class FormatArg : std::uint8_t {
     real,     // a double (rotate and move steps)
     integer,  // an int shown as a number (scale step, scale)
     letter,   // an int holding a letter (the axis)
+    placement,  // an object's place: six doubles (position, angles in degrees), then an int
+                // (its scale in per cent), all seven in that order
 };
 
 struct MessageInfo {
@@ -98,6 +101,9 @@ inline constexpr std::array<MessageInfo, kMessageCount> kMessages = {{
     // Shown after settingsReloaded when the file read holds lines not taken as written.
     {"settingsWarnings", "Freeplot settings have warnings: see freeplot_settings.txt beside the log",
      FormatArg::none},
+    // The selected object's place, shown by the objectInfo key.
+    {"objectInfo", "Position %.1f %.1f %.1f, angles %.1f %.1f %.1f, scale %d%%",
+     FormatArg::placement},
     {"stateStored", "Object parameters stored", FormatArg::none},
 }};
 
@@ -125,7 +131,8 @@ enum class FormatFaultKind : std::uint8_t {
     wrongConversion,   // a conversion that cannot take the value (%s, %f for an int, ...)
     spoiltConversion,  // a fitting conversion spoilt by a modifier, flag, * or n$
     tooWide,           // a width or precision beyond what a message can hold
-    secondConversion,  // a further conversion: the message has one value
+    secondConversion,  // a further conversion: the message has one value (or seven)
+    missingConversion, // fewer conversions than the seven values of an object's place
 };
 
 // Why a text does not fit, and where: `offset` and `length` cover the conversion at fault, from
@@ -139,7 +146,7 @@ struct FormatFault {
 
 // Whether `text` may be handed to printf with one value of kind `arg`. A text fits when it
 // holds exactly one conversion for that value, or none at all ("%%" is a literal per cent sign
-// and no conversion). For a double: f F e E g G a A; for an int: d i u x X o, which print the
+// and no conversion); an object's place takes exactly seven, six for doubles and one for an int. For a double: f F e E g G a A; for an int: d i u x X o, which print the
 // whole value, and c as well where the int holds a letter. Flags, a digit width and a digit
 // precision are allowed where C defines them for the conversion, and "l" before a double
 // conversion (it changes nothing). Anything else is refused: %n, %s, %p, * widths, positional
@@ -158,8 +165,12 @@ FormattedText formatMessage(Msg msg, double value);
 FormattedText formatMessage(Msg msg, int value);
 
 // Formats a text already known to fit its value (formatProblem gave null) into `buffer` of
-// kMessageBufferSize bytes; returns snprintf's result.
+// kMessageBufferSize bytes; returns snprintf's result. An object's place takes `real` for each of
+// its six doubles.
 int formatChecked(char* buffer, const char* text, FormatArg arg, double real, int integer);
+
+// The objectInfo message for an object's place: position, angles in degrees, scale in per cent.
+FormattedText formatPlacement(const double position[3], const double angles[3], int scale);
 
 // Puts a text read from the file in force.
 void setMessageText(Msg msg, const std::string& text);

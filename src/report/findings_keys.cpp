@@ -208,6 +208,8 @@ ValueAdvice adviceFor(Msg msg) {
             return {"%d", "the scale step"};
         case Msg::axisChange:
             return {"%c", "the axis letter"};
+        case Msg::objectInfo:
+            return {"%.1f", "each of the position's and the angles' numbers and %d for the scale"};
         default:
             return {"%d", "the scale"};
     }
@@ -230,6 +232,10 @@ std::string explainFormatFault(const std::string& text, Msg msg) {
     const FormatFault fault = findFormatFault(text.c_str(), messageInfo(msg).arg);
     if (!fault.reason) return {};
     const ValueAdvice advice = adviceFor(msg);
+    const bool placement = messageInfo(msg).arg == FormatArg::placement;
+    if (fault.kind == FormatFaultKind::missingConversion)
+        return std::string("it holds ") + fault.reason +
+               "; write the seven in that order, as the default text does; the default text stays";
     std::string why = "it holds \"" + text.substr(fault.offset, fault.length) + "\" at character " +
                       std::to_string(characterNumber(text, fault.offset)) + ", " + fault.reason +
                       "; ";
@@ -248,10 +254,13 @@ std::string explainFormatFault(const std::string& text, Msg msg) {
             why += "keep a width or precision at 1023 or less";
             break;
         case FormatFaultKind::secondConversion:
-            why += std::string("the message has one value: keep one ") + advice.conversion +
-                   " and write %% for any other percent sign";
+            why += placement ? std::string("the message has seven values: keep seven "
+                                           "conversions and write %% for any other percent sign")
+                             : std::string("the message has one value: keep one ") +
+                                   advice.conversion + " and write %% for any other percent sign";
             break;
         case FormatFaultKind::none:
+        case FormatFaultKind::missingConversion:
             break;
     }
     return why + "; the default text stays";

@@ -94,6 +94,11 @@ struct FormatCase {
 
 // Texts that must never reach the formatter with a double or an int.
 const FormatCase kHostile[] = {
+    // An object's place takes seven values, six doubles then an int, all of them, in order.
+    {"%.1f %.1f %.1f %.1f %.1f %.1f", FormatArg::placement},
+    {"%d %.1f %.1f %.1f %.1f %.1f %.1f", FormatArg::placement},
+    {"%f %f %f %f %f %f %d %d", FormatArg::placement},
+    {"%f %f %f %f %f %f %s", FormatArg::placement},
     {"%n", FormatArg::integer},        {"%hhn", FormatArg::integer},
     {"x%n", FormatArg::real},          {"%s", FormatArg::integer},
     {"%s", FormatArg::real},           {"%p", FormatArg::integer},
@@ -126,6 +131,8 @@ const FormatCase kHostile[] = {
 };
 
 const FormatCase kFit[] = {
+    {"Position %.1f %.1f %.1f, angles %.1f %.1f %.1f, scale %d%%", FormatArg::placement},
+    {"%g|%e|%f|%G|%a|%lf = %+i %%", FormatArg::placement},
     {"%0.1f", FormatArg::real},    {"%lf", FormatArg::real},      {"%+08.3e", FormatArg::real},
     {"%G", FormatArg::real},       {"%#a", FormatArg::real},      {"% F", FormatArg::real},
     {"%.f", FormatArg::real},      {"%1023.1f", FormatArg::real}, {"%d%%", FormatArg::integer},
@@ -149,8 +156,10 @@ TEST_F(SettingsTest, HostileFormatTextsAreRefusedBeforeTheFormatterSeesThem) {
         std::vector<const char*> keys;
         if (c.arg == FormatArg::real) keys = {"rotateStepChange", "moveStepChange"};
         if (c.arg == FormatArg::integer) keys = {"scaleStepChange", "scaleChange"};
+        if (c.arg == FormatArg::placement) keys = {"objectInfo"};
         if (c.arg == FormatArg::letter || formatProblem(c.text, FormatArg::letter))
-            if (c.arg != FormatArg::real) keys.push_back("axisChange");
+            if (c.arg != FormatArg::real && c.arg != FormatArg::placement)
+                keys.push_back("axisChange");
         for (const char* key : keys) {
             restoreDefaultSettings();
             log.clear();
@@ -159,6 +168,10 @@ TEST_F(SettingsTest, HostileFormatTextsAreRefusedBeforeTheFormatterSeesThem) {
         }
     }
     EXPECT_STREQ(messageText(Msg::scaleChange), "Scale set to %d%%");
+    // A place reworded with its seven values is taken, and shows them.
+    ASSERT_TRUE(load("[messages]\nobjectInfo = at %.0f %.0f %.0f turned %.0f %.0f %.0f, %d%%\n"));
+    const double position[] = {1, -2, 3.4}, angles[] = {0, 90, 359.6};
+    EXPECT_STREQ(formatPlacement(position, angles, 150).c_str(), "at 1 -2 3 turned 0 90 360, 150%");
 }
 
 }  // namespace

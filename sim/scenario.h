@@ -20,6 +20,8 @@
 //                                 "Numpad 8" or "1", else a virtual-key code, decimal or 0x
 //                                 hexadecimal: "0x08" is Backspace, "8" the 8 key)
 //   button left|right down|up     wheel NOTCHES (positive: away from the player)    mouse
+//   mouse BUTTON down|up ... [wheel NOTCHES]   one record with several changes (BUTTON: left,
+//                                 right, middle, x1, x2)
 //   console COMMAND               run on the game's console thread; the scenario goes on once it
 //                                 has run (console nowait COMMAND goes on at once)
 //   wait MILLISECONDS
@@ -96,6 +98,10 @@ struct PlayOutcome {
     // The steps after which the game was compared with the model of what the player must see.
     std::uint64_t modelSteps() const {
         return std::strtoull(transcript.note("model compared").value_or("0").c_str(), nullptr, 10);
+    }
+    // The key and mouse events whose outcome for the game was compared with the model's.
+    std::uint64_t inputsCompared() const {
+        return std::strtoull(transcript.note("inputs compared").value_or("0").c_str(), nullptr, 10);
     }
 };
 

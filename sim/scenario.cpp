@@ -402,15 +402,33 @@ std::string Scenario::settingsText() const {
     return model.text();
 }
 
-Scenario readScenario(const std::string& path) {
+bool readPlayable(const std::string& path, std::string& text, std::string& why) {
     std::error_code error;
+    why = "cannot read the file";
     // A folder opens as a file but reads as nothing.
-    if (std::filesystem::is_directory(path, error))
-        throw ScenarioError(path, 0, "cannot read the file");
+    if (std::filesystem::is_directory(path, error)) return false;
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw ScenarioError(path, 0, "cannot read the file");
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) throw ScenarioError(path, 0, "cannot read the file");
+    if (!in) return false;
+    // Read in pieces up to one byte past the limit: a device that never ends is not read whole.
+    text.clear();
+    char piece[1 << 16];
+    while (in && text.size() <= kMostFileBytes) {
+        in.read(piece, sizeof piece);
+        text.append(piece, static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad()) return false;
+    if (text.size() > kMostFileBytes) {
+        why = "the file holds more than " + std::to_string(kMostFileBytes >> 20) +
+              " MiB, more than any to play";
+        text.clear();
+        return false;
+    }
+    return true;
+}
+
+Scenario readScenario(const std::string& path) {
+    std::string text, why;
+    if (!readPlayable(path, text, why)) throw ScenarioError(path, 0, why);
     return parseScenario(text, path);
 }
 

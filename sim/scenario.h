@@ -89,6 +89,13 @@ struct Scenario {
 Scenario parseScenario(const std::string& text, const std::string& name);
 Scenario readScenario(const std::string& path);
 
+// The most a file the simulated game plays or reads for a session may hold (a scenario, a
+// settings file of the player's): more is no file anyone wrote by hand (`/dev/zero` never ends).
+inline constexpr std::size_t kMostFileBytes = std::size_t{16} << 20;
+
+// Reads a whole file of at most kMostFileBytes into `text`; else false, with why in `why`.
+bool readPlayable(const std::string& path, std::string& text, std::string& why);
+
 // What playing a scenario gave: the session's transcript and the first expectation that did not
 // hold ("FILE:LINE: STEP: what was found"), empty when every one held.
 struct PlayOutcome {

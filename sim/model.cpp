@@ -168,8 +168,16 @@ std::string World::key(bool lists) const {
       << clockKept << keyUsedClock << workshop << ignore << busyState << mainLoop << stayDue
       << fileLooked << sawGone << axis << selected << '|' << s.rotate.index << s.move.index << s.scale.index
       << '|' << (file ? *file : "-") << '|';
+    // What the game has let go of never comes back: its values, and those of its records, tell
+    // no two states apart.
+    auto gone = [&](const std::string& name) {
+        const auto it = objects.find(name);
+        return it != objects.end() && !it->second.loaded;
+    };
     for (const auto& [name, o] : objects) {
-        k << name << o.loaded << o.scale;
+        k << name << o.loaded;
+        if (!o.loaded) continue;
+        k << o.scale;
         for (double v : o.pos) k << ',' << v;
         for (double v : o.ang) k << ',' << v;
     }
@@ -177,7 +185,9 @@ std::string World::key(bool lists) const {
         if (!lists) break;
         k << '#';
         for (const Record& r : *list) {
-            k << r.object << '/' << r.change << static_cast<int>(r.parts) << r.scale;
+            k << r.object << '/' << r.change << static_cast<int>(r.parts);
+            if (gone(r.object)) continue;
+            k << r.scale;
             for (double v : r.pos) k << ',' << v;
             for (double v : r.ang) k << ',' << v;
         }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Long chaos runs: builds the plugin and the simulated game, then plays random sequences for
 # SECONDS seconds (default 600), each ending with the settled checks. Prints the seed first and
-# the figures last (sequences, events, unloads, steps compared with the model, failures); a
+# the figures last (sequences, events, unloads, steps compared with the model, input records
+# compared, failures); a
 # failing sequence is kept as a scenario file in the current folder, named with its seed, which
 # `freeplot-sim play` replays.
 #

@@ -97,9 +97,11 @@ private:
         } else if (roll < 33) {
             // Undo and redo among everything else.
             line(chance(50) ? "key Backspace" : "key \\ key");
-        } else if (roll < 44) {
+        } else if (roll < 41) {
             line(std::string("button ") + (chance(60) ? "left" : "right") +
                  (chance(55) ? " down" : " up"));
+        } else if (roll < 44) {
+            severalChanges();
         } else if (roll < 47) {
             line("wheel " + std::to_string(pick(7) - 3));
         } else if (roll < 50) {
@@ -144,9 +146,42 @@ private:
             historyBurst();
         } else if (roll < 94) {
             settingsChange();
+        } else if (roll < 97) {
+            menuOrStay();
         } else {
             line("wait " + std::to_string(pick(40)));
         }
+    }
+
+    // A mouse record with several changes: a button with another button, or with the wheel.
+    void severalChanges() {
+        static constexpr const char* kChanges[] = {"left down", "left up",     "right down",
+                                                   "right up",  "middle down", "middle up",
+                                                   "x1 down",   "x2 up"};
+        std::string record = std::string("mouse ") + any(kChanges) + " " + any(kChanges);
+        if (chance(50)) record += " wheel " + std::to_string(pick(5) - 2);
+        line(record);
+    }
+
+    // What the game does between the player's events: a menu opened while a key is held, a click
+    // in it; workshop mode left and entered with an event between or none (a new stay, and the
+    // settings file read again, is noticed only through one), the file changed meanwhile.
+    void menuOrStay() {
+        const std::string k = key();
+        const bool held = chance(70);
+        if (held) line("press " + k);
+        if (chance(40)) {
+            line("ignore input on");
+            line(std::string("button ") + (chance(50) ? "left" : "right") + " down");
+            line(chance(30) ? "mouse" : chance(50) ? "button left up" : "button right up");
+            line("ignore input off");
+        } else {
+            if (chance(50)) settingsChange();
+            line("workshop off");
+            if (chance(60)) line(chance(50) ? "mouse" : "key " + std::string(any(kUnboundKeys)));
+            line("workshop on");
+        }
+        if (held) line("release " + k);
     }
 
     // One change, then undo and redo among more of the same change, now and then while the

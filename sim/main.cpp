@@ -5,10 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -34,7 +32,8 @@ void usage(std::FILE* out) {
         "             key, button, wheel or console step: what it showed and what it did to the\n"
         "             selected object. Exit 0 when every expectation held, 1 when one did not "
         "(the\n"
-        "             last line names it), 2 when the file cannot be played as written.\n"
+        "             last line names it), 2 when the file cannot be played as written (or\n"
+        "             holds more than 16 MiB, as may the --settings FILE).\n"
         "  demo       plays sim/demo.scenario of this checkout\n"
         "  --settings use FILE as Data\\F4SE\\Plugins\\freeplot.ini instead of the scenario's\n"
         "             \"setting\" lines\n"
@@ -51,16 +50,6 @@ void usage(std::FILE* out) {
         "             what failed and the sequence as a scenario file (kept in the current\n"
         "             folder). Exit 0 when every sequence held.\n",
         out);
-}
-
-// False for a file that cannot be read to its end (a folder opens but gives no bytes).
-bool readFile(const std::string& path, std::string& text) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
 }
 
 // The value of --session-timeout: whole seconds above zero, else nullopt.
@@ -81,9 +70,9 @@ int play(const std::string& path, int argc, char** argv, int first) {
             return 2;
         }
         if (arg == "--settings") {
-            std::string text;
-            if (!readFile(argv[++i], text)) {
-                std::fprintf(stderr, "freeplot-sim: cannot read %s\n", argv[i]);
+            std::string text, why;
+            if (!sim::readPlayable(argv[++i], text, why)) {
+                std::fprintf(stderr, "freeplot-sim: %s: %s\n", argv[i], why.c_str());
                 return 2;
             }
             settings = text;
@@ -170,6 +159,7 @@ int chaos(int argc, char** argv) {
         total.events += figures.events;
         total.unloads += figures.unloads;
         total.compared += outcome.modelSteps();
+        total.inputs += outcome.inputsCompared();
         if (!outcome.passed()) {
             ++total.failures;
             std::ofstream(name) << text;
@@ -183,11 +173,12 @@ int chaos(int argc, char** argv) {
     }
     std::printf(
         "chaos: %llu sequences, %llu events, %llu unloads, %llu steps compared with the model, "
-        "%llu failures\n",
+        "%llu input records compared, %llu failures\n",
         static_cast<unsigned long long>(total.sequences),
         static_cast<unsigned long long>(total.events),
         static_cast<unsigned long long>(total.unloads),
         static_cast<unsigned long long>(total.compared),
+        static_cast<unsigned long long>(total.inputs),
         static_cast<unsigned long long>(total.failures));
     return total.failures ? 1 : 0;
 }

@@ -34,6 +34,25 @@ constexpr const char* kAnyMessage = "\x01";  // a message whose text is not know
 
 // --- One state the game may be in ----------------------------------------------------------------
 
+// What reaches the game from one raw-input event: a key event whole or not at all; of a mouse
+// record, the button changes and wheel data that remain.
+struct Passed {
+    enum Of : char { nothing, key, mouse } of = nothing;
+    bool reached = false;
+    std::uint16_t buttons = 0, data = 0;
+    bool operator==(const Passed&) const = default;
+    std::string text() const {
+        if (of == key)
+            return reached ? "the key event reached the game"
+                           : "the key event was kept from the game";
+        if (of == nothing) return "-";
+        char out[80];
+        std::snprintf(out, sizeof out, "buttons 0x%04X, wheel data %d", buttons,
+                      static_cast<std::int16_t>(data));
+        return out;
+    }
+};
+
 struct Object {
     bool loaded = true;
     // kNone, kAnyScale: changed meanwhile in a way the model cannot tell (a held button's turns,
@@ -44,12 +63,17 @@ struct Object {
     bool transformable() const { return !actor || turret; }
 };
 
-enum class Kind : char { position, angle, angleFix, scale, all, placement };
+// The parts of an object a change sets, one bit each: what undo and redo put back.
+constexpr std::uint8_t posX = 1, posY = 2, posZ = 4, angX = 8, angY = 16, angZ = 32, size = 64;
+constexpr std::uint8_t kPositions = posX | posY | posZ, kAngles = angX | angY | angZ,
+                       kEverything = kPositions | kAngles | size;
 
+// What one undo takes back: the parts a change set and what they were before it. `change` names
+// the change as the key table does (a run of the same one on one object is one record).
 struct Record {
     std::string object;
-    Kind kind;
-    char axis;
+    std::string change;
+    std::uint8_t parts;
     double pos[3], ang[3];
     int scale;
 };
@@ -105,6 +129,10 @@ struct World {
     std::set<std::uint16_t> keptPresses;  // bound keys pressed, kept from the game, not released
     std::set<std::uint16_t>
         gamesKeys;                   // keys (by their low byte) held down while the game had them
+    // The release flags of the left and right button presses Freeplot took and whose release has
+    // not come since.
+    std::uint16_t takenButtons = 0;
+    Passed passed;                   // what must reach the game from the last key or mouse event
     int hold = 0;                    // 1 the left button turns +, 2 the right one turns -
     bool rotating = false;           // the held-button worker has not yet seen the hold end
     std::int64_t rotatingSeen = -1;  // when the model first saw it so after the hold ended
@@ -140,8 +168,16 @@ std::string World::key(bool lists) const {
       << clockKept << keyUsedClock << workshop << ignore << busyState << mainLoop << stayDue
       << fileLooked << sawGone << axis << selected << '|' << s.rotate.index << s.move.index << s.scale.index
       << '|' << (file ? *file : "-") << '|';
+    // What the game has let go of never comes back: its values, and those of its records, tell
+    // no two states apart.
+    auto gone = [&](const std::string& name) {
+        const auto it = objects.find(name);
+        return it != objects.end() && !it->second.loaded;
+    };
     for (const auto& [name, o] : objects) {
-        k << name << o.loaded << o.scale;
+        k << name << o.loaded;
+        if (!o.loaded) continue;
+        k << o.scale;
         for (double v : o.pos) k << ',' << v;
         for (double v : o.ang) k << ',' << v;
     }
@@ -149,7 +185,9 @@ std::string World::key(bool lists) const {
         if (!lists) break;
         k << '#';
         for (const Record& r : *list) {
-            k << r.object << static_cast<char>('0' + static_cast<int>(r.kind)) << r.axis << r.scale;
+            k << r.object << '/' << r.change << static_cast<int>(r.parts);
+            if (gone(r.object)) continue;
+            k << r.scale;
             for (double v : r.pos) k << ',' << v;
             for (double v : r.ang) k << ',' << v;
         }
@@ -164,6 +202,7 @@ std::string World::key(bool lists) const {
     for (const Job& j : jobs) k << 'j' << j.type << j.object << j.phase << j.percent;
     for (std::uint16_t code : keptPresses) k << 'k' << code;
     for (std::uint16_t code : gamesKeys) k << 'g' << code;
+    k << 't' << takenButtons << 'i' << passed.text();
     k << (notifier ? *notifier : "~") << consoles << hold << rotating << holdObject << holdTurned
       << turnFrom;
     if (lists) k << undoBelow << redoBelow;
@@ -183,9 +222,10 @@ void show(World& w, M m, double value) {
 
 // --- Undo and redo -------------------------------------------------------------------------------
 
-Record snapshot(const World& w, const std::string& name, Kind kind, char axis) {
+Record snapshot(const World& w, const std::string& name, const std::string& change,
+                std::uint8_t parts) {
     const Object& o = w.objects.at(name);
-    Record r{name, kind, axis, {}, {}, o.scale};
+    Record r{name, change, parts, {}, {}, o.scale};
     std::copy(std::begin(o.pos), std::end(o.pos), r.pos);
     std::copy(std::begin(o.ang), std::end(o.ang), r.ang);
     return r;
@@ -207,14 +247,20 @@ void loseTrack(World& w) {
     }
 }
 
-void pushUndo(World& w, const std::string& name, Kind kind, char axis = 0) {
+// Before a change to an object: what the parts it sets are now. A change that goes on a run of the
+// same change to the same object adds its parts to the run's record, which holds them as they
+// were before the run.
+void pushUndo(World& w, const std::string& name, const std::string& change, std::uint8_t parts) {
     w.redo.clear();
     w.redoBelow = false;
     if (!w.undo.empty() && w.mergeable) {
-        const Record& newest = w.undo.back();
-        if (newest.object == name && newest.kind == kind && newest.axis == axis) return;
+        Record& newest = w.undo.back();
+        if (newest.object == name && newest.change == change) {
+            newest.parts |= parts;
+            return;
+        }
     }
-    Record r = snapshot(w, name, kind, axis);
+    Record r = snapshot(w, name, change, parts);
     // The newest record is one the model lost track of (states merged that disagreed on it): the
     // change may have merged into it, and then an undo brings back older values than this one's.
     if (w.mergeable && (w.undo.empty() ? w.undoBelow : w.undo.back().object == kLost)) {
@@ -271,8 +317,10 @@ void takeBack(World& w, bool undoing) {
         // It may have handed a scale to the worker, which lands on some object at a moment of its
         // own: until it has, no scale is known. Or the record held no scale, and the worker stays
         // free for the next scale key even while a deletion waits before it.
-        push(to, toBelow,
-             Record{kLost, Kind::all, 0, {kNone, kNone, kNone}, {kNone, kNone, kNone}, kAnyScale});
+        Record unknown{kLost, kLost, kEverything, {}, {}, kAnyScale};
+        std::fill_n(unknown.pos, 3, kNone);
+        std::fill_n(unknown.ang, 3, kNone);
+        push(to, toBelow, unknown);
         if (!w.scaleBusy()) {
             if (forks) forks->push_back(w);
             giveScale(w, kLost, kAnyScale);
@@ -281,28 +329,19 @@ void takeBack(World& w, bool undoing) {
     }
     if (from.empty()) return;
     Record r = from.back();
-    const bool scales = r.kind == Kind::scale || r.kind == Kind::all;
+    // Putting a scale back needs the scale worker.
+    const bool scales = (r.parts & size) != 0;
     if (scales && w.scaleBusy()) return;
     from.pop_back();
     w.mergeable = false;
     auto it = w.objects.find(r.object);
     if (it == w.objects.end() || !it->second.loaded) return;
     Object& o = it->second;
-    const Record replaced = snapshot(w, r.object, r.kind, r.axis);
-    const bool all = r.kind == Kind::all || r.kind == Kind::placement;
-    auto set = [](double& field, double v) { field = v; };
-    if (r.kind == Kind::position || all) {
-        if (r.axis == 'X' || r.axis == 'Y' || all) {
-            set(o.pos[0], r.pos[0]);
-            set(o.pos[1], r.pos[1]);
-        }
-        if (r.axis == 'Z' || all) set(o.pos[2], r.pos[2]);
-    }
-    if (r.kind == Kind::angle || r.kind == Kind::angleFix || all) {
-        const bool fix = r.kind == Kind::angleFix;
-        if (r.axis == 'X' || fix || all) set(o.ang[0], r.ang[0]);
-        if (r.axis == 'Y' || fix || all) set(o.ang[1], r.ang[1]);
-        if (r.axis == 'Z' || all) set(o.ang[2], r.ang[2]);
+    // The parts the change set go back to what they were; what they are now goes the other way.
+    const Record replaced = snapshot(w, r.object, r.change, r.parts);
+    for (int i = 0; i < 3; ++i) {
+        if (r.parts & (posX << i)) o.pos[i] = r.pos[i];
+        if (r.parts & (angX << i)) o.ang[i] = r.ang[i];
     }
     if (scales) startApplyScale(w, r.object, r.scale);
     Record kept = replaced;
@@ -389,7 +428,9 @@ bool beginStay(World& w) {
     w.file = w.fileNow;
     w.sawGone = false;
     // The keys' presses kept under the settings before are forgotten: their releases act no more.
+    // So are the buttons' taken presses: their releases go to the game.
     w.keptPresses.clear();
+    w.takenButtons = 0;
     show(w, mReloaded);
     return true;
 }
@@ -397,18 +438,24 @@ bool beginStay(World& w) {
 // What every event does first: the stay's start (or, outside workshop mode, the note that the
 // next event inside starts one), the switches parked outside workshop mode, the lock of nothing,
 // the clock. The mouse does all of it on every event; the keyboard only the first part outside
-// workshop mode or while input is ignored. False when the event goes no further.
-bool housekeeping(World& w, bool mouse, int releasedButton = 0) {
+// workshop mode or while input is ignored. An event the game gets there, key or mouse, ends every
+// kept key press. False when the event goes no further.
+bool housekeeping(World& w, bool mouse, std::uint16_t buttons = 0) {
     const bool ready = w.workshop ? beginStay(w) : (w.stayDue = true);
     if (mouse) {
-        if (!w.s.wheelRotation && releasedButton && w.hold == releasedButton) w.hold = 0;
+        // Without wheelRotation, the release of the turning button ends the turning, first.
+        if (!w.s.wheelRotation &&
+            (((buttons & 0x0002) && w.hold == 1) || ((buttons & 0x0008) && w.hold == 2)))
+            w.hold = 0;
         autoExtraSelection(w);
         autoObjectUnlock(w);
     }
     autoOutline(w);
     if (ready) autoTimescale(w);
+    const bool inside = w.workshop && !w.ignore;
+    if (!inside) w.keptPresses.clear();
     if (mouse) return true;
-    if (!w.workshop || w.ignore) return false;
+    if (!inside) return false;
     autoObjectUnlock(w);
     autoExtraSelection(w);
     return true;
@@ -425,11 +472,15 @@ Object* forTransform(World& w) {
 // record (an angle the model does not know turns).
 bool beyondFloat(double v) { return std::fabs(v) > std::numeric_limits<float>::max(); }
 
+// Turns about one axis are one change, by key, wheel or held button.
+std::string turning(char axis) { return std::string("turn about ") + axis; }
+std::uint8_t angleOf(char axis) { return static_cast<std::uint8_t>(angX << (axis - 'X')); }
+
 void turn(World& w, const std::string& name, int steps) {
     Object& o = w.objects.at(name);
     double& a = o.ang[w.axis - 'X'];
     if (known(a) && beyondFloat((a + steps * w.s.rotate.now()) / kDegreesPerRadian)) return;
-    pushUndo(w, name, Kind::angle, w.axis);
+    pushUndo(w, name, turning(w.axis), angleOf(w.axis));
     if (known(a)) a += steps * w.s.rotate.now();
 }
 
@@ -441,7 +492,7 @@ void move(World& w, int axis, int direction) {
     const double d = direction * w.s.move.now();
     if (axis == 'Z') {
         if (beyondFloat(o->pos[2] + d)) return;
-        pushUndo(w, w.selected, Kind::position, 'Z');
+        pushUndo(w, w.selected, "up and down", posZ);
         o->pos[2] += d;
         return;
     }
@@ -449,7 +500,8 @@ void move(World& w, int axis, int direction) {
     const double dx = axis == 'X' ? std::cos(h) * d : std::sin(h) * d;
     const double dy = axis == 'X' ? -std::sin(h) * d : std::cos(h) * d;
     if (beyondFloat(o->pos[0] + dx) || beyondFloat(o->pos[1] + dy)) return;
-    pushUndo(w, w.selected, Kind::position, static_cast<char>(axis));
+    // Across the way the player faces or along it: both coordinates.
+    pushUndo(w, w.selected, axis == 'X' ? "left and right" : "back and forth", posX | posY);
     if (axis == 'X') {
         o->pos[0] += std::cos(h) * d;
         o->pos[1] += -std::sin(h) * d;
@@ -459,32 +511,45 @@ void move(World& w, int axis, int direction) {
     }
 }
 
+// The grid's place for the object: one beyond a float's range leaves it as it is, and one where it
+// is already (as the game keeps its values: floats, the angles in radians) changes nothing. Neither
+// keeps an undo record. Where the model does not know a value, the game tells which it was.
+void align(World& w, Object& o, const double (&pos)[3], const double (&ang)[3]) {
+    bool changes = false, unsure = false;
+    for (int i = 0; i < 3; ++i) {
+        if (beyondFloat(pos[i]) || beyondFloat(ang[i] / kDegreesPerRadian)) return;
+        const auto asFloat = [](double v) { return static_cast<float>(v); };
+        if (!known(o.pos[i]) || !known(o.ang[i]))
+            unsure = true;
+        else if (asFloat(pos[i]) != asFloat(o.pos[i]) ||
+                 asFloat(ang[i] / kDegreesPerRadian) != asFloat(o.ang[i] / kDegreesPerRadian))
+            changes = true;
+    }
+    if (!changes && !unsure) return;
+    if (!changes && forks) forks->push_back(w);
+    pushUndo(w, w.selected, "align", kPositions | kAngles);
+    std::copy(std::begin(pos), std::end(pos), o.pos);
+    std::copy(std::begin(ang), std::end(ang), o.ang);
+}
+
 void applyStored(World& w, int fields, bool all) {
     Object* o = w.selectedObject();
     if (!o || !w.stored || o->actor) return;
     // A scale waits for no busy scale worker: the key changes nothing then.
-    if ((all || (fields & 64)) && w.scaleBusy()) return;
-    enum { px = 1, py = 2, pz = 4, ax = 8, ay = 16, az = 32, sc = 64 };
-    if (fields & sc)
-        pushUndo(w, w.selected, Kind::scale);
-    else if (all)
-        pushUndo(w, w.selected, Kind::all);
-    else
-        pushUndo(w, w.selected, (fields & (ax | ay | az)) ? Kind::angle : Kind::position,
-                 (fields & (py | ay))   ? 'Y'
-                 : (fields & (pz | az)) ? 'Z'
-                                        : 'X');
-    auto want = [&](int f) { return all || (fields & f); };
+    const std::uint8_t parts = all ? kEverything : static_cast<std::uint8_t>(fields);
+    if ((parts & size) && w.scaleBusy()) return;
+    // What one key gives is one change, whichever of the stored parameters share it.
+    pushUndo(w, w.selected, "stored " + std::to_string(parts), parts);
     for (int i = 0; i < 3; ++i) {
-        if (want(px << i)) o->pos[i] = w.stored->pos[i];
-        if (want(ax << i)) o->ang[i] = w.stored->ang[i];
+        if (parts & (posX << i)) o->pos[i] = w.stored->pos[i];
+        if (parts & (angX << i)) o->ang[i] = w.stored->ang[i];
     }
-    if (want(sc)) startApplyScale(w, w.selected, w.stored->scale);
+    if (parts & size) startApplyScale(w, w.selected, w.stored->scale);
 }
 
 // --- The key dispatcher --------------------------------------------------------------------------
 
-void release(World& w, std::uint16_t code) {
+void act(World& w, std::uint16_t code) {
     const Settings& s = w.s;
     auto is = [&](int a) { return s.bound(a, code); };
     const bool idle = !w.busyState;
@@ -511,7 +576,7 @@ void release(World& w, std::uint16_t code) {
         show(w, w.timeout ? mFreezeOn : mFreezeOff);
     } else if (is(kResetAngles) || is(kRemoveTremor)) {
         if (Object* o = forTransform(w)) {
-            pushUndo(w, w.selected, Kind::angleFix);
+            pushUndo(w, w.selected, "angle fix", is(kResetAngles) ? angX | angY : angX);
             const double x = is(kRemoveTremor) ? o->ang[0] : 0.0;
             o->ang[0] = x;
             if (is(kResetAngles)) o->ang[1] = x;
@@ -540,7 +605,7 @@ void release(World& w, std::uint16_t code) {
         // scale is on its way is ignored.
         if (Object* o = w.selectedObject(); o && !w.scaleBusy()) {
             setLock(w, false);
-            pushUndo(w, w.selected, Kind::scale);
+            pushUndo(w, w.selected, "scale", size);
             const long step = w.s.scale.now();
             const long sum = is(kScaleReset) ? 100 : o->scale + (is(kScaleDown) ? -step : step);
             // Kept within 10 and 65535 %, but a decrease never raises the scale and an increase
@@ -610,7 +675,9 @@ void release(World& w, std::uint16_t code) {
         // Each coordinate to the nearest multiple of the move step, each angle to the nearest
         // multiple of the rotate step; a step of 0 leaves them.
         if (Object* o = forTransform(w)) {
-            pushUndo(w, w.selected, Kind::placement);
+            double pos[3], ang[3];
+            std::copy(std::begin(o->pos), std::end(o->pos), pos);
+            std::copy(std::begin(o->ang), std::end(o->ang), ang);
             auto grid = [](double& v, double step) {
                 const double snapped = std::round(v / std::fabs(step)) * std::fabs(step);
                 if (step != 0.0 && std::isfinite(snapped)) v = snapped;
@@ -625,9 +692,10 @@ void release(World& w, std::uint16_t code) {
                 a = 360.0 - r < std::fabs(r - snapped) ? 0.0 : snapped;
             };
             for (int i = 0; i < 3; ++i) {
-                grid(o->pos[i], w.s.move.now());
-                circle(o->ang[i], w.s.rotate.now());
+                grid(pos[i], w.s.move.now());
+                circle(ang[i], w.s.rotate.now());
             }
+            align(w, *o, pos, ang);
         }
     }
 }
@@ -741,7 +809,7 @@ bool turnHeld(World& w) {
     // holds an angle the worker read between two turns, at a moment the model cannot place
     // against the keys around it: its angle is left open, for the game to tell when it is undone.
     if (w.holdTurned) angle = kNone;
-    pushUndo(w, w.holdObject, Kind::angle, w.axis);
+    pushUndo(w, w.holdObject, turning(w.axis), angleOf(w.axis));
     angle = kNone;
     w.holdTurned = true;
     return true;
@@ -763,7 +831,7 @@ bool lateTurn(World& w, std::int64_t now) {
     if (!known(a)) return false;
     w.turnFrom = a;
     a = kNone;  // as for any turn after a hold's first
-    pushUndo(w, w.holdObject, Kind::angle, w.axis);
+    pushUndo(w, w.holdObject, turning(w.axis), angleOf(w.axis));
     return true;
 }
 
@@ -902,7 +970,7 @@ std::vector<World> collapse(std::vector<World> worlds) {
                          bool otherBelow) {
         std::size_t n = 0;
         auto same = [](const Record& a, const Record& b) {
-            return a.object == b.object && a.kind == b.kind && a.axis == b.axis;
+            return a.object == b.object && a.change == b.change && a.parts == b.parts;
         };
         // Alike records whose values differ keep those values open.
         auto merge = [](Record& a, const Record& b) {
@@ -1019,6 +1087,7 @@ void Model::apply(Step step) {
     std::set<std::string> keys;
     forks = &more;
     for (World& w : worlds_) {
+        w.passed = {};
         step(w);
         if (keys.insert(w.key()).second) next.push_back(std::move(w));
     }
@@ -1026,6 +1095,21 @@ void Model::apply(Step step) {
     for (World& w : more)
         if (keys.insert(w.key()).second) next.push_back(std::move(w));
     worlds_ = std::move(next);
+}
+
+template <class Step>
+std::string Model::event(Step step, const Passed& seen) {
+    apply(step);
+    ++inputs_;
+    std::vector<World> kept;
+    for (World& w : worlds_)
+        if (w.passed == seen) kept.push_back(std::move(w));
+    if (!kept.empty()) {
+        worlds_ = std::move(kept);
+        return {};
+    }
+    return "what reached the game: model " + worlds_.front().passed.text() + ", game " +
+           seen.text();
 }
 
 // Every world the plugin's own threads may lead each world to, the world itself included.
@@ -1069,67 +1153,86 @@ void Model::addObject(const std::string& name, const SeenObject& object, bool ac
     });
 }
 
-void Model::keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags) {
-    apply([&](World& w) {
-        // A key event the game gets outside workshop mode or while it ignores input ends every
-        // kept press: the releases after it run nothing.
-        // The key the game may hold: Shift, Ctrl and Alt by side (a Shift naming none by its code).
-        const std::uint16_t side = normalised(vkey, scanCode, flags);
-        const std::uint16_t raw = (side != 0 ? side : vkey) & 0xFF;
-        if (!housekeeping(w, false)) {
-            w.keptPresses.clear();
-            if (flags & 1)
-                w.gamesKeys.erase(raw);
-            else
-                w.gamesKeys.insert(raw);
-            return;
-        }
-        // A key held down since the game had it stays the game's until it is released, bound or
-        // not: once let go, it is free for whatever a later reading binds to it.
-        if (w.gamesKeys.count(raw)) {
-            if (flags & 1) w.gamesKeys.erase(raw);
-            return;
-        }
-        const std::uint16_t code = normalised(vkey, scanCode, flags);
-        if (!boundAtAll(w.s, code)) return;
-        // A bound key's press is kept from the game; only its first release acts.
-        if (!(flags & 1)) {
-            w.keptPresses.insert(code);
-            return;
-        }
-        if (w.keptPresses.erase(code) != 0) release(w, code);
-    });
-}
-
-void Model::button(bool left, bool down) {
-    apply([&](World& w) {
-        housekeeping(w, true, down ? 0 : left ? 1 : 2);
-        if (w.s.wheelRotation || !w.workshop || w.ignore || w.busyState || !forTransform(w)) return;
-        if (down) {
-            if (w.hold == 0) {
-                w.holdObject = w.selected;
-                w.holdTurned = false;
+std::string Model::keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags,
+                            bool reachedGame) {
+    const bool release = (flags & 1) != 0;
+    return event(
+        [&](World& w) {
+            // The key the game may hold: Shift, Ctrl and Alt by side (a Shift naming none by its
+            // code).
+            const std::uint16_t side = normalised(vkey, scanCode, flags);
+            const std::uint16_t raw = (side != 0 ? side : vkey) & 0xFF;
+            // The game gets every key event but the press (and its repeats) of a key bound to an
+            // action, in workshop mode while it takes input.
+            w.passed = {Passed::key, true};
+            if (!housekeeping(w, false)) {
+                if (release)
+                    w.gamesKeys.erase(raw);
+                else
+                    w.gamesKeys.insert(raw);
+                return;
             }
-            w.hold = left ? 1 : 2;
-            // The worker's end is reckoned from this hold's release, not an earlier one's.
-            w.rotating = true;
-            w.rotatingSeen = -1;
-        }
-    });
+            // A key held down since the game had it stays the game's until it is released, bound
+            // or not: once let go, it is free for whatever a later reading binds to it.
+            if (w.gamesKeys.count(raw)) {
+                if (release) w.gamesKeys.erase(raw);
+                return;
+            }
+            const std::uint16_t code = normalised(vkey, scanCode, flags);
+            if (!boundAtAll(w.s, code)) return;
+            // A bound key's press is kept from the game; only its first release acts.
+            if (!release) {
+                w.passed.reached = false;
+                w.keptPresses.insert(code);
+                return;
+            }
+            if (w.keptPresses.erase(code) != 0) act(w, code);
+        },
+        {Passed::key, reachedGame});
 }
 
-void Model::wheel(int notches) {
-    apply([&](World& w) {
-        housekeeping(w, true);
-        if (!w.s.wheelRotation || !w.workshop || w.ignore || w.busyState || !forTransform(w) ||
-            notches == 0)
-            return;
-        turn(w, w.selected, notches);
-    });
-}
-
-void Model::mouseMove() {
-    apply([&](World& w) { housekeeping(w, true); });
+std::string Model::mouse(std::uint16_t buttons, std::int16_t data, std::uint16_t seenButtons,
+                         std::int16_t seenData) {
+    constexpr std::uint16_t kLeftRight = 0x000F, kWheel = 0x0400;
+    const auto presses = static_cast<std::uint16_t>((buttons & 0x0005) << 1);
+    const std::uint16_t releases = buttons & 0x000A;
+    return event(
+        [&](World& w) {
+            housekeeping(w, true, buttons);
+            const bool wheel = w.s.wheelRotation;
+            // Taken over: what turns the object (the wheel, or the left and right buttons) in
+            // workshop mode, while the game takes input and the workshop is not busy, with an
+            // object selected that may be turned. Anything else reaches the game as it came.
+            const bool takes = (buttons & (wheel ? kWheel : kLeftRight)) != 0 && w.workshop &&
+                               !w.ignore && !w.busyState && forTransform(w);
+            const std::uint16_t taken = w.takenButtons;
+            w.takenButtons = static_cast<std::uint16_t>(taken & ~releases & ~presses);
+            w.passed = {Passed::mouse, true, buttons, static_cast<std::uint16_t>(data)};
+            if (!takes) return;
+            if (wheel) {
+                // The game gets the buttons, not the wheel; each whole notch is a step.
+                w.passed.buttons = buttons & ~kWheel;
+                w.passed.data = 0;
+                if (const int notches = data / 120; notches != 0) turn(w, w.selected, notches);
+                return;
+            }
+            // Of the left and right buttons the game gets only the releases of presses it saw;
+            // every other change of the record stays.
+            w.passed.buttons =
+                static_cast<std::uint16_t>((buttons & ~kLeftRight) | (releases & ~taken));
+            w.takenButtons |= presses;
+            if (buttons & 0x0005) {
+                if (w.hold == 0) {
+                    w.holdObject = w.selected;
+                    w.holdTurned = false;
+                }
+                w.hold = (buttons & 0x0001) ? 1 : 2;
+                // The worker's end is reckoned from this hold's release, not an earlier one's.
+                w.rotating = true;
+                w.rotatingSeen = -1;
+            }
+        },
+        {Passed::mouse, true, seenButtons, static_cast<std::uint16_t>(seenData)});
 }
 
 void Model::select(const std::string& name) {
@@ -1246,17 +1349,17 @@ std::string Model::compare(const Seen& seen, bool settled) {
     return {};
 }
 
-// The states kept, one line each: the undo and redo lists (object, kind, axis; "..." where older
-// records may lie below) and whether the next change may merge. For finding why a run failed.
+// The states kept, one line each: the undo and redo lists (object, change and the parts it set;
+// "..." where older records may lie below) and whether the next change may merge. For finding why
+// a run failed.
 void Model::trace(std::FILE* out) const {
     std::fprintf(out, "model: %zu states at %.3f s\n", worlds_.size(), static_cast<double>(now_) / 1e6);
     for (const World& w : worlds_) {
         std::string line = "  undo " + std::string(w.undoBelow ? "... " : "");
         auto list = [&](const std::vector<Record>& records) {
             for (const Record& r : records)
-                line += r.object + ":" + "PAFSAL"[static_cast<int>(r.kind)] +
-                        (r.axis ? std::string(1, r.axis) : "") +
-                        (r.kind == Kind::scale ? std::to_string(r.scale) : "") + " ";
+                line += r.object + ":" + r.change + "=" + std::to_string(r.parts) +
+                        (r.parts == size ? std::to_string(r.scale) : "") + " ";
         };
         list(w.undo);
         line += std::string(w.mergeable ? "(merges)" : "") + " | redo " + (w.redoBelow ? "... " : "");

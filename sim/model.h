@@ -47,6 +47,7 @@ struct Seen {
 };
 
 struct World;
+struct Passed;
 
 class Model {
 public:
@@ -59,11 +60,15 @@ public:
     void addObject(const std::string& name, const SeenObject& object, bool actor, bool turret);
 
     // The steps of a scenario. A key event carries the code the game sends (vkey, scan code and
-    // flags, bit 0 set for a release).
-    void keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags);
-    void button(bool left, bool down);
-    void wheel(int notches);
-    void mouseMove();
+    // flags, bit 0 set for a release), a mouse record its button flags and wheel data. Each is
+    // given with what reached the game's own processing of it: whether the key event did, and the
+    // mouse record's fields as the game saw them. "" when that is what the player's rules let
+    // through in some state the game may be in (those that disagree are dropped), else what the
+    // model expected.
+    std::string keyEvent(std::uint16_t vkey, std::uint16_t scanCode, std::uint16_t flags,
+                         bool reachedGame);
+    std::string mouse(std::uint16_t buttons, std::int16_t data, std::uint16_t seenButtons,
+                      std::int16_t seenData);
     void select(const std::string& name);  // "" selects nothing
     void unload(const std::string& name);
     void workshop(bool on);
@@ -82,6 +87,8 @@ public:
     std::string compare(const Seen& seen, bool settled = false);
     // Prints the states kept (after every compare into the file FREEPLOT_MODEL_TRACE names).
     void trace(std::FILE* out) const;
+    // The key and mouse events whose outcome was compared.
+    std::uint64_t inputsCompared() const { return inputs_; }
 
     // What the settings in force give the checks at the end of a scenario: the keys that run the
     // scale-up action and the delete action (none when deleting is off) in some state the game
@@ -97,10 +104,13 @@ public:
 private:
     template <class Step>
     void apply(Step step);
+    template <class Step>
+    std::string event(Step step, const Passed& seen);
     void expand();
     std::vector<World> worlds_;
     bool cut_ = false;  // an expansion since the last comparison stopped at its bound
     std::int64_t now_ = 0;  // when the game was last looked at (microseconds of the session)
+    std::uint64_t inputs_ = 0;
 };
 
 }  // namespace sim

@@ -104,6 +104,38 @@ std::string restAfter(const std::string& text, std::size_t count) {
     return trim(text.substr(at));
 }
 
+// A raw mouse record: its button flags and wheel data.
+struct MouseRecord {
+    std::uint16_t buttons = 0;
+    std::int16_t data = 0;
+};
+
+// The flag of a button's change: left, right, middle, x1, x2, each down or up.
+std::uint16_t buttonFlag(const std::string& button, const std::string& way) {
+    static const char* const kButtons[] = {"left", "right", "middle", "x1", "x2"};
+    for (int i = 0; i < 5; ++i)
+        if (button == kButtons[i])
+            return static_cast<std::uint16_t>((way == "down" ? 1 : 2) << (2 * i));
+    return 0;
+}
+
+// The record of a button, wheel or mouse step: "button B down|up", "wheel N", or "mouse" with
+// nothing (a move) or with several changes in one record ("mouse left down middle up wheel 1").
+MouseRecord mouseRecord(const std::vector<std::string>& w) {
+    MouseRecord r;
+    const std::size_t from = w[0] == "mouse" ? 1 : 0;
+    for (std::size_t i = from; i + 1 < w.size(); i += 2) {
+        if (w[i] == "wheel") {
+            r.buttons |= 0x0400;
+            r.data = static_cast<std::int16_t>(std::stoll(w[i + 1], nullptr, 0) * 120);
+        } else {
+            r.buttons |= buttonFlag(w[i == 0 ? 1 : i], w[i == 0 ? 2 : i + 1]);
+            if (i == 0) break;  // "button B WAY"
+        }
+    }
+    return r;
+}
+
 // The settings file as sections of name/value lines, in the order they were first given.
 struct SettingsModel {
     std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> sections;
@@ -229,7 +261,16 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
         long long n = 0;
         if (!integer(w[1], n) || n < -273 || n > 273) fail("wheel needs a whole number of notches");
     } else if (verb == "mouse") {
-        need(1, "mouse");
+        // Changes in one record: BUTTON down|up (left, right, middle, x1, x2) and wheel NOTCHES.
+        const char* form = "mouse [BUTTON down|up ...] [wheel NOTCHES]";
+        if (w.size() % 2 == 0) fail(std::string("expected: ") + form);
+        for (std::size_t i = 1; i < w.size(); i += 2) {
+            long long n = 0;
+            if (w[i] == "wheel"
+                    ? !integer(w[i + 1], n) || n < -273 || n > 273
+                    : buttonFlag(w[i], w[i + 1]) == 0 || (w[i + 1] != "down" && w[i + 1] != "up"))
+                fail(std::string("expected: ") + form);
+        }
     } else if (verb == "console") {
         if (w.size() < 2 || (w[1] == "nowait" && w.size() < 3))
             fail("expected: console [nowait] COMMAND");
@@ -361,15 +402,33 @@ std::string Scenario::settingsText() const {
     return model.text();
 }
 
-Scenario readScenario(const std::string& path) {
+bool readPlayable(const std::string& path, std::string& text, std::string& why) {
     std::error_code error;
+    why = "cannot read the file";
     // A folder opens as a file but reads as nothing.
-    if (std::filesystem::is_directory(path, error))
-        throw ScenarioError(path, 0, "cannot read the file");
+    if (std::filesystem::is_directory(path, error)) return false;
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw ScenarioError(path, 0, "cannot read the file");
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) throw ScenarioError(path, 0, "cannot read the file");
+    if (!in) return false;
+    // Read in pieces up to one byte past the limit: a device that never ends is not read whole.
+    text.clear();
+    char piece[1 << 16];
+    while (in && text.size() <= kMostFileBytes) {
+        in.read(piece, sizeof piece);
+        text.append(piece, static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad()) return false;
+    if (text.size() > kMostFileBytes) {
+        why = "the file holds more than " + std::to_string(kMostFileBytes >> 20) +
+              " MiB, more than any to play";
+        text.clear();
+        return false;
+    }
+    return true;
+}
+
+Scenario readScenario(const std::string& path) {
+    std::string text, why;
+    if (!readPlayable(path, text, why)) throw ScenarioError(path, 0, why);
     return parseScenario(text, path);
 }
 
@@ -461,6 +520,7 @@ public:
             if (!why.empty()) {
                 finishNote();
                 game_.note("model compared", std::to_string(compared_));
+                game_.note("inputs compared", std::to_string(world_.inputsCompared()));
                 game_.note("scenario failed", scenario_.name + ":" + std::to_string(step.line) +
                                                   ": " + step.text + ": " + why);
                 return;
@@ -469,6 +529,7 @@ public:
         finishNote();
         game_.waitForConsole();
         game_.note("model compared", std::to_string(compared_));
+        game_.note("inputs compared", std::to_string(world_.inputsCompared()));
     }
 
 private:
@@ -507,44 +568,37 @@ private:
         if (verb == "key" || verb == "press" || verb == "release") {
             const RawKey k = *keyByName(restAfter(step.text, 1));
             // What the game saw goes into the step's note where it is worth saying: a press that
-            // reached the game, a release kept from it.
+            // reached the game, a release kept from it. The model says what it must see.
+            std::string why;
             if (verb != "release") {
-                if (game_.keyboardEvent(k.vkey, k.scanCode, k.flags).calleeRan)
+                const bool ran = game_.keyboardEvent(k.vkey, k.scanCode, k.flags).calleeRan;
+                if (ran)
                     noteSeen_ =
                         verb == "key" ? "its press reached the game" : "it reached the game";
-                world_.keyEvent(k.vkey, k.scanCode, k.flags);
+                why = world_.keyEvent(k.vkey, k.scanCode, k.flags, ran);
             }
-            if (verb != "press") {
+            if (verb != "press" && why.empty()) {
                 const auto flags = static_cast<std::uint16_t>(k.flags | 1);
-                if (!game_.keyboardEvent(k.vkey, k.scanCode, flags).calleeRan)
-                    noteSeen_ = "the release was kept from the game";
-                world_.keyEvent(k.vkey, k.scanCode, flags);
+                const bool ran = game_.keyboardEvent(k.vkey, k.scanCode, flags).calleeRan;
+                if (!ran) noteSeen_ = "the release was kept from the game";
+                why = world_.keyEvent(k.vkey, k.scanCode, flags, ran);
             }
             lastEvent_ = Game::now();
-            return {};
+            return why.empty() ? why : "the game is not what the player should see: " + why;
         }
-        if (verb == "button") {
-            const bool left = w[1] == "left", down = w[2] == "down";
-            const InputResult r =
-                game_.mouseEvent(left ? (down ? 0x0001 : 0x0002) : (down ? 0x0004 : 0x0008));
-            noteSeen_ = r.seenButtonFlags ? "the game saw the button" : "taken over";
-            world_.button(left, down);
+        if (verb == "button" || verb == "wheel" || verb == "mouse") {
+            const MouseRecord record = mouseRecord(w);
+            const InputResult r = game_.mouseEvent(record.buttons, record.data);
+            if (record.buttons != 0)
+                noteSeen_ = r.seenButtonFlags == record.buttons ? "the game saw it"
+                            : r.seenButtonFlags == 0            ? "taken over"
+                                                                : "the game saw part of it";
+            std::string why = world_.mouse(record.buttons, record.data, r.seenButtonFlags,
+                                           static_cast<std::int16_t>(r.seenButtonData));
+            if (!r.calleeRan) why = "the game's own processing of the mouse record did not run";
             lastEvent_ = Game::now();
-            if (!down) lastRelease_ = lastEvent_;
-            return {};
-        }
-        if (verb == "wheel") {
-            const InputResult r = game_.mouseEvent(
-                0x0400, static_cast<std::int16_t>(std::stoll(w[1], nullptr, 0) * 120));
-            if (r.seenButtonFlags) noteSeen_ = "the game saw the wheel";
-            world_.wheel(static_cast<int>(std::stoll(w[1])));
-            lastEvent_ = Game::now();
-            return {};
-        }
-        if (verb == "mouse") {
-            game_.mouseEvent(0);
-            world_.mouseMove();
-            return {};
+            if (record.buttons & 0x000A) lastRelease_ = lastEvent_;
+            return why.empty() ? why : "the game is not what the player should see: " + why;
         }
         if (verb == "console") {
             const bool wait = w[1] != "nowait";

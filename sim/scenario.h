@@ -20,6 +20,8 @@
 //                                 "Numpad 8" or "1", else a virtual-key code, decimal or 0x
 //                                 hexadecimal: "0x08" is Backspace, "8" the 8 key)
 //   button left|right down|up     wheel NOTCHES (positive: away from the player)    mouse
+//   mouse BUTTON down|up ... [wheel NOTCHES]   one record with several changes (BUTTON: left,
+//                                 right, middle, x1, x2)
 //   console COMMAND               run on the game's console thread; the scenario goes on once it
 //                                 has run (console nowait COMMAND goes on at once)
 //   wait MILLISECONDS
@@ -87,6 +89,13 @@ struct Scenario {
 Scenario parseScenario(const std::string& text, const std::string& name);
 Scenario readScenario(const std::string& path);
 
+// The most a file the simulated game plays or reads for a session may hold (a scenario, a
+// settings file of the player's): more is no file anyone wrote by hand (`/dev/zero` never ends).
+inline constexpr std::size_t kMostFileBytes = std::size_t{16} << 20;
+
+// Reads a whole file of at most kMostFileBytes into `text`; else false, with why in `why`.
+bool readPlayable(const std::string& path, std::string& text, std::string& why);
+
 // What playing a scenario gave: the session's transcript and the first expectation that did not
 // hold ("FILE:LINE: STEP: what was found"), empty when every one held.
 struct PlayOutcome {
@@ -96,6 +105,10 @@ struct PlayOutcome {
     // The steps after which the game was compared with the model of what the player must see.
     std::uint64_t modelSteps() const {
         return std::strtoull(transcript.note("model compared").value_or("0").c_str(), nullptr, 10);
+    }
+    // The key and mouse events whose outcome for the game was compared with the model's.
+    std::uint64_t inputsCompared() const {
+        return std::strtoull(transcript.note("inputs compared").value_or("0").c_str(), nullptr, 10);
     }
 };
 

@@ -43,7 +43,8 @@ void forgetTakenButtons();
 // Forgets the key presses the keyboard handler kept, at the next key event it looks at: a release
 // then acts only after a press made under the settings now in force. Called when the settings are
 // read again, which may bind those keys to other actions, or to none (whose releases it never
-// looks at, so that a press kept before would stay kept).
+// looks at, so that a press kept before would stay kept), and by the mouse handler for an event
+// the game gets outside workshop mode or while it ignores input, as the keyboard does for its own.
 void forgetTakenKeys();
 
 }  // namespace freeplot

@@ -22,6 +22,9 @@ bool runChores(std::uint8_t chores, Where where) {
     if ((chores & chore::objectUnlock) != 0) autoObjectUnlock();
     if ((chores & chore::outline) != 0) autoOutline();
     if ((chores & chore::clock) != 0 && stayReady) autoTimescale();
+    if ((chores & chore::keptKeys) != 0 && (switches.dueInside & kKeysKept) != 0 &&
+        (!inWorkshop || readGame<std::uint8_t>(Loc::inputIgnoreFlag) != 0))
+        forgetTakenKeys();
     return stayReady;
 }
 

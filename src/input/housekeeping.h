@@ -56,6 +56,9 @@ inline constexpr std::uint8_t objectUnlock = 0x04;    // autoObjectUnlock
 inline constexpr std::uint8_t outline = 0x08;         // autoOutline
 inline constexpr std::uint8_t clock = 0x10;  // autoTimescale, once the stay's settings hold
 inline constexpr std::uint8_t all = 0x1F;
+// For an event the keyboard does not see: outside workshop mode or while the game ignores input,
+// the key presses the keyboard kept end (as a key event there ends them).
+inline constexpr std::uint8_t keptKeys = 0x20;
 }  // namespace chore
 
 // The chores a handler runs on an event, by where it finds the game. A handler whose `ignored`
@@ -88,7 +91,8 @@ inline bool choresIdleInside() {
     // A stay that starts, or a parked switch to bring back, is one bit of one byte.
     constexpr std::uint8_t due = (has(chore::stay) ? kStayStarts : 0) |
                                  (has(chore::outline) ? kParkedOutline : 0) |
-                                 (has(chore::extraSelection) ? kParkedExtraSelection : 0);
+                                 (has(chore::extraSelection) ? kParkedExtraSelection : 0) |
+                                 (has(chore::keptKeys) ? kKeysKept : 0);
     if constexpr (due != 0)
         if ((switches.dueInside & due) != 0) return false;
     if constexpr (has(chore::objectUnlock))
@@ -100,6 +104,8 @@ inline bool choresIdleInside() {
 template <std::uint8_t kChores>
 inline bool choresIdleOutside() {
     constexpr auto has = [](std::uint8_t c) { return (kChores & c) != 0; };
+    if constexpr (has(chore::keptKeys))
+        if ((switches.dueInside & kKeysKept) != 0) return false;
     if constexpr (has(chore::extraSelection))
         if (!extraSelectionParkIdleOutside()) return false;
     if constexpr (has(chore::objectUnlock))

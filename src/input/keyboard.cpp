@@ -16,6 +16,7 @@
 #include "game/gamefunctions.h"
 #include "input/handlers.h"
 #include "input/housekeeping.h"
+#include "input/presses.h"
 #include "objects/scale.h"
 #include "objects/transforms.h"
 #include "objects/undo.h"
@@ -38,17 +39,6 @@ std::array<std::uint64_t, 256> actionsByCode{};
 // reach the full handler.
 constexpr std::uint64_t kSharedLowByte = std::uint64_t{1} << 63;
 static_assert(kActionCount < 63);
-
-// 1 for each key whose press the handler kept from the game and whose release it has not seen
-// since: only such a release runs an action. Codes of 256 or more share the last entry.
-std::array<std::uint8_t, 257> pressTaken{};
-
-// Set by a key event the handler lets through without looking at its key (outside workshop mode,
-// or while the game ignores input): a kept press may have been released there unseen, and a press
-// made there belongs to the game. The next key event handled inside forgets every kept press.
-std::uint8_t forgetPresses = 0;
-
-std::uint8_t& takenEntry(std::uint16_t code) { return pressTaken[code < 256 ? code : 256]; }
 
 // 1 for each key (by its code's low byte, Shift, Ctrl and Alt by side) held down while the game
 // had the key events: outside workshop mode or while it ignored input. Its repeats and its release
@@ -79,10 +69,10 @@ inline std::uint8_t& heldEntry(const RawKeyboard& record) {
     return heldByGame[key & 0xFF];
 }
 
-// A key event let through without a look at its key: every kept press is forgotten at the next
-// event inside, and the key's presses and releases are the game's.
+// A key event let through without a look at its key: every kept press ends, and the key's presses
+// and releases are the game's.
 inline void letKeyThrough(const RawKeyboard& record) {
-    forgetPresses = 1;
+    forgetTakenKeys();
     heldEntry(record) = (record.flags & kKeyBreak) == 0;
 }
 
@@ -307,10 +297,7 @@ std::int32_t handleKey(const RawKeyboard& record) {
         letKeyThrough(record);
         return 0;
     }
-    if (forgetPresses != 0) {
-        pressTaken.fill(0);
-        forgetPresses = 0;
-    }
+    settleForgottenPresses();
 
     const std::uint16_t code = normalisedKey(record.vkey, record.makeCode, record.flags);
     const std::uint64_t actions = actionsOf(code);
@@ -332,18 +319,16 @@ std::int32_t handleKey(const RawKeyboard& record) {
         return 0;
     }
     if ((record.flags & kKeyBreak) == 0) {
-        taken = 1;
+        keepPress(taken);
         return 1;
     }
     if (taken == 0) return 0;
-    taken = 0;
+    endPress(taken);
     dispatch({actions, readGame<std::uint8_t>(Loc::workshopStateByte) == 1});
     return 0;
 }
 
 }  // namespace
-
-void forgetTakenKeys() { forgetPresses = 1; }
 
 void prepareKeyLookup() {
     for (std::size_t code = 0; code < actionsByCode.size(); ++code)

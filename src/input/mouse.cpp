@@ -1,7 +1,8 @@
 // The mouse handler: in workshop mode, with an object selected, the wheel (wheelRotation on) or a
 // held left or right button (wheelRotation off) turns the object about the rotation axis, and
-// the game does not see that wheel movement or those button transitions. The game sees the
-// release of every press it saw, whatever the handler does with the event that brings it.
+// the game does not see that wheel movement or those button transitions. Every other change a
+// record holds reaches the game as it came, and so does the release of every press the game saw,
+// whatever the handler does with the event that brings it.
 
 #include "common/guard.h"
 #include "config/settings.h"
@@ -26,9 +27,12 @@ static_assert(kLeftButtonUp == kLeftButtonDown << 1 && kRightButtonUp == kRightB
 // seen since. Only those releases are kept from the game: the game saw every other press.
 std::uint16_t takenPresses = 0;
 
-// A mouse event runs every chore wherever it finds the game.
-constexpr Chores kMouseChores{
-    .outside = chore::all, .ignored = chore::all, .inside = chore::all, .tellsIgnored = false};
+// A mouse event runs every chore wherever it finds the game, and ends the key presses the keyboard
+// kept when the game gets it outside workshop mode or while it ignores input (a click in a menu).
+constexpr Chores kMouseChores{.outside = chore::all | chore::keptKeys,
+                              .ignored = chore::all | chore::keptKeys,
+                              .inside = chore::all | chore::keptKeys,
+                              .tellsIgnored = false};
 
 // Whether the event holds what the handler may take: the wheel with wheelRotation on, else the
 // buttons.
@@ -95,10 +99,16 @@ std::int32_t handleMouse(RawMouse& record) {
         handleButtons(buttons, selected);
         takenPresses = static_cast<std::uint16_t>(takenPresses | presses);
     }
-    // Taken over: the game sees the buttons of this event only where they release its own
-    // presses (with the wheel taken, the buttons are the game's), and no wheel.
-    record.buttonFlags = static_cast<std::uint16_t>(wheel ? buttons & ~kMouseWheel : gameReleases);
-    record.buttonData = 0;
+    // Taken over: the game sees every change of the record the handler does not act on, as it
+    // came. With the wheel taken, that is the buttons; with the buttons taken, the other buttons
+    // and the wheel with its data, and of the left and right buttons the releases of its own
+    // presses.
+    if (wheel) {
+        record.buttonFlags = static_cast<std::uint16_t>(buttons & ~kMouseWheel);
+        record.buttonData = 0;
+    } else {
+        record.buttonFlags = static_cast<std::uint16_t>((buttons & ~kButtonMask) | gameReleases);
+    }
     return 0;
 }
 

@@ -187,11 +187,26 @@ void alignSelected() {
     GameReference* reference = selected.reference;
     if (!reference) return;
     const double move = moveSteps.current(), rotate = rotateSteps.current();
+    double position[3], angle[3];
+    bool changes = false;
+    for (int i = 0; i < 3; ++i) {
+        position[i] = onGrid(reference->pos(i), move);
+        angle[i] = onCircle(degrees(reference->rot(i)), rotate);
+        // A place the game cannot hold (a huge step rounds a coordinate past a float's range)
+        // leaves the object as it is.
+        if (!holdsAsFloat(position[i]) || !holdsAsAngle(angle[i])) return;
+        // Where the object is already, as the game keeps it (floats, angles in radians), the
+        // align changes nothing.
+        changes = changes || static_cast<float>(position[i]) != reference->pos(i) ||
+                  static_cast<float>(angle[i] / kDegreesPerRadian) != reference->rot(i);
+    }
+    // Nothing to change: no record, which would cost an undo press and empty the redo list.
+    if (!changes) return;
     pushUndo(reference, selected.held, UndoKind::placement);
     for (char axis : {'X', 'Y', 'Z'}) {
         const int i = axis - 'X';
-        setPosition(reference, axis, onGrid(reference->pos(i), move));
-        setAngle(reference, axis, onCircle(degrees(reference->rot(i)), rotate));
+        setPosition(reference, axis, position[i]);
+        setAngle(reference, axis, angle[i]);
     }
 }
 
@@ -285,20 +300,10 @@ void applyStored(ApplyRequest request) {
     const bool scales = wanted(field::scale);
     if (scales && !claimWorker(workers.scaleBusy)) return;
 
-    // The undo record holds what the key changes: the scale, everything, or one axis of the
-    // position or the angles.
-    const std::uint8_t fields = request.fields;
-    if (fields & field::scale) {
-        pushUndo(reference, selected.held, UndoKind::scale);
-    } else if (request.all) {
-        pushUndo(reference, selected.held, UndoKind::all);
-    } else {
-        const char axis = (fields & (field::posY | field::angleY))   ? 'Y'
-                          : (fields & (field::posZ | field::angleZ)) ? 'Z'
-                                                                     : 'X';
-        pushUndo(reference, selected.held,
-                 (fields & field::angles) ? UndoKind::angle : UndoKind::position, axis);
-    }
+    // The undo record holds all the key writes, whichever of the actions share the key: one undo
+    // takes it all back.
+    pushUndo(reference, selected.held, UndoKind::stored, 0,
+             request.all ? field::all : request.fields);
 
     const StoredParams p = transforms.stored;
     if (wanted(field::posX)) setPosition(reference, 'X', p.posX);

@@ -4,6 +4,7 @@
 #include <deque>
 #include <mutex>
 
+#include "config/actions.h"
 #include "feedback/notify.h"
 #include "feedback/workers.h"
 #include "game/gamefunctions.h"
@@ -28,11 +29,13 @@ struct UndoHistory {
 };
 UndoHistory undoHistory;
 
-UndoRecord snapshot(const GameReference* reference, const HeldRef& held, UndoKind kind, char axis) {
+UndoRecord snapshot(const GameReference* reference, const HeldRef& held, UndoKind kind, char axis,
+                    std::uint8_t fields) {
     UndoRecord r;
     r.held = held;
     r.kind = kind;
     r.axis = axis;
+    r.fields = fields;
     r.posX = reference->pos(0);
     r.posY = reference->pos(1);
     r.posZ = reference->pos(2);
@@ -47,31 +50,44 @@ void makeRoom(std::deque<UndoRecord>& list) {
     while (list.size() >= kUndoLimit) list.pop_front();
 }
 
-bool writesScale(const UndoRecord& r) {
-    return r.kind == UndoKind::scale || r.kind == UndoKind::all;
+// The field:: bits a record writes back.
+std::uint8_t fieldsOf(const UndoRecord& r) {
+    switch (r.kind) {
+        case UndoKind::position:
+            // A horizontal move changes both X and Y.
+            return r.axis == 'Z' ? field::posZ : field::posX | field::posY;
+        case UndoKind::angle:
+            return r.axis >= 'X' && r.axis <= 'Z'
+                       ? static_cast<std::uint8_t>(field::angleX << (r.axis - 'X'))
+                       : 0;
+        case UndoKind::angleFix:
+            // The angle fix changed the X angle and, levelling, the Y angle: both go back.
+            return field::angleX | field::angleY;
+        case UndoKind::scale:
+            return field::scale;
+        case UndoKind::stored:
+            return r.fields;
+        case UndoKind::placement:
+            return field::positions | field::angles;
+    }
+    return 0;
 }
+
+bool writesScale(const UndoRecord& r) { return (fieldsOf(r) & field::scale) != 0; }
 
 // Writes a record onto its object: positions, then angles, then (on a worker thread) the scale,
 // whose worker the caller has claimed for it.
 void write(const UndoRecord& r, GameReference* reference) {
-    const bool all = r.kind == UndoKind::all || r.kind == UndoKind::placement;
-    if (r.kind == UndoKind::position || all) {
-        // A horizontal move changes both X and Y.
-        if (r.axis == 'X' || r.axis == 'Y' || all) {
-            runAxisCommand(kSetPositionCommand, reference, 'X', r.posX);
-            runAxisCommand(kSetPositionCommand, reference, 'Y', r.posY);
-        }
-        if (r.axis == 'Z' || all) runAxisCommand(kSetPositionCommand, reference, 'Z', r.posZ);
-    }
-    if (r.kind == UndoKind::angle || r.kind == UndoKind::angleFix || all) {
-        // The angle fix changed the X angle and, levelling, the Y angle: both go back.
-        const bool fix = r.kind == UndoKind::angleFix;
-        if (r.axis == 'X' || fix || all)
-            runAxisCommand(kSetAngleCommand, reference, 'X', degrees(r.rotX));
-        if (r.axis == 'Y' || fix || all)
-            runAxisCommand(kSetAngleCommand, reference, 'Y', degrees(r.rotY));
-        if (r.axis == 'Z' || all) runAxisCommand(kSetAngleCommand, reference, 'Z', degrees(r.rotZ));
-    }
+    const std::uint8_t fields = fieldsOf(r);
+    const float positions[] = {r.posX, r.posY, r.posZ}, angles[] = {r.rotX, r.rotY, r.rotZ};
+    for (int i = 0; i < 3; ++i)
+        if (fields & (field::posX << i))
+            runAxisCommand(kSetPositionCommand, reference, static_cast<char>('X' + i),
+                           positions[i]);
+    for (int i = 0; i < 3; ++i)
+        if (fields & (field::angleX << i))
+            runAxisCommand(kSetAngleCommand, reference, static_cast<char>('X' + i),
+                           degrees(angles[i]));
     if (writesScale(r)) {
         withdrawQuiet();
         startClaimedWorker(workers.scaleBusy, "undo scale", applyScale, r.held, double{r.scale},
@@ -108,7 +124,8 @@ void takeBack(std::deque<UndoRecord> UndoHistory::*from, std::deque<UndoRecord> 
         return;
     }
     // Taken while no scale worker runs on it, so the scale read here is the object's last.
-    const UndoRecord replaced = snapshot(reference, record.held, record.kind, record.axis);
+    const UndoRecord replaced =
+        snapshot(reference, record.held, record.kind, record.axis, record.fields);
     write(record, reference);
     const std::lock_guard lock(undoHistory.mutex);
     auto& list = undoHistory.*to;
@@ -128,8 +145,9 @@ void takeBack(std::deque<UndoRecord> UndoHistory::*from, std::deque<UndoRecord> 
 
 }  // namespace
 
-void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind, char axis) {
-    const UndoRecord record = snapshot(reference, held, kind, axis);
+void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind, char axis,
+              std::uint8_t fields) {
+    const UndoRecord record = snapshot(reference, held, kind, axis, fields);
     const std::lock_guard lock(undoHistory.mutex);
     // A new change: what was undone before it can no longer come back.
     undoHistory.redo.clear();
@@ -137,7 +155,9 @@ void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind
     auto& records = undoHistory.records;
     if (!records.empty() && undoHistory.newestTakesMerges) {
         const UndoRecord& newest = records.back();
-        if (newest.held.handle == held.handle && newest.kind == kind && newest.axis == axis) return;
+        if (newest.held.handle == held.handle && newest.kind == kind && newest.axis == axis &&
+            newest.fields == fields)
+            return;
     }
     makeRoom(records);
     records.push_back(record);

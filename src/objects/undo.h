@@ -20,7 +20,7 @@ enum class UndoKind : std::uint8_t {
     angle,     // a turn about `axis`
     angleFix,  // levelling or tremor removal: the X and Y angles
     scale,
-    all,  // stored parameters applied at once: everything
+    stored,     // stored parameters applied by one key: the fields it wrote
     placement,  // aligned to the grid: the position and the angles, not the scale
 };
 
@@ -28,6 +28,7 @@ struct UndoRecord {
     HeldRef held;  // looked up again when the record is applied
     UndoKind kind = UndoKind::position;
     char axis = 0;  // 'X', 'Y' or 'Z' for position and angle records, else 0
+    std::uint8_t fields = 0;  // for stored parameters: the field:: bits the key wrote
     float posX = 0, posY = 0, posZ = 0;
     float rotX = 0, rotY = 0, rotZ = 0;  // radians
     float scale = 0;                     // factor (1.0 is natural size)
@@ -37,10 +38,11 @@ struct UndoRecord {
 inline constexpr std::size_t kUndoLimit = 10;
 
 // Snapshots `reference` (found through `held` in this event) before a change. When the latest
-// record has the same handle, kind and axis and was made by a change (not put there by a redo,
-// nor left newest by an undo), nothing is added: that record already holds the state before the
-// whole run of changes.
-void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind, char axis = 0);
+// record has the same handle, kind, axis and fields and was made by a change (not put there by a
+// redo, nor left newest by an undo), nothing is added: that record already holds the state before
+// the whole run of changes.
+void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind, char axis = 0,
+              std::uint8_t fields = 0);
 
 // Takes the newest record off, keeps what it is about to replace on the redo list, and writes it
 // back; nothing when the history is empty. A record whose object the game has let go of is

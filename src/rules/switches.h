@@ -47,9 +47,11 @@ struct SwitchStates {
     // switch that is on inside workshop mode and held off outside it (kParkedOutline,
     // kParkedExtraSelection), and kStayStarts, set by the events outside workshop mode. One
     // byte, so that the handlers' quick exit inside workshop mode asks all of it with one look.
+    // Beside them kKeysKept, set while the keyboard handler keeps a key's press from the game: a
+    // mouse event the game gets while it ignores input must then end it.
     std::uint8_t dueInside = 0;
 };
-inline constexpr std::uint8_t kParkedOutline = 0x01, kParkedExtraSelection = 0x02;
+inline constexpr std::uint8_t kParkedOutline = 0x01, kParkedExtraSelection = 0x02, kKeysKept = 0x04;
 inline constexpr std::uint8_t kStayStarts = 0x80;
 extern SwitchStates switches;
 

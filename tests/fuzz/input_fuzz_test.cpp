@@ -206,7 +206,8 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
                 }
             } else {
                 ++mouse;
-                // Mostly the wheel or one button transition, sometimes any flags.
+                // Mostly the wheel or one button transition, sometimes any flags (several
+                // changes in one record).
                 const auto buttons = static_cast<std::uint16_t>(
                     r() % 4 ? (r() % 2 ? 0x0400 : 1u << (r() % 4)) : r());
                 const auto data = static_cast<std::int16_t>(
@@ -234,11 +235,14 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
                 }
                 taken += expectTaken;
                 if (expectTaken && !plan.wheelRotation) takenPresses |= presses;
-                // Taken over, the game sees no wheel, and of the buttons only the releases of
-                // presses it saw (with the wheel taken, every button is the game's).
-                const std::uint16_t seen = plan.wheelRotation ? buttons & ~0x0400 : gameReleases;
+                // Taken over, the game sees every change of the record the plugin does not act
+                // on, as it came: with the wheel taken, the buttons; with the buttons taken, the
+                // others and the wheel with its data, and the releases of presses it saw.
+                const std::uint16_t seen =
+                    plan.wheelRotation ? buttons & ~0x0400 : (buttons & ~0x000F) | gameReleases;
+                const auto seenData = static_cast<std::uint16_t>(plan.wheelRotation ? 0 : data);
                 const bool cleared = (result.seenButtonFlags & ~unsure) == (seen & ~unsure) &&
-                                     result.seenButtonData == 0;
+                                     result.seenButtonData == seenData;
                 const bool unchanged = result.seenButtonFlags == buttons &&
                                        result.seenButtonData == static_cast<std::uint16_t>(data);
                 if (!result.calleeRan || (expectTaken ? !cleared : !unchanged)) {

@@ -140,13 +140,20 @@ TEST_F(ScenarioPlayer, SaysWhyAFileOrItsSettingsCannotPlay) {
         {write("far.scenario", "object a at 0 0 0\nexpect scale a 70000\n"), "far.scenario:2: a"},
         {write("huge.scenario", "object a at 1e39 0 0\n"), "huge.scenario:1: \"1e39\" is beyond"},
         {write("quote.scenario", "expect log \"open\n"), "quote.scenario:1: a quoted text is not"},
+        // A file without end is not read whole (it took all memory and died).
+        {"/dev/zero", "/dev/zero: the file holds more than 16 MiB"},
     };
     const std::string fine = write("fine.scenario", "object a at 0 0 0\n");
     for (const std::string& settings : {dir.string(), (dir / "none.ini").string()}) {
         const Played p = play(fine, " --settings '" + settings + "'");
         EXPECT_EQ(p.status, 2) << p.output;
-        EXPECT_EQ(p.output, "freeplot-sim: cannot read " + settings + "\n");
+        EXPECT_EQ(p.output, "freeplot-sim: " + settings + ": cannot read the file\n");
     }
+    const Played endless = play(fine, " --settings /dev/zero");
+    EXPECT_EQ(endless.status, 2) << endless.output;
+    EXPECT_EQ(endless.output,
+              "freeplot-sim: /dev/zero: the file holds more than 16 MiB, more "
+              "than any to play\n");
     for (const auto& [path, says] : unplayable) {
         const Played p = play(path);
         EXPECT_EQ(p.status, 2) << path << "\n" << p.output;

@@ -17,6 +17,7 @@
 #include "sim/host.h"
 #include "sim/internal.h"
 #include "sim/model.h"
+#include "sim/model_settings.h"
 
 namespace sim {
 
@@ -38,6 +39,8 @@ constexpr auto kUnchangedHold = kNoMessageWait;
 // The largest scale the game's 16-bit field holds, in percent.
 constexpr double kMaxScalePercent = 65535;
 constexpr double kMaxCoordinate = 3.0e38;  // a float's range, rounded down
+// How long the settings report of a reading may take to be written (on the plugin's worker).
+constexpr auto kReportDeadline = std::chrono::milliseconds(5000);
 
 std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -418,6 +421,158 @@ struct ObjectState {
     }
 };
 
+// --- The settings report beside the log, as far as the model reads it ---------------------------
+
+// A text as the report shows it on a line: line feeds as \n, control bytes and bytes that start
+// no UTF-8 character as \xNN, a backslash doubled.
+std::string shownInReport(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t more = c >= 0xF0 && c <= 0xF4   ? 3
+                           : c >= 0xE0 && c <= 0xEF ? 2
+                           : c >= 0xC2 && c <= 0xDF ? 1
+                                                    : 0;
+        for (std::size_t k = 1; k <= more; ++k)
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                more = 0;
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += more                    ? text.substr(i, more + 1)
+               : c == '\n'             ? "\\n"
+               : c == '\\'             ? "\\\\"
+               : c < 0x20 || c >= 0x7F ? hex
+                                       : std::string(1, text[i]);
+        i += more;
+    }
+    return out;
+}
+
+// The lines of the report's settings sections, from [main] to [steps], by "[section] name":
+// what follows the name. A report of a file not taken holds the report of the settings in force
+// below its first lines; the keyboard drawing or the findings end the sections.
+std::map<std::string, std::string> reportLines(const std::string& report) {
+    std::map<std::string, std::string> lines;
+    std::istringstream in(report);
+    std::string section;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("Keys in force", 0) == 0 || line.rfind("Findings:", 0) == 0) break;
+        if (line.rfind("[", 0) == 0) section = line.substr(0, line.find(']') + 1);
+        if (section.empty() || line.rfind("  ", 0) != 0) continue;
+        const std::string rest = trim(line);
+        const std::size_t space = std::min(rest.find(' '), rest.size());
+        lines[section + " " + rest.substr(0, space)] = trim(rest.substr(space));
+    }
+    return lines;
+}
+
+bool near(double a, double b) {
+    return a == b || std::fabs(a - b) <= 1e-5 * std::max(std::fabs(a), std::fabs(b));
+}
+
+// Where the report's settings differ from `s`, the first difference; "" when they agree.
+std::string reportDiffers(const std::map<std::string, std::string>& lines, const Settings& s) {
+    std::string why;
+    auto line = [&](const std::string& key) -> std::string {
+        const auto it = lines.find(key);
+        if (it == lines.end() && why.empty()) why = "the report has no line for " + key;
+        return it == lines.end() ? std::string() : it->second;
+    };
+    auto differ = [&](const std::string& key, const std::string& report, const std::string& model) {
+        if (why.empty()) why = key + ": the report says " + report + ", the model " + model;
+    };
+    auto word = [](const std::string& text) { return text.substr(0, text.find(' ')); };
+    const std::string togglable = word(line("[main] togglable"));
+    if (togglable != std::to_string(s.togglable))
+        differ("[main] togglable", togglable, std::to_string(s.togglable));
+    const std::string timescale = word(line("[main] buildTimescale"));
+    if (!near(std::strtod(timescale.c_str(), nullptr), s.buildTimescale))
+        differ("[main] buildTimescale", timescale, std::to_string(s.buildTimescale));
+    static constexpr std::pair<const char*, bool Settings::*> kFlags[] = {
+        {"[main] wheelRotation", &Settings::wheelRotation},
+        {"[main] timeoutFrozen", &Settings::timeoutFrozen},
+        {"[main] snapDisabled", &Settings::snapDisabled},
+        {"[main] groundDisabled", &Settings::groundDisabled},
+        {"[main] outlineDisabled", &Settings::outlineDisabled},
+        {"[main] extraOutlineEnabled", &Settings::extraOutlineEnabled},
+        {"[main] autoTimescaleEnabled", &Settings::autoTimescale},
+        {"[dangerous] deleteEnabled", &Settings::deleteEnabled},
+        {"[cheats] duplicateEnabled", &Settings::duplicateEnabled}};
+    for (const auto& [key, field] : kFlags)
+        if (word(line(key)) != (s.*field ? "true" : "false"))
+            differ(key, word(line(key)), s.*field ? "true" : "false");
+    for (int a = 0; a < kActions; ++a) {
+        const std::string key = std::string("[keys] ") + kKeys[a].name;
+        std::istringstream codes(line(key));
+        std::string got, second;
+        codes >> got;
+        if (!got.empty() && got.back() == ',' && codes >> second) got += " " + second;
+        const std::string want = std::to_string(s.primary[a]) +
+                                 (s.alternate[a] ? ", " + std::to_string(s.alternate[a]) : "");
+        if (got != want) differ(key, got, want);
+    }
+    for (int m = 0; m < kMessages; ++m) {
+        const std::string key = std::string("[messages] ") + kTexts[m].key;
+        const std::string text = line(key);
+        const std::size_t open = text.find('"'), close = text.rfind('"');
+        const std::string got = open < close ? text.substr(open + 1, close - open - 1) : text;
+        if (got != shownInReport(s.texts[m])) differ(key, got, shownInReport(s.texts[m]));
+    }
+    auto steps = [&](const char* name, const auto& list) {
+        const std::string key = std::string("[steps] ") + name;
+        std::istringstream in(line(key));
+        std::vector<double> values;
+        int index = -1;
+        for (std::string item; in >> item && item[0] != '(';) {
+            if (item[0] == '[') index = static_cast<int>(values.size());
+            values.push_back(std::strtod(item.c_str() + (item[0] == '['), nullptr));
+        }
+        bool same = values.size() == list.values.size() && index == list.index;
+        for (std::size_t i = 0; same && i < values.size(); ++i)
+            same = near(values[i], static_cast<double>(list.values[i]));
+        std::string want;
+        for (std::size_t i = 0; i < list.values.size(); ++i) {
+            char item[40];
+            std::snprintf(item, sizeof item, static_cast<int>(i) == list.index ? "[%g] " : "%g ",
+                          static_cast<double>(list.values[i]));
+            want += item;
+        }
+        if (!same) differ(key, line(key), want);
+    };
+    steps("rotateSteps", s.rotate);
+    steps("moveSteps", s.move);
+    steps("scaleSteps", s.scale);
+    return why;
+}
+
+// Whether the report is the one of the reading the model made last (its heading) and its
+// settings are the model's in one of the states the model keeps; "" when so, else what differs.
+std::string reportDiffers(const std::string& report,
+                          const std::vector<Model::SettingsReading>& readings) {
+    const bool notTaken = report.rfind("The settings file was changed but not taken", 0) == 0;
+    switch (readings.front().kind) {
+        case Model::SettingsReading::notTaken:
+            if (!notTaken) return "the report is not of a file not taken";
+            break;
+        case Model::SettingsReading::start:
+            if (notTaken || report.find("\nRead when the game started.") == std::string::npos)
+                return "the report is not of the game's start";
+            break;
+        case Model::SettingsReading::again:
+            if (notTaken || report.find("\nRead again while the game runs") == std::string::npos)
+                return "the report is not of a file read again while the game runs";
+            break;
+    }
+    const std::map<std::string, std::string> lines = reportLines(report);
+    std::string why;
+    for (const Model::SettingsReading& r : readings) {
+        why = reportDiffers(lines, *r.settings);
+        if (why.empty()) break;
+    }
+    return why;
+}
+
 bool isEvent(const std::string& verb) {
     return verb == "key" || verb == "press" || verb == "release" || verb == "button" ||
            verb == "wheel" || verb == "mouse" || verb == "console";
@@ -455,12 +610,14 @@ public:
                 if (settled) why = checkModel(true);
                 if (why.empty()) why = play(step);
                 if (why.empty() && !settled) why = checkModel(false);
+                if (why.empty() && !settled) why = checkReport();
             } catch (const std::exception& e) {
                 why = e.what();
             }
             if (!why.empty()) {
                 finishNote();
                 game_.note("model compared", std::to_string(compared_));
+                game_.note("reports compared", std::to_string(reportsCompared_));
                 game_.note("scenario failed", scenario_.name + ":" + std::to_string(step.line) +
                                                   ": " + step.text + ": " + why);
                 return;
@@ -469,6 +626,7 @@ public:
         finishNote();
         game_.waitForConsole();
         game_.note("model compared", std::to_string(compared_));
+        game_.note("reports compared", std::to_string(reportsCompared_));
     }
 
 private:
@@ -913,6 +1071,46 @@ private:
         return why.empty() ? why : "the game is not what the player should see: " + why;
     }
 
+    // --- The settings report --------------------------------------------------------------------
+
+    // After a step in which the model says the plugin read the settings file (the game's start,
+    // the first event of a stay that looked at a changed file), waits until the report beside the
+    // log is the one of that reading, and compares the settings it says are in force with the
+    // model's. The report is written on a worker: a new one is told from the last by its time
+    // or its text.
+    std::string checkReport() {
+        const std::vector<Model::SettingsReading> readings = world_.readings();
+        const Model::SettingsReading& first = readings.front();
+        for (const Model::SettingsReading& r : readings)
+            if (r.count != first.count || r.kind != first.kind) return {};  // not settled yet
+        if (first.count == reportsCompared_) return {};
+        const std::string path =
+            game_.documentsDir() + "/My Games/Fallout4/F4SE/freeplot_settings.txt";
+        std::string why = "there is no settings report beside the log";
+        auto written = [&] {
+            const std::optional<std::string> text = game_.readFile(path);
+            std::error_code error;
+            const auto time = std::filesystem::last_write_time(host::filePath(path), error);
+            if (!text || error) return false;
+            if (*text == lastReport_ && time == lastReportTime_) {
+                why = "the settings report was not written again after this reading";
+                return false;
+            }
+            why = reportDiffers(*text, readings);
+            if (!why.empty()) return false;
+            lastReport_ = *text;
+            lastReportTime_ = time;
+            return true;
+        };
+        static constexpr const char* kOf[] = {"of the game's start", "of the file read again",
+                                              "of the file not taken"};
+        if (!game_.waitUntil(written, kReportDeadline))
+            return std::string("the settings report ") + kOf[first.kind] +
+                   " is not what the model read: " + why;
+        reportsCompared_ = first.count;
+        return {};
+    }
+
     // --- Settled --------------------------------------------------------------------------------
 
     std::string settled() {
@@ -1023,6 +1221,10 @@ private:
     Model world_{settings_.empty() ? std::nullopt : std::optional<std::string>(settings_)};
     bool modelOn_ = true;
     std::size_t compared_ = 0;
+    // The readings of the settings file whose report was compared, and that report as last seen.
+    int reportsCompared_ = 0;
+    std::string lastReport_;
+    std::filesystem::file_time_type lastReportTime_{};
     std::int64_t lastRelease_ = -1, lastEvent_ = -1, resumed_ = -1;
     bool pending_ = false;
     std::string noteKey_, noteWhat_, noteObject_, noteSeen_;

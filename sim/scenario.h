@@ -27,7 +27,9 @@
 //   expect position NAME X Y Z    expect angles NAME X Y Z (degrees)    expect scale NAME PERCENT
 //   expect message "TEXT"         (the next message not yet expected)    expect no message
 //   expect log "TEXT"             (logged since the last step that is no expectation began)
-//   expect report "TEXT"          (the settings report beside the log holds TEXT)
+//   expect report "TEXT"          (the settings report beside the log holds TEXT; besides, after
+//                                 every reading of the file the settings the report says are in
+//                                 force are compared with the model's)
 //   expect settled                (see below)    expect gone NAME (the game let go of it)
 //   expect clock MULTIPLIER       the game's time multiplier, to within 0.001
 //   expect bytes SITE OFFSET HH [HH ...]   the game's code bytes at a site (named as the sim's
@@ -96,6 +98,11 @@ struct PlayOutcome {
     // The steps after which the game was compared with the model of what the player must see.
     std::uint64_t modelSteps() const {
         return std::strtoull(transcript.note("model compared").value_or("0").c_str(), nullptr, 10);
+    }
+    // The readings of the settings file whose report was compared with the model's settings.
+    std::uint64_t reportsCompared() const {
+        return std::strtoull(transcript.note("reports compared").value_or("0").c_str(), nullptr,
+                             10);
     }
 };
 

@@ -42,6 +42,11 @@ void unlockGame(void* at);
 // holding it open would; false when that cannot be had.
 bool holdFileLock(const std::string& path);
 
+// Another program holding the file so that it cannot be read (`hold`), or letting go of it,
+// leaving its time and size as they were (throws std::runtime_error when it cannot). Load runs on
+// the thread that holds it.
+void holdAgainstReading(const std::string& path, bool hold);
+
 // The session's event file: opened for appending, written a whole record at a time.
 int openEventFile(const std::string& path);
 void writeAll(int fd, const std::string& text);

@@ -227,6 +227,20 @@ bool holdFileLock(const std::string& path) {
     return true;  // the handle stays open, and the lock held, until the process ends
 }
 
+void holdAgainstReading(const std::string& path, bool hold) {
+    // Opened with no sharing, as an editor that locks its file opens it: every other open fails.
+    static HANDLE held = INVALID_HANDLE_VALUE;
+    if (!hold) {
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
+        return;
+    }
+    held = CreateFileW(wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot hold the settings file against reading: " + path);
+}
+
 int openEventFile(const std::string& path) {
     return _wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY,
                   _S_IREAD | _S_IWRITE);

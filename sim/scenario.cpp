@@ -39,6 +39,8 @@ constexpr auto kUnchangedHold = kNoMessageWait;
 // The largest scale the game's 16-bit field holds, in percent.
 constexpr double kMaxScalePercent = 65535;
 constexpr double kMaxCoordinate = 3.0e38;  // a float's range, rounded down
+// The largest settings file a step makes: twice what the plugin reads.
+constexpr long long kMaxSettingsFile = 8 << 20;
 // How long the settings report of a reading may take to be written (on the plugin's worker).
 constexpr auto kReportDeadline = std::chrono::milliseconds(5000);
 
@@ -172,15 +174,24 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
         if (w.size() < 4) fail("expected: setting SECTION NAME VALUE");
     } else if (verb == "settings") {
         long long bytes = 0;
-        const bool plain = w.size() == 3 && w[1] == "file" &&
-                           (w[2] == "gone" || w[2] == "unreadable" || w[2] == "unterminated");
-        const bool line = w.size() == 4 && w[1] == "file" && w[2] == "line";
-        const bool cut =
-            w.size() == 4 && w[1] == "file" && w[2] == "cut" && integer(w[3], bytes) && bytes >= 0;
-        if (!plain && !line && !cut)
+        const bool file = w.size() >= 3 && w[1] == "file";
+        const bool plain =
+            w.size() == 3 && file &&
+            (w[2] == "gone" || w[2] == "unreadable" || w[2] == "unterminated" || w[2] == "held");
+        const bool line = w.size() == 4 && file && w[2] == "line";
+        const bool cut = w.size() == 4 && file && (w[2] == "cut" || w[2] == "size") &&
+                         integer(w[3], bytes) && bytes >= 0 && bytes <= kMaxSettingsFile;
+        const bool utf16 =
+            w.size() == 4 && file && w[2] == "utf16" && (w[3] == "le" || w[3] == "be");
+        bool raw = w.size() >= 4 && file && w[2] == "bytes";
+        for (std::size_t i = 3; raw && i < w.size(); ++i)
+            raw = w[i].size() == 2 && std::isxdigit(static_cast<unsigned char>(w[i][0])) &&
+                  std::isxdigit(static_cast<unsigned char>(w[i][1]));
+        if (!plain && !line && !cut && !utf16 && !raw)
             fail(
-                "expected: settings file cut BYTES | settings file line \"TEXT\" | "
-                "settings file gone|unreadable|unterminated");
+                "expected: settings file cut|size BYTES | settings file line \"TEXT\" | "
+                "settings file bytes HH... | settings file utf16 le|be | "
+                "settings file gone|unreadable|unterminated|held");
     } else if (verb == "object") {
         if (w.size() < 6 || w[2] != "at")
             fail(
@@ -350,7 +361,17 @@ Scenario parseScenario(const std::string& text, const std::string& name) {
         comment.clear();
         checkStep(step, known, name);
         if (step.words[0] == "setting" && scenario.steps.empty()) {
+            if (scenario.heldAtLoad)
+                throw ScenarioError(name, number,
+                                    "the setting lines come before \"settings file held\"");
             scenario.settings.push_back({step.words[1], step.words[2], restAfter(step.text, 3)});
+            continue;
+        }
+        if (step.words.size() == 3 && step.words[0] == "settings" && step.words[2] == "held") {
+            if (!scenario.steps.empty() || scenario.settings.empty())
+                throw ScenarioError(name, number,
+                                    "\"settings file held\" comes right after the setting lines");
+            scenario.heldAtLoad = true;
             continue;
         }
         scenario.steps.push_back(std::move(step));
@@ -739,9 +760,10 @@ private:
     }
 
     // The settings file as the player's editor or system leaves it: cut short, with a raw line
-    // added, without its last line break, deleted, or unreadable. Unreadable is the path turned
-    // into a folder: its time and size change, and every read of it fails, also for root (who
-    // runs the tests and reads files whatever their modes say).
+    // or raw bytes added, without its last line break, saved as UTF-16, grown beyond what the
+    // plugin reads, deleted, or unreadable. Unreadable is the path turned into a folder: its time
+    // and size change, and every read of it fails, also for root (who runs the tests and reads
+    // files whatever their modes say).
     std::string changeSettingsFile(const std::vector<std::string>& w) {
         const std::filesystem::path path = host::filePath(game_.settingsPath());
         const std::string& how = w[2];
@@ -757,6 +779,20 @@ private:
             text = settings_.substr(0, static_cast<std::size_t>(std::stoll(w[3])));
         } else if (how == "line") {
             text += w[3] + "\n";
+        } else if (how == "bytes") {
+            for (std::size_t i = 3; i < w.size(); ++i)
+                text += static_cast<char>(std::stoul(w[i], nullptr, 16));
+        } else if (how == "utf16") {
+            std::string wide;
+            for (const char c : text)
+                wide += w[3] == "le" ? std::string{c, '\0'} : std::string{'\0', c};
+            text = wide;
+        } else if (how == "size") {
+            // A file already that large stays as it is.
+            const auto size = static_cast<std::size_t>(std::stoll(w[3]));
+            const std::size_t before = text.size();
+            while (text.size() < size) text += "; " + std::string(97, '-') + "\n";
+            if (before < size) text.resize(size);
         } else if (!text.empty() && text.back() == '\n') {
             text.pop_back();
             if (!text.empty() && text.back() == '\r') text.pop_back();
@@ -1218,7 +1254,8 @@ private:
     std::size_t loggedBefore_ = 0;  // the log lines before the last step that is no expectation
     SettingsModel model_;
     std::string settings_;
-    Model world_{settings_.empty() ? std::nullopt : std::optional<std::string>(settings_)};
+    Model world_{settings_.empty() ? std::nullopt : std::optional<std::string>(settings_),
+                 !scenario_.heldAtLoad};
     bool modelOn_ = true;
     std::size_t compared_ = 0;
     // The readings of the settings file whose report was compared, and that report as last seen.

@@ -9,6 +9,14 @@
 //                                 player's editor is half-way through writing)
 //   settings file line "TEXT"     TEXT and a line break added to the file as it stands
 //   settings file unterminated    the file's final line break taken off
+//   settings file bytes HH [HH ...]   bytes added to the file as they are (a NUL, text saved in
+//                                 another code page)
+//   settings file utf16 le|be     the file as it stands saved as UTF-16 without a byte-order mark
+//   settings file size BYTES      comment lines added until the file holds BYTES bytes
+//   settings file held            after the setting lines and before every other step: another
+//                                 program holds the file while Load reads it (so the game starts
+//                                 with every default) and lets go of it right after, leaving its
+//                                 time and size as they were
 //   settings file gone            the file deleted
 //   settings file unreadable      the file's time and size change and every read of it fails
 //                                 (its path turned into a folder); a later "setting" or
@@ -81,6 +89,7 @@ struct Scenario {
     // The "setting" lines before the first other step (section, name, value): the settings file
     // the session starts with. Without any, the session has no settings file.
     std::vector<std::vector<std::string>> settings;
+    bool heldAtLoad = false;  // "settings file held"
     std::vector<ScenarioStep> steps;
     // The settings file those lines make.
     std::string settingsText() const;

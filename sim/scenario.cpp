@@ -1112,8 +1112,9 @@ private:
     // After a step in which the model says the plugin read the settings file (the game's start,
     // the first event of a stay that looked at a changed file), waits until the report beside the
     // log is the one of that reading, and compares the settings it says are in force with the
-    // model's. The report is written on a worker: a new one is told from the last by its time
-    // or its text.
+    // model's. The report is written on a worker, into a new file that replaces the last: the one
+    // compared is marked with a time an hour before it was written, which no report of the
+    // plugin has, so the next one is told from it whatever its text.
     std::string checkReport() {
         const std::vector<Model::SettingsReading> readings = world_.readings();
         const Model::SettingsReading& first = readings.front();
@@ -1123,20 +1124,18 @@ private:
         const std::string path =
             game_.documentsDir() + "/My Games/Fallout4/F4SE/freeplot_settings.txt";
         std::string why = "there is no settings report beside the log";
+        std::filesystem::file_time_type time{};
         auto written = [&] {
-            const std::optional<std::string> text = game_.readFile(path);
             std::error_code error;
-            const auto time = std::filesystem::last_write_time(host::filePath(path), error);
+            time = std::filesystem::last_write_time(host::filePath(path), error);
+            const std::optional<std::string> text = game_.readFile(path);
             if (!text || error) return false;
-            if (*text == lastReport_ && time == lastReportTime_) {
+            if (time == comparedTime_) {
                 why = "the settings report was not written again after this reading";
                 return false;
             }
             why = reportDiffers(*text, readings);
-            if (!why.empty()) return false;
-            lastReport_ = *text;
-            lastReportTime_ = time;
-            return true;
+            return why.empty();
         };
         static constexpr const char* kOf[] = {"of the game's start", "of the file read again",
                                               "of the file not taken"};
@@ -1144,6 +1143,9 @@ private:
             return std::string("the settings report ") + kOf[first.kind] +
                    " is not what the model read: " + why;
         reportsCompared_ = first.count;
+        std::error_code error;
+        std::filesystem::last_write_time(host::filePath(path), time - std::chrono::hours(1), error);
+        comparedTime_ = std::filesystem::last_write_time(host::filePath(path), error);
         return {};
     }
 
@@ -1258,10 +1260,10 @@ private:
                  !scenario_.heldAtLoad};
     bool modelOn_ = true;
     std::size_t compared_ = 0;
-    // The readings of the settings file whose report was compared, and that report as last seen.
+    // The readings of the settings file whose report was compared, and the time the last one
+    // compared was marked with.
     int reportsCompared_ = 0;
-    std::string lastReport_;
-    std::filesystem::file_time_type lastReportTime_{};
+    std::filesystem::file_time_type comparedTime_{};
     std::int64_t lastRelease_ = -1, lastEvent_ = -1, resumed_ = -1;
     bool pending_ = false;
     std::string noteKey_, noteWhat_, noteObject_, noteSeen_;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "sim/sim.h"
@@ -46,6 +47,13 @@ bool holdFileLock(const std::string& path);
 // leaving its time and size as they were (throws std::runtime_error when it cannot). Load runs on
 // the thread that holds it.
 void holdAgainstReading(const std::string& path, bool hold);
+
+// The whole file, read as a program that lets others replace or delete it meanwhile (the plugin
+// replaces its settings report whole, which Windows refuses while a reader does not share the
+// file's deletion); nullopt when it cannot be read.
+std::optional<std::string> readShared(const std::string& path);
+// Sets the file's last write time an hour back, opening it the same way; false when it cannot.
+bool writeTimeBack(const std::string& path);
 
 // The session's event file: opened for appending, written a whole record at a time.
 int openEventFile(const std::string& path);

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -117,6 +118,19 @@ void holdAgainstReading(const std::string& path, bool hold) {
         if (fd >= 0) ::close(fd);
     }
     if (!done) throw std::runtime_error("cannot hold the settings file against reading: " + path);
+}
+
+std::optional<std::string> readShared(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool writeTimeBack(const std::string& path) {
+    std::error_code error;
+    const auto time = std::filesystem::last_write_time(path, error);
+    if (!error) std::filesystem::last_write_time(path, time - std::chrono::hours(1), error);
+    return !error;
 }
 
 int openEventFile(const std::string& path) {

@@ -241,6 +241,41 @@ void holdAgainstReading(const std::string& path, bool hold) {
         throw std::runtime_error("cannot hold the settings file against reading: " + path);
 }
 
+std::optional<std::string> readShared(const std::string& path) {
+    const HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string text;
+    char chunk[65536];
+    DWORD n = 0;
+    bool read = true;
+    while ((read = ReadFile(file, chunk, sizeof chunk, &n, nullptr) != 0) && n > 0)
+        text.append(chunk, n);
+    CloseHandle(file);
+    if (!read) return std::nullopt;
+    return text;
+}
+
+bool writeTimeBack(const std::string& path) {
+    const HANDLE file =
+        CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    FILETIME written{};
+    bool done = GetFileTime(file, nullptr, nullptr, &written) != 0;
+    ULARGE_INTEGER time{};
+    time.LowPart = written.dwLowDateTime;
+    time.HighPart = written.dwHighDateTime;
+    time.QuadPart -= 36'000'000'000ull;  // an hour, in 100 ns
+    written.dwLowDateTime = time.LowPart;
+    written.dwHighDateTime = time.HighPart;
+    done = done && SetFileTime(file, nullptr, nullptr, &written) != 0;
+    CloseHandle(file);
+    return done;
+}
+
 int openEventFile(const std::string& path) {
     return _wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY,
                   _S_IREAD | _S_IWRITE);

@@ -1124,10 +1124,9 @@ private:
         const std::string path =
             game_.documentsDir() + "/My Games/Fallout4/F4SE/freeplot_settings.txt";
         std::string why = "there is no settings report beside the log";
-        std::filesystem::file_time_type time{};
         auto written = [&] {
             std::error_code error;
-            time = std::filesystem::last_write_time(host::filePath(path), error);
+            const auto time = std::filesystem::last_write_time(host::filePath(path), error);
             const std::optional<std::string> text = game_.readFile(path);
             if (!text || error) return false;
             if (time == comparedTime_) {
@@ -1144,8 +1143,8 @@ private:
                    " is not what the model read: " + why;
         reportsCompared_ = first.count;
         std::error_code error;
-        std::filesystem::last_write_time(host::filePath(path), time - std::chrono::hours(1), error);
-        comparedTime_ = std::filesystem::last_write_time(host::filePath(path), error);
+        if (host::writeTimeBack(path))
+            comparedTime_ = std::filesystem::last_write_time(host::filePath(path), error);
         return {};
     }
 

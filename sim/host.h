@@ -49,10 +49,13 @@ bool holdFileLock(const std::string& path);
 void holdAgainstReading(const std::string& path, bool hold);
 
 // The whole file, read as a program that lets others replace or delete it meanwhile (the plugin
-// replaces its settings report whole, which Windows refuses while a reader does not share the
-// file's deletion); nullopt when it cannot be read.
+// replaces its settings report whole, which Windows refuses while the file is open without its
+// deletion shared); nullopt when it cannot be read.
 std::optional<std::string> readShared(const std::string& path);
-// Sets the file's last write time an hour back, opening it the same way; false when it cannot.
+// The file's last write time in the system's own units, asked without opening it (Windows
+// refuses to replace a file while anyone has it open at all); nullopt when there is none.
+std::optional<std::int64_t> writtenTime(const std::string& path);
+// Sets the file's last write time an hour back; false when it cannot.
 bool writeTimeBack(const std::string& path);
 
 // The session's event file: opened for appending, written a whole record at a time.

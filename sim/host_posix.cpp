@@ -22,7 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -123,14 +123,23 @@ void holdAgainstReading(const std::string& path, bool hold) {
 std::optional<std::string> readShared(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::optional<std::int64_t> writtenTime(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
 }
 
 bool writeTimeBack(const std::string& path) {
-    std::error_code error;
-    const auto time = std::filesystem::last_write_time(path, error);
-    if (!error) std::filesystem::last_write_time(path, time - std::chrono::hours(1), error);
-    return !error;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return false;
+    timespec times[2] = {info.st_atim, info.st_mtim};
+    times[1].tv_sec -= 3600;
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
 int openEventFile(const std::string& path) {

@@ -241,36 +241,47 @@ void holdAgainstReading(const std::string& path, bool hold) {
         throw std::runtime_error("cannot hold the settings file against reading: " + path);
 }
 
+namespace {
+HANDLE openShared(const std::string& path, DWORD access) {
+    return CreateFileW(wide(path).c_str(), access,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+std::int64_t ticks(const FILETIME& time) {
+    return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) |
+                                     time.dwLowDateTime);
+}
+}  // namespace
+
 std::optional<std::string> readShared(const std::string& path) {
-    const HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = openShared(path, GENERIC_READ);
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
     std::string text;
     char chunk[65536];
     DWORD n = 0;
-    bool read = true;
-    while ((read = ReadFile(file, chunk, sizeof chunk, &n, nullptr) != 0) && n > 0)
+    bool done = true;
+    while ((done = ReadFile(file, chunk, sizeof chunk, &n, nullptr) != 0) && n > 0)
         text.append(chunk, n);
     CloseHandle(file);
-    if (!read) return std::nullopt;
+    if (!done) return std::nullopt;
     return text;
 }
 
+std::optional<std::int64_t> writtenTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    return ticks(data.ftLastWriteTime);
+}
+
 bool writeTimeBack(const std::string& path) {
-    const HANDLE file =
-        CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = openShared(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
     if (file == INVALID_HANDLE_VALUE) return false;
     FILETIME written{};
     bool done = GetFileTime(file, nullptr, nullptr, &written) != 0;
-    ULARGE_INTEGER time{};
-    time.LowPart = written.dwLowDateTime;
-    time.HighPart = written.dwHighDateTime;
-    time.QuadPart -= 36'000'000'000ull;  // an hour, in 100 ns
-    written.dwLowDateTime = time.LowPart;
-    written.dwHighDateTime = time.HighPart;
+    const auto back = static_cast<std::uint64_t>(ticks(written)) - 36'000'000'000ull;  // an hour
+    written.dwLowDateTime = static_cast<DWORD>(back);
+    written.dwHighDateTime = static_cast<DWORD>(back >> 32);
     done = done && SetFileTime(file, nullptr, nullptr, &written) != 0;
     CloseHandle(file);
     return done;

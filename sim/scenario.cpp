@@ -1124,17 +1124,17 @@ private:
         const std::string path =
             game_.documentsDir() + "/My Games/Fallout4/F4SE/freeplot_settings.txt";
         std::string why = "there is no settings report beside the log";
+        // Read only once it is there whole: the plugin cannot replace a file being read.
         auto written = [&] {
-            std::error_code error;
-            const auto time = std::filesystem::last_write_time(host::filePath(path), error);
-            const std::optional<std::string> text = game_.readFile(path);
-            if (!text || error) return false;
-            if (time == comparedTime_) {
+            const std::optional<std::int64_t> time = host::writtenTime(path);
+            if (!time) return false;
+            if (*time == comparedTime_) {
                 why = "the settings report was not written again after this reading";
                 return false;
             }
-            why = reportDiffers(*text, readings);
-            return why.empty();
+            const std::optional<std::string> text = host::readShared(path);
+            why = text ? reportDiffers(*text, readings) : why;
+            return text && why.empty();
         };
         static constexpr const char* kOf[] = {"of the game's start", "of the file read again",
                                               "of the file not taken"};
@@ -1142,9 +1142,7 @@ private:
             return std::string("the settings report ") + kOf[first.kind] +
                    " is not what the model read: " + why;
         reportsCompared_ = first.count;
-        std::error_code error;
-        if (host::writeTimeBack(path))
-            comparedTime_ = std::filesystem::last_write_time(host::filePath(path), error);
+        if (host::writeTimeBack(path)) comparedTime_ = host::writtenTime(path).value_or(-1);
         return {};
     }
 
@@ -1262,7 +1260,7 @@ private:
     // The readings of the settings file whose report was compared, and the time the last one
     // compared was marked with.
     int reportsCompared_ = 0;
-    std::filesystem::file_time_type comparedTime_{};
+    std::int64_t comparedTime_ = -1;
     std::int64_t lastRelease_ = -1, lastEvent_ = -1, resumed_ = -1;
     bool pending_ = false;
     std::string noteKey_, noteWhat_, noteObject_, noteSeen_;

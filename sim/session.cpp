@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "sim/build_paths.h"
@@ -83,10 +84,13 @@ int host::runChild(const Options& o, const std::string& root, const std::string&
     try {
         namespace fs = std::filesystem;
         fs::create_directories(host::filePath(root + "/Fallout4/Data/F4SE/Plugins"));
+        const std::string settingsFile = root + "/Fallout4/Data/F4SE/Plugins/freeplot.ini";
         if (o.settings)
-            std::ofstream(host::filePath(root + "/Fallout4/Data/F4SE/Plugins/freeplot.ini"),
-                          std::ios::binary)
-                << *o.settings;
+            std::ofstream(host::filePath(settingsFile), std::ios::binary) << *o.settings;
+        std::optional<Scenario> scenario;
+        if (!o.script && !o.scenarioText.empty())
+            scenario = parseScenario(o.scenarioText, o.scenarioName);
+        const bool held = scenario && scenario->heldAtLoad && o.settings;
 
         buildImage(o.commandTable, o.blankImage || o.imageBytes < loc::imageSize, o.imageBytes);
         auto* game = new Game(root);  // lives until the process ends
@@ -118,7 +122,9 @@ int host::runChild(const Options& o, const std::string& root, const std::string&
                           info.name ? info.name : "", std::to_string(info.version)});
         if (accepted && o.callLoad) {
             emit(kind::loadCalled, {});
+            if (held) host::holdAgainstReading(settingsFile, true);
             bool loaded = load(&iface);
+            if (held) host::holdAgainstReading(settingsFile, false);
             std::fflush(stdout);
             emit(kind::loadResult, {loaded ? "1" : "0"});
         }
@@ -144,9 +150,8 @@ int host::runChild(const Options& o, const std::string& root, const std::string&
         if (o.imageBytes >= loc::imageSize) startMainLoop();
         if (o.script)
             o.script(*game);
-        else if (!o.scenarioText.empty())
-            playInSession(*game, parseScenario(o.scenarioText, o.scenarioName),
-                          o.settings.value_or(""));
+        else if (scenario)
+            playInSession(*game, *scenario, o.settings.value_or(""));
         std::fflush(stdout);
         emitSiteChanges("end", before);
         emit(kind::end, {});

@@ -24,6 +24,7 @@ TEST(Chaos, FixedSeedSequencesLeaveTheGameSettled) {
         total.events += figures.events;
         total.unloads += figures.unloads;
         total.compared += outcome.modelSteps();
+        total.reports += outcome.reportsCompared();
         total.failures += !outcome.passed();
         EXPECT_TRUE(outcome.passed()) << outcome.failure << "\n" << name << ":\n" << text;
     }
@@ -31,8 +32,10 @@ TEST(Chaos, FixedSeedSequencesLeaveTheGameSettled) {
         std::to_string(total.sequences) + " sequences, " + std::to_string(total.events) +
         " events, " + std::to_string(total.unloads) + " unloads, " +
         std::to_string(total.compared) + " steps compared with the model, " +
+        std::to_string(total.reports) + " readings compared with the settings report, " +
         std::to_string(total.failures) + " failures";
     std::printf("chaos: %s\n", figures.c_str());
     RecordProperty("figures", figures);
     EXPECT_GE(total.compared, total.events);
+    EXPECT_GE(total.reports, total.sequences);
 }

@@ -95,6 +95,14 @@ int host::runChild(const Options& o, const std::string& root, const std::string&
         buildImage(o.commandTable, o.blankImage || o.imageBytes < loc::imageSize, o.imageBytes);
         auto* game = new Game(root);  // lives until the process ends
         if (o.beforeQuery) o.beforeQuery(*game);
+        // A report that an earlier session left in a documents folder every session shares (under
+        // Wine) is none of this one's: the scenario player waits for this session's own.
+        if (scenario) {
+            std::error_code ignored;
+            fs::remove(host::filePath(game->documentsDir() +
+                                      "/My Games/Fallout4/F4SE/freeplot_settings.txt"),
+                       ignored);
+        }
 
         std::vector<std::vector<std::uint8_t>> before;
         for (const auto& s : watchedSites()) before.push_back(snapshot(s));

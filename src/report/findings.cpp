@@ -201,6 +201,8 @@ void findUnknownNames(const Reading& reading, Collector& out) {
     const std::vector<std::string> sections = knownSections();
     std::vector<std::vector<std::string>> names;
     std::vector<std::unordered_set<std::string_view>> exact;
+    names.reserve(sections.size());
+    exact.reserve(sections.size());
     for (const std::string& s : sections) names.push_back(knownNames(s));
     for (const auto& list : names) exact.emplace_back(list.begin(), list.end());
     // A name whose value the [keys] reader refused was read all the same.
@@ -346,12 +348,15 @@ void findStartOnly(const Reading& reading, const ReportContext& context, Collect
         }
         if (now == then) continue;
         const IniEntry* entry = reading.ini.find(row.section, row.name);
-        out.add(Severity::warning, about(row.section, row.name),
-                (entry ? entryPrefix(reading, static_cast<std::int32_t>(entry - reading.ini.entries.data()))
-                       : std::string()) +
-                    "the file now gives " + now +
-                    ", which acts only when the game starts: " + then +
-                    " stays in force until then (acts at the next start)");
+        std::string text =
+            entry ? entryPrefix(reading, static_cast<std::int32_t>(entry - reading.ini.entries.data()))
+                  : std::string();
+        text += "the file now gives ";
+        text += now;
+        text += ", which acts only when the game starts: ";
+        text += then;
+        text += " stays in force until then (acts at the next start)";
+        out.add(Severity::warning, about(row.section, row.name), std::move(text));
     }
 }
 

@@ -83,6 +83,9 @@ mapped=$("$root/scripts/crash-address.sh" "$crash" 2>&1) || fail "scripts/crash-
 grep -qx "   (inlined by) F4SEPlugin_Query at src/plugin/main.cpp:$line:0\|  F4SEPlugin_Query at src/plugin/main.cpp:$line:0" \
   <<<"$mapped" || fail "$crash is not mapped to F4SEPlugin_Query at src/plugin/main.cpp:$line: $mapped"
 echo "Crash address $crash: F4SEPlugin_Query at src/plugin/main.cpp:$line, through freeplot.pdb"
+# An offset beyond the DLL's code names no function, however near a symbol lies.
+beyond=$("$root/scripts/crash-address.sh" freeplot.dll+0x1000000 2>&1) || fail "scripts/crash-address.sh failed: $beyond"
+grep -q "not in freeplot.dll's code" <<<"$beyond" || fail "freeplot.dll+0x1000000, beyond its image, is named: $beyond"
 
 program="$build/tests/windows/freeplot_windows_tests.exe"
 sim="$build/sim/freeplot-sim.exe"

@@ -251,16 +251,18 @@ void findLines(const Reading& reading, const SettingsInForce& inForce, Collector
     bool anyLf = text.find('\n') != std::string::npos;
     for (std::size_t i = 0; i < ini.lines.size() && !out.done(); ++i) {
         const IniLine& line = ini.lines[i];
-        const std::string_view bytes(text.data() + line.offset, line.length);
-        const std::string at = linesPrefix({static_cast<int>(i + 1)});
         const bool counted = (line.flags & (line_flag::cut | line_flag::nul | line_flag::afterSection |
                                             line_flag::loneCr)) != 0 ||
                              line.kind == LineKind::bad || line.kind == LineKind::continuation;
-        if (counted && !out.listing()) {
+        // Most lines have nothing to tell: they cost no more than this look, whatever the file.
+        if (!counted) continue;
+        if (!out.listing()) {
             out.count(line.kind == LineKind::bad || (line.flags & line_flag::cut) ? Severity::ignored
                                                                                   : Severity::warning);
             continue;
         }
+        const std::string_view bytes(text.data() + line.offset, line.length);
+        const std::string at = linesPrefix({static_cast<int>(i + 1)});
         if (line.flags & line_flag::loneCr)
             out.add(Severity::warning, "",
                     at + (anyLf ? "a CR without LF ends no line for the plugin: what follows it up "

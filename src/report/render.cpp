@@ -54,8 +54,13 @@ namespace {
 
 const char* origin(bool isDefault) { return isDefault ? "default" : "from the file"; }
 
-void printSetting(std::string* out, const SettingsInForce& in, const SettingRow& row) {
-    const char* from = origin(holdsDefault(in, row));
+// Read again while the game runs, a setting that acts only at the start keeps the start's value,
+// whatever the file now says: its origin says so rather than "from the file".
+void printSetting(std::string* out, const SettingsInForce& in, const SettingRow& row,
+                  const ReportContext& context) {
+    const char* from = row.startOnly && context.when == ReportContext::When::again
+                           ? "as the game started"
+                           : origin(holdsDefault(in, row));
     if (row.type == SettingType::low8)
         put(out, "  %-22s %-10u %s\n", row.name, unsigned{in.settings.*row.low8}, from);
     else if (row.type == SettingType::real)
@@ -168,7 +173,7 @@ std::string renderReport(const Reading& reading, const Findings& findings,
             section = row.section;
             put(out, "[%s]\n", section);
         }
-        printSetting(out, in, row);
+        printSetting(out, in, row, context);
     }
 
     put(out, "\n[keys]\n");

@@ -11,16 +11,9 @@
 #include <string>
 
 #include "config/reading.h"
+#include "fuzz_check.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                           \
-    do {                                                           \
-        if (!(cond)) {                                             \
-            std::fprintf(stderr, "invariant broken: %s\n", #cond); \
-            __builtin_trap();                                      \
-        }                                                          \
-    } while (0)
 
 template <class Steps>
 void checkSteps(const Steps& steps) {

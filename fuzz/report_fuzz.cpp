@@ -8,16 +8,9 @@
 #include <string>
 
 #include "report/report.h"
+#include "fuzz_check.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                           \
-    do {                                                           \
-        if (!(cond)) {                                             \
-            std::fprintf(stderr, "invariant broken: %s\n", #cond); \
-            __builtin_trap();                                      \
-        }                                                          \
-    } while (0)
 
 // Whether the text is UTF-8 throughout (the report quotes what is not as \xNN).
 bool utf8(const std::string& text) {

@@ -592,10 +592,14 @@ void startMainLoop() {
                 calleeState.refQueueTakes++;
                 slot.store(0);
             }
-            std::uintptr_t now2 = slot2.load();
-            host::unlockGame(lock);
+            // The frame reads its slots, then frees what was let go of long enough ago. What the
+            // plugin left in a slot before the game let go of it is read before it is freed,
+            // however long the system kept this thread waiting since its last frame.
+            const std::uintptr_t now2 = slot2.load();
+            const bool freed2 = now2 != seen2 && now2 && isUnloadedReference(now2);
             freeUnloadedReferences();
-            if (now2 != seen2 && now2 && isUnloadedReference(now2))
+            host::unlockGame(lock);
+            if (freed2)
                 calledOnUnloaded("the main loop found " + describePointer(now2) +
                                  " in refQueueSlot2");
             if (now2 != seen2) {

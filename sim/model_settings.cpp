@@ -24,9 +24,11 @@ namespace {
 // A text that shows a value fits when it holds one placeholder for that value (or none); %%
 // stands for a per cent sign. A whole number takes only placeholders that print all of it (no h
 // or hh), and %c only where it is a letter. Any other text is shown as it is written.
-bool fits(const std::string& text, char kind) {
-    if (!kind) return true;  // shown as it is written
+bool fits(const std::string& text, char whole) {
+    if (!whole) return true;  // shown as it is written
     int placeholders = 0;
+    // An object's place: six reals, then a whole number, and no fewer.
+    const int most = whole == 'p' ? 7 : 1;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '%') continue;
         if (++i < text.size() && text[i] == '%') continue;
@@ -35,15 +37,16 @@ bool fits(const std::string& text, char kind) {
                (std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.'))
             ++i;
         if (i >= text.size()) return false;
+        const char kind = whole != 'p' ? whole : placeholders < 6 ? 'f' : 'd';
         if (kind == 'f' && text[i] == 'l' && i + 1 < text.size()) ++i;  // %lf is %f
         const char c = text[i];
         const bool right = kind == 'f'   ? std::strchr("fFeEgGaA", c) != nullptr
                            : kind == 'd' ? std::strchr("di", c) != nullptr
                            : kind == 'c' ? std::strchr("cdiuxXo", c) != nullptr
                                          : false;
-        if (!right || ++placeholders > 1) return false;
+        if (!right || ++placeholders > most) return false;
     }
-    return true;
+    return whole != 'p' || placeholders == most;
 }
 
 // A text the plugin takes: one that fits its value and, shown with a trial value (1.5, the letter
@@ -69,11 +72,13 @@ bool taken(const std::string& text, int m) {
             if (size > 1023) return false;
         }
     }
-    const int length = kind == 'f' ? std::snprintf(nullptr, 0, text.c_str(), 1.5)
-                                   : std::snprintf(nullptr, 0, text.c_str(),
-                                                   kind == 'c'   ? int{'X'}
-                                                   : m == mScale ? 95
-                                                                 : 150);
+    const int length = kind == 'p'   ? std::snprintf(nullptr, 0, text.c_str(), 1.5, 1.5, 1.5,
+                                                     1.5, 1.5, 1.5, 150)
+                       : kind == 'f' ? std::snprintf(nullptr, 0, text.c_str(), 1.5)
+                                     : std::snprintf(nullptr, 0, text.c_str(),
+                                                     kind == 'c'   ? int{'X'}
+                                                     : m == mScale ? 95
+                                                                   : 150);
     return length >= 1 && length <= 1023;
 }
 
@@ -188,6 +193,14 @@ Settings readSettings(const std::optional<std::string>& file) {
     readList(s.move, ini.Get("steps", "moveSteps", ""), move);
     readList(s.scale, ini.Get("steps", "scaleSteps", ""), scale);
     return s;
+}
+
+std::string formatPlace(const std::string& text, const double (&position)[3],
+                        const double (&angles)[3], int scale) {
+    char out[1024];
+    std::snprintf(out, sizeof out, text.c_str(), position[0], position[1], position[2], angles[0],
+                  angles[1], angles[2], scale);
+    return out;
 }
 
 std::string format(const std::string& text, char kind, double value) {

@@ -11,6 +11,7 @@
 #include "input/housekeeping.h"
 #include "input/key_rows.h"
 #include "input/presses.h"
+#include "input/stay.h"
 #include "os/os.h"
 
 namespace freeplot {
@@ -103,12 +104,20 @@ std::int32_t handleKey(const RawKeyboard& record) {
         return 0;
     }
     if ((record.flags & kKeyBreak) == 0) {
+        // Kept for the stay's replay once, not with every repeat (codes of 256 or more share
+        // one entry, so each of their presses is kept).
+        if (taken == 0 || code >= 256) {
+            stayBeforeKey(-1);
+            stayKeyPressed(code);
+        }
         keepPress(taken);
         return 1;
     }
     if (taken == 0) return 0;
+    const bool busy = readGame<std::uint8_t>(Loc::workshopStateByte) == 1;
+    stayBeforeKey(keyRow(actions, busy));  // while its press is still kept
     endPress(taken);
-    runKeyRows(actions, readGame<std::uint8_t>(Loc::workshopStateByte) == 1);
+    stayKeyReleased(code, actions, runKeyRows(actions, busy));
     return 0;
 }
 

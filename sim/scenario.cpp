@@ -365,6 +365,7 @@ Scenario parseScenario(const std::string& text, const std::string& name) {
     Scenario scenario;
     scenario.name = name;
     scenario.source = text;
+    scenario.keptStay = isKeptStay(text);
     if (text.find('\0') != std::string::npos)
         throw ScenarioError(name, 0, "this is no text file (it holds NUL bytes)");
     std::vector<std::string> known;
@@ -386,6 +387,13 @@ Scenario parseScenario(const std::string& text, const std::string& name) {
         }
         ScenarioStep step{number, line, comment, splitWords(line, name, number)};
         comment.clear();
+        std::string why;
+        if (startFileStep(step.words, scenario.startFile, why)) {
+            if (!scenario.steps.empty())
+                throw ScenarioError(name, number, "a settings start line comes before every other step");
+            continue;
+        }
+        if (!why.empty()) throw ScenarioError(name, number, why);
         checkStep(step, known, name);
         if (step.words[0] == "setting" && scenario.steps.empty()) {
             scenario.settings.push_back({step.words[1], step.words[2], restAfter(step.text, 3)});
@@ -399,7 +407,7 @@ Scenario parseScenario(const std::string& text, const std::string& name) {
 std::string Scenario::settingsText() const {
     SettingsModel model;
     for (const auto& s : settings) model.set(s[0], s[1], s[2]);
-    return model.text();
+    return (settings.empty() ? std::string() : model.text()) + startFile;
 }
 
 bool readPlayable(const std::string& path, std::string& text, std::string& why) {
@@ -513,6 +521,7 @@ public:
                 const bool settled = step.words[0] == "expect" && step.words[1] == "settled";
                 if (settled) why = checkModel(true);
                 if (why.empty()) why = play(step);
+                if (event) eventEnded_ = Game::now();
                 if (why.empty() && !settled) why = checkModel(false);
             } catch (const std::exception& e) {
                 why = e.what();
@@ -528,6 +537,7 @@ public:
         }
         finishNote();
         game_.waitForConsole();
+        if (!stayKept_ && keepsStay()) keepStay(game_);
         game_.note("model compared", std::to_string(compared_));
         game_.note("inputs compared", std::to_string(world_.inputsCompared()));
     }
@@ -742,7 +752,11 @@ private:
             // change it, so it must keep holding for as long as a worker takes to act.
             // Nothing was handed to the main loop then, so there is no taking to wait for.
             if (unchangedSinceEvent(w[2], what, want)) {
-                if (game_.waitUntil([&] { return !holds(); }, kUnchangedHold))
+                const auto left = std::chrono::microseconds(
+                    std::max<std::int64_t>(0, eventEnded_ + kUnchangedHold.count() * 1000 -
+                                                  Game::now()));
+                if (game_.waitUntil([&] { return !holds(); },
+                                    std::chrono::duration_cast<std::chrono::milliseconds>(left)))
                     return "it changed after the expectation held: found " + found;
                 return {};
             }
@@ -967,11 +981,30 @@ private:
         return why.empty() ? why : "the game is not what the player should see: " + why;
     }
 
+    // Whether the scenario's last stay is kept and replayed: one that is a kept stay itself is
+    // not, nor one without an event (no stay can have kept anything).
+    bool keepsStay() const {
+        return !scenario_.keptStay &&
+               std::any_of(scenario_.steps.begin(), scenario_.steps.end(),
+                           [](const ScenarioStep& s) { return isEvent(s.words[0]); });
+    }
+
     // --- Settled --------------------------------------------------------------------------------
 
     std::string settled() {
         std::string why;
-        if (!noLateTurns(why) || !workersFree(why) || !codeAsSwitched(why)) return why;
+        if (!noLateTurns(why)) return why;
+        // The stay ends before the checks play with objects and keys of their own.
+        if (!stayKept_ && keepsStay()) {
+            // The checks' keys act under what the stay after it reads: the model sees the event
+            // outside workshop mode that ends this one.
+            keepStay(game_);
+            world_.workshop(false);
+            world_.mouse(0, 0, 0, 0);
+            world_.workshop(true);
+        }
+        stayKept_ = true;
+        if (!workersFree(why) || !codeAsSwitched(why)) return why;
         return {};
     }
 
@@ -1075,9 +1108,9 @@ private:
     SettingsModel model_;
     std::string settings_;
     Model world_{settings_.empty() ? std::nullopt : std::optional<std::string>(settings_)};
-    bool modelOn_ = true;
+    bool modelOn_ = true, stayKept_ = false;
     std::size_t compared_ = 0;
-    std::int64_t lastRelease_ = -1, lastEvent_ = -1, resumed_ = -1;
+    std::int64_t lastRelease_ = -1, lastEvent_ = -1, resumed_ = -1, eventEnded_ = -1;
     bool pending_ = false;
     std::string noteKey_, noteWhat_, noteObject_, noteSeen_;
     std::size_t noteShown_ = 0;
@@ -1091,8 +1124,9 @@ void playInSession(Game& game, const Scenario& scenario, const std::string& sett
 }
 
 PlayOutcome playScenario(const Scenario& scenario, Options options) {
+    const Options base = options;
     // Without setting lines the session keeps the settings file of `options` (none by default).
-    if (!scenario.settings.empty()) options.settings = scenario.settingsText();
+    if (scenario.hasSettings()) options.settings = scenario.settingsText();
     options.script = nullptr;
     // The game's own input routine runs once per event whatever the plugin does, on the input
     // thread beside the plugin's workers: the notes say what it saw instead.
@@ -1109,6 +1143,7 @@ PlayOutcome playScenario(const Scenario& scenario, Options options) {
                           (t.lastStep > 0 ? " at or after line " + std::to_string(t.lastStep) : "");
         for (const std::string& e : t.errors) outcome.failure += "; " + e;
     }
+    if (!scenario.keptStay) replayKeptStays(outcome, base);
     return outcome;
 }
 

@@ -49,6 +49,22 @@ if [ -z "$wanted" ] || [ "$wanted" != "$guid $age" ]; then
   exit 1
 fi
 
+# Where the DLL's code lies, as offsets from its load address: an offset outside it names no
+# function, whatever symbol the symbolizer finds nearest (the end of the image, a data label).
+base=$(x86_64-w64-mingw32-objdump -p "$work/freeplot.dll" | awk '$1 == "ImageBase" {print $2}')
+code=$(x86_64-w64-mingw32-objdump -h "$work/freeplot.dll" |
+  awk '$2 ~ /^\./ {vma=$4; size=$3} /CODE/ {print vma, size}' |
+  while read -r vma size; do echo $((16#$vma - 16#$base)) $((16#$size)); done)
+spans=$(while read -r start size; do printf '0x%x to 0x%x\n' "$start" $((start + size)); done <<<"$code" |
+  paste -sd, - | sed 's/,/, /g')
+in_code() {
+  local start size
+  while read -r start size; do
+    (($1 >= start && $1 < start + size)) && return 0
+  done <<<"$code"
+  return 1
+}
+
 addresses=("$@")
 if [ ${#addresses[@]} -eq 0 ]; then
   mapfile -t addresses < <(grep -oiE 'freeplot\.dll\+(0x)?[0-9a-f]+' | sort -u)
@@ -64,6 +80,11 @@ for address in "${addresses[@]}"; do
     continue
   fi
   echo "freeplot.dll+0x$offset:"
+  digits=$(sed 's/^0*//' <<<"$offset")
+  if [ ${#digits} -gt 8 ] || ! in_code $((16#${digits:-0})); then
+    echo "  not in freeplot.dll's code (offsets $spans): data, an address in another module, or another build"
+    continue
+  fi
   # Innermost first; "(inlined by)" lines lead out to the function the code was compiled in.
   named=$(cd "$work" && llvm-symbolizer-14 --obj=freeplot.dll --relative-address --pretty-print \
     "0x$offset" | sed -E -e '/^$/d' -e 's#[^ ]*/build/[^/ ]+/\.\./\.\./##' -e 's/^/  /')

@@ -8,7 +8,7 @@
 #     Data/F4SE/Plugins/freeplot-check.exe    the settings checker (drop freeplot.ini on it)
 #     Data/F4SE/Plugins/freeplot.ini          the shipped settings file
 #     Data/F4SE/Plugins/freeplot-readme.txt   requirements, keys, the log, what went wrong
-#   freeplot-VERSION-symbols.zip, for developers (docs/crash-reports.md):
+#   freeplot-VERSION-symbols.zip, for developers (docs/windows-release.md):
 #     freeplot.dll, freeplot.pdb, freeplot.map   the same DLL, its PDB and its linker map
 #
 # VERSION is the project's (CMakeLists.txt); the DLL's version resource must say the same. The

@@ -83,6 +83,9 @@ mapped=$("$root/scripts/crash-address.sh" "$crash" 2>&1) || fail "scripts/crash-
 grep -qx "   (inlined by) F4SEPlugin_Query at src/plugin/main.cpp:$line:0\|  F4SEPlugin_Query at src/plugin/main.cpp:$line:0" \
   <<<"$mapped" || fail "$crash is not mapped to F4SEPlugin_Query at src/plugin/main.cpp:$line: $mapped"
 echo "Crash address $crash: F4SEPlugin_Query at src/plugin/main.cpp:$line, through freeplot.pdb"
+# An offset beyond the DLL's code names no function, however near a symbol lies.
+beyond=$("$root/scripts/crash-address.sh" freeplot.dll+0x1000000 2>&1) || fail "scripts/crash-address.sh failed: $beyond"
+grep -q "not in freeplot.dll's code" <<<"$beyond" || fail "freeplot.dll+0x1000000, beyond its image, is named: $beyond"
 
 program="$build/tests/windows/freeplot_windows_tests.exe"
 sim="$build/sim/freeplot-sim.exe"
@@ -227,7 +230,19 @@ if [ "$status" -ne 0 ] || [ "$(tail -n 1 "$checks/from-explorer.txt")" != "Press
   tail -n 20 "$checks/from-explorer.txt"
   fail "freeplot-check.exe started as from Explorer did not check freeplot.ini beside it, keep its report in freeplot-check.txt and wait (exit $status; $checks)"
 fi
-echo "freeplot-check.exe under Wine: the shipped freeplot.ini exit 0, a broken one exit 1; from Explorer its report kept in freeplot-check.txt (at ${SECONDS} s)"
+# A file it does not read (saved as UTF-16) dropped on it: exit 2, and its report kept all the same.
+printf '\xFF\xFE[\0k\0e\0y\0s\0]\0' >"$folder/unicode.ini"
+rm -f "$folder/freeplot-check.txt"
+status=0
+(cd "$folder" && FREEPLOT_CHECK_ALONE=1 timeout 300 "$wine" freeplot-check.exe "$(winpath "$folder/unicode.ini")" \
+  >"$checks/dropped.txt" 2>&1 </dev/null) || status=$?
+sed -i 's/\r$//' "$checks/dropped.txt"
+if [ "$status" -ne 2 ] || ! grep -q "is saved as UTF-16" "$folder/freeplot-check.txt" 2>/dev/null ||
+  ! grep -qxF "This report is also written to $(winpath "$folder")\\freeplot-check.txt" "$checks/dropped.txt"; then
+  tail -n 5 "$checks/dropped.txt"
+  fail "freeplot-check.exe with a UTF-16 file dropped on it did not say where its report is (exit $status; $checks)"
+fi
+echo "freeplot-check.exe under Wine: the shipped freeplot.ini exit 0, a broken one exit 1; from Explorer its report kept in freeplot-check.txt, for a file it does not read too (at ${SECONDS} s)"
 
 status=0
 wait "$chaos_pid" || status=$?

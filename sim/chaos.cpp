@@ -2,6 +2,7 @@
 
 #include "sim/chaos.h"
 
+#include <cstdio>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -25,6 +26,9 @@ public:
         line(std::string("setting main autoTimescaleEnabled ") + (chance(30) ? "true" : "false"));
         line("setting dangerous deleteEnabled true");
         line("setting cheats duplicateEnabled true");
+        // Now and then another program holds the file while the game starts: every default
+        // holds until the first stay after a workshop mode ends reads it.
+        if (chance(10)) line("settings file held");
         newObject("o1");
         newObject("o2");
         newObject("o3");
@@ -199,6 +203,17 @@ private:
         if (stall) line("main loop resume");
     }
 
+    // Text as the bytes of a "settings file bytes" step.
+    static std::string bytesOf(const std::string& text) {
+        std::string out = "settings file bytes";
+        for (const char c : text) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, " %02X", static_cast<unsigned char>(c));
+            out += hex;
+        }
+        return out;
+    }
+
     // The player saves the settings file (or is caught half-way through): the plugin reads it at
     // the next start of workshop mode, whatever its workers are doing.
     void settingsChange() {
@@ -210,7 +225,7 @@ private:
                                                  "0",   "F1", "190", "17",  "46"};
         static constexpr const char* kOddSteps[] = {
             "-5 1 1000000", "0.001 0.002", "1e6 -1e6", "0 0 0", "abc", "5,10,15", "2.5"};
-        switch (pick(10)) {
+        switch (pick(13)) {
             case 0:
                 line("setting steps rotateSteps " + std::to_string(1 + pick(30)) + " 45 90");
                 break;
@@ -252,6 +267,45 @@ private:
             }
             case 7:
                 line("setting steps scaleSteps " + std::to_string(1 + pick(40)) + " 25");
+                break;
+            case 8: {
+                // A setting written again at the end (an override appended to a file that has
+                // it), or a line indented for readability, which continues the one above it.
+                static constexpr const char* kAgain[] = {
+                    "[main]\nwheelRotation = ",      "[keys]\nmoveUp = ",
+                    "[dangerous]\ndeleteEnabled = ", "[steps]\nmoveSteps = ",
+                    "    wheelRotation = ",          "    moveUp = "};
+                std::string text = any(kAgain);
+                const bool key = text.find("moveUp") != std::string::npos;
+                text += key                                       ? any(kCodes)
+                        : text.find("Steps") != std::string::npos ? "5 10"
+                        : chance(50)                              ? "true"
+                                                                  : "false";
+                for (std::size_t at; (at = text.find('\n')) != std::string::npos;) {
+                    line("settings file line \"" + text.substr(0, at) + "\"");
+                    text.erase(0, at + 1);
+                }
+                line("settings file line \"" + text + "\"");
+                break;
+            }
+            case 9:
+                // Bytes the player's editor may leave: a NUL in a line, a message saved in the
+                // Western code page (not UTF-8).
+                if (chance(50))
+                    line(bytesOf(std::string("[keys]\nmoveUp = F10") + '\0' + "junk\n"));
+                else
+                    line(
+                        bytesOf("[messages]\nsnapOff = Accroche d\xE9"
+                                "sactiv\xE9"
+                                "e\n"));
+                break;
+            case 10:
+                // Saved as UTF-16 without a byte-order mark, or grown beyond what the plugin reads.
+                line(std::string("setting keys moveUp ") + any(kCodes));
+                if (chance(75))
+                    line(std::string("settings file utf16 ") + (chance(50) ? "le" : "be"));
+                else
+                    line("settings file size " + std::to_string(4194305 + pick(1000)));
                 break;
             default: {
                 // The file as an editor or the system may leave it: cut, without its last line

@@ -89,11 +89,7 @@ std::vector<std::uint8_t> Game::bytes(std::uint32_t offset, std::size_t count) {
 std::string Game::documentsDir() const { return host::documentsFolder(root_); }
 
 std::optional<std::string> Game::readFile(const std::string& path) const {
-    std::ifstream in(host::filePath(resolvePath(root_, path)), std::ios::binary);
-    if (!in) return std::nullopt;
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return host::readShared(resolvePath(root_, path));
 }
 
 void Game::writeFile(const std::string& path, const std::string& content) const {

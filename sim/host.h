@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "sim/sim.h"
@@ -41,6 +42,21 @@ void unlockGame(void* at);
 // Holds an exclusive lock on the file (creating it) until the process ends, as another program
 // holding it open would; false when that cannot be had.
 bool holdFileLock(const std::string& path);
+
+// Another program holding the file so that it cannot be read (`hold`), or letting go of it,
+// leaving its time and size as they were (throws std::runtime_error when it cannot). Load runs on
+// the thread that holds it.
+void holdAgainstReading(const std::string& path, bool hold);
+
+// The whole file, read as a program that lets others replace or delete it meanwhile (the plugin
+// replaces its settings report whole, which Windows refuses while the file is open without its
+// deletion shared); nullopt when it cannot be read.
+std::optional<std::string> readShared(const std::string& path);
+// The file's last write time in the system's own units, asked without opening it (Windows
+// refuses to replace a file while anyone has it open at all); nullopt when there is none.
+std::optional<std::int64_t> writtenTime(const std::string& path);
+// Sets the file's last write time an hour back; false when it cannot.
+bool writeTimeBack(const std::string& path);
 
 // The session's event file: opened for appending, written a whole record at a time.
 int openEventFile(const std::string& path);

@@ -227,6 +227,66 @@ bool holdFileLock(const std::string& path) {
     return true;  // the handle stays open, and the lock held, until the process ends
 }
 
+void holdAgainstReading(const std::string& path, bool hold) {
+    // Opened with no sharing, as an editor that locks its file opens it: every other open fails.
+    static HANDLE held = INVALID_HANDLE_VALUE;
+    if (!hold) {
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
+        return;
+    }
+    held = CreateFileW(wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot hold the settings file against reading: " + path);
+}
+
+namespace {
+HANDLE openShared(const std::string& path, DWORD access) {
+    return CreateFileW(wide(path).c_str(), access,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+std::int64_t ticks(const FILETIME& time) {
+    return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) |
+                                     time.dwLowDateTime);
+}
+}  // namespace
+
+std::optional<std::string> readShared(const std::string& path) {
+    const HANDLE file = openShared(path, GENERIC_READ);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string text;
+    char chunk[65536];
+    DWORD n = 0;
+    bool done = true;
+    while ((done = ReadFile(file, chunk, sizeof chunk, &n, nullptr) != 0) && n > 0)
+        text.append(chunk, n);
+    CloseHandle(file);
+    if (!done) return std::nullopt;
+    return text;
+}
+
+std::optional<std::int64_t> writtenTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    return ticks(data.ftLastWriteTime);
+}
+
+bool writeTimeBack(const std::string& path) {
+    const HANDLE file = openShared(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    FILETIME written{};
+    bool done = GetFileTime(file, nullptr, nullptr, &written) != 0;
+    const auto back = static_cast<std::uint64_t>(ticks(written)) - 36'000'000'000ull;  // an hour
+    written.dwLowDateTime = static_cast<DWORD>(back);
+    written.dwHighDateTime = static_cast<DWORD>(back >> 32);
+    done = done && SetFileTime(file, nullptr, nullptr, &written) != 0;
+    CloseHandle(file);
+    return done;
+}
+
 int openEventFile(const std::string& path) {
     return _wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY,
                   _S_IREAD | _S_IWRITE);

@@ -161,6 +161,7 @@ int chaos(int argc, char** argv) {
         total.compared += outcome.modelSteps();
         total.inputs += outcome.inputsCompared();
         total.replays += static_cast<std::uint64_t>(outcome.replays);
+        total.reports += outcome.reportsCompared();
         if (!outcome.passed()) {
             ++total.failures;
             std::ofstream(name) << text;
@@ -177,12 +178,14 @@ int chaos(int argc, char** argv) {
     }
     std::printf(
         "chaos: %llu sequences, %llu events, %llu unloads, %llu steps compared with the model, "
-        "%llu input records compared, %llu stays replayed, %llu failures\n",
+        "%llu input records compared, %llu readings compared with the settings report, "
+        "%llu stays replayed, %llu failures\n",
         static_cast<unsigned long long>(total.sequences),
         static_cast<unsigned long long>(total.events),
         static_cast<unsigned long long>(total.unloads),
         static_cast<unsigned long long>(total.compared),
         static_cast<unsigned long long>(total.inputs),
+        static_cast<unsigned long long>(total.reports),
         static_cast<unsigned long long>(total.replays),
         static_cast<unsigned long long>(total.failures));
     return total.failures ? 1 : 0;

@@ -16,6 +16,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <type_traits>
@@ -90,10 +91,16 @@ struct Job {
 
 struct World {
     Settings s;
-    std::optional<std::string> file;  // the settings file as last taken
-    std::optional<std::string> fileNow;
+    // The settings file as last taken and as it is now (shared between the states: it may be
+    // 4 MiB); null when there is none.
+    std::shared_ptr<const std::string> file, fileNow;
     bool fileReadable = true, fileLooked = true;
     bool sawGone = false;  // the plugin's last look at the file found none
+    // The readings of the file that the report beside the log tells of, the game's start first,
+    // and the settings the last one taken put in force (keys change the step entries since).
+    int readings = 1;
+    Model::SettingsReading::Kind lastReading = Model::SettingsReading::start;
+    Settings reported;
     // Building rules.
     bool freeplot = true, snapOff = false, timeout = false, locked = false, lockedEver = false,
          outlineOff = false, outlineParked = false, clamped = false, extra = false,
@@ -166,8 +173,8 @@ std::string World::key(bool lists) const {
     k << freeplot << snapOff << timeout << locked << lockedEver << outlineOff << outlineParked
       << clamped << extra << extraParked << surface << ',' << surfaceKept << grid << clock << ','
       << clockKept << keyUsedClock << workshop << ignore << busyState << mainLoop << stayDue
-      << fileLooked << sawGone << axis << selected << '|' << s.rotate.index << s.move.index << s.scale.index
-      << '|' << (file ? *file : "-") << '|';
+      << fileLooked << sawGone << axis << selected << '|' << s.rotate.index << s.move.index
+      << s.scale.index << '|' << static_cast<const void*>(file.get()) << readings << '|';
     // What the game has let go of never comes back: its values, and those of its records, tell
     // no two states apart.
     auto gone = [&](const std::string& name) {
@@ -403,35 +410,36 @@ void autoObjectUnlock(World& w) {
 // The first event of a stay in workshop mode reads a changed settings file again, before it does
 // anything else, once no worker runs (until then the stay's start, and the clock's automatic
 // slowing, wait for a later event). A file that cannot be read waits for the next stay;
-// togglable and the start states wait for the next start of the game. False while it waits.
+// togglable and the start states wait for the next start of the game. A reading whose report has
+// findings says so after the message that the file was read. False while it waits.
 bool beginStay(World& w) {
     if (!w.stayDue) return true;
     if (w.busy()) return false;
     w.stayDue = false;
     if (w.fileLooked) return true;
-    // A file that cannot be read (also one saved as UTF-16, or one beyond 4 MiB) is looked at
-    // again at every stay; one gone is told once.
-    const bool unreadable = w.fileNow && (w.fileNow->rfind("\xFF\xFE", 0) == 0 ||
-                                          w.fileNow->rfind("\xFE\xFF", 0) == 0 ||
-                                          w.fileNow->size() > (std::size_t{4} << 20));
-    if (!w.fileNow || !w.fileReadable || unreadable) {
+    ++w.readings;
+    // A file that cannot be read (held by another program, beyond 4 MiB or saved as UTF-16) is
+    // looked at again at every stay; one gone is told once.
+    if (!w.fileNow || !w.fileReadable || shapeOf(*w.fileNow) != FileShape::text) {
         const bool gone = !w.fileNow && w.fileReadable;
         w.fileLooked = gone;
         if (gone) w.sawGone = true;
+        w.lastReading = Model::SettingsReading::notTaken;
         show(w, mRefused);
         return true;
     }
     w.fileLooked = true;
-    const int togglable = w.s.togglable;
-    w.s = readSettings(w.fileNow);
-    w.s.togglable = togglable;
+    const Reading reading = readSettings(*w.fileNow, &w.s);
+    w.s = w.reported = reading.s;
     w.file = w.fileNow;
     w.sawGone = false;
+    w.lastReading = Model::SettingsReading::again;
     // The keys' presses kept under the settings before are forgotten: their releases act no more.
     // So are the buttons' taken presses: their releases go to the game.
     w.keptPresses.clear();
     w.takenButtons = 0;
     show(w, mReloaded);
+    if (reading.findings) show(w, mWarnings);
     return true;
 }
 
@@ -1019,10 +1027,15 @@ std::vector<World> collapse(std::vector<World> worlds) {
 
 // --- The model -----------------------------------------------------------------------------------
 
-Model::Model(const std::optional<std::string>& settingsText) {
+Model::Model(const std::optional<std::string>& settingsText, bool readableAtStart) {
     World w;
-    w.s = readSettings(settingsText);
-    w.file = w.fileNow = settingsText;
+    if (settingsText) w.fileNow = std::make_shared<const std::string>(*settingsText);
+    // A file Load could not read is looked at again at the next stay.
+    if (w.fileNow && readableAtStart) {
+        w.s = w.reported = readSettings(*w.fileNow).s;
+        w.file = w.fileNow;
+    }
+    w.fileLooked = !w.fileNow || readableAtStart;
     w.sawGone = !settingsText;
     w.freeplot = w.s.togglable <= 1;
     w.snapOff = w.s.snapDisabled;
@@ -1276,9 +1289,16 @@ void Model::console() {
 void Model::mainLoop(bool takes) {
     apply([&](World& w) { w.mainLoop = takes; });
 }
+std::vector<Model::SettingsReading> Model::readings() const {
+    std::vector<SettingsReading> out;
+    for (const World& w : worlds_) out.push_back({w.readings, w.lastReading, &w.reported});
+    return out;
+}
+
 void Model::settingsFile(const std::optional<std::string>& text, bool readable) {
+    const auto now = text ? std::make_shared<const std::string>(*text) : nullptr;
     apply([&](World& w) {
-        w.fileNow = text;
+        w.fileNow = now;
         w.fileReadable = readable;
         // Gone again since the plugin last found it gone: nothing it can tell, whatever came and
         // went between.

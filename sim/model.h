@@ -48,11 +48,13 @@ struct Seen {
 
 struct World;
 struct Passed;
+struct Settings;
 
 class Model {
 public:
-    // The settings file the session starts with (none: every default).
-    explicit Model(const std::optional<std::string>& settingsText);
+    // The settings file the session starts with (none: every default); `readableAtStart` false:
+    // another program held it while Load read it.
+    explicit Model(const std::optional<std::string>& settingsText, bool readableAtStart = true);
     ~Model();
     Model(const Model&) = delete;
     Model& operator=(const Model&) = delete;
@@ -100,6 +102,18 @@ public:
         std::optional<bool> wheelRotation;
     };
     Probes probes() const;
+
+    // A reading of the settings file as the report beside the log tells of it: how many there
+    // were so far (the game's start the first), what the last one was, and the settings the last
+    // one taken put in force (togglable and the start states as the game started; the step
+    // entries before any key changed them).
+    struct SettingsReading {
+        int count = 0;
+        enum Kind : char { start, again, notTaken } kind = start;
+        const Settings* settings = nullptr;  // valid until the model's next step
+    };
+    // One for each state the model keeps.
+    std::vector<SettingsReading> readings() const;
 
 private:
     template <class Step>

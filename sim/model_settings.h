@@ -1,11 +1,11 @@
 #pragma once
-// The settings as the model reads them from the file, by the README's rules: the actions and their
-// default keys, the on-screen texts, the step lists, and the reading of a settings file into the
-// settings in force. Kept apart from the model's behaviour so that the reading can be checked
-// against the settings report on its own.
+// The settings as the model reads them from the file, by docs/settings-file.md and the README's
+// tables alone: the actions and their default keys, the on-screen texts, the step lists, and the
+// reading of a settings file into the settings in force, with whether the settings report finds
+// anything in it. Kept apart from the model's behaviour so that the reading can be checked against
+// the settings report on its own.
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,7 +52,7 @@ enum M {
     mSnapOn, mSnapOff, mGroundOn, mGroundOff, mWorkshopOn, mWorkshopOff, mFreezeOn, mFreezeOff,
     mFreeplotOn, mFreeplotOff, mRotateStep, mMoveStep, mScaleStep, mAxis, mScale, mOutlineOn,
     mOutlineOff, mClampedOn, mClampedOff, mLockOn, mLockOff, mExtraOn, mExtraOff, mPhysicsOn,
-    mPhysicsOff, mTimescaleOn, mTimescaleOff, mReloaded, mRefused, mObjectInfo, kMessages
+    mPhysicsOff, mTimescaleOn, mTimescaleOff, mReloaded, mRefused, mWarnings, mObjectInfo, kMessages
 };
 struct Text {
     const char* key;
@@ -79,6 +79,7 @@ inline constexpr Text kTexts[kMessages] = {
     {"timescaleOn", "Timescale changed", 0}, {"timescaleOff", "Timescale set to normal", 0},
     {"settingsReloaded", "Freeplot settings read again", 0},
     {"settingsRefused", "Freeplot settings not taken: see freeplot_settings.txt beside the log", 0},
+    {"settingsWarnings", "Freeplot settings have warnings: see freeplot_settings.txt beside the log", 0},
     {"objectInfo", "Position %.1f %.1f %.1f, angles %.1f %.1f %.1f, scale %d%%", 'p'},
 };
 // clang-format on
@@ -124,9 +125,21 @@ struct Settings {
     }
 };
 
-// The settings a file gives, read from the defaults up as the plugin reads them at start (nullopt:
-// no file, every default).
-Settings readSettings(const std::optional<std::string>& file);
+// What the plugin makes of a file's bytes: it reads them, or leaves the file alone as larger than
+// 4 MiB or saved as UTF-16 (the settings in force stay, or at the game's start the defaults).
+enum class FileShape : char { text, tooLarge, utf16 };
+FileShape shapeOf(const std::string& bytes);
+
+// A reading of a file's bytes, from the defaults up: the settings it gives and whether the report
+// finds anything in it (a line or value refused, ignored or warned of; notes do not count).
+// `started`, for a file read while the game runs: the settings as the game started, whose
+// togglable and start states stay in force, and of which the report warns when the file changes
+// one. Bytes that are not read (shapeOf) give every default.
+struct Reading {
+    Settings s;
+    bool findings = false;
+};
+Reading readSettings(const std::string& bytes, const Settings* started = nullptr);
 
 // A text shown with its value (kind 0: as it is; 'f' a double; 'd' or 'c' an int).
 std::string format(const std::string& text, char kind, double value);

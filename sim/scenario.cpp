@@ -17,6 +17,7 @@
 #include "sim/host.h"
 #include "sim/internal.h"
 #include "sim/model.h"
+#include "sim/model_settings.h"
 
 namespace sim {
 
@@ -38,6 +39,10 @@ constexpr auto kUnchangedHold = kNoMessageWait;
 // The largest scale the game's 16-bit field holds, in percent.
 constexpr double kMaxScalePercent = 65535;
 constexpr double kMaxCoordinate = 3.0e38;  // a float's range, rounded down
+// The largest settings file a step makes: twice what the plugin reads.
+constexpr long long kMaxSettingsFile = 8 << 20;
+// How long the settings report of a reading may take to be written (on the plugin's worker).
+constexpr auto kReportDeadline = std::chrono::milliseconds(5000);
 
 std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -201,15 +206,24 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
         if (w.size() < 4) fail("expected: setting SECTION NAME VALUE");
     } else if (verb == "settings") {
         long long bytes = 0;
-        const bool plain = w.size() == 3 && w[1] == "file" &&
-                           (w[2] == "gone" || w[2] == "unreadable" || w[2] == "unterminated");
-        const bool line = w.size() == 4 && w[1] == "file" && w[2] == "line";
-        const bool cut =
-            w.size() == 4 && w[1] == "file" && w[2] == "cut" && integer(w[3], bytes) && bytes >= 0;
-        if (!plain && !line && !cut)
+        const bool file = w.size() >= 3 && w[1] == "file";
+        const bool plain =
+            w.size() == 3 && file &&
+            (w[2] == "gone" || w[2] == "unreadable" || w[2] == "unterminated" || w[2] == "held");
+        const bool line = w.size() == 4 && file && w[2] == "line";
+        const bool cut = w.size() == 4 && file && (w[2] == "cut" || w[2] == "size") &&
+                         integer(w[3], bytes) && bytes >= 0 && bytes <= kMaxSettingsFile;
+        const bool utf16 =
+            w.size() == 4 && file && w[2] == "utf16" && (w[3] == "le" || w[3] == "be");
+        bool raw = w.size() >= 4 && file && w[2] == "bytes";
+        for (std::size_t i = 3; raw && i < w.size(); ++i)
+            raw = w[i].size() == 2 && std::isxdigit(static_cast<unsigned char>(w[i][0])) &&
+                  std::isxdigit(static_cast<unsigned char>(w[i][1]));
+        if (!plain && !line && !cut && !utf16 && !raw)
             fail(
-                "expected: settings file cut BYTES | settings file line \"TEXT\" | "
-                "settings file gone|unreadable|unterminated");
+                "expected: settings file cut|size BYTES | settings file line \"TEXT\" | "
+                "settings file bytes HH... | settings file utf16 le|be | "
+                "settings file gone|unreadable|unterminated|held");
     } else if (verb == "object") {
         if (w.size() < 6 || w[2] != "at")
             fail(
@@ -396,7 +410,17 @@ Scenario parseScenario(const std::string& text, const std::string& name) {
         if (!why.empty()) throw ScenarioError(name, number, why);
         checkStep(step, known, name);
         if (step.words[0] == "setting" && scenario.steps.empty()) {
+            if (scenario.heldAtLoad)
+                throw ScenarioError(name, number,
+                                    "the setting lines come before \"settings file held\"");
             scenario.settings.push_back({step.words[1], step.words[2], restAfter(step.text, 3)});
+            continue;
+        }
+        if (step.words.size() == 3 && step.words[0] == "settings" && step.words[2] == "held") {
+            if (!scenario.steps.empty() || scenario.settings.empty())
+                throw ScenarioError(name, number,
+                                    "\"settings file held\" comes right after the setting lines");
+            scenario.heldAtLoad = true;
             continue;
         }
         scenario.steps.push_back(std::move(step));
@@ -485,6 +509,158 @@ struct ObjectState {
     }
 };
 
+// --- The settings report beside the log, as far as the model reads it ---------------------------
+
+// A text as the report shows it on a line: line feeds as \n, control bytes and bytes that start
+// no UTF-8 character as \xNN, a backslash doubled.
+std::string shownInReport(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t more = c >= 0xF0 && c <= 0xF4   ? 3
+                           : c >= 0xE0 && c <= 0xEF ? 2
+                           : c >= 0xC2 && c <= 0xDF ? 1
+                                                    : 0;
+        for (std::size_t k = 1; k <= more; ++k)
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                more = 0;
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += more                    ? text.substr(i, more + 1)
+               : c == '\n'             ? "\\n"
+               : c == '\\'             ? "\\\\"
+               : c < 0x20 || c >= 0x7F ? hex
+                                       : std::string(1, text[i]);
+        i += more;
+    }
+    return out;
+}
+
+// The lines of the report's settings sections, from [main] to [steps], by "[section] name":
+// what follows the name. A report of a file not taken holds the report of the settings in force
+// below its first lines; the keyboard drawing or the findings end the sections.
+std::map<std::string, std::string> reportLines(const std::string& report) {
+    std::map<std::string, std::string> lines;
+    std::istringstream in(report);
+    std::string section;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("Keys in force", 0) == 0 || line.rfind("Findings:", 0) == 0) break;
+        if (line.rfind("[", 0) == 0) section = line.substr(0, line.find(']') + 1);
+        if (section.empty() || line.rfind("  ", 0) != 0) continue;
+        const std::string rest = trim(line);
+        const std::size_t space = std::min(rest.find(' '), rest.size());
+        lines[section + " " + rest.substr(0, space)] = trim(rest.substr(space));
+    }
+    return lines;
+}
+
+bool near(double a, double b) {
+    return a == b || std::fabs(a - b) <= 1e-5 * std::max(std::fabs(a), std::fabs(b));
+}
+
+// Where the report's settings differ from `s`, the first difference; "" when they agree.
+std::string reportDiffers(const std::map<std::string, std::string>& lines, const Settings& s) {
+    std::string why;
+    auto line = [&](const std::string& key) -> std::string {
+        const auto it = lines.find(key);
+        if (it == lines.end() && why.empty()) why = "the report has no line for " + key;
+        return it == lines.end() ? std::string() : it->second;
+    };
+    auto differ = [&](const std::string& key, const std::string& report, const std::string& model) {
+        if (why.empty()) why = key + ": the report says " + report + ", the model " + model;
+    };
+    auto word = [](const std::string& text) { return text.substr(0, text.find(' ')); };
+    const std::string togglable = word(line("[main] togglable"));
+    if (togglable != std::to_string(s.togglable))
+        differ("[main] togglable", togglable, std::to_string(s.togglable));
+    const std::string timescale = word(line("[main] buildTimescale"));
+    if (!near(std::strtod(timescale.c_str(), nullptr), s.buildTimescale))
+        differ("[main] buildTimescale", timescale, std::to_string(s.buildTimescale));
+    static constexpr std::pair<const char*, bool Settings::*> kFlags[] = {
+        {"[main] wheelRotation", &Settings::wheelRotation},
+        {"[main] timeoutFrozen", &Settings::timeoutFrozen},
+        {"[main] snapDisabled", &Settings::snapDisabled},
+        {"[main] groundDisabled", &Settings::groundDisabled},
+        {"[main] outlineDisabled", &Settings::outlineDisabled},
+        {"[main] extraOutlineEnabled", &Settings::extraOutlineEnabled},
+        {"[main] autoTimescaleEnabled", &Settings::autoTimescale},
+        {"[dangerous] deleteEnabled", &Settings::deleteEnabled},
+        {"[cheats] duplicateEnabled", &Settings::duplicateEnabled}};
+    for (const auto& [key, field] : kFlags)
+        if (word(line(key)) != (s.*field ? "true" : "false"))
+            differ(key, word(line(key)), s.*field ? "true" : "false");
+    for (int a = 0; a < kActions; ++a) {
+        const std::string key = std::string("[keys] ") + kKeys[a].name;
+        std::istringstream codes(line(key));
+        std::string got, second;
+        codes >> got;
+        if (!got.empty() && got.back() == ',' && codes >> second) got += " " + second;
+        const std::string want = std::to_string(s.primary[a]) +
+                                 (s.alternate[a] ? ", " + std::to_string(s.alternate[a]) : "");
+        if (got != want) differ(key, got, want);
+    }
+    for (int m = 0; m < kMessages; ++m) {
+        const std::string key = std::string("[messages] ") + kTexts[m].key;
+        const std::string text = line(key);
+        const std::size_t open = text.find('"'), close = text.rfind('"');
+        const std::string got = open < close ? text.substr(open + 1, close - open - 1) : text;
+        if (got != shownInReport(s.texts[m])) differ(key, got, shownInReport(s.texts[m]));
+    }
+    auto steps = [&](const char* name, const auto& list) {
+        const std::string key = std::string("[steps] ") + name;
+        std::istringstream in(line(key));
+        std::vector<double> values;
+        int index = -1;
+        for (std::string item; in >> item && item[0] != '(';) {
+            if (item[0] == '[') index = static_cast<int>(values.size());
+            values.push_back(std::strtod(item.c_str() + (item[0] == '['), nullptr));
+        }
+        bool same = values.size() == list.values.size() && index == list.index;
+        for (std::size_t i = 0; same && i < values.size(); ++i)
+            same = near(values[i], static_cast<double>(list.values[i]));
+        std::string want;
+        for (std::size_t i = 0; i < list.values.size(); ++i) {
+            char item[40];
+            std::snprintf(item, sizeof item, static_cast<int>(i) == list.index ? "[%g] " : "%g ",
+                          static_cast<double>(list.values[i]));
+            want += item;
+        }
+        if (!same) differ(key, line(key), want);
+    };
+    steps("rotateSteps", s.rotate);
+    steps("moveSteps", s.move);
+    steps("scaleSteps", s.scale);
+    return why;
+}
+
+// Whether the report is the one of the reading the model made last (its heading) and its
+// settings are the model's in one of the states the model keeps; "" when so, else what differs.
+std::string reportDiffers(const std::string& report,
+                          const std::vector<Model::SettingsReading>& readings) {
+    const bool notTaken = report.rfind("The settings file was changed but not taken", 0) == 0;
+    switch (readings.front().kind) {
+        case Model::SettingsReading::notTaken:
+            if (!notTaken) return "the report is not of a file not taken";
+            break;
+        case Model::SettingsReading::start:
+            if (notTaken || report.find("\nRead when the game started.") == std::string::npos)
+                return "the report is not of the game's start";
+            break;
+        case Model::SettingsReading::again:
+            if (notTaken || report.find("\nRead again while the game runs") == std::string::npos)
+                return "the report is not of a file read again while the game runs";
+            break;
+    }
+    const std::map<std::string, std::string> lines = reportLines(report);
+    std::string why;
+    for (const Model::SettingsReading& r : readings) {
+        why = reportDiffers(lines, *r.settings);
+        if (why.empty()) break;
+    }
+    return why;
+}
+
 bool isEvent(const std::string& verb) {
     return verb == "key" || verb == "press" || verb == "release" || verb == "button" ||
            verb == "wheel" || verb == "mouse" || verb == "console";
@@ -523,6 +699,7 @@ public:
                 if (why.empty()) why = play(step);
                 if (event) eventEnded_ = Game::now();
                 if (why.empty() && !settled) why = checkModel(false);
+                if (why.empty() && !settled) why = checkReport();
             } catch (const std::exception& e) {
                 why = e.what();
             }
@@ -530,6 +707,7 @@ public:
                 finishNote();
                 game_.note("model compared", std::to_string(compared_));
                 game_.note("inputs compared", std::to_string(world_.inputsCompared()));
+                game_.note("reports compared", std::to_string(reportsCompared_));
                 game_.note("scenario failed", scenario_.name + ":" + std::to_string(step.line) +
                                                   ": " + step.text + ": " + why);
                 return;
@@ -540,6 +718,7 @@ public:
         if (!stayKept_ && keepsStay()) keepStay(game_);
         game_.note("model compared", std::to_string(compared_));
         game_.note("inputs compared", std::to_string(world_.inputsCompared()));
+        game_.note("reports compared", std::to_string(reportsCompared_));
     }
 
 private:
@@ -645,9 +824,10 @@ private:
     }
 
     // The settings file as the player's editor or system leaves it: cut short, with a raw line
-    // added, without its last line break, deleted, or unreadable. Unreadable is the path turned
-    // into a folder: its time and size change, and every read of it fails, also for root (who
-    // runs the tests and reads files whatever their modes say).
+    // or raw bytes added, without its last line break, saved as UTF-16, grown beyond what the
+    // plugin reads, deleted, or unreadable. Unreadable is the path turned into a folder: its time
+    // and size change, and every read of it fails, also for root (who runs the tests and reads
+    // files whatever their modes say).
     std::string changeSettingsFile(const std::vector<std::string>& w) {
         const std::filesystem::path path = host::filePath(game_.settingsPath());
         const std::string& how = w[2];
@@ -663,6 +843,20 @@ private:
             text = settings_.substr(0, static_cast<std::size_t>(std::stoll(w[3])));
         } else if (how == "line") {
             text += w[3] + "\n";
+        } else if (how == "bytes") {
+            for (std::size_t i = 3; i < w.size(); ++i)
+                text += static_cast<char>(std::stoul(w[i], nullptr, 16));
+        } else if (how == "utf16") {
+            std::string wide;
+            for (const char c : text)
+                wide += w[3] == "le" ? std::string{c, '\0'} : std::string{'\0', c};
+            text = wide;
+        } else if (how == "size") {
+            // A file already that large stays as it is.
+            const auto size = static_cast<std::size_t>(std::stoll(w[3]));
+            const std::size_t before = text.size();
+            while (text.size() < size) text += "; " + std::string(97, '-') + "\n";
+            if (before < size) text.resize(size);
         } else if (!text.empty() && text.back() == '\n') {
             text.pop_back();
             if (!text.empty() && text.back() == '\r') text.pop_back();
@@ -989,6 +1183,45 @@ private:
                            [](const ScenarioStep& s) { return isEvent(s.words[0]); });
     }
 
+    // --- The settings report --------------------------------------------------------------------
+
+    // After a step in which the model says the plugin read the settings file (the game's start,
+    // the first event of a stay that looked at a changed file), waits until the report beside the
+    // log is the one of that reading, and compares the settings it says are in force with the
+    // model's. The report is written on a worker, into a new file that replaces the last: the one
+    // compared is marked with a time an hour before it was written, which no report of the
+    // plugin has, so the next one is told from it whatever its text.
+    std::string checkReport() {
+        const std::vector<Model::SettingsReading> readings = world_.readings();
+        const Model::SettingsReading& first = readings.front();
+        for (const Model::SettingsReading& r : readings)
+            if (r.count != first.count || r.kind != first.kind) return {};  // not settled yet
+        if (first.count == reportsCompared_) return {};
+        const std::string path =
+            game_.documentsDir() + "/My Games/Fallout4/F4SE/freeplot_settings.txt";
+        std::string why = "there is no settings report beside the log";
+        // Read only once it is there whole: the plugin cannot replace a file being read.
+        auto written = [&] {
+            const std::optional<std::int64_t> time = host::writtenTime(path);
+            if (!time) return false;
+            if (*time == comparedTime_) {
+                why = "the settings report was not written again after this reading";
+                return false;
+            }
+            const std::optional<std::string> text = host::readShared(path);
+            why = text ? reportDiffers(*text, readings) : why;
+            return text && why.empty();
+        };
+        static constexpr const char* kOf[] = {"of the game's start", "of the file read again",
+                                              "of the file not taken"};
+        if (!game_.waitUntil(written, kReportDeadline))
+            return std::string("the settings report ") + kOf[first.kind] +
+                   " is not what the model read: " + why;
+        reportsCompared_ = first.count;
+        if (host::writeTimeBack(path)) comparedTime_ = host::writtenTime(path).value_or(-1);
+        return {};
+    }
+
     // --- Settled --------------------------------------------------------------------------------
 
     std::string settled() {
@@ -1107,9 +1340,14 @@ private:
     std::size_t loggedBefore_ = 0;  // the log lines before the last step that is no expectation
     SettingsModel model_;
     std::string settings_;
-    Model world_{settings_.empty() ? std::nullopt : std::optional<std::string>(settings_)};
+    Model world_{settings_.empty() ? std::nullopt : std::optional<std::string>(settings_),
+                 !scenario_.heldAtLoad};
     bool modelOn_ = true, stayKept_ = false;
     std::size_t compared_ = 0;
+    // The readings of the settings file whose report was compared, and the time the last one
+    // compared was marked with.
+    int reportsCompared_ = 0;
+    std::int64_t comparedTime_ = -1;
     std::int64_t lastRelease_ = -1, lastEvent_ = -1, resumed_ = -1, eventEnded_ = -1;
     bool pending_ = false;
     std::string noteKey_, noteWhat_, noteObject_, noteSeen_;

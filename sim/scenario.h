@@ -9,6 +9,14 @@
 //                                 player's editor is half-way through writing)
 //   settings file line "TEXT"     TEXT and a line break added to the file as it stands
 //   settings file unterminated    the file's final line break taken off
+//   settings file bytes HH [HH ...]   bytes added to the file as they are (a NUL, text saved in
+//                                 another code page)
+//   settings file utf16 le|be     the file as it stands saved as UTF-16 without a byte-order mark
+//   settings file size BYTES      comment lines added until the file holds BYTES bytes
+//   settings file held            after the setting lines and before every other step: another
+//                                 program holds the file while Load reads it (so the game starts
+//                                 with every default) and lets go of it right after, leaving its
+//                                 time and size as they were
 //   settings file gone            the file deleted
 //   settings file unreadable      the file's time and size change and every read of it fails
 //                                 (its path turned into a folder); a later "setting" or
@@ -34,7 +42,9 @@
 //   expect position NAME X Y Z    expect angles NAME X Y Z (degrees)    expect scale NAME PERCENT
 //   expect message "TEXT"         (the next message not yet expected)    expect no message
 //   expect log "TEXT"             (logged since the last step that is no expectation began)
-//   expect report "TEXT"          (the settings report beside the log holds TEXT)
+//   expect report "TEXT"          (the settings report beside the log holds TEXT; besides, after
+//                                 every reading of the file the settings the report says are in
+//                                 force are compared with the model's)
 //   expect settled                (see below)    expect gone NAME (the game let go of it)
 //   expect clock MULTIPLIER       the game's time multiplier, to within 0.001
 //   expect bytes SITE OFFSET HH [HH ...]   the game's code bytes at a site (named as the sim's
@@ -86,6 +96,7 @@ struct Scenario {
     // The "setting" lines before the first other step (section, name, value): the settings file
     // the session starts with. Without any, the session has no settings file.
     std::vector<std::vector<std::string>> settings;
+    bool heldAtLoad = false;  // "settings file held"
     std::vector<ScenarioStep> steps;
     // The bytes the "settings start" lines add to it.
     std::string startFile;
@@ -124,6 +135,11 @@ struct PlayOutcome {
     // The key and mouse events whose outcome for the game was compared with the model's.
     std::uint64_t inputsCompared() const {
         return std::strtoull(transcript.note("inputs compared").value_or("0").c_str(), nullptr, 10);
+    }
+    // The readings of the settings file whose report was compared with the model's settings.
+    std::uint64_t reportsCompared() const {
+        return std::strtoull(transcript.note("reports compared").value_or("0").c_str(), nullptr,
+                             10);
     }
 };
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "sim/build_paths.h"
@@ -83,14 +84,25 @@ int host::runChild(const Options& o, const std::string& root, const std::string&
     try {
         namespace fs = std::filesystem;
         fs::create_directories(host::filePath(root + "/Fallout4/Data/F4SE/Plugins"));
+        const std::string settingsFile = root + "/Fallout4/Data/F4SE/Plugins/freeplot.ini";
         if (o.settings)
-            std::ofstream(host::filePath(root + "/Fallout4/Data/F4SE/Plugins/freeplot.ini"),
-                          std::ios::binary)
-                << *o.settings;
+            std::ofstream(host::filePath(settingsFile), std::ios::binary) << *o.settings;
+        std::optional<Scenario> scenario;
+        if (!o.script && !o.scenarioText.empty())
+            scenario = parseScenario(o.scenarioText, o.scenarioName);
+        const bool held = scenario && scenario->heldAtLoad && o.settings;
 
         buildImage(o.commandTable, o.blankImage || o.imageBytes < loc::imageSize, o.imageBytes);
         auto* game = new Game(root);  // lives until the process ends
         if (o.beforeQuery) o.beforeQuery(*game);
+        // A report that an earlier session left in a documents folder every session shares (under
+        // Wine) is none of this one's: the scenario player waits for this session's own.
+        if (scenario) {
+            std::error_code ignored;
+            fs::remove(host::filePath(game->documentsDir() +
+                                      "/My Games/Fallout4/F4SE/freeplot_settings.txt"),
+                       ignored);
+        }
 
         std::vector<std::vector<std::uint8_t>> before;
         for (const auto& s : watchedSites()) before.push_back(snapshot(s));
@@ -118,7 +130,9 @@ int host::runChild(const Options& o, const std::string& root, const std::string&
                           info.name ? info.name : "", std::to_string(info.version)});
         if (accepted && o.callLoad) {
             emit(kind::loadCalled, {});
+            if (held) host::holdAgainstReading(settingsFile, true);
             bool loaded = load(&iface);
+            if (held) host::holdAgainstReading(settingsFile, false);
             std::fflush(stdout);
             emit(kind::loadResult, {loaded ? "1" : "0"});
         }
@@ -144,9 +158,8 @@ int host::runChild(const Options& o, const std::string& root, const std::string&
         if (o.imageBytes >= loc::imageSize) startMainLoop();
         if (o.script)
             o.script(*game);
-        else if (!o.scenarioText.empty())
-            playInSession(*game, parseScenario(o.scenarioText, o.scenarioName),
-                          o.settings.value_or(""));
+        else if (scenario)
+            playInSession(*game, *scenario, o.settings.value_or(""));
         std::fflush(stdout);
         emitSiteChanges("end", before);
         emit(kind::end, {});

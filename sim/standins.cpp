@@ -3,6 +3,7 @@
 // Microsoft x64 convention that records the call and does the least the plugin relies on.
 // Also the simulated references and the game's main loop.
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cinttypes>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -65,9 +67,11 @@ std::vector<RefEntry> refs;
 constexpr std::uint32_t firstHandle = 0x00F00001;
 
 // The game frees what it let go of at the end of a frame: a little later than the moment its handle
-// stops resolving. A lookup and the call right after it are one action; a reference kept past
-// that is stale: a game function handed one unloaded more than kStaleMicros ago, or the main loop
-// finding one in the hand-over slot once it is freed, is a crash in the game.
+// stops resolving. A lookup and the call right after it are one action (the thread's first call on
+// a reference after its lookup returned it, however long the system kept the thread waiting in
+// between); a reference kept past that is stale: a game function handed one unloaded more than
+// kStaleMicros ago, or the main loop finding one in the hand-over slot once it is freed, is a
+// crash in the game.
 constexpr std::int64_t kStaleMicros = 2000;
 constexpr std::int64_t kFreeDelayMicros = 50000;
 
@@ -82,6 +86,12 @@ void SIM_MSABI hudMessage(const char* text, std::uint64_t a2, std::uint64_t a3) 
     recordMessage(text ? text : "");
 }
 
+// The reference this thread's last lookup returned, when, and whether a call on a reference came
+// since (the first one is the lookup's own action).
+thread_local std::int64_t lastLookupMicros = -1;
+thread_local std::uintptr_t lastLookedUp = 0;
+thread_local bool calledSinceLookup = true;
+
 std::uint64_t SIM_MSABI lookupRef(const std::uint32_t* handle, void** out) {
     if (!handle) {
         recordCall("lookupRefByHandle(null, " +
@@ -91,16 +101,26 @@ std::uint64_t SIM_MSABI lookupRef(const std::uint32_t* handle, void** out) {
     // The game selects objects on its own threads while workers look them up.
     std::uint32_t h = std::atomic_ref<std::uint32_t>(*const_cast<std::uint32_t*>(handle))
                           .load(std::memory_order_relaxed);
-    std::optional<Ref> ref = findReference(h);
-    if (ref && out) *out = reinterpret_cast<void*>(ref->address);
     // The plugin asks either through the game's own variable or with a handle it kept.
     const auto where = reinterpret_cast<std::uintptr_t>(handle);
     const std::string asked = where == abs(loc::selectedRefHandle)
                                   ? "&selectedRefHandle=" + hex32(h)
                                   : "kept handle " + hex32(h);
+    // The handle is resolved and the call recorded under the references' lock, so the game lets
+    // go of nothing between its answer and the return: the time the sim takes to record is its
+    // own, not counted against the caller's use of the reference.
+    const std::lock_guard lock(refMutex);
+    const auto found = std::find_if(refs.begin(), refs.end(), [&](const RefEntry& e) {
+        return e.alive && e.ref.handle == h;
+    });
+    const bool resolved = found != refs.end();
+    if (resolved && out) *out = reinterpret_cast<void*>(found->ref.address);
     recordCall("lookupRefByHandle(" + asked + ") -> " +
-               (ref ? describePointer(ref->address) : std::string("none")));
-    return ref ? 1 : 0;
+               (resolved ? "ref#" + std::to_string(found->ref.index) : std::string("none")));
+    lastLookedUp = resolved ? found->ref.address : 0;
+    lastLookupMicros = sessionMicros();
+    calledSinceLookup = false;
+    return resolved ? 1 : 0;
 }
 
 // The game changes a reference's fields on whichever thread runs its command, while the plugin
@@ -110,25 +130,48 @@ void storeField(std::uintptr_t address, T value) {
     Game::set<T>(static_cast<std::uint32_t>(address - loc::imageBase), value);
 }
 
+// A reference the game still has: a command on one it let go of changes nothing (its page may be
+// gone by now, when the system kept the caller waiting since its lookup).
 bool knownRef(std::uintptr_t p) {
     std::lock_guard lock(refMutex);
     for (const auto& e : refs)
-        if (e.ref.address == p) return true;
+        if (e.ref.address == p) return e.unloadedAt < 0;
     return false;
 }
 
-// The stand-ins that act on a reference first make sure the game still has it.
-void checkLoaded(void* ref, const std::string& call) {
-    if (isStaleReference(reinterpret_cast<std::uintptr_t>(ref))) calledOnUnloaded(call);
+// The stand-ins that act on a reference first make sure the game still has it, before they do
+// anything of their own (recording takes time that is not the caller's).
+void checkLoaded(void* ref, const std::function<std::string()>& call) {
+    const auto p = reinterpret_cast<std::uintptr_t>(ref);
+    const std::int64_t now = sessionMicros();
+    const bool rightAfterLookup = p == lastLookedUp && !calledSinceLookup;
+    calledSinceLookup = true;
+    if (rightAfterLookup || !isStaleReference(p)) return;
+    std::int64_t unloadedAt = -1;
+    {
+        std::lock_guard lock(refMutex);
+        for (const auto& e : refs)
+            if (e.ref.address == p) unloadedAt = e.unloadedAt;
+    }
+    // How long the caller held the reference: since the game let go of it, and since this
+    // thread's last lookup of it returned.
+    std::string held = "; let go of " + std::to_string((now - unloadedAt) / 1000) + " ms before";
+    if (lastLookedUp == p)
+        held += ", looked up by this thread " + std::to_string((now - lastLookupMicros) / 1000) +
+                " ms before";
+    calledOnUnloaded(call() + held);
 }
 
 std::uint64_t SIM_MSABI runAxisCommand(void* ctx, std::uint64_t codeArg, void* refArg,
                                        std::uint64_t a4, double a5) {
     auto code = static_cast<std::uint32_t>(codeArg);
     auto ref = reinterpret_cast<std::uintptr_t>(refArg);
-    std::string head = "runAxisCommand(" + describePointer(reinterpret_cast<std::uintptr_t>(ctx)) +
-                       ", " + hexShort(code) + ", " + describePointer(ref) + ", ";
-    checkLoaded(refArg, head + "...)");
+    auto line = [&] {
+        return "runAxisCommand(" + describePointer(reinterpret_cast<std::uintptr_t>(ctx)) + ", " +
+               hexShort(code) + ", " + describePointer(ref) + ", ";
+    };
+    checkLoaded(refArg, [&] { return line() + "...)"; });
+    const std::string head = line();
     if (const std::int64_t micros = calleeState.axisCommandMicros; micros > 0)
         std::this_thread::sleep_for(std::chrono::microseconds(micros));
     bool valid = knownRef(ref);
@@ -184,20 +227,22 @@ std::string refCommandLine(const char* name, std::uint64_t a1, std::uint64_t a2,
 std::uint64_t SIM_MSABI refCommand(std::uint64_t a1, std::uint64_t a2, void* ref, std::uint64_t a4,
                                    std::uint64_t a5, std::uint64_t a6, double* result,
                                    std::uint64_t a8) {
-    const std::string line =
-        refCommandLine("refCommandExecute", a1, a2, ref, a4, a5, a6, result, a8);
+    auto line = [&] {
+        return refCommandLine("refCommandExecute", a1, a2, ref, a4, a5, a6, result, a8);
+    };
     checkLoaded(ref, line);
-    recordCall(line);
+    recordCall(line());
     return 1;
 }
 
 std::uint64_t SIM_MSABI refCommand2(std::uint64_t a1, std::uint64_t a2, void* ref, std::uint64_t a4,
                                     std::uint64_t a5, std::uint64_t a6, double* result,
                                     std::uint64_t a8) {
-    const std::string line =
-        refCommandLine("refCommandExecute2", a1, a2, ref, a4, a5, a6, result, a8);
+    auto line = [&] {
+        return refCommandLine("refCommandExecute2", a1, a2, ref, a4, a5, a6, result, a8);
+    };
     checkLoaded(ref, line);
-    recordCall(line);
+    recordCall(line());
     // The plugin runs this command to delete the reference: the game lets go of it.
     std::uint32_t handle = 0;
     {

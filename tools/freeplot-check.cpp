@@ -60,8 +60,14 @@ void keepForThePlayer(const freeplot::SettingsCheck& check, const std::string& s
     if (!settingsPath.empty()) {
         const std::string report = folderOf(settingsPath) + kReportFile;
         std::FILE* file = os::openNative(os::nativePath(os::pluginPathOf(report).c_str()), "w");
-        bool written = file && freeplot::printSettingsCheck(check, file, stderr) != 2;
-        if (file) written = std::fclose(file) == 0 && written;
+        bool written = false;
+        if (file) {
+            // Its status says what became of the settings file (2 also for one not read, whose
+            // report is written all the same); whether the report reached its file is asked here.
+            freeplot::printSettingsCheck(check, file, stderr);
+            written = std::ferror(file) == 0;
+            written = std::fclose(file) == 0 && written;
+        }
         if (written)
             std::printf("\nThis report is also written to %s\n", report.c_str());
         else

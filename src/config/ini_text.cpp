@@ -16,25 +16,6 @@ std::string lowerCase(std::string_view text) {
     return out;
 }
 
-namespace {
-
-// isspace in the C locale, which inih reads with: space, tab, LF, VT, FF and CR.
-bool space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Where inih looks for one of `chars` or an inline comment (a ";" after white space) from `s` on;
-// `end` when there is neither.
-const char* charsOrComment(const char* s, const char* end, const char* chars) {
-    bool wasSpace = false;
-    const char first = chars[0], second = chars[1];  // one or two characters
-    for (; s < end; ++s) {
-        if (*s == first || (second && *s == second)) return s;
-        if (wasSpace && *s == ';') return s;
-        wasSpace = space(*s);
-    }
-    return end;
-}
-
-// Whether the bytes are UTF-8 (ASCII included), checked as a decoder would.
 bool validUtf8(std::string_view bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
         const auto c = static_cast<unsigned char>(bytes[i]);
@@ -64,6 +45,24 @@ bool validUtf8(std::string_view bytes) {
         i += more + 1;
     }
     return true;
+}
+
+namespace {
+
+// isspace in the C locale, which inih reads with: space, tab, LF, VT, FF and CR.
+bool space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Where inih looks for one of `chars` or an inline comment (a ";" after white space) from `s` on;
+// `end` when there is neither.
+const char* charsOrComment(const char* s, const char* end, const char* chars) {
+    bool wasSpace = false;
+    const char first = chars[0], second = chars[1];  // one or two characters
+    for (; s < end; ++s) {
+        if (*s == first || (second && *s == second)) return s;
+        if (wasSpace && *s == ';') return s;
+        wasSpace = space(*s);
+    }
+    return end;
 }
 
 // The parse of one text: feeds inih line by line and takes its values.

@@ -126,4 +126,7 @@ IniText parseIni(std::string_view text);
 // The text with its ASCII capitals made small: section and key names match in any case.
 std::string lowerCase(std::string_view text);
 
+// Whether the bytes are UTF-8 (ASCII included), checked as a decoder would.
+bool validUtf8(std::string_view bytes);
+
 }  // namespace freeplot

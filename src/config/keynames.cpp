@@ -156,12 +156,12 @@ std::string nameOrCode(std::uint32_t code) {
     return name ? std::string(name) : "code " + std::to_string(code);
 }
 
-// A name as it is compared: lower case, without white space.
+// A name as it is compared: lower case, without its spaces. Other white space stays: the line
+// feed of a value joined from two lines ("F1" and "0") makes a text that names no key.
 std::string folded(std::string_view text) {
     std::string out;
     for (const char c : text)
-        if (!std::isspace(static_cast<unsigned char>(c)))
-            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (c != ' ') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
 

@@ -12,19 +12,19 @@
 namespace freeplot {
 namespace {
 
-// A text saved as UTF-16 without its byte-order mark: most of its first characters are ASCII,
-// which UTF-16 writes with a zero byte on one side, and none has it on the other.
+// A text saved as UTF-16 without its byte-order mark: its first characters, in pairs of bytes,
+// have a zero on one side in at least half of the pairs (the ASCII ones) and on the other side in
+// none.
 FileState utf16Shape(const std::string& bytes, bool& bigEndian) {
     const std::size_t pairs = std::min<std::size_t>(bytes.size() / 2, 256);
-    std::size_t low = 0, high = 0;
+    std::size_t firstZero = 0, secondZero = 0;
     for (std::size_t i = 0; i < pairs; ++i) {
-        const bool first = bytes[2 * i] == '\0', second = bytes[2 * i + 1] == '\0';
-        low += !first && second;
-        high += first && !second;
+        firstZero += bytes[2 * i] == '\0';
+        secondZero += bytes[2 * i + 1] == '\0';
     }
     if (pairs == 0) return FileState::read;
-    if (low > 0 && high == 0 && low * 2 >= pairs) return FileState::utf16;
-    if (high > 0 && low == 0 && high * 2 >= pairs) {
+    if (firstZero == 0 && secondZero * 2 >= pairs) return FileState::utf16;
+    if (secondZero == 0 && firstZero * 2 >= pairs) {
         bigEndian = true;
         return FileState::utf16;
     }

@@ -79,6 +79,7 @@ void load() {
         applyStartupPatches();
     else
         logLine("None of the game's code is where this plugin knows it: no start-up patch applied");
+    reportSettingsAtLoad();
 }
 
 }  // namespace

@@ -22,6 +22,9 @@ namespace {
 // start, whatever a file read while the game runs gives.
 Settings started;
 
+// Load's reading, until its report is handed over.
+std::shared_ptr<const Reading> atLoad;
+
 // One thread writes every report, one after the other, in the order of the readings.
 constexpr const char* kReportThread = "settings report";
 
@@ -46,9 +49,14 @@ void takeSettingsAtLoad(const std::string& windowsPath) {
     started = settings;
     staySettingsRead(reading);
     rememberSettingsFile(windowsPath, reading->read());
+    atLoad = std::move(reading);
+}
+
+void reportSettingsAtLoad() {
+    if (!atLoad) return;
     ReportContext context;
     context.when = ReportContext::When::start;
-    handReport(std::move(reading), std::move(context));
+    handReport(std::move(atLoad), std::move(context));
 }
 
 void takeSettingsAtStayStart() {

@@ -201,6 +201,8 @@ void findUnknownNames(const Reading& reading, Collector& out) {
     const std::vector<std::string> sections = knownSections();
     std::vector<std::vector<std::string>> names;
     std::vector<std::unordered_set<std::string_view>> exact;
+    names.reserve(sections.size());
+    exact.reserve(sections.size());
     for (const std::string& s : sections) names.push_back(knownNames(s));
     for (const auto& list : names) exact.emplace_back(list.begin(), list.end());
     // A name whose value the [keys] reader refused was read all the same.
@@ -249,16 +251,18 @@ void findLines(const Reading& reading, const SettingsInForce& inForce, Collector
     bool anyLf = text.find('\n') != std::string::npos;
     for (std::size_t i = 0; i < ini.lines.size() && !out.done(); ++i) {
         const IniLine& line = ini.lines[i];
-        const std::string_view bytes(text.data() + line.offset, line.length);
-        const std::string at = linesPrefix({static_cast<int>(i + 1)});
         const bool counted = (line.flags & (line_flag::cut | line_flag::nul | line_flag::afterSection |
                                             line_flag::loneCr)) != 0 ||
                              line.kind == LineKind::bad || line.kind == LineKind::continuation;
-        if (counted && !out.listing()) {
+        // Most lines have nothing to tell: they cost no more than this look, whatever the file.
+        if (!counted) continue;
+        if (!out.listing()) {
             out.count(line.kind == LineKind::bad || (line.flags & line_flag::cut) ? Severity::ignored
                                                                                   : Severity::warning);
             continue;
         }
+        const std::string_view bytes(text.data() + line.offset, line.length);
+        const std::string at = linesPrefix({static_cast<int>(i + 1)});
         if (line.flags & line_flag::loneCr)
             out.add(Severity::warning, "",
                     at + (anyLf ? "a CR without LF ends no line for the plugin: what follows it up "
@@ -346,12 +350,15 @@ void findStartOnly(const Reading& reading, const ReportContext& context, Collect
         }
         if (now == then) continue;
         const IniEntry* entry = reading.ini.find(row.section, row.name);
-        out.add(Severity::warning, about(row.section, row.name),
-                (entry ? entryPrefix(reading, static_cast<std::int32_t>(entry - reading.ini.entries.data()))
-                       : std::string()) +
-                    "the file now gives " + now +
-                    ", which acts only when the game starts: " + then +
-                    " stays in force until then (acts at the next start)");
+        std::string text =
+            entry ? entryPrefix(reading, static_cast<std::int32_t>(entry - reading.ini.entries.data()))
+                  : std::string();
+        text += "the file now gives ";
+        text += now;
+        text += ", which acts only when the game starts: ";
+        text += then;
+        text += " stays in force until then (acts at the next start)";
+        out.add(Severity::warning, about(row.section, row.name), std::move(text));
     }
 }
 

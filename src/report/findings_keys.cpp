@@ -174,10 +174,9 @@ void findMessageShapes(const Reading& reading, Collector& out) {
         if (!entry) continue;
         const auto index = static_cast<std::int32_t>(entry - reading.ini.entries.data());
         const std::string& text = entry->value;
-        bool ansi = false;
-        for (const IniLine& line : reading.ini.lines)
-            ansi = ansi || (line.entry == index && (line.flags & line_flag::notUtf8) != 0);
-        if (ansi)
+        // The text as shown, not its lines: bytes of another code page in a comment after it
+        // never reach the screen.
+        if (!validUtf8(text))
             out.add(Severity::warning, about(kMessagesSection, key),
                     entryPrefix(reading, index) +
                         "the text holds bytes that are not UTF-8 (the file was saved as ANSI, or "

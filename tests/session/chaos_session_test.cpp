@@ -25,6 +25,7 @@ TEST(Chaos, FixedSeedSequencesLeaveTheGameSettled) {
         total.unloads += figures.unloads;
         total.compared += outcome.modelSteps();
         total.replays += static_cast<std::uint64_t>(outcome.replays);
+        total.reports += outcome.reportsCompared();
         total.failures += !outcome.passed();
         EXPECT_TRUE(outcome.passed()) << outcome.failure << "\n" << name << ":\n"
                                       << text << outcome.replayedFile;
@@ -33,11 +34,13 @@ TEST(Chaos, FixedSeedSequencesLeaveTheGameSettled) {
         std::to_string(total.sequences) + " sequences, " + std::to_string(total.events) +
         " events, " + std::to_string(total.unloads) + " unloads, " +
         std::to_string(total.compared) + " steps compared with the model, " +
+        std::to_string(total.reports) + " readings compared with the settings report, " +
         std::to_string(total.replays) + " stays replayed, " + std::to_string(total.failures) +
         " failures";
     std::printf("chaos: %s\n", figures.c_str());
     RecordProperty("figures", figures);
     EXPECT_GE(total.compared, total.events);
+    EXPECT_GE(total.reports, total.sequences);
     // Every sequence ends its last stay, which the plugin kept and which replays as it ended.
     EXPECT_GE(total.replays, total.sequences);
 }

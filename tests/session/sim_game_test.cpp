@@ -239,3 +239,33 @@ TEST(SimStandIns, MainLoopTakesTheHandedOverReference) {
         EXPECT_EQ(t.countCalls("main loop took ref#1 from refQueueSlot"), 1u);
     }
 }
+
+TEST(SimStandIns, AReferenceKeptPastItsLookupCrashesTheSession) {
+    // A lookup and the first call on its reference are one action, however long the thread waited
+    // between them; a second call after the game let go of the reference is a crash.
+    sim::Options o = fixtureSession();
+    o.script = [](sim::Game& game) {
+        using Lookup = std::uint64_t __attribute__((ms_abi)) (*)(const std::uint32_t*, void**);
+        using Axis = std::uint64_t
+            __attribute__((ms_abi)) (*)(void*, std::uint32_t, void*, std::uint64_t, double);
+        const sim::Ref ref = game.createRef();
+        void* out = nullptr;
+        gameFunction<Lookup>(0xAB60)(&ref.handle, &out);
+        game.unloadRef(ref.handle);
+        game.sleep(std::chrono::milliseconds(5));
+        auto axis = gameFunction<Axis>(0xD3E600);
+        axis(reinterpret_cast<void*>(game.scriptContext()), 0x1007, out, 'Z', 1.0);
+        game.note("first call", "made");
+        axis(reinterpret_cast<void*>(game.scriptContext()), 0x1007, out, 'Z', 2.0);
+        game.note("second call", "made");
+    };
+    const sim::Transcript t = sim::run(o);
+    EXPECT_FALSE(t.completed);
+    EXPECT_EQ(t.note("first call"), "made");
+    EXPECT_EQ(t.note("second call"), std::nullopt);
+    ASSERT_EQ(t.errors.size(), 1u) << t.text();
+    EXPECT_THAT(t.errors[0], HasSubstr("called on a reference the game has let go of: "
+                                       "runAxisCommand(context, 0x1007, ref#1 (unloaded), ...); "
+                                       "let go of "));
+    EXPECT_THAT(t.errors[0], HasSubstr("ms before, looked up by this thread "));
+}

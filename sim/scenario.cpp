@@ -555,7 +555,7 @@ std::map<std::string, std::string> reportLines(const std::string& report) {
     return lines;
 }
 
-bool near(double a, double b) {
+bool closeTo(double a, double b) {
     return a == b || std::fabs(a - b) <= 1e-5 * std::max(std::fabs(a), std::fabs(b));
 }
 
@@ -575,7 +575,7 @@ std::string reportDiffers(const std::map<std::string, std::string>& lines, const
     if (togglable != std::to_string(s.togglable))
         differ("[main] togglable", togglable, std::to_string(s.togglable));
     const std::string timescale = word(line("[main] buildTimescale"));
-    if (!near(std::strtod(timescale.c_str(), nullptr), s.buildTimescale))
+    if (!closeTo(std::strtod(timescale.c_str(), nullptr), s.buildTimescale))
         differ("[main] buildTimescale", timescale, std::to_string(s.buildTimescale));
     static constexpr std::pair<const char*, bool Settings::*> kFlags[] = {
         {"[main] wheelRotation", &Settings::wheelRotation},
@@ -618,7 +618,7 @@ std::string reportDiffers(const std::map<std::string, std::string>& lines, const
         }
         bool same = values.size() == list.values.size() && index == list.index;
         for (std::size_t i = 0; same && i < values.size(); ++i)
-            same = near(values[i], static_cast<double>(list.values[i]));
+            same = closeTo(values[i], static_cast<double>(list.values[i]));
         std::string want;
         for (std::size_t i = 0; i < list.values.size(); ++i) {
             char item[40];

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "feedback/workers.h"
+#include "game/locations.h"
+#include "input/stay.h"
 #include "input_game.h"
 
 namespace {
@@ -131,6 +133,36 @@ BENCHMARK(BM_StartWorker)->Arg(0)->UseManualTime()->Unit(benchmark::kMicrosecond
 BENCHMARK(BM_StartWorker)->Arg(2)->Iterations(300)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ThreadStart)->Arg(0)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ThreadStart)->Arg(2)->Iterations(300)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// --- Keeping the stay ------------------------------------------------------------------------
+
+// What an event the plugin acts on adds for the stay's replay, on the input thread: the look at
+// the game's state (the selection looked up, the heading, the busy and ignore flags) and the
+// append to the stay's buffer, here a bound key's press. With `objects` objects seen before, the
+// selected one the last of them; every 2048 events a part of the stay begins (each object looked
+// up again, the keys that reach the switches' and steps' states found), and beyond 4096 entries
+// the older part is dropped: the figure is the mean over many of both.
+void BM_StayKeepsAnEvent(benchmark::State& state) {
+    if (!bench::inputGame().error.empty()) {
+        state.SkipWithError(bench::inputGame().error.c_str());
+        return;
+    }
+    auto* selected = freeplot::ptr<std::uint32_t>(freeplot::Loc::selectedRefHandle);
+    const auto objects = static_cast<std::uint32_t>(state.range(0));
+    for (std::uint32_t n = 1; n <= objects; ++n) {
+        *selected = bench::kSelectedHandle + n;
+        freeplot::stayBeforeKey(-1);
+        freeplot::stayKeyPressed(0x2E);
+    }
+    for (auto _ : state) {
+        freeplot::stayBeforeKey(-1);
+        freeplot::stayKeyPressed(0x2E);
+    }
+    state.counters["entries kept"] = static_cast<double>(freeplot::stayEntriesKept());
+    freeplot::stayEnds();
+    *selected = bench::kSelectedHandle;
+}
+BENCHMARK(BM_StayKeepsAnEvent)->Arg(1)->Arg(500);
 
 // --- Side by side --------------------------------------------------------------------------
 

@@ -21,8 +21,8 @@ constexpr std::size_t kImageSize = 0x6000000;
 // Free space near the end of the image for the routines and the stubs.
 constexpr std::uint32_t kCode = 0x5F80000;
 constexpr std::uint32_t kStubs = 0x5F81000;
-// A handle the game would hold for the selected object; these events never look it up.
-constexpr std::uint32_t kSelectedHandle = 0x00F00001;
+// The one reference every handle names.
+constexpr std::uint32_t kReference = 0x5F82000;
 
 std::uint8_t* at(std::uint32_t offset) {
     return reinterpret_cast<std::uint8_t*>(freeplot::gameBase() + offset);
@@ -47,6 +47,18 @@ struct Callee : Xbyak::CodeGenerator {
         mov(rax, reinterpret_cast<std::uint64_t>(runs));
         add(qword[rax], 1);
         movzx(eax, word[rdx + field]);
+        ret();
+    }
+};
+
+// The game's handle lookup (Microsoft convention: the handle's address in rcx, the slot in rdx):
+// leaves the one reference in the slot.
+struct Lookup : Xbyak::CodeGenerator {
+    Lookup(void* buffer, std::uintptr_t reference) : Xbyak::CodeGenerator(0x40, buffer) {
+        using namespace Xbyak::util;
+        mov(rax, reference);
+        mov(qword[rdx], rax);
+        mov(eax, 1);
         ret();
     }
 };
@@ -109,9 +121,16 @@ InputGame lay() {
     put<std::uint8_t>(Loc::inputIgnoreFlag, 0);
     put<std::uint8_t>(Loc::workshopStateByte, 0);
     put<std::uint32_t>(Loc::selectedRefHandle, kSelectedHandle);
+    auto* reference = reinterpret_cast<freeplot::GameReference*>(at(kReference));
+    reference->formType = 0x20;
+    reference->scalePercent = 100;
+    reference->position[2] = 100.0f;
+    put<freeplot::GameReference*>(Loc::rotationBasePtr, reference);
     freeplot::prepareKeyLookup();
 
     try {
+        Lookup lookup(freeplot::ptr<void>(Loc::lookupRefByHandle),
+                      reinterpret_cast<std::uintptr_t>(reference));
         Callee keyboardCallee(freeplot::ptr<void>(Loc::keyboardInputCallee), &calleeRuns.keyboard,
                               offsetof(freeplot::RawKeyboard, vkey));
         Callee mouseCallee(freeplot::ptr<void>(Loc::mouseInputCallee), &calleeRuns.mouse,

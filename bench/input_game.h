@@ -38,4 +38,8 @@ freeplot::RawKeyboard unboundKeyPress();
 // A mouse movement: no button transition, no wheel.
 freeplot::RawMouse mouseMove();
 
+// The game's handle lookup, laid with the game: every handle names one reference (at its start
+// values), which is also the player's, whose Z angle is the heading.
+inline constexpr std::uint32_t kSelectedHandle = 0x00F00001;
+
 }  // namespace bench

@@ -2,8 +2,9 @@
 # Long chaos runs: builds the plugin and the simulated game, then plays random sequences for
 # SECONDS seconds (default 600), each ending with the settled checks. Prints the seed first and
 # the figures last (sequences, events, unloads, steps compared with the model, input records
-# compared, readings compared with the settings report, failures); a failing sequence is kept as a
-# scenario file in the current folder, named with its seed, which `freeplot-sim play` replays.
+# compared, readings compared with the settings report, stays replayed, failures); a failing
+# sequence is kept as a scenario file in the current folder, named with its seed, which
+# `freeplot-sim play` replays (and a stay that did not replay beside it, as SEED.stay.scenario).
 #
 # With --windows, the simulated game built for Windows plays them under Wine against the release
 # freeplot.dll (the one scripts/package.sh puts in the archive), in a Wine prefix of its own

@@ -256,7 +256,9 @@ private:
                     "setting messages scaleChange Now %d%% big",
                     "setting messages axisChange Axis %c!",
                     "setting messages rotateStepChange Turn %g deg",
-                    "setting messages groundOff %s"};
+                    "setting messages groundOff %s",
+                    "setting messages objectInfo At %.0f %.0f %.0f turned %.0f %.0f %.0f, %d%%",
+                    "setting messages objectInfo Where %d"};
                 if (chance(25))
                     line("setting messages freeplotOn " + std::string(150 + pick(60), 'x'));
                 else

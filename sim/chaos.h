@@ -17,6 +17,7 @@ struct ChaosFigures {
     std::uint64_t sequences = 0, events = 0, unloads = 0, failures = 0;
     std::uint64_t compared = 0;  // steps compared with the model of what the player must see
     std::uint64_t inputs = 0;    // key and mouse events whose outcome for the game was compared
+    std::uint64_t replays = 0;   // stays the plugin kept beside its log, replayed
     std::uint64_t reports = 0;   // readings of the settings file whose report was compared
 };
 

@@ -160,10 +160,14 @@ int chaos(int argc, char** argv) {
         total.unloads += figures.unloads;
         total.compared += outcome.modelSteps();
         total.inputs += outcome.inputsCompared();
+        total.replays += static_cast<std::uint64_t>(outcome.replays);
         total.reports += outcome.reportsCompared();
         if (!outcome.passed()) {
             ++total.failures;
             std::ofstream(name) << text;
+            // A stay that did not replay as it ended is kept beside it.
+            if (!outcome.replayedFile.empty())
+                std::ofstream(name.substr(0, name.size() - 9) + ".stay.scenario") << outcome.replayedFile;
             std::printf(
                 "chaos: sequence %llu (seed %llu) FAILED: %s\n  kept as %s; replay: "
                 "freeplot-sim play %s\n",
@@ -175,13 +179,14 @@ int chaos(int argc, char** argv) {
     std::printf(
         "chaos: %llu sequences, %llu events, %llu unloads, %llu steps compared with the model, "
         "%llu input records compared, %llu readings compared with the settings report, "
-        "%llu failures\n",
+        "%llu stays replayed, %llu failures\n",
         static_cast<unsigned long long>(total.sequences),
         static_cast<unsigned long long>(total.events),
         static_cast<unsigned long long>(total.unloads),
         static_cast<unsigned long long>(total.compared),
         static_cast<unsigned long long>(total.inputs),
         static_cast<unsigned long long>(total.reports),
+        static_cast<unsigned long long>(total.replays),
         static_cast<unsigned long long>(total.failures));
     return total.failures ? 1 : 0;
 }

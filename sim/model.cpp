@@ -705,6 +705,19 @@ void act(World& w, std::uint16_t code) {
             }
             align(w, *o, pos, ang);
         }
+    } else if (is(kObjectInfo)) {
+        // Where the selected object is, as the game holds it (floats; angles in radians).
+        if (const Object* o = w.selectedObject()) {
+            double pos[3], ang[3];
+            bool knownAll = o->scale != kAnyScale;
+            for (int i = 0; i < 3; ++i) {
+                pos[i] = static_cast<float>(o->pos[i]);
+                ang[i] = static_cast<float>(o->ang[i] / kDegreesPerRadian) * kDegreesPerRadian;
+                knownAll = knownAll && known(o->pos[i]) && known(o->ang[i]);
+            }
+            w.shown.push_back(knownAll ? formatPlace(w.s.texts[mObjectInfo], pos, ang, o->scale)
+                                       : kAnyMessage);
+        }
     }
 }
 

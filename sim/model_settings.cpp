@@ -490,6 +490,14 @@ Reading readSettings(const std::string& bytes, const Settings* started) {
     return r;
 }
 
+std::string formatPlace(const std::string& text, const double (&position)[3],
+                        const double (&angles)[3], int scale) {
+    char out[1024];
+    std::snprintf(out, sizeof out, text.c_str(), position[0], position[1], position[2], angles[0],
+                  angles[1], angles[2], scale);
+    return out;
+}
+
 std::string format(const std::string& text, char kind, double value) {
     char out[1024];
     if (kind == 'f')

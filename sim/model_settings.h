@@ -22,7 +22,8 @@ enum A {
     kScaleUp, kScaleReset, kUndo, kCopyState, kCopyPosX, kCopyPosY, kCopyPosZ, kCopyAngleX,
     kCopyAngleY, kCopyAngleZ, kCopyScale, kCopyAll, kClampedStoreToggle, kLockObject,
     kExtraOutlineToggle, kDuplicateKey, kDeleteKey, kRotateLeft, kRotateRight, kPhysicsOn,
-    kPhysicsOff, kScaleStepMinus, kScaleStepPlus, kTimescaleToggle, kRedo, kAlignToGrid, kActions
+    kPhysicsOff, kScaleStepMinus, kScaleStepPlus, kTimescaleToggle, kRedo, kAlignToGrid, kObjectInfo,
+    kActions
 };
 struct ActionKey {
     const char* name;
@@ -42,10 +43,11 @@ inline constexpr ActionKey kKeys[kActions] = {
     {"duplicateKey", 191, 0}, {"deleteKey", 46, 0}, {"rotateLeft", 188, 0},
     {"rotateRight", 190, 0}, {"physicsOn", 36, 0}, {"physicsOff", 35, 0},
     {"scaleStepMinus", 33, 0}, {"scaleStepPlus", 34, 0}, {"timescaleToggle", 122, 0},
-    {"redo", 220, 0}, {"alignToGrid", 221, 0},
+    {"redo", 220, 0}, {"alignToGrid", 221, 0}, {"objectInfo", 219, 0},
 };
 
-// The on-screen texts; the kind says what value a text shows (0: none, 'f', 'd' or 'c').
+// The on-screen texts; the kind says what value a text shows (0: none, 'f', 'd' or 'c'; 'p' an
+// object's place: six reals, then the scale as a whole number).
 enum M {
     mSnapOn, mSnapOff, mGroundOn, mGroundOff, mWorkshopOn, mWorkshopOff, mFreezeOn, mFreezeOff,
     mFreeplotOn, mFreeplotOff, mRotateStep, mMoveStep, mScaleStep, mAxis, mScale, mOutlineOn,
@@ -141,5 +143,8 @@ Reading readSettings(const std::string& bytes, const Settings* started = nullptr
 
 // A text shown with its value (kind 0: as it is; 'f' a double; 'd' or 'c' an int).
 std::string format(const std::string& text, char kind, double value);
+// A text of kind 'p' shown with an object's position, angles (degrees) and scale.
+std::string formatPlace(const std::string& text, const double (&position)[3],
+                        const double (&angles)[3], int scale);
 
 }  // namespace sim

@@ -379,6 +379,7 @@ Scenario parseScenario(const std::string& text, const std::string& name) {
     Scenario scenario;
     scenario.name = name;
     scenario.source = text;
+    scenario.keptStay = isKeptStay(text);
     if (text.find('\0') != std::string::npos)
         throw ScenarioError(name, 0, "this is no text file (it holds NUL bytes)");
     std::vector<std::string> known;
@@ -400,6 +401,13 @@ Scenario parseScenario(const std::string& text, const std::string& name) {
         }
         ScenarioStep step{number, line, comment, splitWords(line, name, number)};
         comment.clear();
+        std::string why;
+        if (startFileStep(step.words, scenario.startFile, why)) {
+            if (!scenario.steps.empty())
+                throw ScenarioError(name, number, "a settings start line comes before every other step");
+            continue;
+        }
+        if (!why.empty()) throw ScenarioError(name, number, why);
         checkStep(step, known, name);
         if (step.words[0] == "setting" && scenario.steps.empty()) {
             if (scenario.heldAtLoad)
@@ -423,7 +431,7 @@ Scenario parseScenario(const std::string& text, const std::string& name) {
 std::string Scenario::settingsText() const {
     SettingsModel model;
     for (const auto& s : settings) model.set(s[0], s[1], s[2]);
-    return model.text();
+    return (settings.empty() ? std::string() : model.text()) + startFile;
 }
 
 bool readPlayable(const std::string& path, std::string& text, std::string& why) {
@@ -547,7 +555,7 @@ std::map<std::string, std::string> reportLines(const std::string& report) {
     return lines;
 }
 
-bool near(double a, double b) {
+bool closeTo(double a, double b) {
     return a == b || std::fabs(a - b) <= 1e-5 * std::max(std::fabs(a), std::fabs(b));
 }
 
@@ -567,7 +575,7 @@ std::string reportDiffers(const std::map<std::string, std::string>& lines, const
     if (togglable != std::to_string(s.togglable))
         differ("[main] togglable", togglable, std::to_string(s.togglable));
     const std::string timescale = word(line("[main] buildTimescale"));
-    if (!near(std::strtod(timescale.c_str(), nullptr), s.buildTimescale))
+    if (!closeTo(std::strtod(timescale.c_str(), nullptr), s.buildTimescale))
         differ("[main] buildTimescale", timescale, std::to_string(s.buildTimescale));
     static constexpr std::pair<const char*, bool Settings::*> kFlags[] = {
         {"[main] wheelRotation", &Settings::wheelRotation},
@@ -610,7 +618,7 @@ std::string reportDiffers(const std::map<std::string, std::string>& lines, const
         }
         bool same = values.size() == list.values.size() && index == list.index;
         for (std::size_t i = 0; same && i < values.size(); ++i)
-            same = near(values[i], static_cast<double>(list.values[i]));
+            same = closeTo(values[i], static_cast<double>(list.values[i]));
         std::string want;
         for (std::size_t i = 0; i < list.values.size(); ++i) {
             char item[40];
@@ -689,6 +697,7 @@ public:
                 const bool settled = step.words[0] == "expect" && step.words[1] == "settled";
                 if (settled) why = checkModel(true);
                 if (why.empty()) why = play(step);
+                if (event) eventEnded_ = Game::now();
                 if (why.empty() && !settled) why = checkModel(false);
                 if (why.empty() && !settled) why = checkReport();
             } catch (const std::exception& e) {
@@ -706,6 +715,7 @@ public:
         }
         finishNote();
         game_.waitForConsole();
+        if (!stayKept_ && keepsStay()) keepStay(game_);
         game_.note("model compared", std::to_string(compared_));
         game_.note("inputs compared", std::to_string(world_.inputsCompared()));
         game_.note("reports compared", std::to_string(reportsCompared_));
@@ -936,7 +946,11 @@ private:
             // change it, so it must keep holding for as long as a worker takes to act.
             // Nothing was handed to the main loop then, so there is no taking to wait for.
             if (unchangedSinceEvent(w[2], what, want)) {
-                if (game_.waitUntil([&] { return !holds(); }, kUnchangedHold))
+                const auto left = std::chrono::microseconds(
+                    std::max<std::int64_t>(0, eventEnded_ + kUnchangedHold.count() * 1000 -
+                                                  Game::now()));
+                if (game_.waitUntil([&] { return !holds(); },
+                                    std::chrono::duration_cast<std::chrono::milliseconds>(left)))
                     return "it changed after the expectation held: found " + found;
                 return {};
             }
@@ -1161,6 +1175,14 @@ private:
         return why.empty() ? why : "the game is not what the player should see: " + why;
     }
 
+    // Whether the scenario's last stay is kept and replayed: one that is a kept stay itself is
+    // not, nor one without an event (no stay can have kept anything).
+    bool keepsStay() const {
+        return !scenario_.keptStay &&
+               std::any_of(scenario_.steps.begin(), scenario_.steps.end(),
+                           [](const ScenarioStep& s) { return isEvent(s.words[0]); });
+    }
+
     // --- The settings report --------------------------------------------------------------------
 
     // After a step in which the model says the plugin read the settings file (the game's start,
@@ -1204,7 +1226,18 @@ private:
 
     std::string settled() {
         std::string why;
-        if (!noLateTurns(why) || !workersFree(why) || !codeAsSwitched(why)) return why;
+        if (!noLateTurns(why)) return why;
+        // The stay ends before the checks play with objects and keys of their own.
+        if (!stayKept_ && keepsStay()) {
+            // The checks' keys act under what the stay after it reads: the model sees the event
+            // outside workshop mode that ends this one.
+            keepStay(game_);
+            world_.workshop(false);
+            world_.mouse(0, 0, 0, 0);
+            world_.workshop(true);
+        }
+        stayKept_ = true;
+        if (!workersFree(why) || !codeAsSwitched(why)) return why;
         return {};
     }
 
@@ -1309,13 +1342,13 @@ private:
     std::string settings_;
     Model world_{settings_.empty() ? std::nullopt : std::optional<std::string>(settings_),
                  !scenario_.heldAtLoad};
-    bool modelOn_ = true;
+    bool modelOn_ = true, stayKept_ = false;
     std::size_t compared_ = 0;
     // The readings of the settings file whose report was compared, and the time the last one
     // compared was marked with.
     int reportsCompared_ = 0;
     std::int64_t comparedTime_ = -1;
-    std::int64_t lastRelease_ = -1, lastEvent_ = -1, resumed_ = -1;
+    std::int64_t lastRelease_ = -1, lastEvent_ = -1, resumed_ = -1, eventEnded_ = -1;
     bool pending_ = false;
     std::string noteKey_, noteWhat_, noteObject_, noteSeen_;
     std::size_t noteShown_ = 0;
@@ -1329,8 +1362,9 @@ void playInSession(Game& game, const Scenario& scenario, const std::string& sett
 }
 
 PlayOutcome playScenario(const Scenario& scenario, Options options) {
+    const Options base = options;
     // Without setting lines the session keeps the settings file of `options` (none by default).
-    if (!scenario.settings.empty()) options.settings = scenario.settingsText();
+    if (scenario.hasSettings()) options.settings = scenario.settingsText();
     options.script = nullptr;
     // The game's own input routine runs once per event whatever the plugin does, on the input
     // thread beside the plugin's workers: the notes say what it saw instead.
@@ -1347,6 +1381,7 @@ PlayOutcome playScenario(const Scenario& scenario, Options options) {
                           (t.lastStep > 0 ? " at or after line " + std::to_string(t.lastStep) : "");
         for (const std::string& e : t.errors) outcome.failure += "; " + e;
     }
+    if (!scenario.keptStay) replayKeptStays(outcome, base);
     return outcome;
 }
 

@@ -21,6 +21,11 @@
 //   settings file unreadable      the file's time and size change and every read of it fails
 //                                 (its path turned into a folder); a later "setting" or
 //                                 "settings file" step writes a file there again
+//   settings start line "TEXT" [crlf]   before every other step: TEXT and a line feed (with
+//                                 crlf: a CR and a line feed) added to the file the session
+//                                 starts with, after what the setting lines make
+//   settings start bytes HH [HH ...]    the same with bytes as they are (a NUL, a line that
+//                                 does not end): a file read raw, as a kept stay gives it
 //   object NAME at X Y Z [angles X Y Z] [scale PERCENT] [actor] [turret]
 //   select NAME | select none     unload NAME   (the game lets go of the object)
 //   workshop on | workshop off    heading DEGREES
@@ -50,8 +55,8 @@
 // The session starts in workshop mode with nothing selected. Every expectation waits up to two
 // seconds for its condition (positions and angles to within 0.01), so no fixed waits are needed
 // for the plugin's workers. One that names the value the object had when the last event step
-// began must keep holding for 700 ms, and "expect no message" fails on a message at any time in
-// its 700 ms. "expect settled" is the check that the game was left in order: the
+// began must keep holding until 700 ms after that step, and "expect no message" fails on a message
+// at any time in its 700 ms. "expect settled" is the check that the game was left in order: the
 // mouse buttons released and the main loop taking, no turn later than a second after the last
 // release, every worker free again, and the game's code as the switches say with its pages
 // read-execute.
@@ -93,8 +98,14 @@ struct Scenario {
     std::vector<std::vector<std::string>> settings;
     bool heldAtLoad = false;  // "settings file held"
     std::vector<ScenarioStep> steps;
+    // The bytes the "settings start" lines add to it.
+    std::string startFile;
+    // A stay the plugin kept beside its log (sim/replay.cpp): played as it is, without a replay
+    // of the stay it makes in turn.
+    bool keptStay = false;
     // The settings file those lines make.
     std::string settingsText() const;
+    bool hasSettings() const { return !settings.empty() || !startFile.empty(); }
 };
 
 Scenario parseScenario(const std::string& text, const std::string& name);
@@ -117,6 +128,10 @@ struct PlayOutcome {
     std::uint64_t modelSteps() const {
         return std::strtoull(transcript.note("model compared").value_or("0").c_str(), nullptr, 10);
     }
+    // The stays the plugin kept beside its log during the session (the last and the one before),
+    // each replayed in a session of its own; on a failed replay, the text of the file played.
+    int replays = 0;
+    std::string replayedFile;
     // The key and mouse events whose outcome for the game was compared with the model's.
     std::uint64_t inputsCompared() const {
         return std::strtoull(transcript.note("inputs compared").value_or("0").c_str(), nullptr, 10);
@@ -135,6 +150,25 @@ PlayOutcome playScenario(const Scenario& scenario, Options options = {});
 // Plays the scenario's steps in this session (the child's side of playScenario); `settings` is
 // the settings file the session started with.
 void playInSession(Game& game, const Scenario& scenario, const std::string& settings);
+
+// --- The stays kept beside the log (sim/replay.cpp) ---
+
+// A "settings start" step: whether its words are right (else `why` says what is wrong), and its
+// bytes added to `file`. False for any other step, with `why` empty.
+bool startFileStep(const std::vector<std::string>& words, std::string& file, std::string& why);
+
+// Whether a scenario's text is a stay the plugin kept.
+bool isKeptStay(const std::string& source);
+
+// In the session, at the end of the scenario (or before "expect settled" plays with objects of
+// its own): ends the stay under way with an event outside workshop mode, waits for the plugin to
+// write it beside the log, and notes the files there for playScenario.
+void keepStay(Game& game);
+
+// In the parent: plays each stay file the session noted, in a session of its own, and takes the
+// notes out of the transcript, leaving one that says how each replay ended. A replay that does
+// not end as its stay did fails the outcome.
+void replayKeptStays(PlayOutcome& outcome, const Options& options);
 
 // A key as the game's raw input sends it: Shift as the generic code with the scan code of its side,
 // right Ctrl and Alt with the E0 flag.

@@ -1,5 +1,5 @@
 #pragma once
-// The 46 actions a key can be bound to, their default keys, and the key bindings in force.
+// The 47 actions a key can be bound to, their default keys, and the key bindings in force.
 
 #include <array>
 #include <cstddef>
@@ -16,7 +16,7 @@ struct KeyBinding {
     friend constexpr bool operator==(const KeyBinding&, const KeyBinding&) = default;
 };
 
-// The 46 actions: name (the key of [keys]), default key code and alternate, in the order of the
+// The 47 actions: name (the key of [keys]), default key code and alternate, in the order of the
 // binding table. The enum, the names and the defaults all come from this one table.
 // clang-format off
 #define FREEPLOT_ACTIONS(X)                                                       \
@@ -65,7 +65,8 @@ struct KeyBinding {
     X(scaleStepPlus, 34, 0)        /* Page Down: previous entry */                \
     X(timescaleToggle, 122, 0)     /* F11: build timescale */                     \
     X(redo, 220, 0)                /* \\: bring back what undo took back */     \
-    X(alignToGrid, 221, 0)         /* ]: onto the move and rotate step grid */
+    X(alignToGrid, 221, 0)         /* ]: onto the move and rotate step grid */    \
+    X(objectInfo, 219, 0)          /* [: show where the object is */
 // clang-format on
 
 enum class Action : std::uint8_t {
@@ -75,7 +76,7 @@ enum class Action : std::uint8_t {
         count
 };
 inline constexpr std::size_t kActionCount = static_cast<std::size_t>(Action::count);
-static_assert(kActionCount == 46);
+static_assert(kActionCount == 47);
 
 inline constexpr std::array<const char*, kActionCount> kActionNames = {
 #define FREEPLOT_ACTION_NAME(name, primary, alternate) #name,

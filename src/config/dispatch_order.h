@@ -38,7 +38,7 @@ constexpr std::uint64_t actionBits(std::initializer_list<Action> actions) {
 
 // The first row whose actions include one of the key's, and whose gate holds, runs; the others
 // do not.
-inline constexpr std::array<DispatchRow, 26> kDispatchRows = {{
+inline constexpr std::array<DispatchRow, 27> kDispatchRows = {{
     {actionBit(Action::main), DispatchGate::togglable},
     {actionBit(Action::snap), DispatchGate::none},
     {actionBit(Action::ground), DispatchGate::none},
@@ -70,6 +70,7 @@ inline constexpr std::array<DispatchRow, 26> kDispatchRows = {{
     {actionBits({Action::physicsOn, Action::physicsOff}), DispatchGate::none},
     {actionBit(Action::timescaleToggle), DispatchGate::none},
     {actionBit(Action::alignToGrid), DispatchGate::workshopIdle},
+    {actionBit(Action::objectInfo), DispatchGate::none},
 }};
 
 namespace dispatch_order_checks {

@@ -21,6 +21,15 @@ GameReference* lookUp(const HeldRef& held) {
     return reference == held.named ? static_cast<GameReference*>(reference) : nullptr;
 }
 
+HeldRef holdHandle(std::uint32_t handle) {
+    // Asked with a copy of the handle, as for any handle kept.
+    HeldRef held{handle, nullptr};
+    void* reference = nullptr;
+    gameFunction<LookupRefFn>(Loc::lookupRefByHandle)(&held.handle, &reference);
+    held.named = static_cast<const GameReference*>(reference);
+    return held;
+}
+
 Selection selection() {
     // The handle is read before the game is asked through its own variable: should the selection
     // change in between, the pair names two references and every later lookUp fails, which only

@@ -87,6 +87,9 @@ struct HeldRef {
 // has let go of it (or the handle names another reference now).
 GameReference* lookUp(const HeldRef& held);
 
+// A handle the game gave out, looked up now to be kept: its reference null when it names none.
+HeldRef holdHandle(std::uint32_t handle);
+
 // The reference selected in workshop mode, asked afresh, and its handle for keeping it.
 struct Selection {
     GameReference* reference = nullptr;  // null when nothing is selected

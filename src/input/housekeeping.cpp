@@ -1,6 +1,7 @@
 #include "input/housekeeping.h"
 
 #include "feedback/workers.h"
+#include "input/stay.h"
 
 namespace freeplot {
 namespace {
@@ -13,10 +14,12 @@ bool runChores(std::uint8_t chores, Where where) {
     const bool inWorkshop = where != Where::outside;
     bool stayReady = true;
     if ((chores & chore::stay) != 0) {
-        if (inWorkshop)
+        if (inWorkshop) {
             stayReady = beginStay();
-        else
+        } else {
             markStayStart();
+            if ((switches.dueInside & kStayKept) != 0) stayEnds();
+        }
     }
     if ((chores & chore::extraSelection) != 0) autoExtraSelection();
     if ((chores & chore::objectUnlock) != 0) autoObjectUnlock();

@@ -114,7 +114,11 @@ inline bool choresIdleOutside() {
         if (!outlineParkIdleOutside()) return false;
     if constexpr (has(chore::clock))
         if (!autoTimescaleIdle(false)) return false;
-    if constexpr (has(chore::stay)) markStayStart();
+    if constexpr (has(chore::stay)) {
+        // The first event after a stay that kept events hands them over: the full path's work.
+        if ((switches.dueInside & kStayKept) != 0) return false;
+        markStayStart();
+    }
     return true;
 }
 

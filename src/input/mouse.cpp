@@ -10,6 +10,7 @@
 #include "game/gamefunctions.h"
 #include "input/handlers.h"
 #include "input/housekeeping.h"
+#include "input/stay.h"
 #include "objects/transforms.h"
 #include "rules/clock.h"
 #include "rules/switches.h"
@@ -70,11 +71,24 @@ void handleButtons(std::uint16_t buttons, const Selection& selected) {
     }
 }
 
+std::int32_t turnOrPass(RawMouse& record);
+
 std::int32_t handleMouse(RawMouse& record) {
     // The first event of a stay reads the settings file first: the wheel setting and the clock
     // follow the file as it is now.
     const Where where = whereIs<kMouseChores>();
     runChores(kMouseChores.at(where), where);
+    // A record with the buttons or the wheel in workshop mode is kept for the stay's replay.
+    const std::uint16_t buttons = record.buttonFlags;
+    const std::int16_t data = static_cast<std::int16_t>(record.buttonData);
+    const bool kept = where != Where::outside && (buttons & (kButtonMask | kMouseWheel)) != 0;
+    if (kept) stayBeforeMouse();
+    const std::int32_t result = turnOrPass(record);
+    if (kept) stayMouse(buttons, data);
+    return result;
+}
+
+std::int32_t turnOrPass(RawMouse& record) {
     const bool wheel = settings.wheelRotation;
     const std::uint16_t buttons = record.buttonFlags;
     if (!wheel) endTurningOnRelease(buttons);

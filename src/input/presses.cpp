@@ -42,6 +42,14 @@ void endPress(std::uint8_t& taken) {
     if (--keptCount == 0) keysKept(false);
 }
 
+std::vector<std::uint16_t> keptPresses() {
+    std::vector<std::uint16_t> codes;
+    if (forgetPresses != 0) return codes;
+    for (std::uint16_t code = 0; code < 256; ++code)
+        if (pressTaken[code] != 0) codes.push_back(code);
+    return codes;
+}
+
 void settleForgottenPresses() {
     if (forgetPresses == 0) return;
     forgetPresses = 0;

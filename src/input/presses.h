@@ -4,6 +4,7 @@
 // mouse, ends them all (forgetTakenKeys, input/handlers.h).
 
 #include <cstdint>
+#include <vector>
 
 namespace freeplot {
 
@@ -13,6 +14,10 @@ std::uint8_t& takenEntry(std::uint16_t code);
 // A press kept, and the release that ends it.
 void keepPress(std::uint8_t& taken);
 void endPress(std::uint8_t& taken);
+
+// The codes (below 256) whose press is kept now, in ascending order; none once an event let
+// through asked for every kept press to end.
+std::vector<std::uint16_t> keptPresses();
 
 // At a key event inside workshop mode, before its key is looked at: every kept press ends when an
 // event the handlers let through since asked for it.

@@ -319,6 +319,17 @@ void applyStored(ApplyRequest request) {
     }
 }
 
+void showPlacement() {
+    const GameReference* reference = selection().reference;
+    if (!reference) return;
+    double position[3], angles[3];
+    for (int i = 0; i < 3; ++i) {
+        position[i] = reference->pos(i);
+        angles[i] = degrees(reference->rot(i));
+    }
+    showNow(formatPlacement(position, angles, reference->scale()));
+}
+
 void setPhysics(bool on) {
     const GameReference* reference = selection().reference;
     if (!reference || reference->isActor()) return;

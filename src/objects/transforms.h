@@ -82,6 +82,10 @@ void applyStored(ApplyRequest request);
 // One undo record takes the whole alignment back.
 void alignSelected();
 
+// Shows where the selected object is (objectInfo): its position, angles in degrees and scale;
+// nothing with nothing selected. Changes nothing, so it keeps no undo record.
+void showPlacement();
+
 void setPhysics(bool on);
 void duplicateSelected();
 

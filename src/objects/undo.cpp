@@ -26,6 +26,7 @@ struct UndoHistory {
     // while the held button's worker records a turn tells by these that a change came between
     // its taking a record and its keeping what that record replaced.
     std::uint64_t changes = 0, appended = 0;
+    TakenBack taken;  // by the last undo or redo
 };
 UndoHistory undoHistory;
 
@@ -107,6 +108,7 @@ void takeBack(std::deque<UndoRecord> UndoHistory::*from, std::deque<UndoRecord> 
     {
         const std::lock_guard lock(undoHistory.mutex);
         auto& list = undoHistory.*from;
+        undoHistory.taken = {};
         if (list.empty()) return;
         if (writesScale(list.back())) {
             if (!claimWorker(workers.scaleBusy)) return;
@@ -114,6 +116,7 @@ void takeBack(std::deque<UndoRecord> UndoHistory::*from, std::deque<UndoRecord> 
         }
         record = list.back();
         list.pop_back();
+        undoHistory.taken = {record.made, record.held.handle};
         undoHistory.newestTakesMerges = false;
         changesBefore = undoHistory.changes;
         appendedBefore = undoHistory.appended;
@@ -124,8 +127,8 @@ void takeBack(std::deque<UndoRecord> UndoHistory::*from, std::deque<UndoRecord> 
         return;
     }
     // Taken while no scale worker runs on it, so the scale read here is the object's last.
-    const UndoRecord replaced =
-        snapshot(reference, record.held, record.kind, record.axis, record.fields);
+    UndoRecord replaced = snapshot(reference, record.held, record.kind, record.axis, record.fields);
+    replaced.made = record.made;
     write(record, reference);
     const std::lock_guard lock(undoHistory.mutex);
     auto& list = undoHistory.*to;
@@ -161,7 +164,7 @@ void pushUndo(const GameReference* reference, const HeldRef& held, UndoKind kind
     }
     makeRoom(records);
     records.push_back(record);
-    ++undoHistory.appended;
+    records.back().made = ++undoHistory.appended;
     undoHistory.newestTakesMerges = true;
 }
 
@@ -178,6 +181,16 @@ void forgetUndoRecords(std::uint32_t handle) {
                     list->end());
     // The newest record left may be older than the change before the deletion: none merges in.
     if (undoHistory.records.size() != before) undoHistory.newestTakesMerges = false;
+}
+
+std::uint64_t undoRecordsMade() {
+    const std::lock_guard lock(undoHistory.mutex);
+    return undoHistory.appended;
+}
+
+TakenBack lastTakenBack() {
+    const std::lock_guard lock(undoHistory.mutex);
+    return undoHistory.taken;
 }
 
 std::vector<UndoRecord> undoHistorySnapshot() {

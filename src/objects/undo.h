@@ -32,6 +32,9 @@ struct UndoRecord {
     float posX = 0, posY = 0, posZ = 0;
     float rotX = 0, rotY = 0, rotZ = 0;  // radians
     float scale = 0;                     // factor (1.0 is natural size)
+    // The number of the change that made the record (counted from 1 as records are appended); a
+    // record an undo or redo moves to the other list keeps it.
+    std::uint64_t made = 0;
 };
 
 // Records kept each way.
@@ -55,6 +58,17 @@ void undoLast();
 // is empty. Every new change (pushUndo) empties the list, so redo only ever brings back what undo
 // took away.
 void redoLast();
+
+// The number of records appended so far: a record made after a mark has a higher `made`.
+std::uint64_t undoRecordsMade();
+
+// The record the last undo or redo on the input thread took: its `made` and its object's handle
+// (0 and 0 when it took none, or left it for a busy scale worker).
+struct TakenBack {
+    std::uint64_t made = 0;
+    std::uint32_t handle = 0;
+};
+TakenBack lastTakenBack();
 
 // Drops the records (both ways) of a handle whose reference the plugin hands to the game for
 // deletion, so that the next undo goes to the change before.

@@ -12,6 +12,7 @@
 #include "feedback/notify.h"
 #include "feedback/workers.h"
 #include "input/handlers.h"
+#include "input/stay.h"
 #include "report/report_file.h"
 
 namespace freeplot {
@@ -46,6 +47,7 @@ void takeSettingsAtLoad(const std::string& windowsPath) {
     logAll(*reading);
     applySettings(reading->inForce);
     started = settings;
+    staySettingsRead(reading);
     rememberSettingsFile(windowsPath, reading->read());
     atLoad = std::move(reading);
 }
@@ -74,6 +76,7 @@ void takeSettingsAtStayStart() {
     SettingsInForce next = reading->inForce;
     next.settings = whileRunning(next.settings, started);
     applySettings(next);
+    staySettingsRead(reading);
     // The bindings and what the buttons do may have changed: presses taken under the settings
     // before are forgotten.
     prepareKeyLookup();

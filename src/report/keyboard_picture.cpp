@@ -18,7 +18,7 @@ constexpr std::array<const char*, kActionCount> kTags = {
     "fpm", "snp", "gnd", "grd", "tmo", "lvl", "trm", "rs-", "rs+", "axs", "out", "mvD",
     "mvU", "mvL", "mvR", "mvB", "mvF", "ms-", "ms+", "sc-", "sc+", "sc0", "und", "sto",
     "pX",  "pY",  "pZ",  "aX",  "aY",  "aZ",  "pS",  "all", "clm", "lck", "xsl", "dup",
-    "del", "tnL", "tnR", "ph+", "ph-", "ss-", "ss+", "clk", "red", "aln",
+    "del", "tnL", "tnR", "ph+", "ph-", "ss-", "ss+", "clk", "red", "aln", "inf",
 };
 constexpr const char* kSharedTag = "**";
 

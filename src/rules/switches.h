@@ -53,6 +53,9 @@ struct SwitchStates {
 };
 inline constexpr std::uint8_t kParkedOutline = 0x01, kParkedExtraSelection = 0x02, kKeysKept = 0x04;
 inline constexpr std::uint8_t kStayStarts = 0x80;
+// Set while the stay under way keeps events for its replay: the first event outside workshop mode
+// then hands it over (input/stay.h).
+inline constexpr std::uint8_t kStayKept = 0x40;
 extern SwitchStates switches;
 
 // Takes the start states from the settings (Load, before the hooks are set).

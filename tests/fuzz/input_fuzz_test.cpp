@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr int kActions = 46;
+constexpr int kActions = 47;
 const char* const kActionNames[kActions] = {"main",
                                             "snap",
                                             "ground",
@@ -67,12 +67,13 @@ const char* const kActionNames[kActions] = {"main",
                                             "scaleStepPlus",
                                             "timescaleToggle",
                                             "redo",
-                                            "alignToGrid"};
+                                            "alignToGrid",
+                                            "objectInfo"};
 // The default codes: primary, and the one alternate (right Ctrl for the axis key).
 const std::uint16_t kDefaultCodes[kActions] = {
     119, 112, 113, 114, 116, 96,  101, 109, 107, 162, 115, 98, 104, 100, 102,
     103, 105, 111, 106, 97,  99,  110, 8,   187, 49,  50,  51, 52,  53,  54,
-    55,  48,  117, 118, 45,  191, 46,  188, 190, 36,  35,  33, 34,  122, 220, 221};
+    55,  48,  117, 118, 45,  191, 46,  188, 190, 36,  35,  33, 34,  122, 220, 221, 219};
 
 std::uint64_t envNumber(const char* name, std::uint64_t fallback) {
     const char* text = std::getenv(name);

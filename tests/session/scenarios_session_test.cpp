@@ -45,7 +45,11 @@ TEST_P(ScenarioFile, PlaysThrough) {
     options.blankImage = scenario.source.find("--blank-image") != std::string::npos;
     const sim::PlayOutcome outcome = sim::playScenario(scenario, options);
     EXPECT_TRUE(outcome.passed()) << file.filename() << ": " << outcome.failure << "\n"
-                                  << outcome.transcript.text();
+                                  << outcome.transcript.text() << outcome.replayedFile;
+    // Played through, its last stay, kept by the plugin beside the log, replayed as it ended.
+    if (outcome.passed() && !options.blankImage) {
+        EXPECT_GE(outcome.replays, 1) << file.filename();
+    }
 }
 
 // Each test is named after its file: letters and digits kept, anything else an underscore.

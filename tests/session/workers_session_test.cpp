@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "session_support.h"
+#include "sim/scenario.h"
 #include "sim/sim.h"
 
 using ::testing::Contains;
@@ -373,4 +376,71 @@ TEST(Workers, ThousandsOfRequestsWhileTheGameTakesTheSlotsLoseNothing) {
     EXPECT_EQ(t.note("scaleRuns"), "1");
     EXPECT_EQ(t.note("deleteRuns"), "1");
     EXPECT_TRUE(t.errors.empty());
+}
+
+// The stay kept beside the log for a bug report: a stay of more events than the buffer holds keeps
+// its last part, which replays from the objects as they were where it begins; the file is written
+// whole or not at all, and one another program holds, or a folder in its place, stays as it was
+// with one log line.
+TEST(StayFile, ALongStayKeepsItsLastPartAndAFileThatCannotBeWrittenStays) {
+    const std::string folder = "/home/Documents/My Games/Fallout4/F4SE/";
+    const std::string file = folder + "freeplot_session.txt";
+    auto session = [&](const std::function<void(sim::Game&)>& before, int moves) {
+        sim::Options options;
+        options.beforeQuery = before;
+        options.script = [&, moves](sim::Game& game) {
+            const sim::Ref a = game.createRef(), b = game.createRef();
+            game.setWorkshopMode(true);
+            for (int n = 0; n < moves; ++n) {
+                game.selectRef(n % 1000 < 500 ? a.handle : b.handle);
+                game.keyPress(0x68);  // numpad 8: up by the move step
+                game.keyRelease(0x68);
+            }
+            game.setWorkshopMode(false);
+            game.mouseEvent(0);  // the first event outside workshop mode ends the stay
+            game.waitUntil([&] {
+                const auto lines = game.logLines();
+                return game.readFile(game.root() + file).value_or("").size() > 0 ||
+                       std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+                           return l.rfind("Stay file ", 0) == 0;
+                       });
+            });
+            if (!std::filesystem::is_directory(game.root() + file))
+                game.noteFile("kept", game.root() + file);
+            game.note("previous", game.readFile(game.root() + folder + "freeplot_session_previous.txt")
+                                      ? "written"
+                                      : "none");
+        };
+        return sim::run(options);
+    };
+    const sim::Transcript longStay = session(nullptr, 2600);
+    ASSERT_TRUE(longStay.completed) << longStay.text();
+    const std::string text = longStay.note("kept").value_or("");
+    EXPECT_NE(text.find("events are left out"), std::string::npos) << text;
+    EXPECT_LE(std::count(text.begin(), text.end(), '\n'), 4200) << "more than the buffer holds";
+    // The first object moved up 1500 times, the second 1100: the replay of the part kept ends
+    // where the stay did.
+    const sim::PlayOutcome replay = sim::playScenario(sim::parseScenario(text, "long.txt"));
+    EXPECT_TRUE(replay.passed()) << replay.failure << "\n" << text;
+    EXPECT_NE(text.find("expect position o1 0.0000 0.0000 1500.0000"), std::string::npos);
+    EXPECT_NE(text.find("expect position o2 0.0000 0.0000 1100.0000"), std::string::npos);
+
+    const sim::Transcript held = session(
+        [&](sim::Game& game) { ASSERT_TRUE(game.holdFileLock(game.root() + file)); }, 3);
+    const sim::Transcript inFolder = session(
+        [&](sim::Game& game) { std::filesystem::create_directories(game.root() + file); }, 3);
+    for (const sim::Transcript* t : {&held, &inFolder}) {
+        ASSERT_TRUE(t->completed) << t->text();
+        EXPECT_EQ(std::count_if(t->log.begin(), t->log.end(),
+                                [](const std::string& l) {
+                                    return l.rfind("Stay file ", 0) == 0 &&
+                                           l.find("freeplot_session.txt could not be written: the "
+                                                  "one before stays") != std::string::npos;
+                                }),
+                  1)
+            << t->text();
+        EXPECT_EQ(t->note("previous"), "none");
+    }
+    EXPECT_EQ(held.note("kept"), "");  // as the holder left it
+    EXPECT_EQ(inFolder.note("kept"), std::nullopt);
 }

@@ -79,6 +79,7 @@ TEST(KeyBindingDefaults, AreTheWindowsCodesOfTheirKeys) {
         {"timescaleToggle", {"VK_F11", ""}},
         {"redo", {"VK_OEM_5", ""}},
         {"alignToGrid", {"VK_OEM_6", ""}},
+        {"objectInfo", {"VK_OEM_4", ""}},
     };
     ASSERT_EQ(expected.size(), kActionCount);
     auto code = [&](const std::string& name) -> unsigned {

@@ -844,8 +844,10 @@ bool rotationEnds(World& w) {
     return true;
 }
 
-bool lateTurn(World& w, std::int64_t now) {
-    if (w.turnsUntil < 0 || now > w.turnsUntil || w.holdObject.empty()) return false;
+// The turn may land any time up to turnsUntil, and be seen only at a look long after: a world
+// still holding turnsUntil was last seen before it ran out (a look past it clears it).
+bool lateTurn(World& w) {
+    if (w.turnsUntil < 0 || w.holdObject.empty()) return false;
     auto it = w.objects.find(w.holdObject);
     if (it == w.objects.end() || !it->second.loaded) return false;
     double& a = it->second.ang[w.axis - 'X'];
@@ -1145,7 +1147,7 @@ void Model::expand() {
     std::deque<World> open(worlds_.begin(), worlds_.end());
     const std::function<bool(World&)> moves[] = {
         runJob,   showNotifier, runConsole,
-        turnHeld, rotationEnds, [this](World& w) { return lateTurn(w, now_); }};
+        turnHeld, rotationEnds, lateTurn};
     // The bound only keeps a runaway expansion finite. States come breadth first, so the ones it
     // leaves out are those where most has happened since the last look: a busy machine's. A
     // mismatch after a cut says so.

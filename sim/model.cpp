@@ -1230,16 +1230,18 @@ std::string Model::mouse(std::uint16_t buttons, std::int16_t data, std::uint16_t
                 return;
             }
             // Of the left and right buttons the game gets only the releases of presses it saw;
-            // every other change of the record stays.
-            w.passed.buttons =
-                static_cast<std::uint16_t>((buttons & ~kLeftRight) | (releases & ~taken));
-            w.takenButtons |= presses;
-            if (buttons & 0x0005) {
+            // every other change of the record stays. A button pressed and released in this one
+            // record is a click: the game sees neither, and it holds nothing that turns.
+            w.passed.buttons = static_cast<std::uint16_t>((buttons & ~kLeftRight) |
+                                                          (releases & ~taken & ~presses));
+            const auto held = static_cast<std::uint16_t>(presses & ~releases);
+            w.takenButtons |= held;
+            if (held != 0) {
                 if (w.hold == 0) {
                     w.holdObject = w.selected;
                     w.holdTurned = false;
                 }
-                w.hold = (buttons & 0x0001) ? 1 : 2;
+                w.hold = (held & 0x0002) ? 1 : 2;
                 // The worker's end is reckoned from this hold's release, not an earlier one's.
                 w.rotating = true;
                 w.rotatingSeen = -1;

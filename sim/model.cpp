@@ -697,7 +697,13 @@ void act(World& w, std::uint16_t code) {
                 if (r < 0.0) r += 360.0;
                 double snapped = r;
                 grid(snapped, step);
-                a = 360.0 - r < std::fabs(r - snapped) ? 0.0 : snapped;
+                const double onGrid = 360.0 - r < std::fabs(r - snapped) ? 0.0 : snapped;
+                // An angle already on the grid a whole turn away (-90 for 270, 360 for 0) is on
+                // the grid: it stays as it is.
+                const double same = a + std::remainder(onGrid - a, 360.0);
+                if (static_cast<float>(same / kDegreesPerRadian) !=
+                    static_cast<float>(a / kDegreesPerRadian))
+                    a = onGrid;
             };
             for (int i = 0; i < 3; ++i) {
                 grid(pos[i], w.s.move.now());

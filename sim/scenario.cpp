@@ -273,7 +273,8 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
     } else if (verb == "wheel") {
         need(2, "wheel NOTCHES");
         long long n = 0;
-        if (!integer(w[1], n) || n < -273 || n > 273) fail("wheel needs a whole number of notches");
+        if (!integer(w[1], n) || n < -273 || n > 273)
+            fail("wheel needs a whole number of notches from -273 to 273");
     } else if (verb == "mouse") {
         // Changes in one record: BUTTON down|up (left, right, middle, x1, x2) and wheel NOTCHES.
         const char* form = "mouse [BUTTON down|up ...] [wheel NOTCHES]";

@@ -697,7 +697,13 @@ void act(World& w, std::uint16_t code) {
                 if (r < 0.0) r += 360.0;
                 double snapped = r;
                 grid(snapped, step);
-                a = 360.0 - r < std::fabs(r - snapped) ? 0.0 : snapped;
+                const double onGrid = 360.0 - r < std::fabs(r - snapped) ? 0.0 : snapped;
+                // An angle already on the grid a whole turn away (-90 for 270, 360 for 0) is on
+                // the grid: it stays as it is.
+                const double same = a + std::remainder(onGrid - a, 360.0);
+                if (static_cast<float>(same / kDegreesPerRadian) !=
+                    static_cast<float>(a / kDegreesPerRadian))
+                    a = onGrid;
             };
             for (int i = 0; i < 3; ++i) {
                 grid(pos[i], w.s.move.now());
@@ -1245,16 +1251,18 @@ std::string Model::mouse(std::uint16_t buttons, std::int16_t data, std::uint16_t
                 return;
             }
             // Of the left and right buttons the game gets only the releases of presses it saw;
-            // every other change of the record stays.
-            w.passed.buttons =
-                static_cast<std::uint16_t>((buttons & ~kLeftRight) | (releases & ~taken));
-            w.takenButtons |= presses;
-            if (buttons & 0x0005) {
+            // every other change of the record stays. A button pressed and released in this one
+            // record is a click: the game sees neither, and it holds nothing that turns.
+            w.passed.buttons = static_cast<std::uint16_t>((buttons & ~kLeftRight) |
+                                                          (releases & ~taken & ~presses));
+            const auto held = static_cast<std::uint16_t>(presses & ~releases);
+            w.takenButtons |= held;
+            if (held != 0) {
                 if (w.hold == 0) {
                     w.holdObject = w.selected;
                     w.holdTurned = false;
                 }
-                w.hold = (buttons & 0x0001) ? 1 : 2;
+                w.hold = (held & 0x0002) ? 1 : 2;
                 // The worker's end is reckoned from this hold's release, not an earlier one's.
                 w.rotating = true;
                 w.rotatingSeen = -1;

@@ -58,13 +58,15 @@ void endTurningOnRelease(std::uint16_t buttons) {
         transforms.mouseRotateState = 0;  // the worker stops before its next turn
 }
 
-void handleButtons(std::uint16_t buttons, const Selection& selected) {
+// `presses` are the record's presses of buttons it does not also release (a press and release of
+// one button in one record is a click, held for no time: it turns nothing).
+void handleButtons(std::uint16_t presses, const Selection& selected) {
     // A press while no button turns the object starts a new hold on this object; a press of the
     // other button while one is held only turns the other way.
     const bool newHold = transforms.mouseRotateState == 0;
-    if (buttons & kLeftButtonDown) {
+    if (presses & kLeftButtonDown) {
         beginTurning(1, selected, newHold);
-    } else if (buttons & kRightButtonDown) {
+    } else if (presses & kRightButtonDown) {
         beginTurning(2, selected, newHold);
     } else if (const std::uint8_t state = transforms.mouseRotateState; state != 0) {
         beginTurning(state, selected, false);
@@ -95,7 +97,7 @@ std::int32_t turnOrPass(RawMouse& record) {
 
     // The releases the game must see are settled before anything else: those of its presses.
     const std::uint16_t releases = buttons & kReleases;
-    const std::uint16_t gameReleases = releases & ~takenPresses;
+    auto gameReleases = static_cast<std::uint16_t>(releases & ~takenPresses);
     const auto presses = static_cast<std::uint16_t>((buttons & kPresses) << 1);
     takenPresses = static_cast<std::uint16_t>((takenPresses & ~releases) & ~presses);
 
@@ -110,8 +112,12 @@ std::int32_t turnOrPass(RawMouse& record) {
             static_cast<std::int16_t>(static_cast<std::int16_t>(record.buttonData) / kWheelDelta);
         rotateSelected(selected, notches);
     } else {
-        handleButtons(buttons, selected);
-        takenPresses = static_cast<std::uint16_t>(takenPresses | presses);
+        // A button pressed and released in this one record (a click) is taken whole: the game
+        // sees neither, and no hold is left behind to turn the object on and on.
+        const auto held = static_cast<std::uint16_t>(presses & ~releases);
+        handleButtons(static_cast<std::uint16_t>(held >> 1), selected);
+        takenPresses = static_cast<std::uint16_t>(takenPresses | held);
+        gameReleases = static_cast<std::uint16_t>(gameReleases & ~presses);
     }
     // Taken over: the game sees every change of the record the handler does not act on, as it
     // came. With the wheel taken, that is the buttons; with the buttons taken, the other buttons

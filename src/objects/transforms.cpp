@@ -178,7 +178,14 @@ double onCircle(double degrees, double step) {
     double angle = std::fmod(degrees, 360.0);
     if (angle < 0.0) angle += 360.0;
     const double snapped = onGrid(angle, size);
-    return 360.0 - angle < std::fabs(angle - snapped) ? 0.0 : snapped;
+    const double target = 360.0 - angle < std::fabs(angle - snapped) ? 0.0 : snapped;
+    // An angle that is on the grid already, a whole turn or more away (-90 for 270, 360 for 0),
+    // stays as it is: the object would not turn, and an align of it changes nothing.
+    const double same = degrees + std::remainder(target - degrees, 360.0);
+    return static_cast<float>(same / kDegreesPerRadian) ==
+                   static_cast<float>(degrees / kDegreesPerRadian)
+               ? degrees
+               : target;
 }
 }  // namespace
 

@@ -235,12 +235,14 @@ void runSession(std::uint64_t seed, std::uint64_t events) {
                     continue;
                 }
                 taken += expectTaken;
-                if (expectTaken && !plan.wheelRotation) takenPresses |= presses;
+                // A press released in the same record is a click, taken whole.
+                if (expectTaken && !plan.wheelRotation) takenPresses |= presses & ~releases;
                 // Taken over, the game sees every change of the record the plugin does not act
                 // on, as it came: with the wheel taken, the buttons; with the buttons taken, the
                 // others and the wheel with its data, and the releases of presses it saw.
-                const std::uint16_t seen =
-                    plan.wheelRotation ? buttons & ~0x0400 : (buttons & ~0x000F) | gameReleases;
+                const std::uint16_t seen = plan.wheelRotation
+                                               ? buttons & ~0x0400
+                                               : (buttons & ~0x000F) | (gameReleases & ~presses);
                 const auto seenData = static_cast<std::uint16_t>(plan.wheelRotation ? 0 : data);
                 const bool cleared = (result.seenButtonFlags & ~unsure) == (seen & ~unsure) &&
                                      result.seenButtonData == seenData;

@@ -423,7 +423,7 @@ bool beginStay(World& w) {
     if (!w.fileNow || !w.fileReadable || shapeOf(*w.fileNow) != FileShape::text) {
         const bool gone = !w.fileNow && w.fileReadable;
         w.fileLooked = gone;
-        if (gone) w.sawGone = true;
+        w.sawGone = gone;  // a file there, even one not taken, makes its deletion news
         w.lastReading = Model::SettingsReading::notTaken;
         show(w, mRefused);
         return true;

@@ -137,6 +137,8 @@ const char* reasonText(std::uint8_t why) {
                "not hold";
     if (why & why::range) return "a place beyond what a scenario file writes came into play";
     if (why & why::stored) return "it was given parameters stored before this file begins";
+    if (why & why::unreached)
+        return "it was changed in a state (named above) that no key of this file brings back";
     if (why & why::togglable)
         return "a key bound to the freeplot key and more acts by togglable, which the replay reads "
                "from this file";
@@ -305,6 +307,11 @@ std::string render(const Kept& kept) {
         if (outOfRange) {
             inexact = part::all;
             why |= why::range;
+        }
+        // A change made under a state the replay cannot reach may land elsewhere in the replay.
+        if (s.unreachable != 0 && o.changed[0]) {
+            inexact = part::all;
+            why |= why::unreached;
         }
         const Place& p = kept.places[i];
         if (!kept.there[i]) {

@@ -38,7 +38,12 @@ constexpr auto kNoMessageWait = std::chrono::milliseconds(700);
 constexpr auto kUnchangedHold = kNoMessageWait;
 // The largest scale the game's 16-bit field holds, in percent.
 constexpr double kMaxScalePercent = 65535;
-constexpr double kMaxCoordinate = 3.0e38;  // a float's range, rounded down
+// The numbers a float holds: everything below 2^128 - 2^103 rounds to at most the largest float,
+// so a file can name every place the game keeps (the plugin writes its kept stays with the fewest
+// digits that give back the float, which may lie a little above the largest float itself).
+constexpr double kBeyondFloat = 0x1.ffffffp+127;
+// Angles are written in degrees, and the game keeps them as radians.
+constexpr double kBeyondDegrees = kBeyondFloat * kDegreesPerRadian;
 // The largest settings file a step makes: twice what the plugin reads.
 constexpr long long kMaxSettingsFile = 8 << 20;
 // How long the settings report of a reading may take to be written (on the plugin's worker).
@@ -181,12 +186,12 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
         if (std::find(known.begin(), known.end(), word) == known.end())
             fail("no object named \"" + word + "\" (an \"object\" line names it first)");
     };
-    auto numbers = [&](std::size_t from, std::size_t count) {
+    auto numbers = [&](std::size_t from, std::size_t count, double beyond = kBeyondFloat) {
         double v = 0;
         for (std::size_t i = from; i < from + count; ++i) {
             if (i >= w.size() || !number(w[i], v))
                 fail("\"" + step.text + "\" needs a number here");
-            if (std::fabs(v) > kMaxCoordinate) fail("\"" + w[i] + "\" is beyond a float's range");
+            if (!(std::fabs(v) < beyond)) fail("\"" + w[i] + "\" is beyond a float's range");
         }
     };
     // A scale in whole percent, 0 to 65535 as the game stores it (more would wrap).
@@ -233,7 +238,7 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
         numbers(3, 3);
         for (std::size_t i = 6; i < w.size();) {
             if (w[i] == "angles") {
-                numbers(i + 1, 3);
+                numbers(i + 1, 3, kBeyondDegrees);
                 i += 4;
             } else if (w[i] == "scale") {
                 percent(i + 1);
@@ -261,7 +266,7 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
         }
     } else if (verb == "heading") {
         need(2, "heading DEGREES");
-        numbers(1, 1);
+        numbers(1, 1, kBeyondDegrees);
     } else if (verb == "key" || verb == "press" || verb == "release") {
         if (w.size() < 2) fail("expected: " + verb + " KEY");
         const std::string key = restAfter(step.text, 1);
@@ -307,7 +312,7 @@ void checkStep(const ScenarioStep& step, std::vector<std::string>& known, const 
         if (what == "position" || what == "angles") {
             need(6, "expect position|angles NAME X Y Z");
             object(w[2]);
-            numbers(3, 3);
+            numbers(3, 3, what == "angles" ? kBeyondDegrees : kBeyondFloat);
         } else if (what == "scale") {
             need(4, "expect scale NAME PERCENT");
             object(w[2]);

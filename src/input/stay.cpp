@@ -60,9 +60,10 @@ std::int32_t syncSelection() {
 }
 
 void before(bool allObjects) {
+    // A new stay starts afresh even when the one before saw too many objects to keep.
+    if (!recorder.active) startStay();
     if (recorder.tooMany) return;
     const StayClock::time_point now = StayClock::now();
-    if (!recorder.active) startStay();
     if (recorder.settingsChanged) {
         // The stay read the settings file again only now (a worker ran at its start): what it
         // did before acted under other settings, and is left out.

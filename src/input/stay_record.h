@@ -40,7 +40,7 @@ namespace why {
 inline constexpr std::uint8_t hold = 1,  // a held button turned it: the count of turns is timing
     worker = 2,      // a key found a worker busy, whose end is the machine's timing
     history = 4,     // an undo or redo that reached changes from before the part kept
-    range = 8,       // a value a scenario file cannot write (beyond a float's range)
+    range = 8,       // a value a scenario file cannot write (not a number, or infinite)
     stored = 16,     // parameters stored before the part kept, without a key to store them again
     togglable = 32,  // the freeplot key acts otherwise under the file's togglable
     cut = 64,        // the part kept starts while a worker was busy

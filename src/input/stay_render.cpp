@@ -18,12 +18,12 @@
 namespace freeplot::stay {
 namespace {
 
-// What a scenario file writes of a number (a float's range, rounded down).
-constexpr double kMostWritten = 3.0e38;
 // The longest wait written between two events: longer pauses only slow the replay down.
 constexpr std::uint32_t kLongestWait = 1000;
 
-bool writable(double v) { return std::isfinite(v) && std::fabs(v) <= kMostWritten; }
+// A scenario file names every finite float (in degrees, every angle whose radians a float holds),
+// but no NaN or infinity, which a game may hold all the same.
+bool writable(double v) { return std::isfinite(v); }
 
 // The shortest text that reads back as the same float.
 std::string real(float v) {
@@ -54,11 +54,13 @@ bool writable(const Place& p) {
     return true;
 }
 
+// A value no file can name is written as 0: the file then expects nothing of the objects (the
+// comment under its expectations says why).
 std::string placeText(const Place& p) {
     std::string out = "at";
-    for (float v : p.position) out += " " + real(v);
+    for (float v : p.position) out += " " + (writable(v) ? real(v) : "0");
     out += " angles";
-    for (float v : p.rotation) out += " " + angle(v);
+    for (float v : p.rotation) out += " " + (writable(v) ? angle(v) : "0");
     return out + " scale " + std::to_string(p.scale);
 }
 
@@ -135,7 +137,8 @@ const char* reasonText(std::uint8_t why) {
     if (why & why::history)
         return "an undo or redo reached changes made before this file begins, which a replay does "
                "not hold";
-    if (why & why::range) return "a place beyond what a scenario file writes came into play";
+    if (why & why::range)
+        return "a place no scenario file can name (not a number, or infinite) came into play";
     if (why & why::stored) return "it was given parameters stored before this file begins";
     if (why & why::unreached)
         return "it was changed in a state (named above) that no key of this file brings back";

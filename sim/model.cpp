@@ -147,6 +147,10 @@ struct World {
     bool holdTurned = false;
     double turnFrom = kNone;       // the held object's angle before turns since the last look
     std::int64_t turnsUntil = -1;  // a turn may still land until then (a release just came)
+    // The axis before the axis key changed it while a held button turned: the worker may have
+    // read it just before, and its turn lands about it, until oldAxisUntil (set at the next look).
+    char oldAxis = 0;
+    std::int64_t oldAxisUntil = -1;
 
     // The state as text, for telling states apart; without the undo and redo lists when
     // `lists` is false.
@@ -173,7 +177,7 @@ std::string World::key(bool lists) const {
     k << freeplot << snapOff << timeout << locked << lockedEver << outlineOff << outlineParked
       << clamped << extra << extraParked << surface << ',' << surfaceKept << grid << clock << ','
       << clockKept << keyUsedClock << workshop << ignore << busyState << mainLoop << stayDue
-      << fileLooked << sawGone << axis << selected << '|' << s.rotate.index << s.move.index
+      << fileLooked << sawGone << axis << oldAxis << selected << '|' << s.rotate.index << s.move.index
       << s.scale.index << '|' << static_cast<const void*>(file.get()) << readings << '|';
     // What the game has let go of never comes back: its values, and those of its records, tell
     // no two states apart.
@@ -596,6 +600,7 @@ void act(World& w, std::uint16_t code) {
     } else if (is(kScaleStepMinus) || is(kScaleStepPlus)) {
         show(w, mScaleStep, w.s.scale.step(is(kScaleStepMinus) ? 1 : -1));
     } else if (is(kChangeRotateAxis)) {
+        if (w.hold != 0 || w.rotating) w.oldAxis = w.axis;
         w.axis = w.axis == 'Z' ? 'X' : static_cast<char>(w.axis + 1);
         show(w, mAxis, w.axis);
     } else if (is(kOutlineToggle)) {
@@ -864,6 +869,22 @@ bool lateTurn(World& w) {
     return true;
 }
 
+// The held button's turn that read the axis before the key changed it lands about that axis.
+bool oldAxisTurn(World& w) {
+    if (w.oldAxis == 0) return false;
+    const char axis = w.oldAxis;
+    w.oldAxis = 0;
+    w.oldAxisUntil = -1;
+    auto it = w.objects.find(w.holdObject);
+    if (it == w.objects.end() || !it->second.loaded) return true;
+    double& a = it->second.ang[axis - 'X'];
+    if (known(a)) {
+        pushUndo(w, w.holdObject, turning(axis), angleOf(axis));
+        a = kNone;
+    }
+    return true;
+}
+
 // --- Comparing -----------------------------------------------------------------------------------
 
 bool near(double want, double got, double tolerance) {
@@ -990,6 +1011,7 @@ void absorbTimers(World& kept, const World& other) {
     later(kept.rotatingSeen, other.rotatingSeen);
     later(kept.notifierSeen, other.notifierSeen);
     kept.turnsUntil = std::max(kept.turnsUntil, other.turnsUntil);
+    kept.oldAxisUntil = std::max(kept.oldAxisUntil, other.oldAxisUntil);
 }
 
 std::vector<World> collapse(std::vector<World> worlds) {
@@ -1153,7 +1175,7 @@ void Model::expand() {
     std::deque<World> open(worlds_.begin(), worlds_.end());
     const std::function<bool(World&)> moves[] = {
         runJob,   showNotifier, runConsole,
-        turnHeld, rotationEnds, lateTurn};
+        turnHeld, rotationEnds, lateTurn, oldAxisTurn};
     // The bound only keeps a runaway expansion finite. States come breadth first, so the ones it
     // leaves out are those where most has happened since the last look: a busy machine's. A
     // mismatch after a cut says so.
@@ -1322,6 +1344,8 @@ std::string Model::compare(const Seen& seen, bool settled) {
     for (World& w : worlds_)
         if (w.hold == 0 && (w.holdTurned || w.rotating))
             w.turnsUntil = w.turnsUntil < 0 ? seen.micros + 100'000 : w.turnsUntil;
+    for (World& w : worlds_)
+        if (w.oldAxis != 0 && w.oldAxisUntil < 0) w.oldAxisUntil = seen.micros + 100'000;
     now_ = seen.micros;
     expand();
     std::vector<World> kept;
@@ -1361,6 +1385,11 @@ std::string Model::compare(const Seen& seen, bool settled) {
                     nearestRank = rank;
                 }
                 continue;
+            }
+            if (candidate->oldAxis != 0 && candidate->oldAxisUntil >= 0 &&
+                seen.micros > candidate->oldAxisUntil) {
+                candidate->oldAxis = 0;
+                candidate->oldAxisUntil = -1;
             }
             if (candidate->hold == 0 && seen.micros > candidate->turnsUntil) {
                 candidate->holdTurned = false;

@@ -44,7 +44,7 @@ inline constexpr std::uint8_t hold = 1,  // a held button turned it: the count o
     stored = 16,     // parameters stored before the part kept, without a key to store them again
     togglable = 32,  // the freeplot key acts otherwise under the file's togglable
     cut = 64,        // the part kept starts while a worker was busy
-    unreached = 128; // changed in a state the part began in that no key of the file brings back
+    unreached = 128; // the part began in a state no key of the file brings back
 }  // namespace why
 
 struct Entry {

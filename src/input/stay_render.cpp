@@ -141,7 +141,7 @@ const char* reasonText(std::uint8_t why) {
         return "a place no scenario file can name (not a number, or infinite) came into play";
     if (why & why::stored) return "it was given parameters stored before this file begins";
     if (why & why::unreached)
-        return "it was changed in a state (named above) that no key of this file brings back";
+        return "the stay began in a state (named above) that no key of this file brings back";
     if (why & why::togglable)
         return "a key bound to the freeplot key and more acts by togglable, which the replay reads "
                "from this file";
@@ -312,7 +312,9 @@ std::string render(const Kept& kept) {
             why |= why::range;
         }
         // A change made under a state the replay cannot reach may land elsewhere in the replay.
-        if (s.unreachable != 0 && o.changed[0]) {
+        // Under the object lock, which the replay does not bring back, any object may be the one
+        // a key changed, whichever was selected.
+        if ((s.unreachable != 0 && o.changed[0]) || s.locked) {
             inexact = part::all;
             why |= why::unreached;
         }

@@ -19,9 +19,10 @@ struct Reading;
 
 namespace stay {
 
-// The most entries a stay keeps (its later part when it has more), and the most objects.
+// The most entries a stay keeps (its later part when it has more), and the most objects: a
+// replay defines each, and one more for stored parameters, in a simulated game that holds 256.
 inline constexpr std::size_t kMostEntries = 4096;
-inline constexpr std::size_t kMostObjects = 512;
+inline constexpr std::size_t kMostObjects = 255;
 
 // An object's place as the game holds it.
 struct Place {

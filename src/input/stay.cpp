@@ -7,6 +7,7 @@
 #include <chrono>
 #include <utility>
 
+#include "config/dispatch_order.h"
 #include "config/reading.h"
 #include "feedback/workers.h"
 #include "input/handlers.h"

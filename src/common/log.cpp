@@ -129,18 +129,19 @@ void halt() {
     throw Halt{};
 }
 
-void assertionFailed(const char* source, int line, const char* condition) {
-    logLine("Assertion failed in %s (%d): %s", source, line, condition);
+void assertionFailed(const char* where, int sourceLine, const char* condition) {
+    logLine("Assertion failed in %s (%d): %s", where, sourceLine, condition);
     halt();
 }
 
-void assertionFailedCode(const char* source, int line, const char* condition, std::int64_t code) {
+void assertionFailedCode(const char* where, int sourceLine, const char* condition,
+                         std::int64_t code) {
     const auto bits = static_cast<std::uint64_t>(code);
     if (bits >> 32) {
-        logLine("Assertion failed in %s (%d): %s (code = %16" PRIX64 " (%" PRId64 "))", source,
-                line, condition, bits, code);
+        logLine("Assertion failed in %s (%d): %s (code = %16" PRIX64 " (%" PRId64 "))", where,
+                sourceLine, condition, bits, code);
     } else {
-        logLine("Assertion failed in %s (%d): %s (code = %08X (%d))", source, line, condition,
+        logLine("Assertion failed in %s (%d): %s (code = %08X (%d))", where, sourceLine, condition,
                 static_cast<std::uint32_t>(bits), static_cast<std::int32_t>(bits));
     }
     halt();

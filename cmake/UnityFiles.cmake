@@ -11,13 +11,15 @@ function(freeplot_unity_sources target)
   endif()
   get_target_property(_all ${target} SOURCES)
   get_target_property(_source_dir ${target} SOURCE_DIR)
-  # Only the project's own C++ sources join units; others (C, third-party) compile as they are.
+  # Only the project's own C++ sources join units; others (C, third-party) and a source with
+  # compile options of its own compile as they are.
   set(_sources "")
   set(_units "")
   foreach(_source IN LISTS _all)
     get_filename_component(_path ${_source} ABSOLUTE BASE_DIR ${_source_dir})
     file(RELATIVE_PATH _relative ${PROJECT_SOURCE_DIR} ${_path})
-    if(_path MATCHES "\\.cpp$" AND NOT _relative MATCHES "^\\.\\.")
+    get_source_file_property(_own_options ${_path} COMPILE_OPTIONS)
+    if(_path MATCHES "\\.cpp$" AND NOT _relative MATCHES "^\\.\\." AND NOT _own_options)
       list(APPEND _sources ${_relative})
     else()
       list(APPEND _units ${_path})

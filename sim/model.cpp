@@ -152,6 +152,15 @@ struct World {
     char oldAxis = 0;
     std::int64_t oldAxisUntil = -1;
 
+    // A vector of states that grows moves them rather than copying them (a move of the job queue
+    // may allocate, and runs out of memory only where the copy would have).
+    World() = default;
+    World(const World&) = default;
+    World(World&&) noexcept = default;
+    World& operator=(const World&) = default;
+    World& operator=(World&&) noexcept = default;
+    ~World() = default;
+
     // The state as text, for telling states apart; without the undo and redo lists when
     // `lists` is false.
     std::string key(bool lists = true) const;
@@ -226,9 +235,9 @@ namespace {
 // one it changes in place.
 std::vector<World>* forks = nullptr;
 
-void show(World& w, M m) { w.shown.push_back(w.s.texts[m]); }
+void show(World& w, M m) { w.shown.push_back(w.s.text(m)); }
 void show(World& w, M m, double value) {
-    w.shown.push_back(format(w.s.texts[m], kTexts[m].kind, value));
+    w.shown.push_back(format(w.s.text(m), kTexts[m].kind, value));
 }
 
 // --- Undo and redo -------------------------------------------------------------------------------
@@ -726,7 +735,7 @@ void act(World& w, std::uint16_t code) {
                 ang[i] = static_cast<float>(o->ang[i] / kDegreesPerRadian) * kDegreesPerRadian;
                 knownAll = knownAll && known(o->pos[i]) && known(o->ang[i]);
             }
-            w.shown.push_back(knownAll ? formatPlace(w.s.texts[mObjectInfo], pos, ang, o->scale)
+            w.shown.push_back(knownAll ? formatPlace(w.s.text(mObjectInfo), pos, ang, o->scale)
                                        : kAnyMessage);
         }
     }
@@ -804,7 +813,7 @@ bool runJob(World& w) {
     if (done.type == Job::scaleKey) {
         // A new text starts the quiet spell again.
         w.notifier =
-            done.percent == kAnyScale ? kAnyMessage : format(w.s.texts[mScale], 'd', done.percent);
+            done.percent == kAnyScale ? kAnyMessage : format(w.s.text(mScale), 'd', done.percent);
         w.notifierSeen = -1;
     }
     return true;

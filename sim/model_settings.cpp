@@ -442,7 +442,7 @@ Reading readSettings(const std::string& bytes, const Settings* started) {
                             text->back() == text->front();
         if (quoted || !utf8(*text)) findings = true;
         if (messageTaken(*text, m))
-            s.texts[m] = *text;
+            s.setText(m, *text);
         else
             findings = true;
     }

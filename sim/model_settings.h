@@ -5,7 +5,9 @@
 // anything in it. Kept apart from the model's behaviour so that the reading can be checked against
 // the settings report on its own.
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -108,21 +110,41 @@ struct Settings {
     int togglable = 0;
     bool snapDisabled = false, groundDisabled = false, timeoutFrozen = false,
          outlineDisabled = false, extraOutlineEnabled = false;
-    std::string texts[kMessages];
     Steps<double> rotate{{0.1, 0.5, 1, 5, 15, 45, 90}};
     Steps<double> move{{0.1, 0.5, 1, 5, 10, 50, 100}};
     Steps<int> scale{{1, 5, 10, 25, 50}};
 
-    Settings() {
+    Settings() : texts_(defaultTexts()) {
         for (int a = 0; a < kActions; ++a) {
             primary[a] = kKeys[a].primary;
             alternate[a] = kKeys[a].alternate;
         }
-        for (int m = 0; m < kMessages; ++m) texts[m] = kTexts[m].text;
     }
     bool bound(int action, std::uint16_t code) const {
         return code != 0 && (primary[action] == code || alternate[action] == code);
     }
+    const std::string& text(int message) const {
+        return (*texts_)[static_cast<std::size_t>(message)];
+    }
+    void setText(int message, const std::string& text) {
+        auto texts = std::make_shared<Texts>(*texts_);
+        (*texts)[static_cast<std::size_t>(message)] = text;
+        texts_ = std::move(texts);
+    }
+
+private:
+    // The messages' texts, shared by the copies of these settings until one of them changes a
+    // text: the model copies its states by the thousand, and a file rarely changes a message.
+    using Texts = std::array<std::string, kMessages>;
+    static std::shared_ptr<const Texts> defaultTexts() {
+        static const std::shared_ptr<const Texts> defaults = [] {
+            auto texts = std::make_shared<Texts>();
+            for (int m = 0; m < kMessages; ++m) (*texts)[static_cast<std::size_t>(m)] = kTexts[m].text;
+            return texts;
+        }();
+        return defaults;
+    }
+    std::shared_ptr<const Texts> texts_;
 };
 
 // What the plugin makes of a file's bytes: it reads them, or leaves the file alone as larger than

@@ -611,7 +611,7 @@ std::string reportDiffers(const std::map<std::string, std::string>& lines, const
         const std::string text = line(key);
         const std::size_t open = text.find('"'), close = text.rfind('"');
         const std::string got = open < close ? text.substr(open + 1, close - open - 1) : text;
-        if (got != shownInReport(s.texts[m])) differ(key, got, shownInReport(s.texts[m]));
+        if (got != shownInReport(s.text(m))) differ(key, got, shownInReport(s.text(m)));
     }
     auto steps = [&](const char* name, const auto& list) {
         const std::string key = std::string("[steps] ") + name;

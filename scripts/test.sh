@@ -63,6 +63,18 @@ beside() {
   ) >"$logs/$name.log" 2>&1 &
   jobs[$name]=$!
 }
+# Adds up the "chaos: N sequences, N events, ..." lines of a test log into one line of the same
+# words.
+chaos_figures() {
+  grep -h '^chaos: [0-9]' "$1" 2>/dev/null | awk '
+    { n = 0
+      for (i = 2; i <= NF; i++) if ($i ~ /^[0-9]+$/) { sum[++n] += $i; $i = "@" }
+      words = $0 }
+    END { if (!NR) exit
+          out = ""; n = 0; k = split(words, w, " ")
+          for (i = 2; i <= k; i++) out = out (i > 2 ? " " : "") (w[i] == "@" ? sum[++n] : w[i])
+          print "chaos: " out }' || true
+}
 failures=0
 collect() {
   local name=$1 log="$logs/$1.log" status=0
@@ -71,8 +83,8 @@ collect() {
   step "$name: $([ "$status" -eq 0 ] && echo passed || echo FAILED), ended at $(cat "$logs/$name.ended" 2>/dev/null || echo '?') s"
   if [ "$status" -eq 0 ]; then
     grep -E '^(Total Test time|100% tests passed|[0-9]+% tests passed)|tests passed|Windows tests under Wine|under Wine with freeplot.dll|freeplot-check.exe under Wine|^Crash address|^DLL under test|settings fuzzer|static analysis' "$log" || true
-    # The chaos session's figures (ctest keeps a passing test's output in its own log).
-    [ -n "${2:-}" ] && grep -h '^chaos: ' "$2/Testing/Temporary/LastTest.log" 2>/dev/null || true
+    # The chaos sequences' figures, added up (ctest keeps a passing test's output in its log).
+    if [ -n "${2:-}" ]; then chaos_figures "$2/Testing/Temporary/LastTest.log"; fi
   else
     tail -n 80 "$log"
     echo "FAILED: $name (log: $log)"

@@ -220,7 +220,12 @@ ChildEnd runSession(const Options& o, const std::string& root, const std::string
     for (;;) {
         const pid_t r = ::waitpid(pid, &status, WNOHANG);
         if (r == pid) break;
-        if (r < 0 && errno != EINTR) break;
+        if (r < 0 && errno != EINTR) {
+            // How the session ended is unknown: never taken for an exit with 0.
+            const int error = errno;
+            if (ended >= 0) ::close(ended);
+            return {false, -1, 0, std::string("waiting for the session failed: ") + ::strerror(error)};
+        }
         const auto now = std::chrono::steady_clock::now();
         if (now > deadline) {
             ::kill(pid, SIGKILL);

@@ -124,10 +124,11 @@ struct Settings {
         return code != 0 && (primary[action] == code || alternate[action] == code);
     }
     const std::string& text(int message) const {
-        return (*texts_)[static_cast<std::size_t>(message)];
+        // Settings moved from keep no texts of their own: they read as the defaults.
+        return (texts_ ? *texts_ : *defaultTexts())[static_cast<std::size_t>(message)];
     }
     void setText(int message, const std::string& text) {
-        auto texts = std::make_shared<Texts>(*texts_);
+        auto texts = std::make_shared<Texts>(texts_ ? *texts_ : *defaultTexts());
         (*texts)[static_cast<std::size_t>(message)] = text;
         texts_ = std::move(texts);
     }

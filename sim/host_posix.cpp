@@ -216,35 +216,37 @@ ChildEnd runSession(const Options& o, const std::string& root, const std::string
     const auto deadline = std::chrono::steady_clock::now() + o.timeout;
     // The session's end wakes this thread (a descriptor for the child, readable once it ended);
     // without one, it looks every 2 ms.
-    const int ended = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    struct Descriptor {
+        int fd;
+        ~Descriptor() {
+            if (fd >= 0) ::close(fd);
+        }
+    } const ended{static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))};
     for (;;) {
         const pid_t r = ::waitpid(pid, &status, WNOHANG);
         if (r == pid) break;
         if (r < 0 && errno != EINTR) {
             // How the session ended is unknown: never taken for an exit with 0.
             const int error = errno;
-            if (ended >= 0) ::close(ended);
             return {false, -1, 0, std::string("waiting for the session failed: ") + ::strerror(error)};
         }
         const auto now = std::chrono::steady_clock::now();
         if (now > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
-            if (ended >= 0) ::close(ended);
             end.timedOut = true;
             end.signal = SIGKILL;
             return end;
         }
-        if (ended >= 0) {
+        if (ended.fd >= 0) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
-            pollfd wait{ended, POLLIN, 0};
+            pollfd wait{ended.fd, POLLIN, 0};
             ::poll(&wait, 1, static_cast<int>(std::min<long long>(left, 1000)));
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
-    if (ended >= 0) ::close(ended);
     if (WIFSIGNALED(status)) {
         end.signal = WTERMSIG(status);
         end.ending =

@@ -325,9 +325,10 @@ Transcript run(const Options& options) {
     } else {
         t.exitCode = end.exitCode;
         if (t.exitCode != 0) t.completed = false;
-        t.ending = t.completed ? "completed"
-                               : "exited with code " + std::to_string(t.exitCode) +
-                                     " before the end of the session";
+        t.ending = t.completed            ? "completed"
+                   : !end.ending.empty() ? end.ending
+                                         : "exited with code " + std::to_string(t.exitCode) +
+                                               " before the end of the session";
     }
     if (!options.keepRoot) {
         std::error_code ec;

@@ -288,8 +288,10 @@ bool Game::waitForConsole(std::chrono::milliseconds timeout) {
         timeout);
 }
 
-std::vector<std::string> Game::calls() const { return recordedCalls(); }
-std::vector<std::string> Game::messages() const { return recordedMessages(); }
+std::vector<std::string> Game::calls(std::size_t from) const { return recordedCalls(from); }
+std::vector<std::string> Game::messages(std::size_t from) const { return recordedMessages(from); }
+std::size_t Game::callCount() const { return recordedCallCount(); }
+std::size_t Game::messageCount() const { return recordedMessageCount(); }
 std::vector<Timed> Game::timedCalls() const { return recordedTimedCalls(); }
 std::vector<Timed> Game::timedMessages() const { return recordedTimedMessages(); }
 std::int64_t Game::now() { return sessionMicros(); }

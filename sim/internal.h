@@ -42,8 +42,10 @@ void emit(char kind, const std::vector<std::string>& fields);
 void recordCall(const std::string& line);
 void recordMessage(const std::string& text);
 void recordConsole(const std::string& text);
-std::vector<std::string> recordedCalls();
-std::vector<std::string> recordedMessages();
+std::vector<std::string> recordedCalls(std::size_t from = 0);
+std::vector<std::string> recordedMessages(std::size_t from = 0);
+std::size_t recordedCallCount();
+std::size_t recordedMessageCount();
 std::vector<Timed> recordedTimedCalls();
 std::vector<Timed> recordedTimedMessages();
 // Microseconds since the session's recorder started (steady clock).

@@ -1,7 +1,9 @@
 // The session child's recorder: every record is written to the event file with one write(2)
 // at once, so the parent still gets it when the child dies later.
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -107,14 +109,30 @@ void recordConsole(const std::string& text) {
     consoleLines.push_back(text);
 }
 
-std::vector<std::string> recordedCalls() {
+namespace {
+std::vector<std::string> tail(const std::vector<std::string>& lines, std::size_t from) {
+    return {lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())), lines.end()};
+}
+}  // namespace
+
+std::vector<std::string> recordedCalls(std::size_t from) {
     std::lock_guard lock(recordMutex);
-    return callLines;
+    return tail(callLines, from);
 }
 
-std::vector<std::string> recordedMessages() {
+std::vector<std::string> recordedMessages(std::size_t from) {
     std::lock_guard lock(recordMutex);
-    return messageLines;
+    return tail(messageLines, from);
+}
+
+std::size_t recordedCallCount() {
+    std::lock_guard lock(recordMutex);
+    return callLines.size();
+}
+
+std::size_t recordedMessageCount() {
+    std::lock_guard lock(recordMutex);
+    return messageLines.size();
 }
 
 std::vector<Timed> recordedTimedCalls() {

@@ -353,9 +353,17 @@ std::optional<RawKey> keyByName(const std::string& word) {
     const std::string text = trim(word);
     // A name first (so "1" is the 1 key), else a code.
     std::uint32_t vkey = 0;
+    const auto sameLetters = [&text](const char* name) {
+        std::size_t i = 0;
+        for (; name[i] && i < text.size(); ++i)
+            if (std::tolower(static_cast<unsigned char>(name[i])) !=
+                std::tolower(static_cast<unsigned char>(text[i])))
+                return false;
+        return !name[i] && i == text.size();
+    };
     for (std::uint32_t c = 1; c < 256 && !vkey; ++c) {
         const char* name = freeplot::keyName(c);
-        if (name && lower(name) == lower(text)) vkey = c;
+        if (name && sameLetters(name)) vkey = c;
     }
     long long code = 0;
     if (!vkey && integer(text, code) && code > 0 && code <= 0xFFFF)
@@ -688,7 +696,7 @@ public:
             if (event) {
                 finishNote();
                 beginNote(step);
-                eventCalls_ = game_.calls().size();
+                eventCalls_ = game_.callCount();
                 before_.clear();
                 for (const auto& [name, ref] : objects_)
                     if (auto state = loaded(name)) before_.emplace(name, ObjectState(*state));
@@ -971,9 +979,8 @@ private:
                     "main loop took ref#" + std::to_string(objects_.at(w[2]).index) + " ";
                 game_.waitUntil(
                     [&] {
-                        const auto calls = game_.calls();
-                        for (std::size_t i = eventCalls_; i < calls.size(); ++i)
-                            if (calls[i].rfind(took, 0) == 0) return true;
+                        for (const std::string& call : game_.calls(eventCalls_))
+                            if (call.rfind(took, 0) == 0) return true;
                         return false;
                     },
                     kExpectDeadline);
@@ -987,18 +994,18 @@ private:
         if (what == "message") {
             const std::size_t index = expectedMessages_;
             const bool came =
-                game_.waitUntil([&] { return game_.messages().size() > index; }, kExpectDeadline);
+                game_.waitUntil([&] { return game_.messageCount() > index; }, kExpectDeadline);
             if (!came) return "no further message came";
-            const std::string got = game_.messages()[index];
+            const std::string got = game_.messages(index).front();
             ++expectedMessages_;
             return got == w[2] ? std::string() : "the message was \"" + got + "\"";
         }
         if (what == "no") {
             // Any message during the whole wait fails it, not only one still there at its end.
             const std::size_t index = expectedMessages_;
-            if (!game_.waitUntil([&] { return game_.messages().size() > index; }, kNoMessageWait))
+            if (!game_.waitUntil([&] { return game_.messageCount() > index; }, kNoMessageWait))
                 return {};
-            return "a message came: \"" + game_.messages()[index] + "\"";
+            return "a message came: \"" + game_.messages(index).front() + "\"";
         }
         if (what == "log") {
             const std::string root = game_.root();
@@ -1105,7 +1112,7 @@ private:
         noteSeen_.clear();
         noteKey_ = step.text;
         noteWhat_ = step.comment;
-        noteShown_ = game_.messages().size();
+        noteShown_ = game_.messageCount();
         noteObject_ = selected_;
         noteBefore_.reset();
         if (auto ref = noteObject_.empty() ? std::nullopt : loaded(noteObject_))
@@ -1119,9 +1126,8 @@ private:
         pending_ = false;
         std::string text = noteWhat_.empty() ? std::string() : noteWhat_ + ": ";
         if (!noteSeen_.empty()) text += noteSeen_ + "; ";
-        const auto messages = game_.messages();
-        for (std::size_t i = noteShown_; i < messages.size(); ++i)
-            text += "shows \"" + messages[i] + "\"; ";
+        for (const std::string& message : game_.messages(noteShown_))
+            text += "shows \"" + message + "\"; ";
         const auto ref = noteObject_.empty() ? std::nullopt : loaded(noteObject_);
         if (!ref || !noteBefore_) {
             text += noteObject_.empty() ? "nothing is selected" : noteObject_ + " is gone";

@@ -326,9 +326,12 @@ public:
     // The record of the console command table with this long or short name, or 0.
     std::uintptr_t findCommand(const std::string& name) const;
 
-    // What the session recorded so far.
-    std::vector<std::string> calls() const;
-    std::vector<std::string> messages() const;
+    // What the session recorded so far, from the record numbered `from` on (a step that looks
+    // only at what came after it copies no more than that), and how many there are.
+    std::vector<std::string> calls(std::size_t from = 0) const;
+    std::vector<std::string> messages(std::size_t from = 0) const;
+    std::size_t callCount() const;
+    std::size_t messageCount() const;
     std::vector<Timed> timedCalls() const;
     std::vector<Timed> timedMessages() const;
     // Microseconds since the session began, on the clock of timedCalls and timedMessages.

@@ -102,7 +102,7 @@ inline std::string angleCall(int refIndex, char axis, double value) {
 // The number of messages shown so far equals `count` (polled with a deadline).
 inline bool waitForMessages(sim::Game& game, std::size_t count,
                             std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
-    return game.waitUntil([&] { return game.messages().size() >= count; }, deadline);
+    return game.waitUntil([&] { return game.messageCount() >= count; }, deadline);
 }
 
 inline constexpr double kDegrees = 57.29577951308232;

@@ -45,14 +45,14 @@ TEST(Undo, RepeatedChangesShareARecordAndUndoGoesBackInOrder) {
         tap(game, key::moveUp);
         tap(game, key::moveRight);
         game.note("moved2", position(ref));
-        std::size_t from = game.calls().size();
+        std::size_t from = game.callCount();
         tap(game, key::undo);
         game.note("undo1", std::to_string(commandsSince(game, from).size()) + ": " + position(ref));
-        from = game.calls().size();
+        from = game.callCount();
         tap(game, key::undo);
         game.note("undo2", std::to_string(commandsSince(game, from).size()) + ": " + position(ref));
         // Nothing left: an undo does nothing and shows nothing.
-        from = game.calls().size();
+        from = game.callCount();
         tap(game, key::undo);
         game.note("empty", std::to_string(commandsSince(game, from).size()));
     };
@@ -79,7 +79,7 @@ TEST(Undo, KeepsTheTenNewestRecords) {
         }
         int undone = 0;
         for (int i = 0; i < 12; ++i) {
-            const std::size_t from = game.calls().size();
+            const std::size_t from = game.callCount();
             tap(game, key::undo);
             undone += commandsSince(game, from).empty() ? 0 : 1;
         }
@@ -110,13 +110,13 @@ TEST(Undo, CopyAllWithABusyScaleWorkerAndItsUndo) {
         game.setMainLoopTakes(false);
         tap(game, key::scaleUp);
         game.waitUntil([&] { return target.scale() == 110; });
-        std::size_t from = game.calls().size();
+        std::size_t from = game.callCount();
         tap(game, key::copyAll);
         game.note("copyAll while busy", std::to_string(commandsSince(game, from).size()));
         game.setMainLoopTakes(true);
         // The worker's message comes half a second after it let go of its busy byte.
         waitForMessages(game, 2);
-        from = game.calls().size();
+        from = game.callCount();
         tap(game, key::copyAll);
         game.waitUntil([&] { return target.scale() == 80; });
         game.note("copyAll", std::to_string(commandsSince(game, from).size()));
@@ -124,7 +124,7 @@ TEST(Undo, CopyAllWithABusyScaleWorkerAndItsUndo) {
         // Undoing the copy writes positions, angles, then (on a worker) the scale before it. Its
         // worker lets go a moment after the game took the object; until then an undo does
         // nothing and is pressed again, as a player would.
-        from = game.calls().size();
+        from = game.callCount();
         for (int presses = 0; presses < 50 && commandsSince(game, from).empty(); ++presses) {
             tap(game, key::undo);
             game.waitUntil([&] { return !commandsSince(game, from).empty(); },
@@ -211,7 +211,7 @@ TEST(Undo, ObjectsTheGameLetGoOfLeaveNothingToUndo) {
         tap(game, key::remove);
         game.waitUntil([&] { return !callsStarting(game.calls(), "refCommandExecute2").empty(); });
         // b's record is gone; the undo goes to a's.
-        const std::size_t from = game.calls().size();
+        const std::size_t from = game.callCount();
         tap(game, key::undo);
         const auto undone = commandsSince(game, from);
         game.note("undo", undone.empty() ? "none" : undone[0]);
@@ -224,10 +224,10 @@ TEST(Undo, ObjectsTheGameLetGoOfLeaveNothingToUndo) {
         tap(game, key::rotateRight);  // its record: c's angle
         game.unloadRef(c.handle);
         game.sleep(std::chrono::milliseconds(5));  // well past the moment it was let go of
-        std::size_t since = game.calls().size();
+        std::size_t since = game.callCount();
         tap(game, key::undo);
         game.note("unloaded", std::to_string(commandsSince(game, since).size()));
-        since = game.calls().size();
+        since = game.callCount();
         tap(game, key::undo);  // c's move: dropped too
         tap(game, key::undo);  // a's record was undone above: nothing is left
         game.note("after", std::to_string(commandsSince(game, since).size()));

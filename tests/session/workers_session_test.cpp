@@ -326,7 +326,7 @@ TEST(Workers, ThousandsOfRequestsWhileTheGameTakesTheSlotsLoseNothing) {
         std::size_t lastCount = 0;
         auto lastChange = std::chrono::steady_clock::now();
         auto settled = [&] {
-            const std::size_t count = game.calls().size();
+            const std::size_t count = game.callCount();
             if (count != lastCount) {
                 lastCount = count;
                 lastChange = std::chrono::steady_clock::now();
@@ -353,7 +353,7 @@ TEST(Workers, ThousandsOfRequestsWhileTheGameTakesTheSlotsLoseNothing) {
         game.note("taken or taken back", std::to_string(taken));
         // The busy bytes are free again: one more scale and one more delete both run.
         selectNew(game, at(0, 0, 0));
-        const std::size_t before = game.calls().size();
+        const std::size_t before = game.callCount();
         auto ranSince = [&](const char* prefix) {
             return game.waitUntil([&] {
                 const auto calls = game.calls();

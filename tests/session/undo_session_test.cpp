@@ -24,9 +24,7 @@ std::string position(const sim::Ref& ref) {
 
 // The axis commands made since `from` calls were recorded.
 std::vector<std::string> commandsSince(sim::Game& game, std::size_t from) {
-    const auto calls = game.calls();
-    return axisCommands(
-        std::vector<std::string>(calls.begin() + static_cast<long>(from), calls.end()));
+    return axisCommands(game.calls(from));
 }
 
 }  // namespace

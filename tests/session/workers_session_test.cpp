@@ -356,9 +356,8 @@ TEST(Workers, ThousandsOfRequestsWhileTheGameTakesTheSlotsLoseNothing) {
         const std::size_t before = game.callCount();
         auto ranSince = [&](const char* prefix) {
             return game.waitUntil([&] {
-                const auto calls = game.calls();
-                for (std::size_t i = before; i < calls.size(); ++i)
-                    if (calls[i].rfind(prefix, 0) == 0) return true;
+                for (const std::string& call : game.calls(before))
+                    if (call.rfind(prefix, 0) == 0) return true;
                 return false;
             });
         };

@@ -4,6 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -13,6 +16,7 @@
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 using session::fixtureSession;
 
@@ -94,6 +98,24 @@ TEST(SimSession, ChildThatDoesNotReachTheEndIsReported) {
         EXPECT_FALSE(t.completed);
         EXPECT_TRUE(t.timedOut);
         EXPECT_TRUE(t.logHas("fixture hanging"));
+        EXPECT_THAT(t.ending, Not(HasSubstr("after its end was recorded")));
+    }
+    {
+        // Hung on the way out: the last flush of every stream blocks on a pipe nobody reads.
+        sim::Options o = fixtureSession();
+        o.timeout = std::chrono::milliseconds(1500);
+        o.script = [](sim::Game&) {
+            int ends[2];
+            if (::pipe(ends) != 0) return;
+            static char buffer[1 << 20];
+            std::FILE* out = ::fdopen(ends[1], "w");
+            std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
+            const std::string block(200000, 'x');
+            std::fwrite(block.data(), 1, block.size(), out);
+        };
+        const sim::Transcript t = sim::run(o);
+        EXPECT_TRUE(t.timedOut);
+        EXPECT_THAT(t.ending, HasSubstr("after its end was recorded")) << t.text();
     }
     {
         sim::Options o = fixtureSession();

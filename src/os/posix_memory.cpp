@@ -2,10 +2,12 @@
 // as Windows answers them (see posix.cpp), and the per-thread last error.
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -43,21 +45,29 @@ constexpr unsigned long kProcmapQuery = _IOWR('f', 17, ProcmapQuery);
 constexpr std::uint64_t kQueryReadable = 0x01, kQueryWritable = 0x02, kQueryExecutable = 0x04;
 constexpr std::uint64_t kQueryCoveringOrNext = 0x10;
 
+// Counts the forks this process is a child of: a child's first query then opens its own maps
+// file. Asking the pid at every query would cost a system call each time.
+std::atomic<unsigned> forkGeneration{0};
+const bool forkCounted = [] {
+    pthread_atfork(nullptr, nullptr, [] { forkGeneration.fetch_add(1, std::memory_order_relaxed); });
+    return true;
+}();
+
 // /proc/self/maps kept open per thread. The file stands for the process that opened it, so a
 // child forked after the first query opens its own.
 struct MapsFile {
     int fd = -1;
-    pid_t owner = 0;
+    unsigned generation = 0;
     bool queryWorks = true;
     ~MapsFile() {
         if (fd >= 0) close(fd);
     }
     int get() {
-        const pid_t self = getpid();
-        if (fd >= 0 && owner == self) return fd;
+        const unsigned now = forkGeneration.load(std::memory_order_relaxed);
+        if (fd >= 0 && generation == now) return fd;
         if (fd >= 0) close(fd);
         fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-        owner = self;
+        generation = now;
         return fd;
     }
 };

@@ -27,8 +27,6 @@ inline constexpr std::string_view kLineEnd = "\n";
 inline constexpr std::uint32_t kPageReadWrite = 0x04;
 inline constexpr std::uint32_t kPageExecuteRead = 0x20;
 inline constexpr std::uint32_t kPageExecuteReadWrite = 0x40;
-// The unit protections apply to: a page of x86-64, on Windows and Linux alike.
-inline constexpr std::uintptr_t kPageSize = 0x1000;
 
 // MAX_PATH, in UTF-16 units as Windows counts it.
 inline constexpr std::size_t kMaxPath = 260;

@@ -12,6 +12,8 @@
 #include <iterator>
 #include <map>
 #include <sstream>
+#include <string>
+#include <string_view>
 
 #include "config/keynames.h"
 #include "sim/host.h"
@@ -49,9 +51,14 @@ constexpr long long kMaxSettingsFile = 8 << 20;
 // How long the settings report of a reading may take to be written (on the plugin's worker).
 constexpr auto kReportDeadline = std::chrono::milliseconds(5000);
 
-std::string lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+// Whether two names are the same but for the case of their letters (compared in place: key
+// names are looked up among 255 at every key step).
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 std::string trim(const std::string& text) {
@@ -152,14 +159,14 @@ struct SettingsModel {
 
     void set(const std::string& section, const std::string& name, const std::string& value) {
         auto s = std::find_if(sections.begin(), sections.end(),
-                              [&](const auto& e) { return lower(e.first) == lower(section); });
+                              [&](const auto& e) { return sameIgnoringCase(e.first, section); });
         if (s == sections.end()) {
             sections.push_back({section, {}});
             s = sections.end() - 1;
         }
         auto& entries = s->second;
         auto e = std::find_if(entries.begin(), entries.end(),
-                              [&](const auto& kv) { return lower(kv.first) == lower(name); });
+                              [&](const auto& kv) { return sameIgnoringCase(kv.first, name); });
         if (e == entries.end())
             entries.push_back({name, value});
         else
@@ -353,17 +360,9 @@ std::optional<RawKey> keyByName(const std::string& word) {
     const std::string text = trim(word);
     // A name first (so "1" is the 1 key), else a code.
     std::uint32_t vkey = 0;
-    const auto sameLetters = [&text](const char* name) {
-        std::size_t i = 0;
-        for (; name[i] && i < text.size(); ++i)
-            if (std::tolower(static_cast<unsigned char>(name[i])) !=
-                std::tolower(static_cast<unsigned char>(text[i])))
-                return false;
-        return !name[i] && i == text.size();
-    };
     for (std::uint32_t c = 1; c < 256 && !vkey; ++c) {
         const char* name = freeplot::keyName(c);
-        if (name && sameLetters(name)) vkey = c;
+        if (name && sameIgnoringCase(name, text)) vkey = c;
     }
     long long code = 0;
     if (!vkey && integer(text, code) && code > 0 && code <= 0xFFFF)

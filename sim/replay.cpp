@@ -100,6 +100,7 @@ void replayKeptStays(PlayOutcome& outcome, const Options& options) {
             ++it;
         }
     }
+    if (!options.replayKeptStays) return;
     for (const auto& [file, text] : kept) {
         std::string failure;
         try {

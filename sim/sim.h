@@ -70,6 +70,9 @@ struct Options {
     // script it can be handed to a child that is another process than a fork (Windows).
     std::string scenarioText;
     std::string scenarioName;
+    // Whether a scenario's stays that the plugin kept beside its log are each played again in a
+    // session of their own once the scenario has played through.
+    bool replayKeptStays = true;
 };
 
 struct SiteChange {

@@ -14,7 +14,6 @@ set(_longest
   "Switches.AWriteTheSystemRefusesLeavesTheSwitchAsItWas"
   "ScenarioPlayer.NamesTheLineOfAnExpectationThatFails"
   "ScenarioPlayer.SaysWhyAFileOrItsSettingsCannotPlay"
-  "ScenarioPlayer.SaysWhichLineHasAStepWithAWordTooManyOrTooFew"
   "unit_tests (shard 1 of 2)"
   "unit_tests (shard 2 of 2)")
 foreach(_part RANGE 0 9)

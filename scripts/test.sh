@@ -18,8 +18,9 @@
 # of its own that is shown when it ends. The test programs run four at a time where most of
 # their time is waiting (Linux, ThreadSanitizer), the longest tests first (tests/longest_first.cmake),
 # and the long ones come in parts: one test per scenario file, the raw-input fuzz in ten parts.
-# The stress counts are smaller under the sanitizers than in the Linux run, which keeps them whole
-# (the test presets' FREEPLOT_INPUT_FUZZ_EVENTS and FREEPLOT_CONSOLE_SWITCHES). Before any build,
+# The stress counts are smaller under the sanitizers than in the Linux run, and the Linux run's
+# smaller than the tests' own defaults, which a soak run keeps (the test presets'
+# FREEPLOT_INPUT_FUZZ_EVENTS and FREEPLOT_CONSOLE_SWITCHES). Before any build,
 # while the machine is quiet, Wine's services start in the Windows tests' prefixes (beside the
 # builds that took half a minute). The runs start in the order of their length:
 # ThreadSanitizer's first, beside the Windows build, the Windows tests under Wine beside the Linux

@@ -97,9 +97,9 @@ TEST(ConsoleSession, CommandTakesOverTheRecordAndSwitchesFreeplotMode) {
 }
 
 // How many times the stress tests below switch: 10,000, or FREEPLOT_CONSOLE_SWITCHES made even (so
-// that each test ends with the mode off and the game's bytes back). The
-// ThreadSanitizer run sets 1,000 (every switch there costs tens of times more, and the races it
-// looks for need the two threads to meet, not the count); the plain Linux run keeps the full count.
+// that each test ends with the mode off and the game's bytes back). The test command's Linux run
+// sets 2,000 and its ThreadSanitizer run 1,000 (every switch there costs tens of times more, and
+// the races it looks for need the two threads to meet, not the count); a soak run keeps 10,000.
 int switchCount() {
     const char* text = std::getenv("FREEPLOT_CONSOLE_SWITCHES");
     const int count = text && *text ? std::atoi(text) : 0;

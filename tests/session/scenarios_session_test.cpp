@@ -196,7 +196,8 @@ TEST_F(ScenarioPlayer, SaysWhichLineHasAStepWithAWordTooManyOrTooFew) {
             if (miscounted == "mouse") continue;
             const std::string why =
                 whyUnplayable(write("count.scenario", "object a at 0 0 0\n" + miscounted + "\n"));
-            EXPECT_NE(why.find("count.scenario:2: "), std::string::npos) << miscounted << ": " << why;
+            EXPECT_NE(why.find("count.scenario:2: "), std::string::npos)
+                << miscounted << ": " << why;
         }
     }
 }

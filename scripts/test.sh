@@ -20,9 +20,8 @@
 # and the long ones come in parts: one test per scenario file, the raw-input fuzz in ten parts.
 # The stress counts are smaller under the sanitizers than in the Linux run, and the Linux run's
 # smaller than the tests' own defaults, which a soak run keeps (the test presets'
-# FREEPLOT_INPUT_FUZZ_EVENTS and FREEPLOT_CONSOLE_SWITCHES). Before any build,
-# while the machine is quiet, Wine's services start in the Windows tests' prefixes (beside the
-# builds that took half a minute). The runs start in the order of their length:
+# FREEPLOT_INPUT_FUZZ_EVENTS and FREEPLOT_CONSOLE_SWITCHES). Wine's services start in the Windows
+# tests' prefixes beside the first build. The runs start in the order of their length:
 # ThreadSanitizer's first, beside the Windows build, the Windows tests under Wine beside the Linux
 # build, the Linux tests beside the AddressSanitizer build and AddressSanitizer's last; with the
 # compiler cache warm, the builds take seconds and the runs overlap; each run's line in the
@@ -109,8 +108,10 @@ scripts/check-layers.sh
 step "Debian packages"
 scripts/setup.sh
 
-step "Wine: a new prefix for the Windows tests, its services started while the machine is quiet"
-quiet start-wine scripts/windows-tests.sh --start-wine
+# Wine's services start in the Windows tests' prefixes beside the first build: the Windows tests
+# need them only after two builds, and the run under ThreadSanitizer, the longest, starts sooner.
+step "Wine: a new prefix for the Windows tests, its services starting beside the first build"
+beside "Wine started" scripts/windows-tests.sh --start-wine
 
 step "ThreadSanitizer + UndefinedBehaviorSanitizer build (every test)"
 quiet configure-tsan cmake --preset tsan
@@ -122,6 +123,7 @@ step "Windows build (mingw-w64): every source, the export check, the Windows tes
 quiet configure-windows cmake --preset windows-mingw
 quiet build-windows build cmake --build --preset windows-mingw
 grep -h -e "Exports checked" -e "Imported functions checked" "$logs/build-windows.log" || true
+collect "Wine started"
 beside "Windows tests under Wine" scripts/windows-tests.sh
 beside "Settings fuzzer" build scripts/fuzz.sh "${FREEPLOT_FUZZ_SECONDS:-10}"
 

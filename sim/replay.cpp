@@ -100,24 +100,35 @@ void replayKeptStays(PlayOutcome& outcome, const Options& options) {
             ++it;
         }
     }
-    if (!options.replayKeptStays) return;
+    outcome.keptStays = static_cast<int>(kept.size());
     for (const auto& [file, text] : kept) {
         std::string failure;
         try {
             const Scenario stay = parseScenario(text, file);
-            Options replay = options;
-            replay.settings = std::nullopt;
-            const PlayOutcome played = playScenario(stay, replay);
-            failure = played.failure;
+            // Without a replay the file is still read as the player reads one: the session it
+            // would need is what the caller saves.
+            if (options.replayKeptStays) {
+                Options replay = options;
+                replay.settings = std::nullopt;
+                const PlayOutcome played = playScenario(stay, replay);
+                failure = played.failure;
+            }
         } catch (const ScenarioError& error) {
             failure = error.what();
         }
-        ++outcome.replays;
-        notes.push_back({"stay replayed",
-                         file + (failure.empty() ? ": it ended as its stay did" : ": failed")});
+        if (options.replayKeptStays) {
+            ++outcome.replays;
+            notes.push_back({"stay replayed",
+                             file + (failure.empty() ? ": it ended as its stay did" : ": failed")});
+        } else {
+            notes.push_back({"stay not replayed",
+                             file + (failure.empty() ? ": it reads as a scenario" : ": failed")});
+        }
         if (failure.empty() || !outcome.failure.empty()) continue;
         outcome.failure = "the stay kept beside the log (" + file +
-                          ") did not replay as it ended: " + failure;
+                          (options.replayKeptStays ? ") did not replay as it ended: "
+                                                   : ") does not read as a scenario: ") +
+                          failure;
         outcome.replayedFile = text;
     }
 }

@@ -129,7 +129,9 @@ struct PlayOutcome {
         return std::strtoull(transcript.note("model compared").value_or("0").c_str(), nullptr, 10);
     }
     // The stays the plugin kept beside its log during the session (the last and the one before),
-    // each replayed in a session of its own; on a failed replay, the text of the file played.
+    // each replayed in a session of its own unless the options say not (then only read);
+    // `replays` counts those replayed. On a failed replay, the text of the file played.
+    int keptStays = 0;
     int replays = 0;
     std::string replayedFile;
     // The key and mouse events whose outcome for the game was compared with the model's.
@@ -167,7 +169,8 @@ void keepStay(Game& game);
 
 // In the parent: plays each stay file the session noted, in a session of its own, and takes the
 // notes out of the transcript, leaving one that says how each replay ended. A replay that does
-// not end as its stay did fails the outcome.
+// not end as its stay did fails the outcome. Without replays (Options::replayKeptStays) each file
+// is only read, and one that does not read as a scenario fails it.
 void replayKeptStays(PlayOutcome& outcome, const Options& options);
 
 // A key as the game's raw input sends it: Shift as the generic code with the scan code of its side,

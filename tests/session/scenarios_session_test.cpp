@@ -52,9 +52,12 @@ TEST_P(ScenarioFile, PlaysThrough) {
     const sim::PlayOutcome outcome = sim::playScenario(scenario, options);
     EXPECT_TRUE(outcome.passed()) << file.filename() << ": " << outcome.failure << "\n"
                                   << outcome.transcript.text() << outcome.replayedFile;
-    // Played through, its last stay, kept by the plugin beside the log, replayed as it ended.
-    if (outcome.passed() && !options.blankImage && options.replayKeptStays) {
-        EXPECT_GE(outcome.replays, 1) << file.filename();
+    // Played through, its last stay, kept by the plugin beside the log, replayed as it ended (or,
+    // without replays, read as a scenario).
+    if (outcome.passed() && !options.blankImage) {
+        EXPECT_GE(outcome.keptStays, 1) << file.filename();
+        EXPECT_EQ(outcome.replays, options.replayKeptStays ? outcome.keptStays : 0)
+            << file.filename();
     }
 }
 

@@ -47,16 +47,41 @@ for fuzzer in reading_fuzz report_fuzz; do
 done
 # Each run keeps what it found in the working corpus, and the next run plays all of it again before
 # it fuzzes, within its seconds: a corpus of thousands took a whole run beside the test command's
-# other runs. Once it holds more than 2,000 inputs it is merged down to those that add coverage
-# (report_fuzz reaches what reading_fuzz does and the report besides).
+# other runs. Once it holds more than 2,000 inputs it is merged down to those that add coverage to
+# report_fuzz (which reaches what reading_fuzz does and the report besides), then to reading_fuzz
+# (whose counters differ), into a folder of this run's own. Only the inputs there when the merge
+# began and not kept by it are then removed, after the kept ones are in: a run stopped at any point
+# leaves every input the coverage needs, and what a run beside this one adds meanwhile stays. One
+# run merges at a time (another passes); an input that crashes in the merge is a finding.
 if [ "$failed" -eq 0 ] && [ "$(find "$build/corpus" -type f | wc -l)" -gt 2000 ]; then
-    rm -rf "$build/corpus.merged"
-    mkdir "$build/corpus.merged"
-    if "$build/fuzz/report_fuzz" -merge=1 -max_len=4096 -timeout=10 "$build/corpus.merged" \
-        "$build/corpus" >"$build/merge.log" 2>&1; then
-        rm -rf "$build/corpus"
-        mv "$build/corpus.merged" "$build/corpus"
-        echo "settings fuzzer: working corpus merged down to $(find "$build/corpus" -type f | wc -l) inputs"
+    exec 9>"$build/corpus.lock"
+    if flock -n 9; then
+        # Left by a merge that was stopped (only the run holding the lock makes them).
+        rm -rf "$build/corpus.merged" "$build"/corpus.merged.*
+        merged=$(mktemp -d "$build/corpus.merged.XXXXXX")
+        mergelog="$build/merge-$(date -u +%Y%m%dT%H%M%SZ)-$$.log"
+        ls "$build/corpus" | sort >"$merged.before"
+        status=0
+        for fuzzer in report_fuzz reading_fuzz; do
+            "$build/fuzz/$fuzzer" -merge=1 -max_len=4096 -timeout=10 \
+                -artifact_prefix="$build/findings/merge-$$-" "$merged" "$build/corpus" \
+                >>"$mergelog" 2>&1 || status=$?
+        done
+        # The merges say how many files each wrote; fewer there (a full disk) is a failed merge.
+        said=$(sed -n 's/^MERGE-OUTER: \([0-9]*\) new files.*/\1/p' "$mergelog" | awk '{n += $1} END {print n + 0}')
+        if ls "$build/findings" | grep -q "^merge-$$-"; then
+            grep -A 20 'ERROR:' "$mergelog" | tail -n 40 >&2
+            echo "settings fuzzer: FINDING while merging the working corpus (log: $mergelog)" >&2
+            failed=1
+        elif [ "$status" -ne 0 ] || [ "$said" -eq 0 ] || [ "$(ls "$merged" | wc -l)" -ne "$said" ]; then
+            echo "settings fuzzer: merging the working corpus failed, kept as it was (log: $mergelog)"
+        else
+            find "$merged" -type f -exec cp -n -t "$build/corpus/" {} +
+            ls "$merged" | sort | comm -23 "$merged.before" - |
+                (cd "$build/corpus" && xargs -r -d '\n' rm -f --)
+            echo "settings fuzzer: working corpus merged down to $(find "$build/corpus" -type f | wc -l) inputs"
+        fi
+        rm -rf "$merged" "$merged.before"
     fi
 fi
 exit "$failed"

@@ -388,7 +388,10 @@ std::optional<RawKey> keyByName(const std::string& word) {
     }
 }
 
-Scenario parseScenario(const std::string& text, const std::string& name) {
+Scenario parseScenario(const std::string& file, const std::string& name) {
+    // A UTF-8 byte-order mark (an editor's "UTF-8 with BOM") is no part of the first step, as it
+    // is no part of the settings file's first line.
+    const std::string text = file.rfind("\xEF\xBB\xBF", 0) == 0 ? file.substr(3) : file;
     Scenario scenario;
     scenario.name = name;
     scenario.source = text;

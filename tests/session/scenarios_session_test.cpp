@@ -149,6 +149,8 @@ TEST_F(ScenarioPlayer, SaysWhyAFileOrItsSettingsCannotPlay) {
     for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 7 % 256);
     const std::pair<std::string, std::string> unplayable[] = {
         {write("step.scenario", "fly away\n"), "step.scenario:1: unknown step \"fly\""},
+        {write("mark.scenario", "\xEF\xBB\xBF" "fly away\n"),
+         "mark.scenario:1: unknown step \"fly\""},
         {write("key.scenario", "key Hyperspace\n"), "key.scenario:1: unknown key \"Hyperspace\""},
         {write("object.scenario", "select ghost\n"), "object.scenario:1: no object named"},
         {write("bytes.scenario", "expect bytes collisionSnap 13 1\n"),

@@ -64,7 +64,14 @@ fi
 chaos_pid=
 trap 'end_started_wine; [ -z "$chaos_pid" ] || kill "$chaos_pid" 2>/dev/null || true' EXIT
 
-cmake --preset windows-mingw >/dev/null
+# Configured when this script has not configured the build folder since the presets or the
+# toolchain file last changed: a configure costs two seconds of the toolchain's probes.
+configured="$build/windows-tests.configured"
+if [ ! -f "$build/CMakeCache.txt" ] || [ ! -f "$configured" ] ||
+  [ "$root/CMakePresets.json" -nt "$configured" ] || [ "$root/cmake/mingw-w64.cmake" -nt "$configured" ]; then
+  cmake --preset windows-mingw >/dev/null
+  touch "$configured"
+fi
 cmake --build --preset windows-tests >/dev/null
 cmake --build --preset windows-mingw --target freeplot-sim freeplot-check >/dev/null
 # The crash address script on a known function: an address inside F4SEPlugin_Query (its entry in

@@ -31,6 +31,9 @@ bool reserve(std::uintptr_t address, std::size_t size);
 // Gives back the allocation made at `address` of `size` bytes.
 void release(std::uintptr_t address, std::size_t size);
 
+// Gives back a reservation made by reserve().
+void unreserve(std::uintptr_t address, std::size_t size);
+
 // Changes the access of committed pages; false when the system refuses.
 bool setAccess(std::uintptr_t address, std::size_t size, Access access);
 
@@ -62,7 +65,7 @@ public:
     Reservation(const Reservation&) = delete;
     Reservation& operator=(const Reservation&) = delete;
     ~Reservation() {
-        if (address_) release(address_, size_);
+        if (address_) unreserve(address_, size_);
     }
     bool ok() const { return address_ != 0; }
 

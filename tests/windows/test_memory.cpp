@@ -80,6 +80,8 @@ bool reserve(std::uintptr_t address, std::size_t size) {
 
 void release(std::uintptr_t address, std::size_t) { VirtualFree(at(address), 0, MEM_RELEASE); }
 
+void unreserve(std::uintptr_t address, std::size_t size) { release(address, size); }
+
 bool setAccess(std::uintptr_t address, std::size_t size, Access access) {
     DWORD old = 0;
     return VirtualProtect(at(address), size, toProtect(access), &old) != FALSE;

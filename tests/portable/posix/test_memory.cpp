@@ -4,6 +4,7 @@
 
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -31,12 +32,23 @@ int toProt(Access access) {
     return PROT_NONE;
 }
 
-bool mapAt(std::uintptr_t address, std::size_t size, int prot, int extraFlags) {
-    void* p = mmap(reinterpret_cast<void*>(address), size, prot,
-                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE | extraFlags, -1, 0);
+// Address space that is only reserved, never touched, is mapped and given back with the system
+// calls themselves. The sanitizers' own mmap and munmap set up and clear their shadow of every
+// byte mapped: for the gigabytes the trampoline's search is made to walk, that was a quarter of a
+// million page faults a test under ThreadSanitizer.
+void* rawMap(void* address, std::size_t size, int prot, int flags) {
+    return reinterpret_cast<void*>(::syscall(SYS_mmap, address, size, prot, flags, -1, 0));
+}
+void rawUnmap(void* address, std::size_t size) { ::syscall(SYS_munmap, address, size); }
+
+bool mapAt(std::uintptr_t address, std::size_t size, int prot, int extraFlags,
+           bool untouched = false) {
+    const int flags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE | extraFlags;
+    void* want = reinterpret_cast<void*>(address);
+    void* p = untouched ? rawMap(want, size, prot, flags) : mmap(want, size, prot, flags, -1, 0);
     if (p == MAP_FAILED) return false;
-    if (reinterpret_cast<std::uintptr_t>(p) != address) {
-        munmap(p, size);
+    if (p != want) {
+        untouched ? rawUnmap(p, size) : void(munmap(p, size));
         return false;
     }
     return true;
@@ -47,9 +59,9 @@ bool mapAt(std::uintptr_t address, std::size_t size, int prot, int extraFlags) {
 std::uintptr_t freeRange(std::size_t size) {
     // Reserve more than asked, keep a 64 KiB aligned start inside, give it all back.
     const std::size_t padded = size + 0x10000;
-    void* p = mmap(nullptr, padded, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* p = rawMap(nullptr, padded, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE);
     if (p == MAP_FAILED) return 0;
-    munmap(p, padded);
+    rawUnmap(p, padded);
     return (reinterpret_cast<std::uintptr_t>(p) + 0xFFFF) & ~std::uintptr_t{0xFFFF};
 }
 
@@ -58,11 +70,15 @@ bool take(std::uintptr_t address, std::size_t size, Access access) {
 }
 
 bool reserve(std::uintptr_t address, std::size_t size) {
-    return mapAt(address, size, PROT_NONE, MAP_NORESERVE);
+    return mapAt(address, size, PROT_NONE, MAP_NORESERVE, true);
 }
 
 void release(std::uintptr_t address, std::size_t size) {
     munmap(reinterpret_cast<void*>(address), size);
+}
+
+void unreserve(std::uintptr_t address, std::size_t size) {
+    rawUnmap(reinterpret_cast<void*>(address), size);
 }
 
 bool setAccess(std::uintptr_t address, std::size_t size, Access access) {

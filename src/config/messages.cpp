@@ -9,10 +9,10 @@ namespace freeplot {
 
 namespace {
 
-// Texts read from the file live in `overrides`; `current` points at the text in force.
+// Texts read from the file live in `overrides`; `inForce` points at the text in force.
 std::array<std::string, kMessageCount> overrides;
 
-constinit std::array<const char*, kMessageCount> current = [] {
+constinit std::array<const char*, kMessageCount> inForce = [] {
     std::array<const char*, kMessageCount> texts{};
     for (std::size_t i = 0; i < kMessageCount; ++i) texts[i] = kMessages[i].defaultText;
     return texts;
@@ -202,16 +202,16 @@ const char* formatProblem(const char* text, FormatArg arg) {
     return findFormatFault(text, arg).reason;
 }
 
-const char* messageText(Msg msg) { return current[static_cast<std::size_t>(msg)]; }
+const char* messageText(Msg msg) { return inForce[static_cast<std::size_t>(msg)]; }
 
 void setMessageText(Msg msg, const std::string& text) {
     const auto i = static_cast<std::size_t>(msg);
     if (text == kMessages[i].defaultText) {
-        current[i] = kMessages[i].defaultText;
+        inForce[i] = kMessages[i].defaultText;
         return;
     }
     overrides[i] = text;
-    current[i] = overrides[i].c_str();
+    inForce[i] = overrides[i].c_str();
 }
 
 FormattedText formatMessage(Msg msg, double value) {
@@ -225,7 +225,7 @@ FormattedText formatMessage(Msg msg, int value) {
 void restoreDefaultMessages() {
     for (std::size_t i = 0; i < kMessageCount; ++i) {
         overrides[i].clear();
-        current[i] = kMessages[i].defaultText;
+        inForce[i] = kMessages[i].defaultText;
     }
 }
 

@@ -64,13 +64,18 @@ fi
 chaos_pid=
 trap 'end_started_wine; [ -z "$chaos_pid" ] || kill "$chaos_pid" 2>/dev/null || true' EXIT
 
-# Configured when this script has not configured the build folder since the presets or the
-# toolchain file last changed: a configure costs two seconds of the toolchain's probes.
+# Configured unless the presets, the toolchain file and the cache are as a configure of this
+# checkout with the preset left them: a configure costs two seconds of the toolchain's probes.
+# Their text is compared, not their times: a cache changed by hand (cmake -D, ccmake) or a file
+# put back with its old time is configured again, as is a build folder copied from another tree.
 configured="$build/windows-tests.configured"
-if [ ! -f "$build/CMakeCache.txt" ] || [ ! -f "$configured" ] ||
-  [ "$root/CMakePresets.json" -nt "$configured" ] || [ "$root/cmake/mingw-w64.cmake" -nt "$configured" ]; then
+configuration() {
+  { echo "$root"; cat "$root/CMakePresets.json" "$root/cmake/mingw-w64.cmake" "$build/CMakeCache.txt"; } |
+    sha256sum
+}
+if [ ! -f "$build/CMakeCache.txt" ] || [ "$(configuration)" != "$(cat "$configured" 2>/dev/null)" ]; then
   cmake --preset windows-mingw >/dev/null
-  touch "$configured"
+  configuration >"$configured"
 fi
 cmake --build --preset windows-tests >/dev/null
 cmake --build --preset windows-mingw --target freeplot-sim freeplot-check >/dev/null

@@ -101,34 +101,29 @@ void replayKeptStays(PlayOutcome& outcome, const Options& options) {
         }
     }
     outcome.keptStays = static_cast<int>(kept.size());
+    // Without replays each file is still read as the player reads one: the session it would
+    // need is what the caller saves.
+    const bool replaying = options.replayKeptStays;
+    const char* const note = replaying ? "stay replayed" : "stay not replayed";
+    const char* const fine = replaying ? ": it ended as its stay did" : ": it reads as a scenario";
+    const char* const fault = replaying ? ") did not replay as it ended: "
+                                        : ") does not read as a scenario: ";
     for (const auto& [file, text] : kept) {
         std::string failure;
         try {
             const Scenario stay = parseScenario(text, file);
-            // Without a replay the file is still read as the player reads one: the session it
-            // would need is what the caller saves.
-            if (options.replayKeptStays) {
+            if (replaying) {
                 Options replay = options;
                 replay.settings = std::nullopt;
-                const PlayOutcome played = playScenario(stay, replay);
-                failure = played.failure;
+                failure = playScenario(stay, replay).failure;
             }
         } catch (const ScenarioError& error) {
             failure = error.what();
         }
-        if (options.replayKeptStays) {
-            ++outcome.replays;
-            notes.push_back({"stay replayed",
-                             file + (failure.empty() ? ": it ended as its stay did" : ": failed")});
-        } else {
-            notes.push_back({"stay not replayed",
-                             file + (failure.empty() ? ": it reads as a scenario" : ": failed")});
-        }
+        outcome.replays += replaying ? 1 : 0;
+        notes.push_back({note, file + (failure.empty() ? fine : ": failed")});
         if (failure.empty() || !outcome.failure.empty()) continue;
-        outcome.failure = "the stay kept beside the log (" + file +
-                          (options.replayKeptStays ? ") did not replay as it ended: "
-                                                   : ") does not read as a scenario: ") +
-                          failure;
+        outcome.failure = "the stay kept beside the log (" + file + fault + failure;
         outcome.replayedFile = text;
     }
 }
